@@ -3,7 +3,7 @@
 # PACKAGES_PATH, so that our packages win and MdePkg/MdePkg.dec still
 # resolves to EDK II's.
 REPO=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-EDK2=$(bash "$REPO/scripts/setup.sh" | tail -n 1)
+EDK2=$(TAVRIX_SETUP_QUIET=1 bash "$REPO/scripts/setup.sh" | tail -n 1)
 export WORKSPACE=$REPO
 export PACKAGES_PATH=$REPO:$EDK2
 export EDK_TOOLS_PATH=$EDK2/BaseTools

@@ -6,6 +6,7 @@
 #   3. links the two submodules Debian's tarball lacks and builds BaseTools.
 # Every step is skipped when its result is already there, so a repeat run takes
 # a second or two. Prints the EDK II path it settled on as its last line.
+# TAVRIX_SETUP_QUIET=1 leaves out the closing 'ready' line.
 set -euo pipefail
 
 log() { printf '[setup] %s\n' "$*" >&2; }
@@ -22,7 +23,7 @@ install_packages() {
   for p in "${PACKAGES[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
   done
-  if [ ${#missing[@]} -eq 0 ]; then log "Debian packages present"; return; fi
+  if [ ${#missing[@]} -eq 0 ]; then return; fi
   log "installing Debian packages: ${missing[*]}"
   as_root apt-get update -qq
   as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
@@ -75,7 +76,7 @@ link_submodules() {
 build_basetools() {
   local e=$1
   if [ -x "$e/BaseTools/Source/C/bin/GenFw" ] && [ -x "$e/BaseTools/Source/C/bin/EfiRom" ]; then
-    log "BaseTools built"; return
+    return
   fi
   log "building BaseTools (about 20 s)"
   make -s -C "$e/BaseTools" -j"$(nproc)" >"$CACHE_DIR/basetools.log" 2>&1 ||
@@ -91,5 +92,5 @@ else
 fi
 link_submodules "$EDK2"
 build_basetools "$EDK2"
-log "EDK II at $EDK2"
+[ -n "${TAVRIX_SETUP_QUIET:-}" ] || log "ready: EDK II at $EDK2"
 echo "$EDK2"

@@ -1,0 +1,68 @@
+#!/usr/bin/env python3
+"""Checks a built image.
+
+  check-image.py efi FILE   PE32+ for x86-64, subsystem 11 (EFI boot service driver)
+  check-image.py rom FILE   PCI option ROM whose PCI data structure names
+                            0x19E5/0x1711, class 0x030000, with an EFI image
+Prints what is wrong and exits 1, or prints a one-line summary and exits 0.
+"""
+import struct
+import sys
+
+
+def check_efi(data):
+    if data[:2] != b"MZ":
+        return "no MZ header"
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    if data[pe:pe + 4] != b"PE\0\0":
+        return "no PE signature"
+    machine = struct.unpack_from("<H", data, pe + 4)[0]
+    magic, = struct.unpack_from("<H", data, pe + 24)
+    subsystem, = struct.unpack_from("<H", data, pe + 24 + 68)
+    if machine != 0x8664:
+        return "machine 0x%04X is not x86-64" % machine
+    if magic != 0x20B:
+        return "optional-header magic 0x%03X is not PE32+" % magic
+    if subsystem != 11:
+        return "subsystem %d is not 11 (EFI boot service driver)" % subsystem
+    return None
+
+
+def check_rom(data):
+    if data[:2] != b"\x55\xAA":
+        return "no 0xAA55 ROM signature"
+    pcir = struct.unpack_from("<H", data, 0x18)[0]
+    if data[pcir:pcir + 4] != b"PCIR":
+        return "no PCIR structure"
+    vendor, device = struct.unpack_from("<HH", data, pcir + 4)
+    cls = data[pcir + 0xD] | data[pcir + 0xE] << 8 | data[pcir + 0xF] << 16
+    code_type = data[pcir + 0x14]
+    if (vendor, device) != (0x19E5, 0x1711):
+        return "PCI IDs %04X:%04X, not 19E5:1711" % (vendor, device)
+    if cls != 0x030000:
+        return "class code 0x%06X, not 0x030000" % cls
+    if code_type != 3:
+        return "code type %d is not 3 (EFI image)" % code_type
+    if struct.unpack_from("<I", data, 4)[0] != 0x0EF1:
+        return "no EFI ROM header"
+    return None
+
+
+def main():
+    kind, path = sys.argv[1], sys.argv[2]
+    try:
+        with open(path, "rb") as f:
+            data = f.read()
+    except OSError as e:
+        print(e)
+        return 1
+    problem = (check_efi if kind == "efi" else check_rom)(data)
+    if problem:
+        print("%s: %s" % (path, problem))
+        return 1
+    print("%s: ok (%d bytes)" % (path, len(data)))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
