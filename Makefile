@@ -5,11 +5,15 @@
 #
 # Finer targets: setup, build (firmware DEBUG+RELEASE and option ROMs),
 # build-host-tests, format, format-check, clean.
+#
+# Evidence (docs/PERFORMANCE.md, docs/RELIABILITY.md):
+#   make bench-sizes  RELEASE image sizes beside EDK II's QemuVideoDxe
 
 SHELL := /bin/bash
 FORMAT_FILES = $(shell git ls-files '*.cpp' '*.h' | grep -v -e '^MdePkg/Override/.*\.c$$')
 
 .PHONY: all setup build build-host-tests test run format format-check clean
+.PHONY: bench-sizes
 
 all: build
 
@@ -36,3 +40,6 @@ format-check:
 
 clean:
 	rm -rf Build out
+
+bench-sizes: setup
+	@bash scripts/bench-sizes.sh
