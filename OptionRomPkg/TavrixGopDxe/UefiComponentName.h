@@ -14,46 +14,39 @@
   char16_t elements do not convert to EDK II's CHAR16; this copies them at
   compile time, so the strings stay constant data in the image.
 **/
-template<UINTN Length>
-struct UCS2_STRING {
-  CHAR16    Text[Length];
+template <UINTN Length> struct UCS2_STRING {
+  CHAR16 Text[Length];
 };
 
-template<UINTN Length>
+template <UINTN Length>
 constexpr UCS2_STRING<Length>
-Ucs2String (
-  const char16_t (&Literal)[Length]
-  )
+Ucs2String (const char16_t (&Literal)[Length])
 {
-  UCS2_STRING<Length>  Result = {};
+  UCS2_STRING<Length> Result = {};
 
   for (UINTN Index = 0; Index < Length; Index++) {
-    Result.Text[Index] = static_cast<CHAR16>(Literal[Index]);
+    Result.Text[Index] = static_cast<CHAR16> (Literal[Index]);
   }
 
   return Result;
 }
 
 extern "C" {
-extern EFI_COMPONENT_NAME_PROTOCOL  gDisplayComponentName;
+extern EFI_COMPONENT_NAME_PROTOCOL gDisplayComponentName;
 
 EFI_STATUS
 EFIAPI
-DisplayGetDriverName (
-  IN  EFI_COMPONENT_NAME_PROTOCOL  *This,
-  IN  CHAR8                        *Language,
-  OUT CHAR16                       **DriverName
-  );
+DisplayGetDriverName (IN EFI_COMPONENT_NAME_PROTOCOL *This, IN CHAR8 *Language, OUT CHAR16 **DriverName);
 
 EFI_STATUS
 EFIAPI
 DisplayGetControllerName (
-  IN  EFI_COMPONENT_NAME_PROTOCOL  *This,
-  IN  EFI_HANDLE                   ControllerHandle,
-  IN  EFI_HANDLE                   ChildHandle OPTIONAL,
-  IN  CHAR8                        *Language,
-  OUT CHAR16                       **ControllerName
-  );
+  IN EFI_COMPONENT_NAME_PROTOCOL *This,
+  IN EFI_HANDLE                   ControllerHandle,
+  IN EFI_HANDLE ChildHandle       OPTIONAL,
+  IN CHAR8                       *Language,
+  OUT CHAR16                    **ControllerName
+);
 }
 
 #endif

@@ -23,12 +23,12 @@ namespace {
 /// I/O attributes stay off: the driver reaches the VGA ports it uses through
 /// the PCI I/O pass-through BAR, and claiming the legacy VGA range would take
 /// it from any other VGA device behind the same bridge.
-constexpr UINT64  DISPLAY_ENABLE_ATTRIBUTES =
+constexpr UINT64 DISPLAY_ENABLE_ATTRIBUTES =
   EFI_PCI_IO_ATTRIBUTE_IO | EFI_PCI_IO_ATTRIBUTE_MEMORY | EFI_PCI_IO_ATTRIBUTE_BUS_MASTER;
 static_assert (DISPLAY_ENABLE_ATTRIBUTES == 0x700, "enable attributes");
 
 /// _ADR of the output: device-ID scheme, BIOS can detect, VGA CRT, port 0, index 0.
-constexpr UINT32  DISPLAY_OUTPUT_ADR = ACPI_DISPLAY_ADR (1, 0, 0, 1, 0, ACPI_ADR_DISPLAY_TYPE_VGA, 0, 0);
+constexpr UINT32 DISPLAY_OUTPUT_ADR = ACPI_DISPLAY_ADR (1, 0, 0, 1, 0, ACPI_ADR_DISPLAY_TYPE_VGA, 0, 0);
 static_assert (DISPLAY_OUTPUT_ADR == 0x80010100, "output _ADR");
 
 /// Numbers that the failure message of Start gives each failing step.
@@ -45,18 +45,16 @@ enum START_STEP : UINT32 {
 
 /// What Start has done so far, so that a failure undoes exactly that.
 struct START_PROGRESS {
-  bool    PciIoOpened;
-  bool    AttributesChanging;
-  bool    GraphicsOutputInstalled;
+  bool PciIoOpened;
+  bool AttributesChanging;
+  bool GraphicsOutputInstalled;
 };
 
 /// Error and information bits: the start marker shows in every build.
-constexpr UINTN  START_MARKER_LEVEL = DEBUG_ERROR | DEBUG_INFO;
+constexpr UINTN START_MARKER_LEVEL = DEBUG_ERROR | DEBUG_INFO;
 
 bool
-RemainingPathAcceptable (
-  EFI_DEVICE_PATH_PROTOCOL  *RemainingDevicePath
-  )
+RemainingPathAcceptable (EFI_DEVICE_PATH_PROTOCOL *RemainingDevicePath)
 {
   if ((RemainingDevicePath == nullptr) || IsDevicePathEnd (RemainingDevicePath)) {
     return true;
@@ -70,12 +68,9 @@ RemainingPathAcceptable (
 /// The child's path: parent plus the caller's first node, or plus our own
 /// _ADR node when the caller gave none. NULL when the caller asked for no child.
 EFI_DEVICE_PATH_PROTOCOL *
-BuildOutputDevicePath (
-  EFI_DEVICE_PATH_PROTOCOL  *ParentDevicePath,
-  EFI_DEVICE_PATH_PROTOCOL  *RemainingDevicePath
-  )
+BuildOutputDevicePath (EFI_DEVICE_PATH_PROTOCOL *ParentDevicePath, EFI_DEVICE_PATH_PROTOCOL *RemainingDevicePath)
 {
-  ACPI_ADR_DEVICE_PATH  AdrNode;
+  ACPI_ADR_DEVICE_PATH AdrNode;
 
   if (RemainingDevicePath == nullptr) {
     ZeroMem (&AdrNode, sizeof (AdrNode));
@@ -97,38 +92,25 @@ BuildOutputDevicePath (
 /// BY_CHILD_CONTROLLER open of PCI I/O is closed first and reopened if the
 /// path cannot be removed, so a failure leaves everything as it was.
 EFI_STATUS
-ReleaseOutputChild (
-  DISPLAY_DEVICE_CONTEXT  *Context,
-  EFI_HANDLE              ControllerHandle
-  )
+ReleaseOutputChild (DISPLAY_DEVICE_CONTEXT *Context, EFI_HANDLE ControllerHandle)
 {
-  EFI_STATUS  CloseStatus;
-  EFI_STATUS  Status;
-  VOID        *PciIo;
+  EFI_STATUS CloseStatus;
+  EFI_STATUS Status;
+  VOID      *PciIo;
 
   CloseStatus = gBS->CloseProtocol (
-                       ControllerHandle,
-                       &gEfiPciIoProtocolGuid,
-                       gDisplayDriverBinding.DriverBindingHandle,
-                       Context->OutputHandle
-                       );
+    ControllerHandle, &gEfiPciIoProtocolGuid, gDisplayDriverBinding.DriverBindingHandle, Context->OutputHandle
+  );
   Status = gBS->UninstallMultipleProtocolInterfaces (
-                  Context->OutputHandle,
-                  &gEfiDevicePathProtocolGuid,
-                  Context->OutputDevicePath,
-                  nullptr
-                  );
+    Context->OutputHandle, &gEfiDevicePathProtocolGuid, Context->OutputDevicePath, nullptr
+  );
   if (EFI_ERROR (Status)) {
     DEBUG ((DEBUG_ERROR, "TavrixGopDxe: cannot remove the output device path: %r\n", Status));
     if (!EFI_ERROR (CloseStatus)) {
       gBS->OpenProtocol (
-             ControllerHandle,
-             &gEfiPciIoProtocolGuid,
-             &PciIo,
-             gDisplayDriverBinding.DriverBindingHandle,
-             Context->OutputHandle,
-             EFI_OPEN_PROTOCOL_BY_CHILD_CONTROLLER
-             );
+        ControllerHandle, &gEfiPciIoProtocolGuid, &PciIo, gDisplayDriverBinding.DriverBindingHandle,
+        Context->OutputHandle, EFI_OPEN_PROTOCOL_BY_CHILD_CONTROLLER
+      );
     }
 
     return Status;
@@ -144,14 +126,14 @@ ReleaseOutputChild (
 /// controller started. A handle that is not this driver's child is refused.
 EFI_STATUS
 StopOutputChildren (
-  DISPLAY_DEVICE_CONTEXT  *Context,
+  DISPLAY_DEVICE_CONTEXT *Context,
   EFI_HANDLE              ControllerHandle,
   UINTN                   NumberOfChildren,
-  EFI_HANDLE              *ChildHandleBuffer
-  )
+  EFI_HANDLE             *ChildHandleBuffer
+)
 {
-  EFI_STATUS  Result;
-  EFI_STATUS  Status;
+  EFI_STATUS Result;
+  EFI_STATUS Status;
 
   if (ChildHandleBuffer == nullptr) {
     return EFI_INVALID_PARAMETER;
@@ -176,24 +158,21 @@ StopOutputChildren (
 /// Undoes a Start that failed at Line with Status, then frees the context.
 EFI_STATUS
 AbortStart (
-  DISPLAY_DEVICE_CONTEXT  *Context,
+  DISPLAY_DEVICE_CONTEXT *Context,
   EFI_HANDLE              ControllerHandle,
-  const START_PROGRESS    &Progress,
+  const START_PROGRESS   &Progress,
   UINT32                  Line,
   EFI_STATUS              Status
-  )
+)
 {
-  EFI_STATUS  UndoStatus;
+  EFI_STATUS UndoStatus;
 
   DEBUG ((DEBUG_ERROR, "line:%d,Status:%r\n", Line, Status));
 
   if (Progress.GraphicsOutputInstalled) {
     UndoStatus = gBS->UninstallMultipleProtocolInterfaces (
-                        ControllerHandle,
-                        &gEfiGraphicsOutputProtocolGuid,
-                        &Context->GraphicsOutput,
-                        nullptr
-                        );
+      ControllerHandle, &gEfiGraphicsOutputProtocolGuid, &Context->GraphicsOutput, nullptr
+    );
     if (EFI_ERROR (UndoStatus)) {
       //
       // Someone holds the GOP: freeing the context under it would leave them
@@ -206,7 +185,7 @@ AbortStart (
 
   if (Context->OutputHandle != nullptr) {
     if (EFI_ERROR (ReleaseOutputChild (Context, ControllerHandle))) {
-      Context->OutputDevicePath = nullptr;   // still installed on the child: not ours to free
+      Context->OutputDevicePath = nullptr; // still installed on the child: not ours to free
     }
   }
 
@@ -218,20 +197,12 @@ AbortStart (
 
   if (Progress.PciIoOpened) {
     if (Progress.AttributesChanging) {
-      Context->PciIo->Attributes (
-                        Context->PciIo,
-                        EfiPciIoAttributeOperationSet,
-                        Context->SavedPciAttributes,
-                        nullptr
-                        );
+      Context->PciIo->Attributes (Context->PciIo, EfiPciIoAttributeOperationSet, Context->SavedPciAttributes, nullptr);
     }
 
     gBS->CloseProtocol (
-           ControllerHandle,
-           &gEfiPciIoProtocolGuid,
-           gDisplayDriverBinding.DriverBindingHandle,
-           ControllerHandle
-           );
+      ControllerHandle, &gEfiPciIoProtocolGuid, gDisplayDriverBinding.DriverBindingHandle, ControllerHandle
+    );
   }
 
   FreePool (Context);
@@ -242,24 +213,20 @@ AbortStart (
 /// enable); on failure Line names the step.
 EFI_STATUS
 OpenAndEnableController (
-  DISPLAY_DEVICE_CONTEXT  *Context,
+  DISPLAY_DEVICE_CONTEXT *Context,
   EFI_HANDLE              ControllerHandle,
-  START_PROGRESS          &Progress,
-  UINT32                  &Line
-  )
+  START_PROGRESS         &Progress,
+  UINT32                 &Line
+)
 {
-  EFI_STATUS  Status;
-  UINT64      Supports;
+  EFI_STATUS Status;
+  UINT64     Supports;
 
   Line   = StartStepOpenPciIo;
   Status = gBS->OpenProtocol (
-                  ControllerHandle,
-                  &gEfiPciIoProtocolGuid,
-                  reinterpret_cast<VOID **>(&Context->PciIo),
-                  gDisplayDriverBinding.DriverBindingHandle,
-                  ControllerHandle,
-                  EFI_OPEN_PROTOCOL_BY_DRIVER
-                  );
+    ControllerHandle, &gEfiPciIoProtocolGuid, reinterpret_cast<VOID **> (&Context->PciIo),
+    gDisplayDriverBinding.DriverBindingHandle, ControllerHandle, EFI_OPEN_PROTOCOL_BY_DRIVER
+  );
   if (EFI_ERROR (Status)) {
     Context->PciIo = nullptr;
     return Status;
@@ -288,25 +255,28 @@ OpenAndEnableController (
   //
   Line                        = StartStepEnableAttributes;
   Progress.AttributesChanging = true;
-  return Context->PciIo->Attributes (Context->PciIo, EfiPciIoAttributeOperationEnable, DISPLAY_ENABLE_ATTRIBUTES, nullptr);
+  return Context->PciIo->Attributes (
+    Context->PciIo, EfiPciIoAttributeOperationEnable, DISPLAY_ENABLE_ATTRIBUTES, nullptr
+  );
 }
 
 /// Makes the child path and installs it on a new handle, then builds the GOP
 /// and installs it on the controller handle.
 EFI_STATUS
 CreateOutput (
-  DISPLAY_DEVICE_CONTEXT    *Context,
+  DISPLAY_DEVICE_CONTEXT   *Context,
   EFI_HANDLE                ControllerHandle,
-  EFI_DEVICE_PATH_PROTOCOL  *RemainingDevicePath,
-  START_PROGRESS            &Progress,
-  UINT32                    &Line
-  )
+  EFI_DEVICE_PATH_PROTOCOL *RemainingDevicePath,
+  START_PROGRESS           &Progress,
+  UINT32                   &Line
+)
 {
-  EFI_DEVICE_PATH_PROTOCOL  *ParentDevicePath;
+  EFI_DEVICE_PATH_PROTOCOL *ParentDevicePath;
   EFI_STATUS                Status;
 
-  Line   = StartStepParentPath;
-  Status = gBS->HandleProtocol (ControllerHandle, &gEfiDevicePathProtocolGuid, reinterpret_cast<VOID **>(&ParentDevicePath));
+  Line = StartStepParentPath;
+  Status =
+    gBS->HandleProtocol (ControllerHandle, &gEfiDevicePathProtocolGuid, reinterpret_cast<VOID **> (&ParentDevicePath));
   if (EFI_ERROR (Status)) {
     return Status;
   }
@@ -322,11 +292,8 @@ CreateOutput (
   //
   Context->OutputHandle = nullptr;
   gBS->InstallMultipleProtocolInterfaces (
-         &Context->OutputHandle,
-         &gEfiDevicePathProtocolGuid,
-         Context->OutputDevicePath,
-         nullptr
-         );
+    &Context->OutputHandle, &gEfiDevicePathProtocolGuid, Context->OutputDevicePath, nullptr
+  );
 
   Line   = StartStepConstructor;
   Status = DisplayGraphicsOutputConstructor (Context);
@@ -339,11 +306,8 @@ CreateOutput (
   // GOP consumers look for.
   //
   Status = gBS->InstallMultipleProtocolInterfaces (
-                  &ControllerHandle,
-                  &gEfiGraphicsOutputProtocolGuid,
-                  &Context->GraphicsOutput,
-                  nullptr
-                  );
+    &ControllerHandle, &gEfiGraphicsOutputProtocolGuid, &Context->GraphicsOutput, nullptr
+  );
   Progress.GraphicsOutputInstalled = !EFI_ERROR (Status);
   return EFI_SUCCESS;
 }
@@ -352,34 +316,22 @@ CreateOutput (
 
 extern "C" {
 
-EFI_DRIVER_BINDING_PROTOCOL  gDisplayDriverBinding = {
-  DisplayDriverSupported,
-  DisplayDriverStart,
-  DisplayDriverStop,
-  0x10,
-  nullptr,
-  nullptr
+EFI_DRIVER_BINDING_PROTOCOL gDisplayDriverBinding = {
+  DisplayDriverSupported, DisplayDriverStart, DisplayDriverStop, 0x10, nullptr, nullptr
 };
 
 EFI_STATUS
 EFIAPI
-DisplayDriverEntryPoint (
-  IN EFI_HANDLE        ImageHandle,
-  IN EFI_SYSTEM_TABLE  *SystemTable
-  )
+DisplayDriverEntryPoint (IN EFI_HANDLE ImageHandle, IN EFI_SYSTEM_TABLE *SystemTable)
 {
-  EFI_STATUS  Status;
+  EFI_STATUS Status;
 
   gDisplayDriverBinding.ImageHandle         = ImageHandle;
   gDisplayDriverBinding.DriverBindingHandle = ImageHandle;
   Status                                    = gBS->InstallMultipleProtocolInterfaces (
-                                                     &gDisplayDriverBinding.DriverBindingHandle,
-                                                     &gEfiDriverBindingProtocolGuid,
-                                                     &gDisplayDriverBinding,
-                                                     &gEfiComponentNameProtocolGuid,
-                                                     &gDisplayComponentName,
-                                                     nullptr
-                                                     );
+                                       &gDisplayDriverBinding.DriverBindingHandle, &gEfiDriverBindingProtocolGuid, &gDisplayDriverBinding,
+                                       &gEfiComponentNameProtocolGuid, &gDisplayComponentName, nullptr
+                                     );
   ASSERT_EFI_ERROR (Status);
   return Status;
 }
@@ -387,63 +339,54 @@ DisplayDriverEntryPoint (
 EFI_STATUS
 EFIAPI
 DisplayDriverSupported (
-  IN EFI_DRIVER_BINDING_PROTOCOL  *This,
+  IN EFI_DRIVER_BINDING_PROTOCOL *This,
   IN EFI_HANDLE                   ControllerHandle,
-  IN EFI_DEVICE_PATH_PROTOCOL     *RemainingDevicePath
-  )
+  IN EFI_DEVICE_PATH_PROTOCOL    *RemainingDevicePath
+)
 {
-  EFI_PCI_IO_PROTOCOL  *PciIo;
+  EFI_PCI_IO_PROTOCOL *PciIo;
   PCI_TYPE00           Header;
   EFI_STATUS           Status;
 
   Status = gBS->OpenProtocol (
-                  ControllerHandle,
-                  &gEfiPciIoProtocolGuid,
-                  reinterpret_cast<VOID **>(&PciIo),
-                  gDisplayDriverBinding.DriverBindingHandle,
-                  ControllerHandle,
-                  EFI_OPEN_PROTOCOL_BY_DRIVER
-                  );
+    ControllerHandle, &gEfiPciIoProtocolGuid, reinterpret_cast<VOID **> (&PciIo),
+    gDisplayDriverBinding.DriverBindingHandle, ControllerHandle, EFI_OPEN_PROTOCOL_BY_DRIVER
+  );
   if (EFI_ERROR (Status)) {
     return Status;
   }
 
   Status = PciIo->Pci.Read (PciIo, EfiPciIoWidthUint32, 0, sizeof (Header) / sizeof (UINT32), &Header);
   if (!EFI_ERROR (Status)) {
-    if ((Header.Hdr.VendorId != TAVRIX_VENDOR_ID) || (Header.Hdr.DeviceId != TAVRIX_DEVICE_ID) ||
-        !RemainingPathAcceptable (RemainingDevicePath))
-    {
+    if ((Header.Hdr.VendorId != TAVRIX_VENDOR_ID) || (Header.Hdr.DeviceId != TAVRIX_DEVICE_ID) || !RemainingPathAcceptable (RemainingDevicePath)) {
       Status = EFI_UNSUPPORTED;
     }
   }
 
   gBS->CloseProtocol (
-         ControllerHandle,
-         &gEfiPciIoProtocolGuid,
-         gDisplayDriverBinding.DriverBindingHandle,
-         ControllerHandle
-         );
+    ControllerHandle, &gEfiPciIoProtocolGuid, gDisplayDriverBinding.DriverBindingHandle, ControllerHandle
+  );
   return Status;
 }
 
 EFI_STATUS
 EFIAPI
 DisplayDriverStart (
-  IN EFI_DRIVER_BINDING_PROTOCOL  *This,
+  IN EFI_DRIVER_BINDING_PROTOCOL *This,
   IN EFI_HANDLE                   ControllerHandle,
-  IN EFI_DEVICE_PATH_PROTOCOL     *RemainingDevicePath
-  )
+  IN EFI_DEVICE_PATH_PROTOCOL    *RemainingDevicePath
+)
 {
-  DISPLAY_DEVICE_CONTEXT  *Context;
+  DISPLAY_DEVICE_CONTEXT *Context;
   START_PROGRESS          Progress = { false, false, false };
   EFI_STATUS              Status;
-  UINT32                  Line     = 0;
-  VOID                    *ChildPciIo;
+  UINT32                  Line = 0;
+  VOID                   *ChildPciIo;
 
   DEBUG ((START_MARKER_LEVEL, "1004"));
   DEBUG ((START_MARKER_LEVEL, "\n"));
 
-  Context = static_cast<DISPLAY_DEVICE_CONTEXT *>(AllocateZeroPool (sizeof (DISPLAY_DEVICE_CONTEXT)));
+  Context = static_cast<DISPLAY_DEVICE_CONTEXT *> (AllocateZeroPool (sizeof (DISPLAY_DEVICE_CONTEXT)));
   if (Context == nullptr) {
     DEBUG ((DEBUG_ERROR, "line:%d,Status:%r\n", StartStepAllocateContext, EFI_OUT_OF_RESOURCES));
     return EFI_OUT_OF_RESOURCES;
@@ -467,13 +410,9 @@ DisplayDriverStart (
   // refuses, and the start is undone.
   //
   Status = gBS->OpenProtocol (
-                  ControllerHandle,
-                  &gEfiPciIoProtocolGuid,
-                  &ChildPciIo,
-                  gDisplayDriverBinding.DriverBindingHandle,
-                  Context->OutputHandle,
-                  EFI_OPEN_PROTOCOL_BY_CHILD_CONTROLLER
-                  );
+    ControllerHandle, &gEfiPciIoProtocolGuid, &ChildPciIo, gDisplayDriverBinding.DriverBindingHandle,
+    Context->OutputHandle, EFI_OPEN_PROTOCOL_BY_CHILD_CONTROLLER
+  );
   if (EFI_ERROR (Status)) {
     return AbortStart (Context, ControllerHandle, Progress, StartStepOpenForChild, Status);
   }
@@ -484,24 +423,20 @@ DisplayDriverStart (
 EFI_STATUS
 EFIAPI
 DisplayDriverStop (
-  IN EFI_DRIVER_BINDING_PROTOCOL  *This,
+  IN EFI_DRIVER_BINDING_PROTOCOL *This,
   IN EFI_HANDLE                   ControllerHandle,
   IN UINTN                        NumberOfChildren,
-  IN EFI_HANDLE                   *ChildHandleBuffer
-  )
+  IN EFI_HANDLE                  *ChildHandleBuffer
+)
 {
-  EFI_GRAPHICS_OUTPUT_PROTOCOL  *Gop;
-  DISPLAY_DEVICE_CONTEXT        *Context;
+  EFI_GRAPHICS_OUTPUT_PROTOCOL *Gop;
+  DISPLAY_DEVICE_CONTEXT       *Context;
   EFI_STATUS                    Status;
 
   Status = gBS->OpenProtocol (
-                  ControllerHandle,
-                  &gEfiGraphicsOutputProtocolGuid,
-                  reinterpret_cast<VOID **>(&Gop),
-                  gDisplayDriverBinding.DriverBindingHandle,
-                  ControllerHandle,
-                  EFI_OPEN_PROTOCOL_GET_PROTOCOL
-                  );
+    ControllerHandle, &gEfiGraphicsOutputProtocolGuid, reinterpret_cast<VOID **> (&Gop),
+    gDisplayDriverBinding.DriverBindingHandle, ControllerHandle, EFI_OPEN_PROTOCOL_GET_PROTOCOL
+  );
   if (EFI_ERROR (Status)) {
     return Status;
   }
@@ -523,11 +458,8 @@ DisplayDriverStop (
   }
 
   Status = gBS->UninstallMultipleProtocolInterfaces (
-                  ControllerHandle,
-                  &gEfiGraphicsOutputProtocolGuid,
-                  &Context->GraphicsOutput,
-                  nullptr
-                  );
+    ControllerHandle, &gEfiGraphicsOutputProtocolGuid, &Context->GraphicsOutput, nullptr
+  );
   if (EFI_ERROR (Status)) {
     return Status;
   }
@@ -540,11 +472,8 @@ DisplayDriverStop (
   //
   Context->PciIo->Attributes (Context->PciIo, EfiPciIoAttributeOperationDisable, DISPLAY_ENABLE_ATTRIBUTES, nullptr);
   gBS->CloseProtocol (
-         ControllerHandle,
-         &gEfiPciIoProtocolGuid,
-         gDisplayDriverBinding.DriverBindingHandle,
-         ControllerHandle
-         );
+    ControllerHandle, &gEfiPciIoProtocolGuid, gDisplayDriverBinding.DriverBindingHandle, ControllerHandle
+  );
   FreePool (Context);
   return EFI_SUCCESS;
 }

@@ -26,35 +26,35 @@ extern "C" {
 }
 
 /// PCI identity of the display controller this driver serves.
-constexpr UINT16  TAVRIX_VENDOR_ID = 0x19E5;
-constexpr UINT16  TAVRIX_DEVICE_ID = 0x1711;
+constexpr UINT16 TAVRIX_VENDOR_ID = 0x19E5;
+constexpr UINT16 TAVRIX_DEVICE_ID = 0x1711;
 
 /// "TVXG", first character in the lowest byte, upper four bytes zero.
-constexpr UINT64  DISPLAY_DEVICE_CONTEXT_SIGNATURE = SIGNATURE_32 ('T', 'V', 'X', 'G');
+constexpr UINT64 DISPLAY_DEVICE_CONTEXT_SIGNATURE = SIGNATURE_32 ('T', 'V', 'X', 'G');
 
 /// Number of display modes the driver offers (the GOP MaxMode).
-constexpr UINT32  DISPLAY_MODE_COUNT = 4;
+constexpr UINT32 DISPLAY_MODE_COUNT = 4;
 
 /// One display mode as the GOP reports it.
 typedef struct {
-  UINT32    HorizontalResolution;
-  UINT32    VerticalResolution;
-  UINT32    ColorDepth;
-  UINT32    RefreshRate;
+  UINT32 HorizontalResolution;
+  UINT32 VerticalResolution;
+  UINT32 ColorDepth;
+  UINT32 RefreshRate;
 } DISPLAY_MODE_DATA;
 
 /// Private record of one started controller; reached from the embedded GOP.
 typedef struct {
-  UINT64                          Signature;
-  EFI_HANDLE                      OutputHandle;
-  EFI_PCI_IO_PROTOCOL             *PciIo;
-  UINT64                          SavedPciAttributes;
-  EFI_GRAPHICS_OUTPUT_PROTOCOL    GraphicsOutput;
-  EFI_DEVICE_PATH_PROTOCOL        *OutputDevicePath;
-  BOOLEAN                         ModeNotSet;
-  DISPLAY_MODE_DATA               ModeList[DISPLAY_MODE_COUNT];
-  VOID                            *LineBuffer;
-  UINT8                           ModeSetCount;
+  UINT64                       Signature;
+  EFI_HANDLE                   OutputHandle;
+  EFI_PCI_IO_PROTOCOL         *PciIo;
+  UINT64                       SavedPciAttributes;
+  EFI_GRAPHICS_OUTPUT_PROTOCOL GraphicsOutput;
+  EFI_DEVICE_PATH_PROTOCOL    *OutputDevicePath;
+  BOOLEAN                      ModeNotSet;
+  DISPLAY_MODE_DATA            ModeList[DISPLAY_MODE_COUNT];
+  VOID                        *LineBuffer;
+  UINT8                        ModeSetCount;
 } DISPLAY_DEVICE_CONTEXT;
 
 /**
@@ -63,63 +63,54 @@ typedef struct {
   "CR has Bad Signature", reported with the caller's file and the line number
   given, as the driver's documentation names them.
 **/
-inline
-DISPLAY_DEVICE_CONTEXT *
-DisplayContextFromGraphicsOutput (
-  IN EFI_GRAPHICS_OUTPUT_PROTOCOL  *Gop,
-  IN CONST CHAR8                   *FileName,
-  IN UINTN                         LineNumber
-  )
+inline DISPLAY_DEVICE_CONTEXT *
+DisplayContextFromGraphicsOutput (IN EFI_GRAPHICS_OUTPUT_PROTOCOL *Gop, IN CONST CHAR8 *FileName, IN UINTN LineNumber)
 {
-  DISPLAY_DEVICE_CONTEXT  *Context;
+  DISPLAY_DEVICE_CONTEXT *Context;
 
   Context = BASE_CR (Gop, DISPLAY_DEVICE_CONTEXT, GraphicsOutput);
- #if !defined (MDEPKG_NDEBUG)
+#if !defined(MDEPKG_NDEBUG)
   if (DebugAssertEnabled () && (Context->Signature != DISPLAY_DEVICE_CONTEXT_SIGNATURE)) {
     DebugAssert (FileName, LineNumber, "CR has Bad Signature");
   }
 
- #endif
+#endif
   return Context;
 }
 
-#define DISPLAY_CONTEXT_FROM_GOP(Gop, LineNumber) \
-  DisplayContextFromGraphicsOutput ((Gop), __FILE__, (LineNumber))
+#define DISPLAY_CONTEXT_FROM_GOP(Gop, LineNumber) DisplayContextFromGraphicsOutput ((Gop), __FILE__, (LineNumber))
 
 extern "C" {
-extern EFI_DRIVER_BINDING_PROTOCOL  gDisplayDriverBinding;
+extern EFI_DRIVER_BINDING_PROTOCOL gDisplayDriverBinding;
 
 EFI_STATUS
 EFIAPI
-DisplayDriverEntryPoint (
-  IN EFI_HANDLE        ImageHandle,
-  IN EFI_SYSTEM_TABLE  *SystemTable
-  );
+DisplayDriverEntryPoint (IN EFI_HANDLE ImageHandle, IN EFI_SYSTEM_TABLE *SystemTable);
 
 EFI_STATUS
 EFIAPI
 DisplayDriverSupported (
-  IN EFI_DRIVER_BINDING_PROTOCOL  *This,
+  IN EFI_DRIVER_BINDING_PROTOCOL *This,
   IN EFI_HANDLE                   ControllerHandle,
-  IN EFI_DEVICE_PATH_PROTOCOL     *RemainingDevicePath
-  );
+  IN EFI_DEVICE_PATH_PROTOCOL    *RemainingDevicePath
+);
 
 EFI_STATUS
 EFIAPI
 DisplayDriverStart (
-  IN EFI_DRIVER_BINDING_PROTOCOL  *This,
+  IN EFI_DRIVER_BINDING_PROTOCOL *This,
   IN EFI_HANDLE                   ControllerHandle,
-  IN EFI_DEVICE_PATH_PROTOCOL     *RemainingDevicePath
-  );
+  IN EFI_DEVICE_PATH_PROTOCOL    *RemainingDevicePath
+);
 
 EFI_STATUS
 EFIAPI
 DisplayDriverStop (
-  IN EFI_DRIVER_BINDING_PROTOCOL  *This,
+  IN EFI_DRIVER_BINDING_PROTOCOL *This,
   IN EFI_HANDLE                   ControllerHandle,
   IN UINTN                        NumberOfChildren,
-  IN EFI_HANDLE                   *ChildHandleBuffer
-  );
+  IN EFI_HANDLE                  *ChildHandleBuffer
+);
 }
 
 #endif

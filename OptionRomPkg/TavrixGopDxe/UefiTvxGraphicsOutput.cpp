@@ -19,23 +19,17 @@ extern "C" {
 //
 // Display timings (VESA DMT) and the mode table built on them.
 //
-constexpr DISPLAY_TIMING  mTiming640x480 = {
-  800, 640, 656, 96, 1, 525, 480, 490, 2, 1, 25175000, 31469, 60, 1
-};
-constexpr DISPLAY_TIMING  mTiming800x600 = {
-  1056, 800, 840, 128, 0, 628, 600, 601, 4, 0, 40000000, 37879, 60, 1
-};
-constexpr DISPLAY_TIMING  mTiming1024x768 = {
-  1344, 1024, 1048, 136, 1, 806, 768, 771, 6, 1, 65000000, 48363, 60, 1
-};
-constexpr DISPLAY_TIMING  mTiming1280x1024 = {
+constexpr DISPLAY_TIMING mTiming640x480   = { 800, 640, 656, 96, 1, 525, 480, 490, 2, 1, 25175000, 31469, 60, 1 };
+constexpr DISPLAY_TIMING mTiming800x600   = { 1056, 800, 840, 128, 0, 628, 600, 601, 4, 0, 40000000, 37879, 60, 1 };
+constexpr DISPLAY_TIMING mTiming1024x768  = { 1344, 1024, 1048, 136, 1, 806, 768, 771, 6, 1, 65000000, 48363, 60, 1 };
+constexpr DISPLAY_TIMING mTiming1280x1024 = {
   1688, 1280, 1328, 112, 0, 1066, 1024, 1025, 3, 0, 108000000, 63981, 60, 1
 };
 
-constexpr DISPLAY_MODE_ENTRY  mDisplayModeTable[DISPLAY_MODE_COUNT] = {
-  { 640,  480,  32, 60, &mTiming640x480   },
-  { 800,  600,  32, 60, &mTiming800x600   },
-  { 1024, 768,  32, 60, &mTiming1024x768  },
+constexpr DISPLAY_MODE_ENTRY mDisplayModeTable[DISPLAY_MODE_COUNT] = {
+  { 640, 480, 32, 60, &mTiming640x480 },
+  { 800, 600, 32, 60, &mTiming800x600 },
+  { 1024, 768, 32, 60, &mTiming1024x768 },
   { 1280, 1024, 32, 60, &mTiming1280x1024 },
 };
 
@@ -43,7 +37,7 @@ constexpr DISPLAY_MODE_ENTRY  mDisplayModeTable[DISPLAY_MODE_COUNT] = {
 // Applied once before the first mode set. Every row clears all bits, so each
 // register ends up holding exactly SetBits; the register is still read first.
 //
-constexpr REGISTER_INIT_ENTRY  mRegisterInitTable[4] = {
+constexpr REGISTER_INIT_ENTRY mRegisterInitTable[4] = {
   { 0x802B0, 0x01D40A02, 0xFFFFFFFF },
   { 0x802B4, 0x106B851E, 0xFFFFFFFF },
   { 0x802B8, 0x03B40101, 0xFFFFFFFF },
@@ -55,174 +49,138 @@ namespace {
 //
 // Controller registers (offsets in BAR 1).
 //
-constexpr UINT64  REG_ENABLE_CURRENT    = 0x40;
-constexpr UINT64  REG_ENABLE_SET0       = 0x44;
-constexpr UINT64  REG_ENABLE_SET1       = 0x48;
-constexpr UINT64  REG_ENABLE_SELECT     = 0x4C;
-constexpr UINT64  REG_A_CLOCK_CONTROL   = 0x5C;
-constexpr UINT64  REG_B_CLOCK_CONTROL   = 0x60;
-constexpr UINT64  REG_A_EXTRA           = 0x88;
-constexpr UINT64  REG_A_DISPLAY_CONTROL = 0x80000;
-constexpr UINT64  REG_A_0C              = 0x8000C;
-constexpr UINT64  REG_A_PITCH           = 0x80010;
-constexpr UINT64  REG_A_HORIZONTAL_END  = 0x80014;
-constexpr UINT64  REG_A_VERTICAL_END    = 0x80018;
-constexpr UINT64  REG_A_1C              = 0x8001C;
-constexpr UINT64  REG_A_ACTIVE_SIZE     = 0x80020;
-constexpr UINT64  REG_A_RASTER          = 0x80024;
-constexpr UINT64  REG_A_PALETTE         = 0x80400;
-constexpr UINT64  REG_B_DISPLAY_CONTROL = 0x80200;
-constexpr UINT64  REG_B_204             = 0x80204;
-constexpr UINT64  REG_B_PITCH           = 0x80208;
-constexpr UINT64  REG_B_RASTER          = 0x8020C;
-constexpr UINT64  REG_B_280             = 0x80280;
-constexpr UINT64  REG_B_ACTIVE_SIZE     = 0x80284;
-constexpr UINT64  REG_B_PIXEL_CLOCK     = 0x802A8;
-constexpr UINT64  REG_B_PIXEL_CLOCK2    = 0x802AC;
+constexpr UINT64 REG_ENABLE_CURRENT    = 0x40;
+constexpr UINT64 REG_ENABLE_SET0       = 0x44;
+constexpr UINT64 REG_ENABLE_SET1       = 0x48;
+constexpr UINT64 REG_ENABLE_SELECT     = 0x4C;
+constexpr UINT64 REG_A_CLOCK_CONTROL   = 0x5C;
+constexpr UINT64 REG_B_CLOCK_CONTROL   = 0x60;
+constexpr UINT64 REG_A_EXTRA           = 0x88;
+constexpr UINT64 REG_A_DISPLAY_CONTROL = 0x80000;
+constexpr UINT64 REG_A_0C              = 0x8000C;
+constexpr UINT64 REG_A_PITCH           = 0x80010;
+constexpr UINT64 REG_A_HORIZONTAL_END  = 0x80014;
+constexpr UINT64 REG_A_VERTICAL_END    = 0x80018;
+constexpr UINT64 REG_A_1C              = 0x8001C;
+constexpr UINT64 REG_A_ACTIVE_SIZE     = 0x80020;
+constexpr UINT64 REG_A_RASTER          = 0x80024;
+constexpr UINT64 REG_A_PALETTE         = 0x80400;
+constexpr UINT64 REG_B_DISPLAY_CONTROL = 0x80200;
+constexpr UINT64 REG_B_204             = 0x80204;
+constexpr UINT64 REG_B_PITCH           = 0x80208;
+constexpr UINT64 REG_B_RASTER          = 0x8020C;
+constexpr UINT64 REG_B_280             = 0x80280;
+constexpr UINT64 REG_B_ACTIVE_SIZE     = 0x80284;
+constexpr UINT64 REG_B_PIXEL_CLOCK     = 0x802A8;
+constexpr UINT64 REG_B_PIXEL_CLOCK2    = 0x802AC;
 
-constexpr UINT32  PALETTE_ENTRIES = 256;
+constexpr UINT32 PALETTE_ENTRIES = 256;
 
 /// The frame-buffer clear covers the largest mode, 1280 x 1024 words.
-constexpr UINTN  FRAME_BUFFER_CLEAR_WORDS = 0x140000;
+constexpr UINTN FRAME_BUFFER_CLEAR_WORDS = 0x140000;
 
 /// Reference clock the mode set puts in its clock request.
-constexpr UINT32  CLOCK_INPUT_FREQUENCY = 14318181;
+constexpr UINT32 CLOCK_INPUT_FREQUENCY = 14318181;
 
 /// Writes of channel A's display control before the mode set gives up on
 /// reading it back; real hardware settles after one or two.
-constexpr UINTN  DISPLAY_CONTROL_WRITE_TRIES = 1000;
+constexpr UINTN DISPLAY_CONTROL_WRITE_TRIES = 1000;
 
-constexpr UINT32  GRAPHICS_MODE_INFO_SIZE = sizeof (EFI_GRAPHICS_OUTPUT_MODE_INFORMATION);
+constexpr UINT32 GRAPHICS_MODE_INFO_SIZE = sizeof (EFI_GRAPHICS_OUTPUT_MODE_INFORMATION);
 static_assert (GRAPHICS_MODE_INFO_SIZE == 36, "GOP mode information is 36 bytes");
 
 /// Channel B pixel-clock words, keyed by the active resolution.
 typedef struct {
-  UINT32    HorizontalDisplayEnd;
-  UINT32    VerticalDisplayEnd;
-  UINT32    ControlWord;
-  UINT32    SecondWord;
+  UINT32 HorizontalDisplayEnd;
+  UINT32 VerticalDisplayEnd;
+  UINT32 ControlWord;
+  UINT32 SecondWord;
 } PIXEL_CLOCK_ENTRY;
 
-constexpr PIXEL_CLOCK_ENTRY  mChannelBPixelClockTable[] = {
-  { 800,  600,  0x23940801, 0x30000000 },
-  { 1024, 768,  0x23940D01, 0x40000000 },
-  { 1152, 864,  0x23540FC2, 0x70000000 },
-  { 1280, 720,  0x23941DC2, 0x602B6AE7 },
-  { 1280, 768,  0x23941001, 0x70000000 },
-  { 1280, 960,  0x23B41B01, 0x80000000 },
-  { 1280, 1024, 0x23B41B01, 0x80000000 },
-  { 1600, 1200, 0x23480681, 0xA0000000 },
-  { 1920, 1080, 0x23541DC2, 0xB0CCCCCD },
-  { 1920, 1200, 0x234807C1, 0xC0872B02 },
+constexpr PIXEL_CLOCK_ENTRY mChannelBPixelClockTable[] = {
+  { 800, 600, 0x23940801, 0x30000000 },   { 1024, 768, 0x23940D01, 0x40000000 },
+  { 1152, 864, 0x23540FC2, 0x70000000 },  { 1280, 720, 0x23941DC2, 0x602B6AE7 },
+  { 1280, 768, 0x23941001, 0x70000000 },  { 1280, 960, 0x23B41B01, 0x80000000 },
+  { 1280, 1024, 0x23B41B01, 0x80000000 }, { 1600, 1200, 0x23480681, 0xA0000000 },
+  { 1920, 1080, 0x23541DC2, 0xB0CCCCCD }, { 1920, 1200, 0x234807C1, 0xC0872B02 },
 };
 
 /// Words for any resolution the table does not list (640 x 480 among ours).
-constexpr PIXEL_CLOCK_ENTRY  mChannelBPixelClockDefault = { 0, 0, 0x23D40F02, 0x206B851E };
+constexpr PIXEL_CLOCK_ENTRY mChannelBPixelClockDefault = { 0, 0, 0x23D40F02, 0x206B851E };
 
 //
 // Register-field packing.
 //
 constexpr UINT32
-LinePitch (
-  UINT32  HorizontalResolution,
-  UINT32  BitsPerPixel
-  )
+LinePitch (UINT32 HorizontalResolution, UINT32 BitsPerPixel)
 {
   return ((HorizontalResolution + 15) & ~15U) * (BitsPerPixel / 8);
 }
 
 constexpr UINT32
-PitchWord (
-  UINT32  Pitch
-  )
+PitchWord (UINT32 Pitch)
 {
   return ((Pitch & 0x3FFF) << 16) | (Pitch & 0x3FFF);
 }
 
 constexpr UINT32
-PixelFormatCode (
-  UINT32  BitsPerPixel
-  )
+PixelFormatCode (UINT32 BitsPerPixel)
 {
   return (BitsPerPixel == 8) ? 0 : ((BitsPerPixel == 16) ? 1 : 2);
 }
 
 constexpr UINT32
-ClockControlWord (
-  const CLOCK_REQUEST  &Request
-  )
+ClockControlWord (const CLOCK_REQUEST &Request)
 {
-  return Request.PllSettingA |
-         ((Request.PllSettingB & 0xF) << 8) |
-         ((Request.PllSettingC & 0x3) << 12) |
-         ((Request.PllSettingD & 0x3) << 14) |
-         0x20000;
+  return Request.PllSettingA | ((Request.PllSettingB & 0xF) << 8) | ((Request.PllSettingC & 0x3) << 12) |
+         ((Request.PllSettingD & 0x3) << 14) | 0x20000;
 }
 
 /// Value minus one under a field mask, as the raster fields hold it.
 constexpr UINT32
-LessOne (
-  UINT32  Value,
-  UINT32  Mask
-  )
+LessOne (UINT32 Value, UINT32 Mask)
 {
   return (Value - 1) & Mask;
 }
 
 constexpr UINT32
-ActiveSizeWord (
-  const DISPLAY_TIMING  &Timing
-  )
+ActiveSizeWord (const DISPLAY_TIMING &Timing)
 {
   return (LessOne (Timing.VerticalDisplayEnd, 0x7FF) << 16) | LessOne (Timing.HorizontalDisplayEnd, 0x7FF);
 }
 
 /// The four raster-timing words, identical on both channels.
 struct RASTER_WORDS {
-  UINT32    Word[4];
+  UINT32 Word[4];
 };
 
 constexpr RASTER_WORDS
-RasterWords (
-  const DISPLAY_TIMING  &Timing
-  )
+RasterWords (const DISPLAY_TIMING &Timing)
 {
-  return RASTER_WORDS {
-           {
-             (LessOne (Timing.HorizontalTotal, 0xFFF) << 16) | LessOne (Timing.HorizontalDisplayEnd, 0xFFF),
-             ((UINT32)Timing.HorizontalSyncWidth << 16) | LessOne (Timing.HorizontalSyncStart, 0xFFF),
-             (LessOne (Timing.VerticalTotal, 0x7FF) << 16) | LessOne (Timing.VerticalDisplayEnd, 0x7FF),
-             ((Timing.VerticalSyncHeight & 0x3F) << 16) | LessOne (Timing.VerticalSyncStart, 0x7FF)
-           }
-  };
+  return RASTER_WORDS{ { (LessOne (Timing.HorizontalTotal, 0xFFF) << 16) | LessOne (Timing.HorizontalDisplayEnd, 0xFFF),
+                         ((UINT32)Timing.HorizontalSyncWidth << 16) | LessOne (Timing.HorizontalSyncStart, 0xFFF),
+                         (LessOne (Timing.VerticalTotal, 0x7FF) << 16) | LessOne (Timing.VerticalDisplayEnd, 0x7FF),
+                         ((Timing.VerticalSyncHeight & 0x3F) << 16) | LessOne (Timing.VerticalSyncStart, 0x7FF) } };
 }
 
 /// A timing record fits the register fields it is packed into and agrees
 /// with its mode row and its own line rate.
 constexpr bool
-TimingFitsRegisters (
-  const DISPLAY_MODE_ENTRY  &Entry
-  )
+TimingFitsRegisters (const DISPLAY_MODE_ENTRY &Entry)
 {
-  const DISPLAY_TIMING  &T = *Entry.Timing;
+  const DISPLAY_TIMING &T = *Entry.Timing;
 
-  return T.HorizontalTotal >= 1 && T.HorizontalTotal <= 4096 &&
-         T.HorizontalSyncStart >= 1 && T.HorizontalSyncStart <= 4096 &&
-         T.HorizontalDisplayEnd >= 1 && T.HorizontalDisplayEnd <= 2048 &&
-         T.VerticalTotal >= 1 && T.VerticalTotal <= 2048 &&
-         T.VerticalDisplayEnd >= 1 && T.VerticalDisplayEnd <= 2048 &&
-         T.VerticalSyncStart >= 1 && T.VerticalSyncStart <= 2048 &&
-         T.VerticalSyncHeight <= 63 &&
+  return T.HorizontalTotal >= 1 && T.HorizontalTotal <= 4096 && T.HorizontalSyncStart >= 1 &&
+         T.HorizontalSyncStart <= 4096 && T.HorizontalDisplayEnd >= 1 && T.HorizontalDisplayEnd <= 2048 &&
+         T.VerticalTotal >= 1 && T.VerticalTotal <= 2048 && T.VerticalDisplayEnd >= 1 && T.VerticalDisplayEnd <= 2048 &&
+         T.VerticalSyncStart >= 1 && T.VerticalSyncStart <= 2048 && T.VerticalSyncHeight <= 63 &&
          LinePitch (Entry.HorizontalResolution, Entry.ColorDepth) <= 16383 &&
-         Entry.HorizontalResolution == T.HorizontalDisplayEnd &&
-         Entry.VerticalResolution == T.VerticalDisplayEnd &&
+         Entry.HorizontalResolution == T.HorizontalDisplayEnd && Entry.VerticalResolution == T.VerticalDisplayEnd &&
          T.HorizontalFrequency == (T.PixelClock + T.HorizontalTotal / 2) / T.HorizontalTotal;
 }
 
 constexpr bool
-AllTimingsFit (
-  VOID
-  )
+AllTimingsFit (VOID)
 {
   for (const DISPLAY_MODE_ENTRY &Entry : mDisplayModeTable) {
     if (!TimingFitsRegisters (Entry)) {
@@ -236,14 +194,10 @@ AllTimingsFit (
 static_assert (AllTimingsFit (), "a display timing does not fit its register fields");
 
 const PIXEL_CLOCK_ENTRY &
-LookUpPixelClock (
-  const DISPLAY_TIMING  &Timing
-  )
+LookUpPixelClock (const DISPLAY_TIMING &Timing)
 {
   for (const PIXEL_CLOCK_ENTRY &Entry : mChannelBPixelClockTable) {
-    if ((Entry.HorizontalDisplayEnd == Timing.HorizontalDisplayEnd) &&
-        (Entry.VerticalDisplayEnd == Timing.VerticalDisplayEnd))
-    {
+    if ((Entry.HorizontalDisplayEnd == Timing.HorizontalDisplayEnd) && (Entry.VerticalDisplayEnd == Timing.VerticalDisplayEnd)) {
       return Entry;
     }
   }
@@ -252,23 +206,14 @@ LookUpPixelClock (
 }
 
 VOID
-ModifyControllerRegister (
-  DISPLAY_DEVICE_CONTEXT  *Context,
-  UINT64                  Register,
-  UINT32                  AndMask,
-  UINT32                  OrMask
-  )
+ModifyControllerRegister (DISPLAY_DEVICE_CONTEXT *Context, UINT64 Register, UINT32 AndMask, UINT32 OrMask)
 {
   WriteControllerRegister (Context, Register, (ReadControllerRegister (Context, Register) & AndMask) | OrMask);
 }
 
 /// Writes one byte to a legacy VGA I/O port of the controller.
 VOID
-WriteVgaPort (
-  DISPLAY_DEVICE_CONTEXT  *Context,
-  UINT64                  Port,
-  UINT8                   Value
-  )
+WriteVgaPort (DISPLAY_DEVICE_CONTEXT *Context, UINT64 Port, UINT8 Value)
 {
   //
   // Nothing depends on these writes succeeding; the mode set goes on.
@@ -278,12 +223,10 @@ WriteVgaPort (
 
 /// Sets bit 2 in the enable set that register 0x4C selects.
 VOID
-ProgramEnableBits (
-  DISPLAY_DEVICE_CONTEXT  *Context
-  )
+ProgramEnableBits (DISPLAY_DEVICE_CONTEXT *Context)
 {
-  UINT32  Enable;
-  UINT32  Select;
+  UINT32 Enable;
+  UINT32 Select;
 
   Enable = ReadControllerRegister (Context, REG_ENABLE_CURRENT);
   Select = ReadControllerRegister (Context, REG_ENABLE_SELECT) & 0x3;
@@ -292,15 +235,15 @@ ProgramEnableBits (
 
 VOID
 ProgramChannelB (
-  DISPLAY_DEVICE_CONTEXT  *Context,
-  const DISPLAY_TIMING    &Timing,
+  DISPLAY_DEVICE_CONTEXT *Context,
+  const DISPLAY_TIMING   &Timing,
   UINT32                  ClockWord,
   UINT32                  FormatCode,
   UINT32                  Pitch
-  )
+)
 {
-  const RASTER_WORDS  Raster = RasterWords (Timing);
-  UINT32              Control;
+  const RASTER_WORDS Raster = RasterWords (Timing);
+  UINT32             Control;
 
   WriteControllerRegister (Context, REG_B_CLOCK_CONTROL, ClockWord);
   WriteControllerRegister (Context, REG_B_204, 0x80000000);
@@ -323,10 +266,7 @@ ProgramChannelB (
 
 /// Writes channel A's display control until the bits it keeps read back.
 VOID
-WriteChannelADisplayControl (
-  DISPLAY_DEVICE_CONTEXT  *Context,
-  UINT32                  Value
-  )
+WriteChannelADisplayControl (DISPLAY_DEVICE_CONTEXT *Context, UINT32 Value)
 {
   for (UINTN Try = 0; Try < DISPLAY_CONTROL_WRITE_TRIES; Try++) {
     WriteControllerRegister (Context, REG_A_DISPLAY_CONTROL, Value);
@@ -335,26 +275,24 @@ WriteChannelADisplayControl (
     }
   }
 
-  DEBUG ((
-    DEBUG_ERROR,
-    "TavrixGopDxe: display control 0x%08x of channel A did not read back after %d writes\n",
-    Value,
-    (UINT32)DISPLAY_CONTROL_WRITE_TRIES
-    ));
+  DEBUG (
+    (DEBUG_ERROR, "TavrixGopDxe: display control 0x%08x of channel A did not read back after %d writes\n", Value,
+     (UINT32)DISPLAY_CONTROL_WRITE_TRIES)
+  );
 }
 
 VOID
 ProgramChannelA (
-  DISPLAY_DEVICE_CONTEXT  *Context,
-  const DISPLAY_TIMING    &Timing,
+  DISPLAY_DEVICE_CONTEXT *Context,
+  const DISPLAY_TIMING   &Timing,
   UINT32                  ClockWord,
   UINT32                  FormatCode,
   UINT32                  Pitch,
   UINT32                  ClockSelect
-  )
+)
 {
-  const RASTER_WORDS  Raster = RasterWords (Timing);
-  UINT32              Flags;
+  const RASTER_WORDS Raster = RasterWords (Timing);
+  UINT32             Flags;
 
   WriteControllerRegister (Context, REG_A_CLOCK_CONTROL, ClockWord);
   if (ClockSelect == CLOCK_SELECT_CHANNEL_A_EXTRA) {
@@ -388,18 +326,12 @@ ProgramChannelA (
     Flags |= 0x4000;
   }
 
-  WriteChannelADisplayControl (
-    Context,
-    (ReadControllerRegister (Context, REG_A_DISPLAY_CONTROL) & 0x3F0F0EA8) | Flags
-    );
+  WriteChannelADisplayControl (Context, (ReadControllerRegister (Context, REG_A_DISPLAY_CONTROL) & 0x3F0F0EA8) | Flags);
 }
 
 /// 8-bit modes get a 6x6x6 colour cube and 40 greys, all others a grey ramp.
 UINT32
-PaletteEntry (
-  UINT32  Index,
-  UINT32  BitsPerPixel
-  )
+PaletteEntry (UINT32 Index, UINT32 BitsPerPixel)
 {
   if (BitsPerPixel != 8) {
     return Index * 0x010101;
@@ -416,11 +348,7 @@ PaletteEntry (
 }
 
 VOID
-LoadPalette (
-  DISPLAY_DEVICE_CONTEXT  *Context,
-  UINT64                  PaletteBase,
-  UINT32                  BitsPerPixel
-  )
+LoadPalette (DISPLAY_DEVICE_CONTEXT *Context, UINT64 PaletteBase, UINT32 BitsPerPixel)
 {
   for (UINT32 Index = 0; Index < PALETTE_ENTRIES; Index++) {
     WriteControllerRegister (Context, PaletteBase + 4 * Index, PaletteEntry (Index, BitsPerPixel));
@@ -429,10 +357,7 @@ LoadPalette (
 
 /// Fills a GOP mode information record for one mode of the mode list.
 VOID
-FillModeInformation (
-  EFI_GRAPHICS_OUTPUT_MODE_INFORMATION  *Info,
-  const DISPLAY_MODE_DATA               &Mode
-  )
+FillModeInformation (EFI_GRAPHICS_OUTPUT_MODE_INFORMATION *Info, const DISPLAY_MODE_DATA &Mode)
 {
   ZeroMem (Info, sizeof (*Info));
   Info->Version              = 0;
@@ -444,16 +369,14 @@ FillModeInformation (
 
 /// BAR 0's base address, or 0 when the controller does not describe it.
 EFI_PHYSICAL_ADDRESS
-FrameBufferAddress (
-  EFI_PCI_IO_PROTOCOL  *PciIo
-  )
+FrameBufferAddress (EFI_PCI_IO_PROTOCOL *PciIo)
 {
-  EFI_ACPI_ADDRESS_SPACE_DESCRIPTOR  *Descriptor;
+  EFI_ACPI_ADDRESS_SPACE_DESCRIPTOR *Descriptor;
   EFI_PHYSICAL_ADDRESS               Base;
   EFI_STATUS                         Status;
 
   Descriptor = nullptr;
-  Status     = PciIo->GetBarAttributes (PciIo, 0, nullptr, reinterpret_cast<VOID **>(&Descriptor));
+  Status     = PciIo->GetBarAttributes (PciIo, 0, nullptr, reinterpret_cast<VOID **> (&Descriptor));
   if (EFI_ERROR (Status) || (Descriptor == nullptr)) {
     return 0;
   }
@@ -469,36 +392,22 @@ FrameBufferAddress (
 
 /// X + Width <= Limit and Y + Height <= Limit2, without wrapping sums.
 bool
-RectangleFits (
-  UINTN  X,
-  UINTN  Y,
-  UINTN  Width,
-  UINTN  Height,
-  UINTN  HorizontalLimit,
-  UINTN  VerticalLimit
-  )
+RectangleFits (UINTN X, UINTN Y, UINTN Width, UINTN Height, UINTN HorizontalLimit, UINTN VerticalLimit)
 {
-  return (X <= HorizontalLimit) && (Width <= HorizontalLimit - X) &&
-         (Y <= VerticalLimit) && (Height <= VerticalLimit - Y);
+  return (X <= HorizontalLimit) && (Width <= HorizontalLimit - X) && (Y <= VerticalLimit) &&
+         (Height <= VerticalLimit - Y);
 }
 
 /// The last byte that a rectangle of the caller's buffer reaches is
 /// addressable: its offset does not wrap around.
 bool
-BufferRectangleAddressable (
-  UINTN  X,
-  UINTN  Y,
-  UINTN  Width,
-  UINTN  Height,
-  UINTN  Delta
-  )
+BufferRectangleAddressable (UINTN X, UINTN Y, UINTN Width, UINTN Height, UINTN Delta)
 {
-  UINTN  LastRow;
-  UINTN  RowEnd;
-  UINTN  End;
+  UINTN LastRow;
+  UINTN RowEnd;
+  UINTN End;
 
-  return !__builtin_add_overflow (Y, Height - 1, &LastRow) &&
-         !__builtin_mul_overflow (LastRow, Delta, &End) &&
+  return !__builtin_add_overflow (Y, Height - 1, &LastRow) && !__builtin_mul_overflow (LastRow, Delta, &End) &&
          !__builtin_add_overflow (X, Width, &RowEnd) &&
          !__builtin_mul_overflow (RowEnd, sizeof (EFI_GRAPHICS_OUTPUT_BLT_PIXEL), &RowEnd) &&
          !__builtin_add_overflow (End, RowEnd, &End);
@@ -506,25 +415,21 @@ BufferRectangleAddressable (
 
 /// The GOP's arguments that describe one Blt call.
 struct BLT_REQUEST {
-  EFI_GRAPHICS_OUTPUT_BLT_PIXEL    *Buffer;
-  UINTN                            SourceX;
-  UINTN                            SourceY;
-  UINTN                            DestinationX;
-  UINTN                            DestinationY;
-  UINTN                            Width;
-  UINTN                            Height;
-  UINTN                            Delta;
+  EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Buffer;
+  UINTN                          SourceX;
+  UINTN                          SourceY;
+  UINTN                          DestinationX;
+  UINTN                          DestinationY;
+  UINTN                          Width;
+  UINTN                          Height;
+  UINTN                          Delta;
 };
 
 EFI_STATUS
-ValidateBlt (
-  const DISPLAY_MODE_DATA            &Mode,
-  EFI_GRAPHICS_OUTPUT_BLT_OPERATION  Operation,
-  const BLT_REQUEST                  &Request
-  )
+ValidateBlt (const DISPLAY_MODE_DATA &Mode, EFI_GRAPHICS_OUTPUT_BLT_OPERATION Operation, const BLT_REQUEST &Request)
 {
-  const UINTN  HRes = Mode.HorizontalResolution;
-  const UINTN  VRes = Mode.VerticalResolution;
+  const UINTN HRes = Mode.HorizontalResolution;
+  const UINTN VRes = Mode.VerticalResolution;
 
   if ((Operation != EfiBltVideoToVideo) && (Request.Buffer == nullptr)) {
     return EFI_INVALID_PARAMETER;
@@ -547,7 +452,9 @@ ValidateBlt (
   }
 
   if (Operation == EfiBltVideoToBltBuffer) {
-    if (!BufferRectangleAddressable (Request.DestinationX, Request.DestinationY, Request.Width, Request.Height, Request.Delta)) {
+    if (!BufferRectangleAddressable (
+          Request.DestinationX, Request.DestinationY, Request.Width, Request.Height, Request.Delta
+        )) {
       return EFI_INVALID_PARAMETER;
     }
   } else if (Operation == EfiBltBufferToVideo) {
@@ -560,115 +467,71 @@ ValidateBlt (
 }
 
 UINT8 *
-BufferPixel (
-  const BLT_REQUEST  &Request,
-  UINTN              X,
-  UINTN              Y
-  )
+BufferPixel (const BLT_REQUEST &Request, UINTN X, UINTN Y)
 {
-  return reinterpret_cast<UINT8 *>(Request.Buffer) + Y * Request.Delta + X * sizeof (EFI_GRAPHICS_OUTPUT_BLT_PIXEL);
+  return reinterpret_cast<UINT8 *> (Request.Buffer) + Y * Request.Delta + X * sizeof (EFI_GRAPHICS_OUTPUT_BLT_PIXEL);
 }
 
 VOID
-BltVideoFill (
-  DISPLAY_DEVICE_CONTEXT  *Context,
-  const BLT_REQUEST       &Request,
-  UINTN                   Pitch16,
-  UINTN                   BytesPerPixel
-  )
+BltVideoFill (DISPLAY_DEVICE_CONTEXT *Context, const BLT_REQUEST &Request, UINTN Pitch16, UINTN BytesPerPixel)
 {
-  EFI_PCI_IO_PROTOCOL  *PciIo = Context->PciIo;
+  EFI_PCI_IO_PROTOCOL *PciIo = Context->PciIo;
 
   for (UINTN Row = 0; Row < Request.Height; Row++) {
     PciIo->Mem.Write (
-                 PciIo,
-                 EfiPciIoWidthFillUint32,
-                 0,
-                 ((Request.DestinationY + Row) * Pitch16 + Request.DestinationX) * BytesPerPixel,
-                 Request.Width,
-                 Request.Buffer
-                 );
+      PciIo, EfiPciIoWidthFillUint32, 0,
+      ((Request.DestinationY + Row) * Pitch16 + Request.DestinationX) * BytesPerPixel, Request.Width, Request.Buffer
+    );
   }
 }
 
 VOID
-BltVideoToBuffer (
-  DISPLAY_DEVICE_CONTEXT  *Context,
-  const BLT_REQUEST       &Request,
-  UINTN                   HRes,
-  UINTN                   BytesPerPixel
-  )
+BltVideoToBuffer (DISPLAY_DEVICE_CONTEXT *Context, const BLT_REQUEST &Request, UINTN HRes, UINTN BytesPerPixel)
 {
-  EFI_PCI_IO_PROTOCOL  *PciIo = Context->PciIo;
+  EFI_PCI_IO_PROTOCOL *PciIo = Context->PciIo;
 
   for (UINTN Row = 0; Row < Request.Height; Row++) {
     PciIo->Mem.Read (
-                 PciIo,
-                 EfiPciIoWidthUint32,
-                 0,
-                 ((Request.SourceY + Row) * HRes + Request.SourceX) * BytesPerPixel,
-                 Request.Width,
-                 BufferPixel (Request, Request.DestinationX, Request.DestinationY + Row)
-                 );
+      PciIo, EfiPciIoWidthUint32, 0, ((Request.SourceY + Row) * HRes + Request.SourceX) * BytesPerPixel, Request.Width,
+      BufferPixel (Request, Request.DestinationX, Request.DestinationY + Row)
+    );
   }
 }
 
 VOID
-BltBufferToVideo (
-  DISPLAY_DEVICE_CONTEXT  *Context,
-  const BLT_REQUEST       &Request,
-  UINTN                   HRes,
-  UINTN                   BytesPerPixel
-  )
+BltBufferToVideo (DISPLAY_DEVICE_CONTEXT *Context, const BLT_REQUEST &Request, UINTN HRes, UINTN BytesPerPixel)
 {
-  EFI_PCI_IO_PROTOCOL  *PciIo = Context->PciIo;
+  EFI_PCI_IO_PROTOCOL *PciIo = Context->PciIo;
 
   for (UINTN Row = 0; Row < Request.Height; Row++) {
     PciIo->Mem.Write (
-                 PciIo,
-                 EfiPciIoWidthUint32,
-                 0,
-                 ((Request.DestinationY + Row) * HRes + Request.DestinationX) * BytesPerPixel,
-                 Request.Width,
-                 BufferPixel (Request, Request.SourceX, Request.SourceY + Row)
-                 );
+      PciIo, EfiPciIoWidthUint32, 0, ((Request.DestinationY + Row) * HRes + Request.DestinationX) * BytesPerPixel,
+      Request.Width, BufferPixel (Request, Request.SourceX, Request.SourceY + Row)
+    );
   }
 }
 
 /// Stages the whole source rectangle before writing any destination row, so
 /// that overlapping moves (scrolling either way) come out right.
 VOID
-BltVideoToVideo (
-  DISPLAY_DEVICE_CONTEXT  *Context,
-  const BLT_REQUEST       &Request,
-  UINTN                   HRes,
-  UINTN                   BytesPerPixel
-  )
+BltVideoToVideo (DISPLAY_DEVICE_CONTEXT *Context, const BLT_REQUEST &Request, UINTN HRes, UINTN BytesPerPixel)
 {
-  EFI_PCI_IO_PROTOCOL  *PciIo    = Context->PciIo;
-  UINT8                *Staging  = static_cast<UINT8 *>(Context->LineBuffer);
+  EFI_PCI_IO_PROTOCOL *PciIo     = Context->PciIo;
+  UINT8               *Staging   = static_cast<UINT8 *> (Context->LineBuffer);
   const UINTN          RowLength = Request.Width * BytesPerPixel;
 
   for (UINTN Row = 0; Row < Request.Height; Row++) {
     PciIo->Mem.Read (
-                 PciIo,
-                 EfiPciIoWidthUint32,
-                 0,
-                 ((Request.SourceY + Row) * HRes + Request.SourceX) * BytesPerPixel,
-                 Request.Width,
-                 Staging + Row * RowLength
-                 );
+      PciIo, EfiPciIoWidthUint32, 0, ((Request.SourceY + Row) * HRes + Request.SourceX) * BytesPerPixel, Request.Width,
+      Staging + Row * RowLength
+    );
   }
 
   for (UINTN Row = 0; Row < Request.Height; Row++) {
     PciIo->Mem.Write (
-                 PciIo,
-                 EfiPciIoWidthUint32,
-                 0,
-                 ((Request.DestinationY + Row) * HRes + Request.DestinationX) * BytesPerPixel,
-                 Request.Width,
-                 Staging + Row * RowLength
-                 );
+      PciIo, EfiPciIoWidthUint32, 0, ((Request.DestinationY + Row) * HRes + Request.DestinationX) * BytesPerPixel,
+      Request.Width, Staging + Row * RowLength
+    );
   }
 }
 
@@ -678,13 +541,10 @@ BltVideoToVideo (
 // Register access.
 //
 UINT32
-ReadControllerRegister (
-  IN DISPLAY_DEVICE_CONTEXT  *Context,
-  IN UINT64                  Register
-  )
+ReadControllerRegister (IN DISPLAY_DEVICE_CONTEXT *Context, IN UINT64 Register)
 {
-  EFI_STATUS  Status;
-  UINT32      Value;
+  EFI_STATUS Status;
+  UINT32     Value;
 
   Value  = 0;
   Status = Context->PciIo->Mem.Read (Context->PciIo, EfiPciIoWidthUint32, 1, Register, 1, &Value);
@@ -693,22 +553,16 @@ ReadControllerRegister (
 }
 
 VOID
-WriteControllerRegister (
-  IN DISPLAY_DEVICE_CONTEXT  *Context,
-  IN UINT64                  Register,
-  IN UINT32                  Value
-  )
+WriteControllerRegister (IN DISPLAY_DEVICE_CONTEXT *Context, IN UINT64 Register, IN UINT32 Value)
 {
-  EFI_STATUS  Status;
+  EFI_STATUS Status;
 
   Status = Context->PciIo->Mem.Write (Context->PciIo, EfiPciIoWidthUint32, 1, Register, 1, &Value);
   ASSERT_EFI_ERROR (Status);
 }
 
 VOID
-InitializeControllerRegisters (
-  IN DISPLAY_DEVICE_CONTEXT  *Context
-  )
+InitializeControllerRegisters (IN DISPLAY_DEVICE_CONTEXT *Context)
 {
   for (const REGISTER_INIT_ENTRY &Entry : mRegisterInitTable) {
     ModifyControllerRegister (Context, Entry.Register, ~Entry.ClearBits, Entry.SetBits);
@@ -716,13 +570,10 @@ InitializeControllerRegisters (
 }
 
 VOID
-SetControllerMode (
-  IN DISPLAY_DEVICE_CONTEXT    *Context,
-  IN CONST DISPLAY_MODE_ENTRY  *ModeEntry
-  )
+SetControllerMode (IN DISPLAY_DEVICE_CONTEXT *Context, IN CONST DISPLAY_MODE_ENTRY *ModeEntry)
 {
-  CLOCK_REQUEST  ClockRequest;
-  UINT32         Zero;
+  CLOCK_REQUEST ClockRequest;
+  UINT32        Zero;
 
   //
   // Extended CRT controller register 0x88 gets 0x06 before any BAR 1 access.
@@ -739,12 +590,9 @@ SetControllerMode (
   ClockRequest.InputFrequency = CLOCK_INPUT_FREQUENCY;
 
   ProgramDisplayTiming (
-    Context,
-    ModeEntry->Timing,
-    ModeEntry->ColorDepth,
-    LinePitch (ModeEntry->HorizontalResolution, ModeEntry->ColorDepth),
-    &ClockRequest
-    );
+    Context, ModeEntry->Timing, ModeEntry->ColorDepth,
+    LinePitch (ModeEntry->HorizontalResolution, ModeEntry->ColorDepth), &ClockRequest
+  );
 
   //
   // The first mode set after construction keeps what is on the screen (an
@@ -761,15 +609,15 @@ SetControllerMode (
 
 VOID
 ProgramDisplayTiming (
-  IN DISPLAY_DEVICE_CONTEXT  *Context,
-  IN CONST DISPLAY_TIMING    *Timing,
+  IN DISPLAY_DEVICE_CONTEXT *Context,
+  IN CONST DISPLAY_TIMING   *Timing,
   IN UINT32                  BitsPerPixel,
   IN UINT32                  Pitch,
-  IN CONST CLOCK_REQUEST     *ClockRequest
-  )
+  IN CONST CLOCK_REQUEST    *ClockRequest
+)
 {
-  const UINT32  ClockWord  = ClockControlWord (*ClockRequest);
-  const UINT32  FormatCode = PixelFormatCode (BitsPerPixel);
+  const UINT32 ClockWord  = ClockControlWord (*ClockRequest);
+  const UINT32 FormatCode = PixelFormatCode (BitsPerPixel);
 
   ProgramEnableBits (Context);
   if (ClockRequest->ClockSelect == CLOCK_SELECT_CHANNEL_B) {
@@ -782,13 +630,9 @@ ProgramDisplayTiming (
 }
 
 VOID
-ProgramChannelBClock (
-  IN DISPLAY_DEVICE_CONTEXT  *Context,
-  IN CONST DISPLAY_TIMING    *Timing,
-  IN UINT32                  DisplayControl
-  )
+ProgramChannelBClock (IN DISPLAY_DEVICE_CONTEXT *Context, IN CONST DISPLAY_TIMING *Timing, IN UINT32 DisplayControl)
 {
-  const PIXEL_CLOCK_ENTRY  &Clock = LookUpPixelClock (*Timing);
+  const PIXEL_CLOCK_ENTRY &Clock = LookUpPixelClock (*Timing);
   UINT32                   Control;
 
   //
@@ -821,22 +665,20 @@ ProgramChannelBClock (
 // Graphics Output service.
 //
 EFI_STATUS
-DisplayGraphicsOutputConstructor (
-  IN DISPLAY_DEVICE_CONTEXT  *Context
-  )
+DisplayGraphicsOutputConstructor (IN DISPLAY_DEVICE_CONTEXT *Context)
 {
-  EFI_GRAPHICS_OUTPUT_PROTOCOL  *Gop = &Context->GraphicsOutput;
+  EFI_GRAPHICS_OUTPUT_PROTOCOL *Gop = &Context->GraphicsOutput;
 
   Gop->QueryMode = DisplayQueryMode;
   Gop->SetMode   = DisplaySetMode;
   Gop->Blt       = DisplayBlt;
 
-  Gop->Mode = static_cast<EFI_GRAPHICS_OUTPUT_PROTOCOL_MODE *>(AllocateZeroPool (sizeof (*Gop->Mode)));
+  Gop->Mode = static_cast<EFI_GRAPHICS_OUTPUT_PROTOCOL_MODE *> (AllocateZeroPool (sizeof (*Gop->Mode)));
   if (Gop->Mode == nullptr) {
     return EFI_OUT_OF_RESOURCES;
   }
 
-  Gop->Mode->Info = static_cast<EFI_GRAPHICS_OUTPUT_MODE_INFORMATION *>(AllocateZeroPool (GRAPHICS_MODE_INFO_SIZE));
+  Gop->Mode->Info = static_cast<EFI_GRAPHICS_OUTPUT_MODE_INFORMATION *> (AllocateZeroPool (GRAPHICS_MODE_INFO_SIZE));
   if (Gop->Mode->Info == nullptr) {
     FreePool (Gop->Mode);
     Gop->Mode = nullptr;
@@ -844,7 +686,7 @@ DisplayGraphicsOutputConstructor (
   }
 
   Gop->Mode->MaxMode = DISPLAY_MODE_COUNT;
-  Gop->Mode->Mode    = 0xFFFF;   // no mode yet, so the first SetMode programs one
+  Gop->Mode->Mode    = 0xFFFF; // no mode yet, so the first SetMode programs one
   for (UINT32 Index = 0; Index < DISPLAY_MODE_COUNT; Index++) {
     Context->ModeList[Index].HorizontalResolution = mDisplayModeTable[Index].HorizontalResolution;
     Context->ModeList[Index].VerticalResolution   = mDisplayModeTable[Index].VerticalResolution;
@@ -866,11 +708,9 @@ DisplayGraphicsOutputConstructor (
 }
 
 VOID
-DisplayGraphicsOutputDestructor (
-  IN DISPLAY_DEVICE_CONTEXT  *Context
-  )
+DisplayGraphicsOutputDestructor (IN DISPLAY_DEVICE_CONTEXT *Context)
 {
-  EFI_GRAPHICS_OUTPUT_PROTOCOL  *Gop = &Context->GraphicsOutput;
+  EFI_GRAPHICS_OUTPUT_PROTOCOL *Gop = &Context->GraphicsOutput;
 
   if (Gop->Mode != nullptr) {
     if (Gop->Mode->Info != nullptr) {
@@ -892,13 +732,13 @@ extern "C" {
 EFI_STATUS
 EFIAPI
 DisplayQueryMode (
-  IN  EFI_GRAPHICS_OUTPUT_PROTOCOL          *This,
-  IN  UINT32                                ModeNumber,
+  IN EFI_GRAPHICS_OUTPUT_PROTOCOL           *This,
+  IN UINT32                                  ModeNumber,
   OUT UINTN                                 *SizeOfInfo,
-  OUT EFI_GRAPHICS_OUTPUT_MODE_INFORMATION  **Info
-  )
+  OUT EFI_GRAPHICS_OUTPUT_MODE_INFORMATION **Info
+)
 {
-  DISPLAY_DEVICE_CONTEXT  *Context = DISPLAY_CONTEXT_FROM_GOP (This, 187);
+  DISPLAY_DEVICE_CONTEXT *Context = DISPLAY_CONTEXT_FROM_GOP (This, 187);
 
   if (Context->ModeNotSet) {
     return EFI_NOT_STARTED;
@@ -908,7 +748,7 @@ DisplayQueryMode (
     return EFI_INVALID_PARAMETER;
   }
 
-  *Info = static_cast<EFI_GRAPHICS_OUTPUT_MODE_INFORMATION *>(AllocatePool (GRAPHICS_MODE_INFO_SIZE));
+  *Info = static_cast<EFI_GRAPHICS_OUTPUT_MODE_INFORMATION *> (AllocatePool (GRAPHICS_MODE_INFO_SIZE));
   if (*Info == nullptr) {
     return EFI_OUT_OF_RESOURCES;
   }
@@ -920,13 +760,10 @@ DisplayQueryMode (
 
 EFI_STATUS
 EFIAPI
-DisplaySetMode (
-  IN EFI_GRAPHICS_OUTPUT_PROTOCOL  *This,
-  IN UINT32                        ModeNumber
-  )
+DisplaySetMode (IN EFI_GRAPHICS_OUTPUT_PROTOCOL *This, IN UINT32 ModeNumber)
 {
-  DISPLAY_DEVICE_CONTEXT             *Context = DISPLAY_CONTEXT_FROM_GOP (This, 246);
-  EFI_GRAPHICS_OUTPUT_PROTOCOL_MODE  *Mode    = This->Mode;
+  DISPLAY_DEVICE_CONTEXT            *Context = DISPLAY_CONTEXT_FROM_GOP (This, 246);
+  EFI_GRAPHICS_OUTPUT_PROTOCOL_MODE *Mode    = This->Mode;
 
   if (ModeNumber >= Mode->MaxMode) {
     return EFI_UNSUPPORTED;
@@ -951,20 +788,20 @@ DisplaySetMode (
 EFI_STATUS
 EFIAPI
 DisplayBlt (
-  IN EFI_GRAPHICS_OUTPUT_PROTOCOL       *This,
-  IN EFI_GRAPHICS_OUTPUT_BLT_PIXEL      *BltBuffer OPTIONAL,
-  IN EFI_GRAPHICS_OUTPUT_BLT_OPERATION  BltOperation,
-  IN UINTN                              SourceX,
-  IN UINTN                              SourceY,
-  IN UINTN                              DestinationX,
-  IN UINTN                              DestinationY,
-  IN UINTN                              Width,
-  IN UINTN                              Height,
-  IN UINTN                              Delta OPTIONAL
-  )
+  IN EFI_GRAPHICS_OUTPUT_PROTOCOL            *This,
+  IN EFI_GRAPHICS_OUTPUT_BLT_PIXEL *BltBuffer OPTIONAL,
+  IN EFI_GRAPHICS_OUTPUT_BLT_OPERATION        BltOperation,
+  IN UINTN                                    SourceX,
+  IN UINTN                                    SourceY,
+  IN UINTN                                    DestinationX,
+  IN UINTN                                    DestinationY,
+  IN UINTN                                    Width,
+  IN UINTN                                    Height,
+  IN UINTN Delta                              OPTIONAL
+)
 {
-  DISPLAY_DEVICE_CONTEXT  *Context = DISPLAY_CONTEXT_FROM_GOP (This, 490);
-  BLT_REQUEST             Request  = { BltBuffer, SourceX, SourceY, DestinationX, DestinationY, Width, Height, Delta };
+  DISPLAY_DEVICE_CONTEXT *Context = DISPLAY_CONTEXT_FROM_GOP (This, 490);
+  BLT_REQUEST             Request = { BltBuffer, SourceX, SourceY, DestinationX, DestinationY, Width, Height, Delta };
   EFI_STATUS              Status;
   EFI_TPL                 OldTpl;
 
@@ -976,15 +813,15 @@ DisplayBlt (
     Request.Delta = Width * sizeof (EFI_GRAPHICS_OUTPUT_BLT_PIXEL);
   }
 
-  const DISPLAY_MODE_DATA  &Mode = Context->ModeList[This->Mode->Mode];
+  const DISPLAY_MODE_DATA &Mode = Context->ModeList[This->Mode->Mode];
 
   Status = ValidateBlt (Mode, BltOperation, Request);
   if (EFI_ERROR (Status)) {
     return Status;
   }
 
-  const UINTN  HRes          = Mode.HorizontalResolution;
-  const UINTN  BytesPerPixel = Mode.ColorDepth / 8;
+  const UINTN HRes          = Mode.HorizontalResolution;
+  const UINTN BytesPerPixel = Mode.ColorDepth / 8;
 
   //
   // No timer or notification may draw between the rows of one Blt.
