@@ -1,10 +1,168 @@
 /** @file
-  Prelumen: image entry point.
+  Prelumen: image entry point, callback registration, the GOP-arrival
+  notification and the module state.
+
+  The entry hands the display protocol of the configured mode a table of
+  callbacks, in graphics mode watches for GOP installations, and allocates
+  the shadow buffer that the graphics callbacks blend against. The image
+  stays resident and frees nothing once started.
 
   SPDX-License-Identifier: BSD-2-Clause-Patent
 **/
 
 #include "Prelumen.h"
+
+extern "C" {
+#include <Protocol/DevicePath.h>
+#include <Library/BaseMemoryLib.h>
+#include <Library/DebugLib.h>
+#include <Library/PcdLib.h>
+#include <Library/UefiBootServicesTableLib.h>
+}
+
+//
+// Display controllers the driver knows, ended by a vendor ID of 0xFFFF.
+// Writable module data like the callback tables, so that the host tests can
+// take the served controller's row out.
+//
+EARLY_VIDEO_DEVICE  mSupportedDevices[] = {
+  { 0x1A03,                 0x2000                 },
+  { 0x102B,                 0x0522                 },
+  { 0x102B,                 0x0534                 },
+  { 0x102B,                 0x0536                 },
+  { 0x19E5,                 0x1711                 },
+  { 0x8086,                 0x1927                 },
+  { EARLY_VIDEO_DEVICE_END, EARLY_VIDEO_DEVICE_END },
+};
+
+EARLY_GRAPHICS_CALLBACKS      mGraphicsCallbacks;
+EARLY_TEXT_CALLBACKS          mTextCallbacks;
+BOOLEAN                       mGopFound;
+EFI_GRAPHICS_OUTPUT_PROTOCOL  *mGraphicsOutput;
+UINT8                         *mShadowBuffer;
+UINT32                        mShadowBufferSize;
+BOOLEAN                       mDrawingDisabled;
+
+namespace {
+
+BOOLEAN
+IsGraphicsMode (
+  VOID
+  )
+{
+  return LibPcdGetExBool (&gEarlyVideoTokenSpaceGuid, TokenGraphicsMode);
+}
+
+/**
+  Tells whether the supported-device table has a row for the controller this
+  build serves. The controller itself is not read: its identity is fixed.
+**/
+BOOLEAN
+IsServedControllerSupported (
+  VOID
+  )
+{
+  for (const EARLY_VIDEO_DEVICE *Row = mSupportedDevices; Row->VendorId != EARLY_VIDEO_DEVICE_END; Row++) {
+    if ((Row->VendorId == EARLY_VIDEO_VENDOR_ID) && (Row->DeviceId == EARLY_VIDEO_DEVICE_ID)) {
+      return TRUE;
+    }
+  }
+
+  return FALSE;
+}
+
+/**
+  Asks to be told of every GOP installation. Without the event drawing stays
+  on the fixed aperture for good, which still works, so a failure only costs
+  the switch to the GOP's frame buffer.
+**/
+VOID
+WatchForGraphicsOutput (
+  VOID
+  )
+{
+  EFI_EVENT   Event;
+  VOID        *Registration;
+  EFI_STATUS  Status;
+
+  Status = gBS->CreateEvent (
+                  EVT_NOTIFY_SIGNAL,
+                  TPL_NOTIFY,
+                  OnGraphicsOutputInstalled,
+                  nullptr,
+                  &Event
+                  );
+  if (EFI_ERROR (Status)) {
+    DEBUG ((DEBUG_WARN, "Prelumen: no GOP notification, drawing stays on the aperture: %r\n", Status));
+    return;
+  }
+
+  gBS->RegisterProtocolNotify (&gEfiGraphicsOutputProtocolGuid, Event, &Registration);
+}
+
+/**
+  Fills the callback table of the configured mode and hands it, by value, to
+  the located display protocol. The protocol's answer is not examined: there
+  is nothing the driver could do differently.
+**/
+VOID
+RegisterCallbacks (
+  IN VOID  *Display
+  )
+{
+  if (IsGraphicsMode ()) {
+    WatchForGraphicsOutput ();
+    mGraphicsCallbacks.DrawString    = DrawString;
+    mGraphicsCallbacks.DrawImage     = DrawImage;
+    mGraphicsCallbacks.SetBank       = SetBank;
+    mGraphicsCallbacks.EnableDrawing = EnableDrawing;
+
+    auto  *Graphics = static_cast<EARLY_GRAPHICS_DISPLAY_PROTOCOL *>(Display);
+    Graphics->RegisterCallbacks (Graphics, mGraphicsCallbacks, 0);
+  } else {
+    mTextCallbacks.PrintString = PrintString;
+
+    auto  *Text = static_cast<EARLY_TEXT_DISPLAY_PROTOCOL *>(Display);
+    Text->RegisterCallbacks (Text, mTextCallbacks, 0);
+  }
+}
+
+/**
+  Allocates and clears the shadow buffer: one 32-bit pixel for each of
+  token 8 x token 7 pixels, the byte size computed in 32 bits. A size of 0
+  or a failed allocation leaves mShadowBuffer NULL; drawing copes with that.
+**/
+VOID
+AllocateShadowBuffer (
+  VOID
+  )
+{
+  const UINT32  Width  = LibPcdGetEx32 (&gEarlyVideoTokenSpaceGuid, TokenShadowWidth);
+  const UINT32  Height = LibPcdGetEx32 (&gEarlyVideoTokenSpaceGuid, TokenShadowHeight);
+  const UINT32  Size   = Width * Height * 4;
+
+  if (Size == 0) {
+    return;
+  }
+
+  EFI_PHYSICAL_ADDRESS  Address;
+  EFI_STATUS            Status = gBS->AllocatePages (
+                                        AllocateAnyPages,
+                                        EfiBootServicesData,
+                                        EFI_SIZE_TO_PAGES (Size),
+                                        &Address
+                                        );
+  if (EFI_ERROR (Status)) {
+    DEBUG ((DEBUG_WARN, "Prelumen: no shadow buffer of %u bytes: %r\n", Size, Status));
+    return;
+  }
+
+  mShadowBuffer     = reinterpret_cast<UINT8 *>(static_cast<UINTN>(Address));
+  mShadowBufferSize = Size;
+  ZeroMem (mShadowBuffer, Size);
+}
+
+} // namespace
 
 extern "C"
 EFI_STATUS
@@ -14,7 +172,7 @@ EarlyVideoEntryPoint (
   IN EFI_SYSTEM_TABLE  *SystemTable
   )
 {
-  const BOOLEAN  GraphicsMode = LibPcdGetExBool (&gEarlyVideoTokenSpaceGuid, TokenGraphicsMode);
+  const BOOLEAN  GraphicsMode = IsGraphicsMode ();
   VOID           *Display     = nullptr;
 
   //
@@ -28,8 +186,63 @@ EarlyVideoEntryPoint (
                               &Display
                               );
   if (EFI_ERROR (Status)) {
+    DEBUG ((DEBUG_WARN, "Prelumen: no %a display protocol: %r\n", GraphicsMode ? "graphics" : "text", Status));
     return Status;
   }
 
+  if (IsServedControllerSupported ()) {
+    RegisterCallbacks (Display);
+  } else {
+    DEBUG ((DEBUG_WARN, "Prelumen: controller %04x:%04x not supported, nothing registered\n", EARLY_VIDEO_VENDOR_ID, EARLY_VIDEO_DEVICE_ID));
+  }
+
+  AllocateShadowBuffer ();
   return EFI_SUCCESS;
+}
+
+/**
+  Takes the first GOP whose handle also carries a device path (the display
+  controller's handle does; a console splitter's does not). Once one is
+  taken the event is closed: later GOPs do not move the drawing again. A
+  scan that finds none leaves the event open for the next installation,
+  which scans every GOP handle again.
+**/
+extern "C"
+VOID
+EFIAPI
+OnGraphicsOutputInstalled (
+  IN EFI_EVENT  Event,
+  IN VOID       *Context
+  )
+{
+  UINTN       HandleCount;
+  EFI_HANDLE  *Handles;
+  EFI_STATUS  Status;
+
+  Status = gBS->LocateHandleBuffer (ByProtocol, &gEfiGraphicsOutputProtocolGuid, nullptr, &HandleCount, &Handles);
+  if (EFI_ERROR (Status)) {
+    return;
+  }
+
+  for (UINTN Index = 0; Index < HandleCount; Index++) {
+    VOID  *DevicePath;
+
+    if (EFI_ERROR (gBS->HandleProtocol (Handles[Index], &gEfiDevicePathProtocolGuid, &DevicePath))) {
+      continue;
+    }
+
+    if (EFI_ERROR (gBS->HandleProtocol (Handles[Index], &gEfiGraphicsOutputProtocolGuid, reinterpret_cast<VOID **>(&mGraphicsOutput)))) {
+      continue;
+    }
+
+    //
+    // mGraphicsOutput already holds the interface: a drawing call that sees
+    // the flag set finds a valid GOP.
+    //
+    mGopFound = TRUE;
+    gBS->CloseEvent (Event);
+    break;
+  }
+
+  gBS->FreePool (Handles);
 }

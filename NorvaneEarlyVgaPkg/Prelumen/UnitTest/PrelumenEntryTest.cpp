@@ -2,7 +2,8 @@
   Prelumen's entry without a display protocol: it locates the protocol of the
   configured mode, returns the locate status, and touches nothing else.
 
-  These tests bring their own minimal boot services and PCD answers.
+  These tests bring their own minimal boot services and PCD answers, and
+  link stand-ins for the hardware libraries that the entry never reaches.
 
   SPDX-License-Identifier: BSD-2-Clause-Patent
 **/
@@ -96,6 +97,81 @@ LibPcdGetExBool (
   EXPECT_EQ (TokenNumber, (UINTN)10);
   return mTestGraphicsMode;
 }
+
+UINT8
+EFIAPI
+LibPcdGetEx8 (
+  IN CONST GUID  *Guid,
+  IN UINTN       TokenNumber
+  )
+{
+  ADD_FAILURE () << "token " << TokenNumber << " read";
+  return 0;
+}
+
+UINT32
+EFIAPI
+LibPcdGetEx32 (
+  IN CONST GUID  *Guid,
+  IN UINTN       TokenNumber
+  )
+{
+  ADD_FAILURE () << "token " << TokenNumber << " read";
+  return 0;
+}
+
+VOID *
+EFIAPI
+GetFirstGuidHob (
+  IN CONST EFI_GUID  *Guid
+  )
+{
+  ADD_FAILURE () << "HOB looked up";
+  return nullptr;
+}
+
+UINT8
+EFIAPI
+IoWrite8 (
+  IN UINTN  Port,
+  IN UINT8  Value
+  )
+{
+  ADD_FAILURE () << "port written";
+  return Value;
+}
+
+UINT16
+EFIAPI
+PciCf8Read16 (
+  IN UINTN  Address
+  )
+{
+  ADD_FAILURE () << "configuration read";
+  return 0;
+}
+
+UINT8
+EFIAPI
+PciCf8Write8 (
+  IN UINTN  Address,
+  IN UINT8  Value
+  )
+{
+  ADD_FAILURE () << "configuration written";
+  return Value;
+}
+
+UINT32
+EFIAPI
+PciCf8Write32 (
+  IN UINTN   Address,
+  IN UINT32  Value
+  )
+{
+  ADD_FAILURE () << "configuration written";
+  return Value;
+}
 }
 
 TEST_P (PrelumenEntryWithoutDisplay, ReturnsNotFoundAndDoesNothingElse) {
@@ -112,12 +188,4 @@ TEST_P (PrelumenEntryWithoutDisplay, ReturnsNotFoundAndDoesNothingElse) {
 
 INSTANTIATE_TEST_SUITE_P (BothModes, PrelumenEntryWithoutDisplay, ::testing::Values (TRUE, FALSE));
 
-int
-main (
-  int   argc,
-  char  *argv[]
-  )
-{
-  testing::InitGoogleTest (&argc, argv);
-  return RUN_ALL_TESTS ();
-}
+int  PrelumenEntryTestAnchor;

@@ -1,0 +1,401 @@
+/** @file
+  Frame-buffer drawing: strings in the 8x16 font, alpha-blended images and
+  64 KiB bank selection.
+
+  Before a GOP exists the frame is reached through the fixed aperture, one
+  64 KiB bank at a time, and every pixel store first selects the bank that
+  holds it. Once a GOP is found the services write at its frame buffer
+  without bank switching. The frame's geometry, the current bank and the
+  transparent-text switch live in the display-information HOB.
+
+  Every store is checked against the frame the HOB describes, with 64-bit
+  offsets: a caller's row, column or image offset cannot reach memory outside
+  the frame. Text that runs past the right edge still continues on the
+  following pixel rows.
+
+  SPDX-License-Identifier: BSD-2-Clause-Patent
+**/
+
+#include "Prelumen.h"
+
+extern "C" {
+#include <Library/BaseLib.h>
+#include <Library/HobLib.h>
+#include <Library/IoLib.h>
+}
+
+namespace {
+
+constexpr UINTN   MAX_STRING_LENGTH = 256;
+constexpr UINT32  BYTES_PER_PIXEL   = 4;
+constexpr UINT32  OPAQUE            = 255;
+
+//
+// Bank registers: CRT controller index 0xA5 takes the high nibble of the
+// bank, ports 0x3CB and 0x3CD the middle and low nibbles, each nibble
+// repeated in both halves of the byte.
+//
+constexpr UINTN  VGA_CRTC_INDEX     = 0x3D4;
+constexpr UINTN  VGA_CRTC_DATA      = 0x3D5;
+constexpr UINT8  CRTC_BANK_HIGH     = 0xA5;
+constexpr UINTN  VGA_BANK_MIDDLE    = 0x3CB;
+constexpr UINTN  VGA_BANK_LOW       = 0x3CD;
+
+constexpr UINT8
+NibblePair (
+  UINT32  Bank,
+  UINT32  Shift
+  )
+{
+  return static_cast<UINT8>(((Bank >> Shift) & 0x0F) * 0x11);
+}
+
+/// Where drawing goes now: the GOP's current frame buffer, or the aperture.
+EFI_PHYSICAL_ADDRESS
+FrameBase (
+  VOID
+  )
+{
+  if (mGopFound) {
+    return mGraphicsOutput->Mode->FrameBufferBase;
+  }
+
+  return EARLY_VIDEO_APERTURE_BASE;
+}
+
+/// Bytes of the frame the HOB describes, without 32-bit overflow.
+UINT64
+FrameSize (
+  IN CONST EARLY_VIDEO_INFO  *Info
+  )
+{
+  const UINT64  Pixels = UINT64 (Info->FrameWidth) * Info->FrameHeight;
+
+  return (Pixels > MAX_UINT64 / BYTES_PER_PIXEL) ? MAX_UINT64 : Pixels * BYTES_PER_PIXEL;
+}
+
+/// Whether the four bytes at Offset lie inside a buffer of Size bytes.
+constexpr BOOLEAN
+PixelFits (
+  UINT64  Offset,
+  UINT64  Size
+  )
+{
+  return (Offset < Size) && (Size - Offset >= BYTES_PER_PIXEL);
+}
+
+/// The shadow pixel at frame byte offset Offset, if the shadow buffer holds one.
+BOOLEAN
+ReadShadowPixel (
+  IN  UINT64  Offset,
+  OUT UINT32  *Pixel
+  )
+{
+  if ((mShadowBuffer == nullptr) || !PixelFits (Offset, mShadowBufferSize)) {
+    return FALSE;
+  }
+
+  *Pixel = ReadUnaligned32 (reinterpret_cast<UINT32 *>(mShadowBuffer + Offset));
+  return TRUE;
+}
+
+VOID
+WriteShadowPixel (
+  IN UINT64  Offset,
+  IN UINT32  Pixel
+  )
+{
+  if ((mShadowBuffer != nullptr) && PixelFits (Offset, mShadowBufferSize)) {
+    WriteUnaligned32 (reinterpret_cast<UINT32 *>(mShadowBuffer + Offset), Pixel);
+  }
+}
+
+/// One colour byte of Source over Below with alpha Alpha, divisions truncating.
+constexpr UINT32
+BlendChannel (
+  UINT32  Source,
+  UINT32  Below,
+  UINT32  Alpha
+  )
+{
+  return Source * Alpha / 255 + Below * (255 - Alpha) / 255;
+}
+
+/**
+  The frame pixel for the 32-bit source pixel at Source: its blue, green and
+  red bytes blended with alpha byte 3 over the shadow pixel at frame offset
+  Destination, or taken as they are. The reserved byte is 0.
+**/
+UINT32
+ImagePixel (
+  IN CONST UINT8             *Source,
+  IN UINT64                  Destination,
+  IN CONST EARLY_VIDEO_INFO  *Info
+  )
+{
+  UINT32        Blue  = Source[0];
+  UINT32        Green = Source[1];
+  UINT32        Red   = Source[2];
+  const UINT32  Alpha = Source[3];
+
+  //
+  // The blend limit is the frame and one row more, in 32 bits, as it has
+  // always been; the shadow buffer's own size bounds the read. A shadow
+  // pixel of exactly 0 is an empty background: the source is drawn as read.
+  //
+  const UINT32  BlendLimit = (Info->FrameHeight + 1) * Info->FrameWidth * BYTES_PER_PIXEL;
+  UINT32        Below;
+
+  if ((Alpha != OPAQUE) && (Destination <= BlendLimit) && ReadShadowPixel (Destination, &Below) && (Below != 0)) {
+    Blue  = BlendChannel (Blue, Below & 0xFF, Alpha);
+    Green = BlendChannel (Green, (Below >> 8) & 0xFF, Alpha);
+    Red   = BlendChannel (Red, (Below >> 16) & 0xFF, Alpha);
+  }
+
+  return Blue | (Green << 8) | (Red << 16);
+}
+
+} // namespace
+
+EARLY_VIDEO_INFO *
+FindEarlyVideoInfo (
+  VOID
+  )
+{
+  auto  *Hob = static_cast<EFI_HOB_GUID_TYPE *>(GetFirstGuidHob (&gEarlyVideoInfoHobGuid));
+
+  //
+  // A HOB too short for the fields used here is no HOB at all: CurrentBank
+  // is written in place and must not land past its end.
+  //
+  if ((Hob == nullptr) || (GET_HOB_LENGTH (Hob) < sizeof (EFI_HOB_GUID_TYPE) + sizeof (EARLY_VIDEO_INFO))) {
+    return nullptr;
+  }
+
+  return static_cast<EARLY_VIDEO_INFO *>(GET_GUID_HOB_DATA (Hob));
+}
+
+VOID
+WritePixel (
+  IN EARLY_GRAPHICS_CALLBACKS  *This,
+  IN EFI_PHYSICAL_ADDRESS      Base,
+  IN UINT64                    FrameSize,
+  IN UINT64                    Offset,
+  IN UINT32                    Pixel,
+  IN UINT32                    CurrentBank
+  )
+{
+  if (!PixelFits (Offset, FrameSize)) {
+    return;
+  }
+
+  //
+  // The bank only matters on the aperture; the store itself uses the full
+  // offset, the bank does not fold it into a 64 KiB window.
+  //
+  const UINT32  Bank = static_cast<UINT32>(Offset >> 16);
+
+  if (!mGopFound && (Bank != CurrentBank)) {
+    This->SetBank (This, Bank);
+  }
+
+  *reinterpret_cast<volatile UINT32 *>(static_cast<UINTN>(Base + Offset)) = Pixel;
+}
+
+EFI_STATUS
+DrawGlyph (
+  IN EARLY_GRAPHICS_CALLBACKS  *This,
+  IN CONST GLYPH_DESCRIPTOR    *Descriptor,
+  IN UINT64                    Offset,
+  IN CHAR8                     Character,
+  IN EARLY_VIDEO_INFO          *Info
+  )
+{
+  const EFI_PHYSICAL_ADDRESS  Base        = FrameBase ();
+  const UINT64                Size        = FrameSize (Info);
+  const UINT64                Pitch       = UINT64 (Info->FrameWidth) * BYTES_PER_PIXEL;
+  const BOOLEAN               Transparent = Info->TransparentText != 0;
+  const UINTN                 Code        = static_cast<UINT8>(Character);
+  const UINT8                 *Glyph      = Descriptor->Glyphs +
+                                            Code * ((Descriptor->GlyphWidth + 7) / 8) * Descriptor->GlyphHeight;
+
+  for (UINT32 Row = 0; Row < Descriptor->GlyphHeight; Row++) {
+    for (UINT32 Repeat = 0; Repeat < Descriptor->ScaleY; Repeat++) {
+      UINT64  Target = Offset + (UINT64 (Row) * Descriptor->ScaleY + Repeat) * Pitch;
+      UINT8   Bits   = Glyph[Row];
+
+      for (UINT32 Column = 0; Column < Descriptor->GlyphWidth; Column++, Bits <<= 1) {
+        UINT32  Colour = Descriptor->Foreground;
+
+        //
+        // A clear bit shows the picture beneath when the text is
+        // transparent; where the shadow buffer holds no pixel it falls back
+        // to the background colour.
+        //
+        if ((Bits & BIT7) == 0) {
+          if (!Transparent || !ReadShadowPixel (Target, &Colour)) {
+            Colour = Descriptor->Background;
+          }
+        }
+
+        for (UINT32 Copy = 0; Copy < Descriptor->ScaleX; Copy++, Target += BYTES_PER_PIXEL) {
+          WritePixel (This, Base, Size, Target, Colour, Info->CurrentBank);
+        }
+      }
+    }
+  }
+
+  return EFI_SUCCESS;
+}
+
+extern "C"
+EFI_STATUS
+EFIAPI
+DrawString (
+  IN EARLY_GRAPHICS_CALLBACKS  *This,
+  IN UINT16                    Column,
+  IN UINT16                    Row,
+  IN UINT32                    Foreground,
+  IN UINT32                    Background,
+  IN CHAR8                     *String
+  )
+{
+  const UINTN  Length = AsciiStrnLenS (String, MAX_STRING_LENGTH);
+
+  if (mDrawingDisabled) {
+    return EFI_SUCCESS;
+  }
+
+  EARLY_VIDEO_INFO  *Info = FindEarlyVideoInfo ();
+
+  if (Info == nullptr) {
+    return EFI_OUT_OF_RESOURCES;
+  }
+
+  const GLYPH_DESCRIPTOR  Descriptor = {
+    mFont8x16, FONT_8X16_WIDTH, FONT_8X16_HEIGHT, 1, 1, Foreground, Background
+  };
+
+  //
+  // A character cell is 8 pixels (32 bytes) wide and 16 pixel rows high.
+  // Cells are not wrapped: past the right edge they go on in the next
+  // pixel rows, as the frame is linear.
+  //
+  const UINT64  CellBytes = FONT_8X16_WIDTH * BYTES_PER_PIXEL;
+  UINT64        Offset    = (Column + UINT64 (Row) * Info->FrameWidth * 2) * CellBytes;
+
+  for (UINTN Index = 0; Index < Length; Index++, Offset += CellBytes) {
+    DrawGlyph (This, &Descriptor, Offset, String[Index], Info);
+  }
+
+  return EFI_SUCCESS;
+}
+
+extern "C"
+EFI_STATUS
+EFIAPI
+DrawImage (
+  IN EARLY_GRAPHICS_CALLBACKS  *This,
+  IN UINT32                    Offset,
+  IN UINT32                    RowStep,
+  IN UINT8                     *Image,
+  IN UINT32                    ImageWidth,
+  IN UINT32                    ImageHeight,
+  IN UINT8                     BitsPerPixel,
+  IN UINT32                    ShadowOnly
+  )
+{
+  if (mDrawingDisabled) {
+    return EFI_SUCCESS;
+  }
+
+  EARLY_VIDEO_INFO  *Info = FindEarlyVideoInfo ();
+
+  if (Info == nullptr) {
+    return EFI_OUT_OF_RESOURCES;
+  }
+
+  const EFI_PHYSICAL_ADDRESS  Base = FrameBase ();
+
+  if (Image == nullptr) {
+    return EFI_SUCCESS;
+  }
+
+  //
+  // Source rows are padded to a multiple of 4 bytes. Four bytes are read
+  // per pixel whatever BitsPerPixel says: images come as 32-bit BGRA.
+  //
+  const UINT32  SourceBytesPerPixel = BitsPerPixel / 8;
+  const UINT32  SourceStride        = ((BitsPerPixel * ImageWidth) / 8 + 3) & ~UINT32 (3);
+  const UINT64  Size                = FrameSize (Info);
+
+  //
+  // Row starts advance in 32 bits, so a RowStep of minus the pitch (mod 2^32)
+  // draws upwards; within a row the offset is 64-bit and never wraps.
+  //
+  for (UINT32 Y = 0; Y < ImageHeight; Y++, Offset += RowStep) {
+    for (UINT32 X = 0; X < ImageWidth; X++) {
+      const UINT8   *Source     = Image + (Y * SourceStride + X * SourceBytesPerPixel);
+      const UINT64  Destination = Offset + UINT64 (X) * BYTES_PER_PIXEL;
+      const UINT32  Pixel       = ImagePixel (Source, Destination, Info);
+
+      if (ShadowOnly == 0) {
+        WritePixel (This, Base, Size, Destination, Pixel, Info->CurrentBank);
+      } else {
+        WriteShadowPixel (Destination, Pixel);
+      }
+    }
+  }
+
+  return EFI_SUCCESS;
+}
+
+extern "C"
+EFI_STATUS
+EFIAPI
+SetBank (
+  IN EARLY_GRAPHICS_CALLBACKS  *This,
+  IN UINT32                    Bank
+  )
+{
+  EARLY_VIDEO_INFO  *Info = FindEarlyVideoInfo ();
+
+  if (Info == nullptr) {
+    return EFI_OUT_OF_RESOURCES;
+  }
+
+  //
+  // Bits above 11 reach no port; CurrentBank still keeps all 32 of them.
+  //
+  IoWrite8 (VGA_CRTC_INDEX, CRTC_BANK_HIGH);
+  IoWrite8 (VGA_CRTC_DATA, NibblePair (Bank, 8));
+  IoWrite8 (VGA_BANK_MIDDLE, NibblePair (Bank, 4));
+  IoWrite8 (VGA_BANK_LOW, NibblePair (Bank, 0));
+
+  Info->CurrentBank = Bank;
+  return EFI_SUCCESS;
+}
+
+/**
+  Turns string and image drawing on (1) or off (0). Bank selection and text
+  output do not look at the switch.
+**/
+extern "C"
+EFI_STATUS
+EFIAPI
+EnableDrawing (
+  IN EARLY_GRAPHICS_CALLBACKS  *This,
+  IN UINT32                    Enable
+  )
+{
+  switch (Enable) {
+    case 0:
+      mDrawingDisabled = TRUE;
+      return EFI_SUCCESS;
+    case 1:
+      mDrawingDisabled = FALSE;
+      return EFI_SUCCESS;
+    default:
+      return EFI_INVALID_PARAMETER;
+  }
+}
