@@ -48,7 +48,8 @@ def emit(table, source):
     out.append("")
     out.append('#include "Prelumen.h"')
     out.append("")
-    out.append("// clang-format off: one glyph to a line")
+    out.append("// One glyph to a line, as generated.")
+    out.append("// clang-format off")
     out.append("const UINT8  mFont8x16[FONT_8X16_SIZE] = {")
     for code in range(GLYPHS):
         rows = table[code * ROWS:(code + 1) * ROWS]

@@ -26,35 +26,30 @@ extern "C" {
 
 namespace {
 
-constexpr UINTN   MAX_STRING_LENGTH = 256;
-constexpr UINT32  BYTES_PER_PIXEL   = 4;
-constexpr UINT32  OPAQUE            = 255;
+constexpr UINTN  MAX_STRING_LENGTH = 256;
+constexpr UINT32 BYTES_PER_PIXEL   = 4;
+constexpr UINT32 OPAQUE            = 255;
 
 //
 // Bank registers: CRT controller index 0xA5 takes the high nibble of the
 // bank, ports 0x3CB and 0x3CD the middle and low nibbles, each nibble
 // repeated in both halves of the byte.
 //
-constexpr UINTN  VGA_CRTC_INDEX     = 0x3D4;
-constexpr UINTN  VGA_CRTC_DATA      = 0x3D5;
-constexpr UINT8  CRTC_BANK_HIGH     = 0xA5;
-constexpr UINTN  VGA_BANK_MIDDLE    = 0x3CB;
-constexpr UINTN  VGA_BANK_LOW       = 0x3CD;
+constexpr UINTN VGA_CRTC_INDEX  = 0x3D4;
+constexpr UINTN VGA_CRTC_DATA   = 0x3D5;
+constexpr UINT8 CRTC_BANK_HIGH  = 0xA5;
+constexpr UINTN VGA_BANK_MIDDLE = 0x3CB;
+constexpr UINTN VGA_BANK_LOW    = 0x3CD;
 
 constexpr UINT8
-NibblePair (
-  UINT32  Bank,
-  UINT32  Shift
-  )
+NibblePair (UINT32 Bank, UINT32 Shift)
 {
-  return static_cast<UINT8>(((Bank >> Shift) & 0x0F) * 0x11);
+  return static_cast<UINT8> (((Bank >> Shift) & 0x0F) * 0x11);
 }
 
 /// Where drawing goes now: the GOP's current frame buffer, or the aperture.
 EFI_PHYSICAL_ADDRESS
-FrameBase (
-  VOID
-  )
+FrameBase (VOID)
 {
   if (mGopFound) {
     return mGraphicsOutput->Mode->FrameBufferBase;
@@ -65,58 +60,43 @@ FrameBase (
 
 /// Bytes of the frame the HOB describes, without 32-bit overflow.
 UINT64
-FrameSize (
-  IN CONST EARLY_VIDEO_INFO  *Info
-  )
+FrameSize (IN CONST EARLY_VIDEO_INFO *Info)
 {
-  const UINT64  Pixels = UINT64 (Info->FrameWidth) * Info->FrameHeight;
+  const UINT64 Pixels = UINT64 (Info->FrameWidth) * Info->FrameHeight;
 
   return (Pixels > MAX_UINT64 / BYTES_PER_PIXEL) ? MAX_UINT64 : Pixels * BYTES_PER_PIXEL;
 }
 
 /// Whether the four bytes at Offset lie inside a buffer of Size bytes.
 constexpr BOOLEAN
-PixelFits (
-  UINT64  Offset,
-  UINT64  Size
-  )
+PixelFits (UINT64 Offset, UINT64 Size)
 {
   return (Offset < Size) && (Size - Offset >= BYTES_PER_PIXEL);
 }
 
 /// The shadow pixel at frame byte offset Offset, if the shadow buffer holds one.
 BOOLEAN
-ReadShadowPixel (
-  IN  UINT64  Offset,
-  OUT UINT32  *Pixel
-  )
+ReadShadowPixel (IN UINT64 Offset, OUT UINT32 *Pixel)
 {
   if ((mShadowBuffer == nullptr) || !PixelFits (Offset, mShadowBufferSize)) {
     return FALSE;
   }
 
-  *Pixel = ReadUnaligned32 (reinterpret_cast<UINT32 *>(mShadowBuffer + Offset));
+  *Pixel = ReadUnaligned32 (reinterpret_cast<UINT32 *> (mShadowBuffer + Offset));
   return TRUE;
 }
 
 VOID
-WriteShadowPixel (
-  IN UINT64  Offset,
-  IN UINT32  Pixel
-  )
+WriteShadowPixel (IN UINT64 Offset, IN UINT32 Pixel)
 {
   if ((mShadowBuffer != nullptr) && PixelFits (Offset, mShadowBufferSize)) {
-    WriteUnaligned32 (reinterpret_cast<UINT32 *>(mShadowBuffer + Offset), Pixel);
+    WriteUnaligned32 (reinterpret_cast<UINT32 *> (mShadowBuffer + Offset), Pixel);
   }
 }
 
 /// One colour byte of Source over Below with alpha Alpha, divisions truncating.
 constexpr UINT32
-BlendChannel (
-  UINT32  Source,
-  UINT32  Below,
-  UINT32  Alpha
-  )
+BlendChannel (UINT32 Source, UINT32 Below, UINT32 Alpha)
 {
   return Source * Alpha / 255 + Below * (255 - Alpha) / 255;
 }
@@ -127,24 +107,20 @@ BlendChannel (
   Destination, or taken as they are. The reserved byte is 0.
 **/
 UINT32
-ImagePixel (
-  IN CONST UINT8             *Source,
-  IN UINT64                  Destination,
-  IN CONST EARLY_VIDEO_INFO  *Info
-  )
+ImagePixel (IN CONST UINT8 *Source, IN UINT64 Destination, IN CONST EARLY_VIDEO_INFO *Info)
 {
-  UINT32        Blue  = Source[0];
-  UINT32        Green = Source[1];
-  UINT32        Red   = Source[2];
-  const UINT32  Alpha = Source[3];
+  UINT32       Blue  = Source[0];
+  UINT32       Green = Source[1];
+  UINT32       Red   = Source[2];
+  const UINT32 Alpha = Source[3];
 
   //
   // The blend limit is the frame and one row more, in 32 bits, as it has
   // always been; the shadow buffer's own size bounds the read. A shadow
   // pixel of exactly 0 is an empty background: the source is drawn as read.
   //
-  const UINT32  BlendLimit = (Info->FrameHeight + 1) * Info->FrameWidth * BYTES_PER_PIXEL;
-  UINT32        Below;
+  const UINT32 BlendLimit = (Info->FrameHeight + 1) * Info->FrameWidth * BYTES_PER_PIXEL;
+  UINT32       Below;
 
   if ((Alpha != OPAQUE) && (Destination <= BlendLimit) && ReadShadowPixel (Destination, &Below) && (Below != 0)) {
     Blue  = BlendChannel (Blue, Below & 0xFF, Alpha);
@@ -158,11 +134,9 @@ ImagePixel (
 } // namespace
 
 EARLY_VIDEO_INFO *
-FindEarlyVideoInfo (
-  VOID
-  )
+FindEarlyVideoInfo (VOID)
 {
-  auto  *Hob = static_cast<EFI_HOB_GUID_TYPE *>(GetFirstGuidHob (&gEarlyVideoInfoHobGuid));
+  auto *Hob = static_cast<EFI_HOB_GUID_TYPE *> (GetFirstGuidHob (&gEarlyVideoInfoHobGuid));
 
   //
   // A HOB too short for the fields used here is no HOB at all: CurrentBank
@@ -172,18 +146,18 @@ FindEarlyVideoInfo (
     return nullptr;
   }
 
-  return static_cast<EARLY_VIDEO_INFO *>(GET_GUID_HOB_DATA (Hob));
+  return static_cast<EARLY_VIDEO_INFO *> (GET_GUID_HOB_DATA (Hob));
 }
 
 VOID
 WritePixel (
-  IN EARLY_GRAPHICS_CALLBACKS  *This,
+  IN EARLY_GRAPHICS_CALLBACKS *This,
   IN EFI_PHYSICAL_ADDRESS      Base,
   IN UINT64                    FrameSize,
   IN UINT64                    Offset,
   IN UINT32                    Pixel,
   IN UINT32                    CurrentBank
-  )
+)
 {
   if (!PixelFits (Offset, FrameSize)) {
     return;
@@ -193,39 +167,38 @@ WritePixel (
   // The bank only matters on the aperture; the store itself uses the full
   // offset, the bank does not fold it into a 64 KiB window.
   //
-  const UINT32  Bank = static_cast<UINT32>(Offset >> 16);
+  const UINT32 Bank = static_cast<UINT32> (Offset >> 16);
 
   if (!mGopFound && (Bank != CurrentBank)) {
     This->SetBank (This, Bank);
   }
 
-  *reinterpret_cast<volatile UINT32 *>(static_cast<UINTN>(Base + Offset)) = Pixel;
+  *reinterpret_cast<volatile UINT32 *> (static_cast<UINTN> (Base + Offset)) = Pixel;
 }
 
 EFI_STATUS
 DrawGlyph (
-  IN EARLY_GRAPHICS_CALLBACKS  *This,
-  IN CONST GLYPH_DESCRIPTOR    *Descriptor,
+  IN EARLY_GRAPHICS_CALLBACKS *This,
+  IN CONST GLYPH_DESCRIPTOR   *Descriptor,
   IN UINT64                    Offset,
   IN CHAR8                     Character,
-  IN EARLY_VIDEO_INFO          *Info
-  )
+  IN EARLY_VIDEO_INFO         *Info
+)
 {
-  const EFI_PHYSICAL_ADDRESS  Base        = FrameBase ();
-  const UINT64                Size        = FrameSize (Info);
-  const UINT64                Pitch       = UINT64 (Info->FrameWidth) * BYTES_PER_PIXEL;
-  const BOOLEAN               Transparent = Info->TransparentText != 0;
-  const UINTN                 Code        = static_cast<UINT8>(Character);
-  const UINT8                 *Glyph      = Descriptor->Glyphs +
-                                            Code * ((Descriptor->GlyphWidth + 7) / 8) * Descriptor->GlyphHeight;
+  const EFI_PHYSICAL_ADDRESS Base        = FrameBase ();
+  const UINT64               Size        = FrameSize (Info);
+  const UINT64               Pitch       = UINT64 (Info->FrameWidth) * BYTES_PER_PIXEL;
+  const BOOLEAN              Transparent = Info->TransparentText != 0;
+  const UINTN                Code        = static_cast<UINT8> (Character);
+  const UINT8 *Glyph = Descriptor->Glyphs + Code * ((Descriptor->GlyphWidth + 7) / 8) * Descriptor->GlyphHeight;
 
   for (UINT32 Row = 0; Row < Descriptor->GlyphHeight; Row++) {
     for (UINT32 Repeat = 0; Repeat < Descriptor->ScaleY; Repeat++) {
-      UINT64  Target = Offset + (UINT64 (Row) * Descriptor->ScaleY + Repeat) * Pitch;
-      UINT8   Bits   = Glyph[Row];
+      UINT64 Target = Offset + (UINT64 (Row) * Descriptor->ScaleY + Repeat) * Pitch;
+      UINT8  Bits   = Glyph[Row];
 
       for (UINT32 Column = 0; Column < Descriptor->GlyphWidth; Column++, Bits <<= 1) {
-        UINT32  Colour = Descriptor->Foreground;
+        UINT32 Colour = Descriptor->Foreground;
 
         //
         // A clear bit shows the picture beneath when the text is
@@ -248,41 +221,37 @@ DrawGlyph (
   return EFI_SUCCESS;
 }
 
-extern "C"
-EFI_STATUS
-EFIAPI
+extern "C" EFI_STATUS EFIAPI
 DrawString (
-  IN EARLY_GRAPHICS_CALLBACKS  *This,
+  IN EARLY_GRAPHICS_CALLBACKS *This,
   IN UINT16                    Column,
   IN UINT16                    Row,
   IN UINT32                    Foreground,
   IN UINT32                    Background,
-  IN CHAR8                     *String
-  )
+  IN CHAR8                    *String
+)
 {
-  const UINTN  Length = AsciiStrnLenS (String, MAX_STRING_LENGTH);
+  const UINTN Length = AsciiStrnLenS (String, MAX_STRING_LENGTH);
 
   if (mDrawingDisabled) {
     return EFI_SUCCESS;
   }
 
-  EARLY_VIDEO_INFO  *Info = FindEarlyVideoInfo ();
+  EARLY_VIDEO_INFO *Info = FindEarlyVideoInfo ();
 
   if (Info == nullptr) {
     return EFI_OUT_OF_RESOURCES;
   }
 
-  const GLYPH_DESCRIPTOR  Descriptor = {
-    mFont8x16, FONT_8X16_WIDTH, FONT_8X16_HEIGHT, 1, 1, Foreground, Background
-  };
+  const GLYPH_DESCRIPTOR Descriptor = { mFont8x16, FONT_8X16_WIDTH, FONT_8X16_HEIGHT, 1, 1, Foreground, Background };
 
   //
   // A character cell is 8 pixels (32 bytes) wide and 16 pixel rows high.
   // Cells are not wrapped: past the right edge they go on in the next
   // pixel rows, as the frame is linear.
   //
-  const UINT64  CellBytes = FONT_8X16_WIDTH * BYTES_PER_PIXEL;
-  UINT64        Offset    = (Column + UINT64 (Row) * Info->FrameWidth * 2) * CellBytes;
+  const UINT64 CellBytes = FONT_8X16_WIDTH * BYTES_PER_PIXEL;
+  UINT64       Offset    = (Column + UINT64 (Row) * Info->FrameWidth * 2) * CellBytes;
 
   for (UINTN Index = 0; Index < Length; Index++, Offset += CellBytes) {
     DrawGlyph (This, &Descriptor, Offset, String[Index], Info);
@@ -291,31 +260,29 @@ DrawString (
   return EFI_SUCCESS;
 }
 
-extern "C"
-EFI_STATUS
-EFIAPI
+extern "C" EFI_STATUS EFIAPI
 DrawImage (
-  IN EARLY_GRAPHICS_CALLBACKS  *This,
+  IN EARLY_GRAPHICS_CALLBACKS *This,
   IN UINT32                    Offset,
   IN UINT32                    RowStep,
-  IN UINT8                     *Image,
+  IN UINT8                    *Image,
   IN UINT32                    ImageWidth,
   IN UINT32                    ImageHeight,
   IN UINT8                     BitsPerPixel,
   IN UINT32                    ShadowOnly
-  )
+)
 {
   if (mDrawingDisabled) {
     return EFI_SUCCESS;
   }
 
-  EARLY_VIDEO_INFO  *Info = FindEarlyVideoInfo ();
+  EARLY_VIDEO_INFO *Info = FindEarlyVideoInfo ();
 
   if (Info == nullptr) {
     return EFI_OUT_OF_RESOURCES;
   }
 
-  const EFI_PHYSICAL_ADDRESS  Base = FrameBase ();
+  const EFI_PHYSICAL_ADDRESS Base = FrameBase ();
 
   if (Image == nullptr) {
     return EFI_SUCCESS;
@@ -325,9 +292,9 @@ DrawImage (
   // Source rows are padded to a multiple of 4 bytes. Four bytes are read
   // per pixel whatever BitsPerPixel says: images come as 32-bit BGRA.
   //
-  const UINT32  SourceBytesPerPixel = BitsPerPixel / 8;
-  const UINT32  SourceStride        = ((BitsPerPixel * ImageWidth) / 8 + 3) & ~UINT32 (3);
-  const UINT64  Size                = FrameSize (Info);
+  const UINT32 SourceBytesPerPixel = BitsPerPixel / 8;
+  const UINT32 SourceStride        = ((BitsPerPixel * ImageWidth) / 8 + 3) & ~UINT32 (3);
+  const UINT64 Size                = FrameSize (Info);
 
   //
   // Row starts advance in 32 bits, so a RowStep of minus the pitch (mod 2^32)
@@ -335,9 +302,9 @@ DrawImage (
   //
   for (UINT32 Y = 0; Y < ImageHeight; Y++, Offset += RowStep) {
     for (UINT32 X = 0; X < ImageWidth; X++) {
-      const UINT8   *Source     = Image + (Y * SourceStride + X * SourceBytesPerPixel);
-      const UINT64  Destination = Offset + UINT64 (X) * BYTES_PER_PIXEL;
-      const UINT32  Pixel       = ImagePixel (Source, Destination, Info);
+      const UINT8 *Source      = Image + (Y * SourceStride + X * SourceBytesPerPixel);
+      const UINT64 Destination = Offset + UINT64 (X) * BYTES_PER_PIXEL;
+      const UINT32 Pixel       = ImagePixel (Source, Destination, Info);
 
       if (ShadowOnly == 0) {
         WritePixel (This, Base, Size, Destination, Pixel, Info->CurrentBank);
@@ -350,15 +317,10 @@ DrawImage (
   return EFI_SUCCESS;
 }
 
-extern "C"
-EFI_STATUS
-EFIAPI
-SetBank (
-  IN EARLY_GRAPHICS_CALLBACKS  *This,
-  IN UINT32                    Bank
-  )
+extern "C" EFI_STATUS EFIAPI
+SetBank (IN EARLY_GRAPHICS_CALLBACKS *This, IN UINT32 Bank)
 {
-  EARLY_VIDEO_INFO  *Info = FindEarlyVideoInfo ();
+  EARLY_VIDEO_INFO *Info = FindEarlyVideoInfo ();
 
   if (Info == nullptr) {
     return EFI_OUT_OF_RESOURCES;
@@ -380,13 +342,8 @@ SetBank (
   Turns string and image drawing on (1) or off (0). Bank selection and text
   output do not look at the switch.
 **/
-extern "C"
-EFI_STATUS
-EFIAPI
-EnableDrawing (
-  IN EARLY_GRAPHICS_CALLBACKS  *This,
-  IN UINT32                    Enable
-  )
+extern "C" EFI_STATUS EFIAPI
+EnableDrawing (IN EARLY_GRAPHICS_CALLBACKS *This, IN UINT32 Enable)
 {
   switch (Enable) {
     case 0:

@@ -21,41 +21,35 @@ namespace {
 //
 // Configuration registers and the fixed values the routing writes.
 //
-constexpr UINTN   PCI_REG_VENDOR_ID       = 0x00;
-constexpr UINTN   PCI_REG_DEVICE_ID       = 0x02;
-constexpr UINTN   PCI_REG_COMMAND         = 0x04;
-constexpr UINTN   PCI_REG_BAR0            = 0x10;
-constexpr UINTN   PCI_REG_PRIMARY_BUS     = 0x18;
-constexpr UINTN   PCI_REG_SECONDARY_BUS   = 0x19;
-constexpr UINTN   PCI_REG_SUBORDINATE_BUS = 0x1A;
+constexpr UINTN PCI_REG_VENDOR_ID       = 0x00;
+constexpr UINTN PCI_REG_DEVICE_ID       = 0x02;
+constexpr UINTN PCI_REG_COMMAND         = 0x04;
+constexpr UINTN PCI_REG_BAR0            = 0x10;
+constexpr UINTN PCI_REG_PRIMARY_BUS     = 0x18;
+constexpr UINTN PCI_REG_SECONDARY_BUS   = 0x19;
+constexpr UINTN PCI_REG_SUBORDINATE_BUS = 0x1A;
 
-constexpr UINT8   COMMAND_IO_AND_MEMORY = 0x03;
-constexpr UINT8   BRIDGE_PRIMARY_BUS    = 0;
-constexpr UINT8   BRIDGE_SECONDARY_BUS  = 1;
-constexpr UINT8   BRIDGE_SUBORDINATE_BUS = 8;
-constexpr UINT32  CONTROLLER_BAR0        = 0x91000000;
+constexpr UINT8  COMMAND_IO_AND_MEMORY  = 0x03;
+constexpr UINT8  BRIDGE_PRIMARY_BUS     = 0;
+constexpr UINT8  BRIDGE_SECONDARY_BUS   = 1;
+constexpr UINT8  BRIDGE_SUBORDINATE_BUS = 8;
+constexpr UINT32 CONTROLLER_BAR0        = 0x91000000;
 
 /// Packed controller location of token 1: bus 31-24, device 20-16, function 10-8.
 constexpr UINTN
-LocationBus (
-  UINT32  Location
-  )
+LocationBus (UINT32 Location)
 {
   return (Location >> 24) & 0xFF;
 }
 
 constexpr UINTN
-LocationDevice (
-  UINT32  Location
-  )
+LocationDevice (UINT32 Location)
 {
   return (Location >> 16) & 0x1F;
 }
 
 constexpr UINTN
-LocationFunction (
-  UINT32  Location
-  )
+LocationFunction (UINT32 Location)
 {
   return (Location >> 8) & 0x07;
 }
@@ -65,12 +59,10 @@ LocationFunction (
   decoding to buses 1 to 8. Its windows and bridge control stay as they are.
 **/
 VOID
-OpenBridge (
-  VOID
-  )
+OpenBridge (VOID)
 {
-  const UINTN  Device   = LibPcdGetEx8 (&gEarlyVideoTokenSpaceGuid, TokenBridgeDevice) & 0x1F;
-  const UINTN  Function = LibPcdGetEx8 (&gEarlyVideoTokenSpaceGuid, TokenBridgeFunction) & 0x07;
+  const UINTN Device   = LibPcdGetEx8 (&gEarlyVideoTokenSpaceGuid, TokenBridgeDevice) & 0x1F;
+  const UINTN Function = LibPcdGetEx8 (&gEarlyVideoTokenSpaceGuid, TokenBridgeFunction) & 0x07;
 
   PciCf8Write8 (PCI_CF8_LIB_ADDRESS (0, Device, Function, PCI_REG_COMMAND), COMMAND_IO_AND_MEMORY);
   PciCf8Write8 (PCI_CF8_LIB_ADDRESS (0, Device, Function, PCI_REG_PRIMARY_BUS), BRIDGE_PRIMARY_BUS);
@@ -81,11 +73,7 @@ OpenBridge (
 } // namespace
 
 EFI_STATUS
-RouteLegacyVga (
-  OUT UINT16  *Vendor,
-  OUT UINT16  *Device,
-  OUT UINT32  *Location
-  )
+RouteLegacyVga (OUT UINT16 *Vendor, OUT UINT16 *Device, OUT UINT32 *Location)
 {
   if (mGopFound) {
     return EFI_UNSUPPORTED;
@@ -93,10 +81,10 @@ RouteLegacyVga (
 
   OpenBridge ();
 
-  const UINT32  Packed = LibPcdGetEx32 (&gEarlyVideoTokenSpaceGuid, TokenDeviceLocation);
-  const UINTN   Bus    = LocationBus (Packed);
-  const UINTN   Dev    = LocationDevice (Packed);
-  const UINTN   Func   = LocationFunction (Packed);
+  const UINT32 Packed = LibPcdGetEx32 (&gEarlyVideoTokenSpaceGuid, TokenDeviceLocation);
+  const UINTN  Bus    = LocationBus (Packed);
+  const UINTN  Dev    = LocationDevice (Packed);
+  const UINTN  Func   = LocationFunction (Packed);
 
   //
   // The IDs are only reported: the location is the platform's word.
@@ -117,26 +105,18 @@ RouteLegacyVga (
   Row and Column the caller passes: text memory is never written outside
   the screen. Silent once a GOP has taken over the display.
 **/
-extern "C"
-EFI_STATUS
-EFIAPI
-PrintString (
-  IN VOID    *This,
-  IN UINT32  Column,
-  IN UINT32  Row,
-  IN UINT8   Attribute,
-  IN CHAR8   *String
-  )
+extern "C" EFI_STATUS EFIAPI
+PrintString (IN VOID *This, IN UINT32 Column, IN UINT32 Row, IN UINT8 Attribute, IN CHAR8 *String)
 {
-  constexpr UINT64  ScreenCells = EARLY_VIDEO_TEXT_COLUMNS * EARLY_VIDEO_TEXT_ROWS;
+  constexpr UINT64 ScreenCells = EARLY_VIDEO_TEXT_COLUMNS * EARLY_VIDEO_TEXT_ROWS;
 
   if (mGopFound) {
     return EFI_SUCCESS;
   }
 
-  UINT16  Vendor;
-  UINT16  Device;
-  UINT32  Location;
+  UINT16 Vendor;
+  UINT16 Device;
+  UINT32 Location;
 
   RouteLegacyVga (&Vendor, &Device, &Location);
 
@@ -144,7 +124,7 @@ PrintString (
     return EFI_SUCCESS;
   }
 
-  volatile UINT8  *Text = reinterpret_cast<volatile UINT8 *>(EARLY_VIDEO_TEXT_BASE);
+  volatile UINT8 *Text = reinterpret_cast<volatile UINT8 *> (EARLY_VIDEO_TEXT_BASE);
 
   //
   // 64-bit index: Row * 80 + Column cannot wrap back onto the screen.
@@ -154,7 +134,7 @@ PrintString (
       break;
     }
 
-    Text[Cell * 2]     = static_cast<UINT8>(*String);
+    Text[Cell * 2]     = static_cast<UINT8> (*String);
     Text[Cell * 2 + 1] = Attribute;
   }
 

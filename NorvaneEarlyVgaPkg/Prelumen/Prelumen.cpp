@@ -25,30 +25,28 @@ extern "C" {
 // Writable module data like the callback tables, so that the host tests can
 // take the served controller's row out.
 //
-EARLY_VIDEO_DEVICE  mSupportedDevices[] = {
-  { 0x1A03,                 0x2000                 },
-  { 0x102B,                 0x0522                 },
-  { 0x102B,                 0x0534                 },
-  { 0x102B,                 0x0536                 },
-  { 0x19E5,                 0x1711                 },
-  { 0x8086,                 0x1927                 },
+EARLY_VIDEO_DEVICE mSupportedDevices[] = {
+  { 0x1A03, 0x2000 },
+  { 0x102B, 0x0522 },
+  { 0x102B, 0x0534 },
+  { 0x102B, 0x0536 },
+  { 0x19E5, 0x1711 },
+  { 0x8086, 0x1927 },
   { EARLY_VIDEO_DEVICE_END, EARLY_VIDEO_DEVICE_END },
 };
 
 EARLY_GRAPHICS_CALLBACKS      mGraphicsCallbacks;
 EARLY_TEXT_CALLBACKS          mTextCallbacks;
 BOOLEAN                       mGopFound;
-EFI_GRAPHICS_OUTPUT_PROTOCOL  *mGraphicsOutput;
-UINT8                         *mShadowBuffer;
+EFI_GRAPHICS_OUTPUT_PROTOCOL *mGraphicsOutput;
+UINT8                        *mShadowBuffer;
 UINT32                        mShadowBufferSize;
 BOOLEAN                       mDrawingDisabled;
 
 namespace {
 
 BOOLEAN
-IsGraphicsMode (
-  VOID
-  )
+IsGraphicsMode (VOID)
 {
   return LibPcdGetExBool (&gEarlyVideoTokenSpaceGuid, TokenGraphicsMode);
 }
@@ -58,9 +56,7 @@ IsGraphicsMode (
   build serves. The controller itself is not read: its identity is fixed.
 **/
 BOOLEAN
-IsServedControllerSupported (
-  VOID
-  )
+IsServedControllerSupported (VOID)
 {
   for (const EARLY_VIDEO_DEVICE *Row = mSupportedDevices; Row->VendorId != EARLY_VIDEO_DEVICE_END; Row++) {
     if ((Row->VendorId == EARLY_VIDEO_VENDOR_ID) && (Row->DeviceId == EARLY_VIDEO_DEVICE_ID)) {
@@ -77,21 +73,13 @@ IsServedControllerSupported (
   the switch to the GOP's frame buffer.
 **/
 VOID
-WatchForGraphicsOutput (
-  VOID
-  )
+WatchForGraphicsOutput (VOID)
 {
-  EFI_EVENT   Event;
-  VOID        *Registration;
-  EFI_STATUS  Status;
+  EFI_EVENT  Event;
+  VOID      *Registration;
+  EFI_STATUS Status;
 
-  Status = gBS->CreateEvent (
-                  EVT_NOTIFY_SIGNAL,
-                  TPL_NOTIFY,
-                  OnGraphicsOutputInstalled,
-                  nullptr,
-                  &Event
-                  );
+  Status = gBS->CreateEvent (EVT_NOTIFY_SIGNAL, TPL_NOTIFY, OnGraphicsOutputInstalled, nullptr, &Event);
   if (EFI_ERROR (Status)) {
     DEBUG ((DEBUG_WARN, "Prelumen: no GOP notification, drawing stays on the aperture: %r\n", Status));
     return;
@@ -106,9 +94,7 @@ WatchForGraphicsOutput (
   is nothing the driver could do differently.
 **/
 VOID
-RegisterCallbacks (
-  IN VOID  *Display
-  )
+RegisterCallbacks (IN VOID *Display)
 {
   if (IsGraphicsMode ()) {
     WatchForGraphicsOutput ();
@@ -117,12 +103,12 @@ RegisterCallbacks (
     mGraphicsCallbacks.SetBank       = SetBank;
     mGraphicsCallbacks.EnableDrawing = EnableDrawing;
 
-    auto  *Graphics = static_cast<EARLY_GRAPHICS_DISPLAY_PROTOCOL *>(Display);
+    auto *Graphics = static_cast<EARLY_GRAPHICS_DISPLAY_PROTOCOL *> (Display);
     Graphics->RegisterCallbacks (Graphics, mGraphicsCallbacks, 0);
   } else {
     mTextCallbacks.PrintString = PrintString;
 
-    auto  *Text = static_cast<EARLY_TEXT_DISPLAY_PROTOCOL *>(Display);
+    auto *Text = static_cast<EARLY_TEXT_DISPLAY_PROTOCOL *> (Display);
     Text->RegisterCallbacks (Text, mTextCallbacks, 0);
   }
 }
@@ -133,58 +119,43 @@ RegisterCallbacks (
   or a failed allocation leaves mShadowBuffer NULL; drawing copes with that.
 **/
 VOID
-AllocateShadowBuffer (
-  VOID
-  )
+AllocateShadowBuffer (VOID)
 {
-  const UINT32  Width  = LibPcdGetEx32 (&gEarlyVideoTokenSpaceGuid, TokenShadowWidth);
-  const UINT32  Height = LibPcdGetEx32 (&gEarlyVideoTokenSpaceGuid, TokenShadowHeight);
-  const UINT32  Size   = Width * Height * 4;
+  const UINT32 Width  = LibPcdGetEx32 (&gEarlyVideoTokenSpaceGuid, TokenShadowWidth);
+  const UINT32 Height = LibPcdGetEx32 (&gEarlyVideoTokenSpaceGuid, TokenShadowHeight);
+  const UINT32 Size   = Width * Height * 4;
 
   if (Size == 0) {
     return;
   }
 
-  EFI_PHYSICAL_ADDRESS  Address;
-  EFI_STATUS            Status = gBS->AllocatePages (
-                                        AllocateAnyPages,
-                                        EfiBootServicesData,
-                                        EFI_SIZE_TO_PAGES (Size),
-                                        &Address
-                                        );
+  EFI_PHYSICAL_ADDRESS Address;
+  EFI_STATUS Status = gBS->AllocatePages (AllocateAnyPages, EfiBootServicesData, EFI_SIZE_TO_PAGES (Size), &Address);
   if (EFI_ERROR (Status)) {
     DEBUG ((DEBUG_WARN, "Prelumen: no shadow buffer of %u bytes: %r\n", Size, Status));
     return;
   }
 
-  mShadowBuffer     = reinterpret_cast<UINT8 *>(static_cast<UINTN>(Address));
+  mShadowBuffer     = reinterpret_cast<UINT8 *> (static_cast<UINTN> (Address));
   mShadowBufferSize = Size;
   ZeroMem (mShadowBuffer, Size);
 }
 
 } // namespace
 
-extern "C"
-EFI_STATUS
-EFIAPI
-EarlyVideoEntryPoint (
-  IN EFI_HANDLE        ImageHandle,
-  IN EFI_SYSTEM_TABLE  *SystemTable
-  )
+extern "C" EFI_STATUS EFIAPI
+EarlyVideoEntryPoint (IN EFI_HANDLE ImageHandle, IN EFI_SYSTEM_TABLE *SystemTable)
 {
-  const BOOLEAN  GraphicsMode = IsGraphicsMode ();
-  VOID           *Display     = nullptr;
+  const BOOLEAN GraphicsMode = IsGraphicsMode ();
+  VOID         *Display      = nullptr;
 
   //
   // Without the display protocol of the configured mode there is nobody to
   // hand the callbacks to: return the locate status and stay out of memory.
   //
-  EFI_STATUS  Status = gBS->LocateProtocol (
-                              GraphicsMode ? &gEarlyGraphicsDisplayProtocolGuid
-                                           : &gEarlyTextDisplayProtocolGuid,
-                              nullptr,
-                              &Display
-                              );
+  EFI_STATUS Status = gBS->LocateProtocol (
+    GraphicsMode ? &gEarlyGraphicsDisplayProtocolGuid : &gEarlyTextDisplayProtocolGuid, nullptr, &Display
+  );
   if (EFI_ERROR (Status)) {
     DEBUG ((DEBUG_WARN, "Prelumen: no %a display protocol: %r\n", GraphicsMode ? "graphics" : "text", Status));
     return Status;
@@ -193,7 +164,10 @@ EarlyVideoEntryPoint (
   if (IsServedControllerSupported ()) {
     RegisterCallbacks (Display);
   } else {
-    DEBUG ((DEBUG_WARN, "Prelumen: controller %04x:%04x not supported, nothing registered\n", EARLY_VIDEO_VENDOR_ID, EARLY_VIDEO_DEVICE_ID));
+    DEBUG (
+      (DEBUG_WARN, "Prelumen: controller %04x:%04x not supported, nothing registered\n", EARLY_VIDEO_VENDOR_ID,
+       EARLY_VIDEO_DEVICE_ID)
+    );
   }
 
   AllocateShadowBuffer ();
@@ -207,16 +181,11 @@ EarlyVideoEntryPoint (
   scan that finds none leaves the event open for the next installation,
   which scans every GOP handle again.
 **/
-extern "C"
-VOID
-EFIAPI
-OnGraphicsOutputInstalled (
-  IN EFI_EVENT  Event,
-  IN VOID       *Context
-  )
+extern "C" VOID EFIAPI
+OnGraphicsOutputInstalled (IN EFI_EVENT Event, IN VOID *Context)
 {
   UINTN       HandleCount;
-  EFI_HANDLE  *Handles;
+  EFI_HANDLE *Handles;
   EFI_STATUS  Status;
 
   Status = gBS->LocateHandleBuffer (ByProtocol, &gEfiGraphicsOutputProtocolGuid, nullptr, &HandleCount, &Handles);
@@ -225,13 +194,15 @@ OnGraphicsOutputInstalled (
   }
 
   for (UINTN Index = 0; Index < HandleCount; Index++) {
-    VOID  *DevicePath;
+    VOID *DevicePath;
 
     if (EFI_ERROR (gBS->HandleProtocol (Handles[Index], &gEfiDevicePathProtocolGuid, &DevicePath))) {
       continue;
     }
 
-    if (EFI_ERROR (gBS->HandleProtocol (Handles[Index], &gEfiGraphicsOutputProtocolGuid, reinterpret_cast<VOID **>(&mGraphicsOutput)))) {
+    if (EFI_ERROR (gBS->HandleProtocol (
+          Handles[Index], &gEfiGraphicsOutputProtocolGuid, reinterpret_cast<VOID **> (&mGraphicsOutput)
+        ))) {
       continue;
     }
 

@@ -20,13 +20,13 @@ extern "C" {
 // to an address their platform model owns.
 //
 #ifndef EARLY_VIDEO_APERTURE_BASE
-#define EARLY_VIDEO_APERTURE_BASE  0x92000000
+#define EARLY_VIDEO_APERTURE_BASE 0x92000000
 #endif
 
 /// VGA text memory: 80 x 25 cells of a character byte and an attribute byte.
-constexpr UINTN   EARLY_VIDEO_TEXT_BASE    = 0xB8000;
-constexpr UINT32  EARLY_VIDEO_TEXT_COLUMNS = 80;
-constexpr UINT32  EARLY_VIDEO_TEXT_ROWS    = 25;
+constexpr UINTN  EARLY_VIDEO_TEXT_BASE    = 0xB8000;
+constexpr UINT32 EARLY_VIDEO_TEXT_COLUMNS = 80;
+constexpr UINT32 EARLY_VIDEO_TEXT_ROWS    = 25;
 
 /// Token numbers of the configuration values in gEarlyVideoTokenSpaceGuid.
 enum EARLY_VIDEO_TOKEN : UINTN {
@@ -45,13 +45,13 @@ enum EARLY_VIDEO_TOKEN : UINTN {
 //
 #pragma pack(1)
 typedef struct {
-  UINT8     ProducerData0[0x13CC];
-  UINT32    FrameWidth;       ///< pixels; the row pitch is FrameWidth * 4 bytes
-  UINT32    FrameHeight;      ///< rows
-  UINT32    ProducerData1;
-  UINT32    CurrentBank;      ///< 64 KiB bank last programmed by SetBank
-  UINT8     ProducerData2[13];
-  UINT8     TransparentText;  ///< non-zero: clear glyph bits show the shadow pixel
+  UINT8  ProducerData0[0x13CC];
+  UINT32 FrameWidth;  ///< pixels; the row pitch is FrameWidth * 4 bytes
+  UINT32 FrameHeight; ///< rows
+  UINT32 ProducerData1;
+  UINT32 CurrentBank; ///< 64 KiB bank last programmed by SetBank
+  UINT8  ProducerData2[13];
+  UINT8  TransparentText; ///< non-zero: clear glyph bits show the shadow pixel
 } EARLY_VIDEO_INFO;
 #pragma pack()
 
@@ -63,33 +63,33 @@ static_assert (sizeof (EARLY_VIDEO_INFO) == 5098, "EARLY_VIDEO_INFO size");
 
 /// One row of the supported-device table: PCI vendor ID, then device ID.
 typedef struct {
-  UINT16    VendorId;
-  UINT16    DeviceId;
+  UINT16 VendorId;
+  UINT16 DeviceId;
 } EARLY_VIDEO_DEVICE;
 
 /// Ends the supported-device table.
-constexpr UINT16  EARLY_VIDEO_DEVICE_END = 0xFFFF;
+constexpr UINT16 EARLY_VIDEO_DEVICE_END = 0xFFFF;
 
 /// The one controller this build serves.
-constexpr UINT16  EARLY_VIDEO_VENDOR_ID = 0x19E5;
-constexpr UINT16  EARLY_VIDEO_DEVICE_ID = 0x1711;
+constexpr UINT16 EARLY_VIDEO_VENDOR_ID = 0x19E5;
+constexpr UINT16 EARLY_VIDEO_DEVICE_ID = 0x1711;
 
 /// How DrawGlyph draws a glyph; built on the stack by DrawString.
 typedef struct {
-  const UINT8    *Glyphs;      ///< glyph table
-  UINT32         GlyphWidth;   ///< pixels, at most 8
-  UINT32         GlyphHeight;  ///< rows, at most 255
-  UINT32         ScaleX;       ///< times each pixel repeats to the right, at most 255
-  UINT32         ScaleY;       ///< times each row repeats downwards, at most 255
-  UINT32         Foreground;   ///< pixel for set bits
-  UINT32         Background;   ///< pixel for clear bits
+  const UINT8 *Glyphs;      ///< glyph table
+  UINT32       GlyphWidth;  ///< pixels, at most 8
+  UINT32       GlyphHeight; ///< rows, at most 255
+  UINT32       ScaleX;      ///< times each pixel repeats to the right, at most 255
+  UINT32       ScaleY;      ///< times each row repeats downwards, at most 255
+  UINT32       Foreground;  ///< pixel for set bits
+  UINT32       Background;  ///< pixel for clear bits
 } GLYPH_DESCRIPTOR;
 
 /// The 8x16 font: 256 glyphs of 16 row bytes, bit 7 the leftmost pixel.
-constexpr UINT32  FONT_8X16_WIDTH  = 8;
-constexpr UINT32  FONT_8X16_HEIGHT = 16;
-constexpr UINTN   FONT_8X16_SIZE   = 256 * FONT_8X16_HEIGHT;
-extern const UINT8  mFont8x16[FONT_8X16_SIZE];
+constexpr UINT32   FONT_8X16_WIDTH  = 8;
+constexpr UINT32   FONT_8X16_HEIGHT = 16;
+constexpr UINTN    FONT_8X16_SIZE   = 256 * FONT_8X16_HEIGHT;
+extern const UINT8 mFont8x16[FONT_8X16_SIZE];
 
 //
 // Module state, zero at load.
@@ -97,39 +97,25 @@ extern const UINT8  mFont8x16[FONT_8X16_SIZE];
 extern EARLY_VIDEO_DEVICE            mSupportedDevices[];
 extern EARLY_GRAPHICS_CALLBACKS      mGraphicsCallbacks;
 extern EARLY_TEXT_CALLBACKS          mTextCallbacks;
-extern BOOLEAN                       mGopFound;        ///< a GOP on a handle with a device path was found
-extern EFI_GRAPHICS_OUTPUT_PROTOCOL  *mGraphicsOutput; ///< that GOP; valid once mGopFound is TRUE
-extern UINT8                         *mShadowBuffer;   ///< shadow copy of the frame, or NULL
+extern BOOLEAN                       mGopFound;         ///< a GOP on a handle with a device path was found
+extern EFI_GRAPHICS_OUTPUT_PROTOCOL *mGraphicsOutput;   ///< that GOP; valid once mGopFound is TRUE
+extern UINT8                        *mShadowBuffer;     ///< shadow copy of the frame, or NULL
 extern UINT32                        mShadowBufferSize; ///< bytes of mShadowBuffer, 0 when NULL
-extern BOOLEAN                       mDrawingDisabled; ///< string and image drawing off
+extern BOOLEAN                       mDrawingDisabled;  ///< string and image drawing off
 
 extern "C" {
 EFI_STATUS
 EFIAPI
-EarlyVideoEntryPoint (
-  IN EFI_HANDLE        ImageHandle,
-  IN EFI_SYSTEM_TABLE  *SystemTable
-  );
+EarlyVideoEntryPoint (IN EFI_HANDLE ImageHandle, IN EFI_SYSTEM_TABLE *SystemTable);
 
-VOID
-EFIAPI
-OnGraphicsOutputInstalled (
-  IN EFI_EVENT  Event,
-  IN VOID       *Context
-  );
+VOID EFIAPI OnGraphicsOutputInstalled (IN EFI_EVENT Event, IN VOID *Context);
 
 //
 // Legacy VGA text output (the text callback).
 //
 EFI_STATUS
 EFIAPI
-PrintString (
-  IN VOID    *This,
-  IN UINT32  Column,
-  IN UINT32  Row,
-  IN UINT8   Attribute,
-  IN CHAR8   *String
-  );
+PrintString (IN VOID *This, IN UINT32 Column, IN UINT32 Row, IN UINT8 Attribute, IN CHAR8 *String);
 
 //
 // Frame-buffer drawing (the graphics callbacks).
@@ -137,40 +123,34 @@ PrintString (
 EFI_STATUS
 EFIAPI
 DrawString (
-  IN EARLY_GRAPHICS_CALLBACKS  *This,
+  IN EARLY_GRAPHICS_CALLBACKS *This,
   IN UINT16                    Column,
   IN UINT16                    Row,
   IN UINT32                    Foreground,
   IN UINT32                    Background,
-  IN CHAR8                     *String
-  );
+  IN CHAR8                    *String
+);
 
 EFI_STATUS
 EFIAPI
 DrawImage (
-  IN EARLY_GRAPHICS_CALLBACKS  *This,
+  IN EARLY_GRAPHICS_CALLBACKS *This,
   IN UINT32                    Offset,
   IN UINT32                    RowStep,
-  IN UINT8                     *Image,
+  IN UINT8                    *Image,
   IN UINT32                    ImageWidth,
   IN UINT32                    ImageHeight,
   IN UINT8                     BitsPerPixel,
   IN UINT32                    ShadowOnly
-  );
+);
 
 EFI_STATUS
 EFIAPI
-SetBank (
-  IN EARLY_GRAPHICS_CALLBACKS  *This,
-  IN UINT32                    Bank
-  );
+SetBank (IN EARLY_GRAPHICS_CALLBACKS *This, IN UINT32 Bank);
 
 EFI_STATUS
 EFIAPI
-EnableDrawing (
-  IN EARLY_GRAPHICS_CALLBACKS  *This,
-  IN UINT32                    Enable
-  );
+EnableDrawing (IN EARLY_GRAPHICS_CALLBACKS *This, IN UINT32 Enable);
 }
 
 /**
@@ -181,46 +161,38 @@ EnableDrawing (
   @retval EFI_UNSUPPORTED  A GOP has been found; nothing was touched.
 **/
 EFI_STATUS
-RouteLegacyVga (
-  OUT UINT16  *Vendor,
-  OUT UINT16  *Device,
-  OUT UINT32  *Location
-  );
+RouteLegacyVga (OUT UINT16 *Vendor, OUT UINT16 *Device, OUT UINT32 *Location);
 
 /**
   Returns the data of the display-information HOB, or NULL when there is no
   such HOB or it is too short to hold EARLY_VIDEO_INFO.
 **/
-EARLY_VIDEO_INFO *
-FindEarlyVideoInfo (
-  VOID
-  );
+EARLY_VIDEO_INFO *FindEarlyVideoInfo (VOID);
 
 /**
   Draws one glyph with its top-left pixel at frame byte offset Offset.
 **/
 EFI_STATUS
 DrawGlyph (
-  IN EARLY_GRAPHICS_CALLBACKS  *This,
-  IN CONST GLYPH_DESCRIPTOR    *Descriptor,
+  IN EARLY_GRAPHICS_CALLBACKS *This,
+  IN CONST GLYPH_DESCRIPTOR   *Descriptor,
   IN UINT64                    Offset,
   IN CHAR8                     Character,
-  IN EARLY_VIDEO_INFO          *Info
-  );
+  IN EARLY_VIDEO_INFO         *Info
+);
 
 /**
   Stores one 32-bit pixel at Base + Offset, selecting its 64 KiB bank first
   while no GOP exists. A pixel whose four bytes do not all lie inside the
   FrameSize bytes of the frame is dropped before any bank switch.
 **/
-VOID
-WritePixel (
-  IN EARLY_GRAPHICS_CALLBACKS  *This,
+VOID WritePixel (
+  IN EARLY_GRAPHICS_CALLBACKS *This,
   IN EFI_PHYSICAL_ADDRESS      Base,
   IN UINT64                    FrameSize,
   IN UINT64                    Offset,
   IN UINT32                    Pixel,
   IN UINT32                    CurrentBank
-  );
+);
 
 #endif

@@ -12,17 +12,13 @@
 namespace {
 
 const UINT8 *
-Glyph (
-  UINTN  Code
-  )
+Glyph (UINTN Code)
 {
   return &mFont8x16[Code * FONT_8X16_HEIGHT];
 }
 
 BOOLEAN
-IsBlank (
-  UINTN  Code
-  )
+IsBlank (UINTN Code)
 {
   for (UINTN Row = 0; Row < FONT_8X16_HEIGHT; Row++) {
     if (Glyph (Code)[Row] != 0) {
@@ -35,11 +31,7 @@ IsBlank (
 
 /// First and last row with a set bit; the glyph must not be blank.
 void
-InkRows (
-  UINTN  Code,
-  UINTN  *First,
-  UINTN  *Last
-  )
+InkRows (UINTN Code, UINTN *First, UINTN *Last)
 {
   *First = FONT_8X16_HEIGHT;
   *Last  = 0;
@@ -52,11 +44,11 @@ InkRows (
 }
 
 struct TELLING_GLYPH {
-  UINT8    Code;
-  UINT8    Rows[16];
+  UINT8 Code;
+  UINT8 Rows[16];
 };
 
-const TELLING_GLYPH  mTellingGlyphs[] = {
+const TELLING_GLYPH mTellingGlyphs[] = {
   { 0x01, { 0x00, 0x00, 0x7E, 0x81, 0xA5, 0x81, 0x81, 0xBD, 0x99, 0x81, 0x81, 0x7E, 0x00, 0x00, 0x00, 0x00 } },
   { 0x30, { 0x00, 0x00, 0x7C, 0xC6, 0xC6, 0xCE, 0xDE, 0xF6, 0xE6, 0xC6, 0xC6, 0x7C, 0x00, 0x00, 0x00, 0x00 } },
   { 0x41, { 0x00, 0x00, 0x10, 0x38, 0x6C, 0xC6, 0xC6, 0xFE, 0xC6, 0xC6, 0xC6, 0xC6, 0x00, 0x00, 0x00, 0x00 } },
@@ -71,7 +63,8 @@ const TELLING_GLYPH  mTellingGlyphs[] = {
 
 } // namespace
 
-TEST (Font8x16, TellingGlyphsMatchTheVgaFont) {
+TEST (Font8x16, TellingGlyphsMatchTheVgaFont)
+{
   for (const TELLING_GLYPH &Expected : mTellingGlyphs) {
     for (UINTN Row = 0; Row < FONT_8X16_HEIGHT; Row++) {
       EXPECT_EQ (Glyph (Expected.Code)[Row], Expected.Rows[Row])
@@ -80,9 +73,10 @@ TEST (Font8x16, TellingGlyphsMatchTheVgaFont) {
   }
 }
 
-TEST (Font8x16, OnlyNulSpaceAndFFAreBlank) {
+TEST (Font8x16, OnlyNulSpaceAndFFAreBlank)
+{
   for (UINTN Code = 0; Code < 256; Code++) {
-    const BOOLEAN  ShouldBeBlank = (Code == 0x00) || (Code == 0x20) || (Code == 0xFF);
+    const BOOLEAN ShouldBeBlank = (Code == 0x00) || (Code == 0x20) || (Code == 0xFF);
 
     EXPECT_EQ (IsBlank (Code), ShouldBeBlank) << "glyph 0x" << std::hex << Code;
   }
@@ -92,10 +86,11 @@ TEST (Font8x16, OnlyNulSpaceAndFFAreBlank) {
 // Row 15 carries ink only where cells stacked vertically must join: the
 // shade, box-drawing and block glyphs of 0xB0-0xDF, and 0x08, 0x0A, 0xF4.
 //
-TEST (Font8x16, BottomRowIsBlankExceptWhereCellsJoin) {
+TEST (Font8x16, BottomRowIsBlankExceptWhereCellsJoin)
+{
   for (UINTN Code = 0; Code < 256; Code++) {
-    const BOOLEAN  MayReachBottom = ((Code >= 0xB0) && (Code <= 0xDF)) ||
-                                    (Code == 0x08) || (Code == 0x0A) || (Code == 0xF4);
+    const BOOLEAN MayReachBottom =
+      ((Code >= 0xB0) && (Code <= 0xDF)) || (Code == 0x08) || (Code == 0x0A) || (Code == 0xF4);
 
     if (!MayReachBottom) {
       EXPECT_EQ (Glyph (Code)[15], 0) << "glyph 0x" << std::hex << Code;
@@ -107,9 +102,10 @@ TEST (Font8x16, BottomRowIsBlankExceptWhereCellsJoin) {
   EXPECT_NE (Glyph (0xB3)[0], 0);
 }
 
-TEST (Font8x16, LettersAndDigitsSitOnTheirRows) {
-  UINTN  First;
-  UINTN  Last;
+TEST (Font8x16, LettersAndDigitsSitOnTheirRows)
+{
+  UINTN First;
+  UINTN Last;
 
   for (UINTN Code = 'A'; Code <= 'Z'; Code++) {
     InkRows (Code, &First, &Last);
@@ -140,4 +136,4 @@ TEST (Font8x16, LettersAndDigitsSitOnTheirRows) {
   }
 }
 
-int  Font8x16TestAnchor;
+int Font8x16TestAnchor;

@@ -17,18 +17,14 @@ extern "C" {
 
 namespace {
 
-BOOLEAN   mTestGraphicsMode;
-EFI_GUID  mLocatedGuid;
-UINTN     mLocateCalls;
-UINTN     mOtherCalls;
+BOOLEAN  mTestGraphicsMode;
+EFI_GUID mLocatedGuid;
+UINTN    mLocateCalls;
+UINTN    mOtherCalls;
 
 EFI_STATUS
 EFIAPI
-LocateNothing (
-  IN  EFI_GUID  *Protocol,
-  IN  VOID      *Registration,
-  OUT VOID      **Interface
-  )
+LocateNothing (IN EFI_GUID *Protocol, IN VOID *Registration, OUT VOID **Interface)
 {
   mLocateCalls++;
   mLocatedGuid = *Protocol;
@@ -42,8 +38,8 @@ AllocatePagesCounted (
   IN EFI_ALLOCATE_TYPE         Type,
   IN EFI_MEMORY_TYPE           MemoryType,
   IN UINTN                     Pages,
-  IN OUT EFI_PHYSICAL_ADDRESS  *Memory
-  )
+  IN OUT EFI_PHYSICAL_ADDRESS *Memory
+)
 {
   mOtherCalls++;
   return EFI_OUT_OF_RESOURCES;
@@ -52,24 +48,23 @@ AllocatePagesCounted (
 EFI_STATUS
 EFIAPI
 CreateEventCounted (
-  IN  UINT32            Type,
-  IN  EFI_TPL           NotifyTpl,
-  IN  EFI_EVENT_NOTIFY  NotifyFunction,
-  IN  VOID              *NotifyContext,
-  OUT EFI_EVENT         *Event
-  )
+  IN UINT32           Type,
+  IN EFI_TPL          NotifyTpl,
+  IN EFI_EVENT_NOTIFY NotifyFunction,
+  IN VOID            *NotifyContext,
+  OUT EFI_EVENT      *Event
+)
 {
   mOtherCalls++;
   return EFI_OUT_OF_RESOURCES;
 }
 
-EFI_BOOT_SERVICES  mBootServices;
+EFI_BOOT_SERVICES mBootServices;
 
 class PrelumenEntryWithoutDisplay : public ::testing::TestWithParam<BOOLEAN> {
 protected:
   void
-  SetUp (
-    ) override
+  SetUp () override
   {
     memset (&mBootServices, 0, sizeof (mBootServices));
     mBootServices.LocateProtocol = LocateNothing;
@@ -84,14 +79,11 @@ protected:
 } // namespace
 
 extern "C" {
-EFI_BOOT_SERVICES  *gBS = &mBootServices;
+EFI_BOOT_SERVICES *gBS = &mBootServices;
 
 BOOLEAN
 EFIAPI
-LibPcdGetExBool (
-  IN CONST GUID  *Guid,
-  IN UINTN       TokenNumber
-  )
+LibPcdGetExBool (IN CONST GUID *Guid, IN UINTN TokenNumber)
 {
   EXPECT_TRUE (CompareGuid (Guid, &gEarlyVideoTokenSpaceGuid));
   EXPECT_EQ (TokenNumber, (UINTN)10);
@@ -100,10 +92,7 @@ LibPcdGetExBool (
 
 UINT8
 EFIAPI
-LibPcdGetEx8 (
-  IN CONST GUID  *Guid,
-  IN UINTN       TokenNumber
-  )
+LibPcdGetEx8 (IN CONST GUID *Guid, IN UINTN TokenNumber)
 {
   ADD_FAILURE () << "token " << TokenNumber << " read";
   return 0;
@@ -111,20 +100,14 @@ LibPcdGetEx8 (
 
 UINT32
 EFIAPI
-LibPcdGetEx32 (
-  IN CONST GUID  *Guid,
-  IN UINTN       TokenNumber
-  )
+LibPcdGetEx32 (IN CONST GUID *Guid, IN UINTN TokenNumber)
 {
   ADD_FAILURE () << "token " << TokenNumber << " read";
   return 0;
 }
 
-VOID *
-EFIAPI
-GetFirstGuidHob (
-  IN CONST EFI_GUID  *Guid
-  )
+VOID *EFIAPI
+GetFirstGuidHob (IN CONST EFI_GUID *Guid)
 {
   ADD_FAILURE () << "HOB looked up";
   return nullptr;
@@ -132,10 +115,7 @@ GetFirstGuidHob (
 
 UINT8
 EFIAPI
-IoWrite8 (
-  IN UINTN  Port,
-  IN UINT8  Value
-  )
+IoWrite8 (IN UINTN Port, IN UINT8 Value)
 {
   ADD_FAILURE () << "port written";
   return Value;
@@ -143,9 +123,7 @@ IoWrite8 (
 
 UINT16
 EFIAPI
-PciCf8Read16 (
-  IN UINTN  Address
-  )
+PciCf8Read16 (IN UINTN Address)
 {
   ADD_FAILURE () << "configuration read";
   return 0;
@@ -153,10 +131,7 @@ PciCf8Read16 (
 
 UINT8
 EFIAPI
-PciCf8Write8 (
-  IN UINTN  Address,
-  IN UINT8  Value
-  )
+PciCf8Write8 (IN UINTN Address, IN UINT8 Value)
 {
   ADD_FAILURE () << "configuration written";
   return Value;
@@ -164,28 +139,23 @@ PciCf8Write8 (
 
 UINT32
 EFIAPI
-PciCf8Write32 (
-  IN UINTN   Address,
-  IN UINT32  Value
-  )
+PciCf8Write32 (IN UINTN Address, IN UINT32 Value)
 {
   ADD_FAILURE () << "configuration written";
   return Value;
 }
 }
 
-TEST_P (PrelumenEntryWithoutDisplay, ReturnsNotFoundAndDoesNothingElse) {
+TEST_P (PrelumenEntryWithoutDisplay, ReturnsNotFoundAndDoesNothingElse)
+{
   EXPECT_EQ (EarlyVideoEntryPoint (nullptr, nullptr), EFI_NOT_FOUND);
   EXPECT_EQ (mLocateCalls, (UINTN)1);
   EXPECT_TRUE (
-    CompareGuid (
-      &mLocatedGuid,
-      GetParam () ? &gEarlyGraphicsDisplayProtocolGuid : &gEarlyTextDisplayProtocolGuid
-      )
-    );
+    CompareGuid (&mLocatedGuid, GetParam () ? &gEarlyGraphicsDisplayProtocolGuid : &gEarlyTextDisplayProtocolGuid)
+  );
   EXPECT_EQ (mOtherCalls, (UINTN)0);
 }
 
 INSTANTIATE_TEST_SUITE_P (BothModes, PrelumenEntryWithoutDisplay, ::testing::Values (TRUE, FALSE));
 
-int  PrelumenEntryTestAnchor;
+int PrelumenEntryTestAnchor;

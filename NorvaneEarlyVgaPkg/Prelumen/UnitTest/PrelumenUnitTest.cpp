@@ -10,14 +10,11 @@
 
 #include <gtest/gtest.h>
 
-extern int  Font8x16TestAnchor;
-extern int  PrelumenEntryTestAnchor;
+extern int Font8x16TestAnchor;
+extern int PrelumenEntryTestAnchor;
 
 int
-main (
-  int   argc,
-  char  *argv[]
-  )
+main (int argc, char *argv[])
 {
   Font8x16TestAnchor      = 0;
   PrelumenEntryTestAnchor = 0;
