@@ -35,6 +35,6 @@ check() { # check NAME PATTERN
 }
 check "UEFI shell ran the startup script" '== done'
 check "TavrixGopDxe loads" "Image 'FS0:\\\\TavrixGopDxe.efi' loaded at .* - Success"
-check "TavrixGopDxe stays resident (listed by drivers)" '^ *[0-9A-F]+ [0-9A-F]{8} .*TavrixGopDxe'
+check "TavrixGopDxe stays resident, listed by drivers with its name" '^ *[0-9A-F]+ [0-9A-F]{8} .*Tavrix TVX  GOP Driver +.*TavrixGopDxe.efi'
 check "Prelumen without a display protocol fails with Not Found" "Image 'FS0:\\\\Prelumen.efi' error in StartImage: Not Found"
 [ "$fails" -eq 0 ]
