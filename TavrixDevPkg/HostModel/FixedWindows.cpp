@@ -1,0 +1,84 @@
+/** @file
+  The fixed physical windows: VGA text memory at its real address and the
+  frame aperture at the address the host-test build gives the early video
+  driver, each fenced by an inaccessible guard page on both sides so that a
+  stray store ends the test with a fault.
+
+  SPDX-License-Identifier: BSD-2-Clause-Patent
+**/
+
+#include "HostModelInternal.h"
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <sys/mman.h>
+
+namespace {
+
+const UINTN  mGuard = 0x1000;
+
+BOOLEAN  mMapped;
+
+/// Reserves [Base - guard, Base + Size + guard) inaccessible, opens the middle.
+void
+MapWindow (
+  UINT64  Base,
+  UINT64  Size
+  )
+{
+  VOID  *Want = (VOID *)(UINTN)(Base - mGuard);
+  VOID  *Got  = mmap (Want, Size + 2 * mGuard, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
+
+  if (Got != Want) {
+    fprintf (stderr, "host model: cannot map the window at 0x%llx: %s\n", (unsigned long long)Base, strerror (errno));
+    abort ();
+  }
+
+  if (mprotect ((VOID *)(UINTN)Base, Size, PROT_READ | PROT_WRITE) != 0) {
+    fprintf (stderr, "host model: cannot open the window at 0x%llx: %s\n", (unsigned long long)Base, strerror (errno));
+    abort ();
+  }
+}
+
+/// Gives the window back to the kernel; it reads as zeros from now on.
+void
+ClearWindow (
+  UINT64  Base,
+  UINT64  Size
+  )
+{
+  madvise ((VOID *)(UINTN)Base, Size, MADV_DONTNEED);
+}
+
+} // namespace
+
+void
+FIXED_WINDOWS::Reset (
+  )
+{
+  if (!mMapped) {
+    MapWindow (HOST_MODEL_TEXT_MEMORY_BASE, HOST_MODEL_TEXT_MEMORY_SIZE);
+    MapWindow (HOST_MODEL_APERTURE_BASE, HOST_MODEL_APERTURE_SIZE);
+    mMapped = TRUE;
+    return;
+  }
+
+  ClearWindow (HOST_MODEL_TEXT_MEMORY_BASE, HOST_MODEL_TEXT_MEMORY_SIZE);
+  ClearWindow (HOST_MODEL_APERTURE_BASE, HOST_MODEL_APERTURE_SIZE);
+}
+
+UINT32
+FIXED_WINDOWS::AperturePixel (
+  UINTN  ByteOffset
+  ) const
+{
+  UINT32  Value = 0;
+
+  if (ByteOffset + 4 <= HOST_MODEL_APERTURE_SIZE) {
+    CopyMem (&Value, Aperture () + ByteOffset, 4);
+  } else {
+    ADD_FAILURE () << "AperturePixel at " << ByteOffset << " lies beyond the aperture";
+  }
+
+  return Value;
+}
