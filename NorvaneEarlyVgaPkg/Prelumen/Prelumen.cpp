@@ -94,7 +94,7 @@ WatchForGraphicsOutput (VOID)
   is nothing the driver could do differently.
 **/
 VOID
-RegisterCallbacks (IN VOID *Display)
+RegisterWithDisplay (IN VOID *Display)
 {
   if (IsGraphicsMode ()) {
     WatchForGraphicsOutput ();
@@ -162,7 +162,7 @@ EarlyVideoEntryPoint (IN EFI_HANDLE ImageHandle, IN EFI_SYSTEM_TABLE *SystemTabl
   }
 
   if (IsServedControllerSupported ()) {
-    RegisterCallbacks (Display);
+    RegisterWithDisplay (Display);
   } else {
     DEBUG (
       (DEBUG_WARN, "Prelumen: controller %04x:%04x not supported, nothing registered\n", EARLY_VIDEO_VENDOR_ID,
