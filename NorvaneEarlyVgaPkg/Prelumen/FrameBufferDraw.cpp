@@ -173,7 +173,10 @@ WritePixel (
     This->SetBank (This, Bank);
   }
 
-  *reinterpret_cast<volatile UINT32 *> (static_cast<UINTN> (Base + Offset)) = Pixel;
+  //
+  // One 32-bit store; a caller's image offset need not be 4-byte aligned.
+  //
+  WriteUnaligned32 (reinterpret_cast<UINT32 *> (static_cast<UINTN> (Base + Offset)), Pixel);
 }
 
 EFI_STATUS
