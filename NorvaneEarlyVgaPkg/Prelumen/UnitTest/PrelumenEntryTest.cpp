@@ -1,161 +1,296 @@
 /** @file
-  Prelumen's entry without a display protocol: it locates the protocol of the
-  configured mode, returns the locate status, and touches nothing else.
-
-  These tests bring their own minimal boot services and PCD answers, and
-  link stand-ins for the hardware libraries that the entry never reaches.
+  Prelumen's entry: what it registers with which display protocol, the GOP
+  watch, the shadow buffer, and the GOP-arrival notification.
 
   SPDX-License-Identifier: BSD-2-Clause-Patent
 **/
 
-#include <gtest/gtest.h>
-#include <string.h>
-#include "../Prelumen.h"
-extern "C" {
-#include <Library/BaseMemoryLib.h>
-}
+#include "PrelumenTest.h"
+
+int PrelumenEntryTestAnchor;
 
 namespace {
 
-BOOLEAN  mTestGraphicsMode;
-EFI_GUID mLocatedGuid;
-UINTN    mLocateCalls;
-UINTN    mOtherCalls;
+constexpr UINTN SHADOW_PAGES = 768; // 1024 x 768 pixels of 4 bytes
 
-EFI_STATUS
-EFIAPI
-LocateNothing (IN EFI_GUID *Protocol, IN VOID *Registration, OUT VOID **Interface)
+/// Tokens of our token space read so far, in order.
+std::vector<UINTN>
+TokensRead (HOST_MODEL &Model)
 {
-  mLocateCalls++;
-  mLocatedGuid = *Protocol;
-  *Interface   = nullptr;
-  return EFI_NOT_FOUND;
-}
+  std::vector<UINTN> Tokens;
 
-EFI_STATUS
-EFIAPI
-AllocatePagesCounted (
-  IN EFI_ALLOCATE_TYPE         Type,
-  IN EFI_MEMORY_TYPE           MemoryType,
-  IN UINTN                     Pages,
-  IN OUT EFI_PHYSICAL_ADDRESS *Memory
-)
-{
-  mOtherCalls++;
-  return EFI_OUT_OF_RESOURCES;
-}
-
-EFI_STATUS
-EFIAPI
-CreateEventCounted (
-  IN UINT32           Type,
-  IN EFI_TPL          NotifyTpl,
-  IN EFI_EVENT_NOTIFY NotifyFunction,
-  IN VOID            *NotifyContext,
-  OUT EFI_EVENT      *Event
-)
-{
-  mOtherCalls++;
-  return EFI_OUT_OF_RESOURCES;
-}
-
-EFI_BOOT_SERVICES mBootServices;
-
-class PrelumenEntryWithoutDisplay : public ::testing::TestWithParam<BOOLEAN> {
-protected:
-  void
-  SetUp () override
-  {
-    memset (&mBootServices, 0, sizeof (mBootServices));
-    mBootServices.LocateProtocol = LocateNothing;
-    mBootServices.AllocatePages  = AllocatePagesCounted;
-    mBootServices.CreateEvent    = CreateEventCounted;
-    mLocateCalls                 = 0;
-    mOtherCalls                  = 0;
-    mTestGraphicsMode            = GetParam ();
+  for (const PCD_READ &Read : Model.Pcd.Reads ()) {
+    if (CompareGuid (&Read.TokenSpace, &gEarlyVideoTokenSpaceGuid)) {
+      Tokens.push_back (Read.Token);
+    }
   }
-};
+
+  return Tokens;
+}
+
+/// Page allocations still held that were made after Mark.
+std::vector<MEMORY_BLOCK>
+PagesSince (HOST_MODEL &Model, UINT64 Mark)
+{
+  std::vector<MEMORY_BLOCK> Pages;
+
+  for (const MEMORY_BLOCK &Block : Model.Memory.Outstanding (Mark)) {
+    if (Block.IsPages) {
+      Pages.push_back (Block);
+    }
+  }
+
+  return Pages;
+}
+
+/// The shadow buffer is the one page block the entry made, and it is clear.
+void
+ExpectClearShadow (HOST_MODEL &Model, UINT64 Mark, UINTN Pages, UINTN Bytes)
+{
+  const std::vector<MEMORY_BLOCK> Blocks = PagesSince (Model, Mark);
+
+  ASSERT_EQ (Blocks.size (), 1U);
+  EXPECT_EQ (Blocks[0].Size, Pages * EFI_PAGE_SIZE);
+  EXPECT_EQ (Blocks[0].Type, EfiBootServicesData);
+  ASSERT_EQ (Blocks[0].Address, mShadowBuffer);
+  EXPECT_EQ (mShadowBufferSize, Bytes);
+  EXPECT_TRUE (std::all_of (mShadowBuffer, mShadowBuffer + Bytes, [] (UINT8 Byte) { return Byte == 0; }));
+}
+
+EFI_CREATE_EVENT    mRealCreateEvent;
+EFI_HANDLE_PROTOCOL mRealHandleProtocol;
+BOOLEAN             mGopStoredIntoModuleState;
+BOOLEAN             mGopFoundWhenStored;
+
+EFI_STATUS
+EFIAPI
+FailingCreateEvent (
+  UINT32           Type,
+  EFI_TPL          NotifyTpl,
+  EFI_EVENT_NOTIFY NotifyFunction,
+  VOID            *NotifyContext,
+  EFI_EVENT       *Event
+)
+{
+  return EFI_OUT_OF_RESOURCES;
+}
+
+/// Notes, for GOP look-ups, where the interface went and whether the
+/// GOP-present flag was already set when it got there.
+EFI_STATUS
+EFIAPI
+ObservedHandleProtocol (EFI_HANDLE Handle, EFI_GUID *Protocol, VOID **Interface)
+{
+  const EFI_STATUS Status = mRealHandleProtocol (Handle, Protocol, Interface);
+
+  if (!EFI_ERROR (Status) && CompareGuid (Protocol, &gEfiGraphicsOutputProtocolGuid)) {
+    mGopStoredIntoModuleState = (Interface == reinterpret_cast<VOID **> (&mGraphicsOutput));
+    mGopFoundWhenStored       = mGopFound;
+  }
+
+  return Status;
+}
 
 } // namespace
 
-extern "C" {
-EFI_BOOT_SERVICES *gBS = &mBootServices;
+class PrelumenEntry : public PrelumenTest {};
 
-BOOLEAN
-EFIAPI
-LibPcdGetExBool (IN CONST GUID *Guid, IN UINTN TokenNumber)
+TEST_F (PrelumenEntry, GraphicsModeRegistersFourCallbacksWatchesForGopAndClearsTheShadow)
 {
-  EXPECT_TRUE (CompareGuid (Guid, &gEarlyVideoTokenSpaceGuid));
-  EXPECT_EQ (TokenNumber, (UINTN)10);
-  return mTestGraphicsMode;
-}
+  Configure (TRUE);
+  Model.EarlyDisplay.InstallGraphics ();
+  const UINTN  EventsBefore = Model.OpenEventCount ();
+  const UINT64 Mark         = Model.Memory.Mark ();
 
-UINT8
-EFIAPI
-LibPcdGetEx8 (IN CONST GUID *Guid, IN UINTN TokenNumber)
-{
-  ADD_FAILURE () << "token " << TokenNumber << " read";
-  return 0;
-}
+  ASSERT_EQ (Model.StartModule (EarlyVideoEntryPoint), EFI_SUCCESS);
 
-UINT32
-EFIAPI
-LibPcdGetEx32 (IN CONST GUID *Guid, IN UINTN TokenNumber)
-{
-  ADD_FAILURE () << "token " << TokenNumber << " read";
-  return 0;
-}
+  EXPECT_EQ (Model.EarlyDisplay.GraphicsRegistrations (), 1U);
+  EXPECT_EQ (Model.EarlyDisplay.TextRegistrations (), 0U);
+  EXPECT_EQ (Model.EarlyDisplay.LastReserved (), 0U);
+  const EARLY_GRAPHICS_CALLBACKS &Table = Model.EarlyDisplay.GraphicsCallbacks ();
+  EXPECT_EQ (Table.DrawString, DrawString);
+  EXPECT_EQ (Table.DrawImage, DrawImage);
+  EXPECT_EQ (Table.SetBank, SetBank);
+  EXPECT_EQ (Table.EnableDrawing, EnableDrawing);
 
-VOID *EFIAPI
-GetFirstGuidHob (IN CONST EFI_GUID *Guid)
-{
-  ADD_FAILURE () << "HOB looked up";
-  return nullptr;
+  EXPECT_EQ (Model.OpenEventCount (), EventsBefore + 1);
+  EXPECT_EQ (
+    TokensRead (Model),
+    (std::vector<UINTN>{ TokenGraphicsMode, TokenGraphicsMode, TokenShadowWidth, TokenShadowHeight })
+  );
+  ExpectClearShadow (Model, Mark, SHADOW_PAGES, 3145728);
 }
 
-UINT8
-EFIAPI
-IoWrite8 (IN UINTN Port, IN UINT8 Value)
+TEST_F (PrelumenEntry, TextModeRegistersPrintStringAndWatchesNothing)
 {
-  ADD_FAILURE () << "port written";
-  return Value;
+  Configure (FALSE);
+  Model.EarlyDisplay.InstallText ();
+  const UINTN  EventsBefore = Model.OpenEventCount ();
+  const UINT64 Mark         = Model.Memory.Mark ();
+
+  ASSERT_EQ (Model.StartModule (EarlyVideoEntryPoint), EFI_SUCCESS);
+
+  EXPECT_EQ (Model.EarlyDisplay.TextRegistrations (), 1U);
+  EXPECT_EQ (Model.EarlyDisplay.GraphicsRegistrations (), 0U);
+  EXPECT_EQ (Model.EarlyDisplay.TextCallbacks ().PrintString, PrintString);
+  EXPECT_EQ (Model.OpenEventCount (), EventsBefore);
+  ExpectClearShadow (Model, Mark, SHADOW_PAGES, 3145728);
+
+  // No watch: a GOP arriving later changes nothing, text output stays live.
+  TEST_GOP Gop (16);
+  InstallGop (Gop, TRUE);
+  EXPECT_FALSE (mGopFound);
 }
 
-UINT16
-EFIAPI
-PciCf8Read16 (IN UINTN Address)
-{
-  ADD_FAILURE () << "configuration read";
-  return 0;
-}
-
-UINT8
-EFIAPI
-PciCf8Write8 (IN UINTN Address, IN UINT8 Value)
-{
-  ADD_FAILURE () << "configuration written";
-  return Value;
-}
-
-UINT32
-EFIAPI
-PciCf8Write32 (IN UINTN Address, IN UINT32 Value)
-{
-  ADD_FAILURE () << "configuration written";
-  return Value;
-}
-}
+//
+// Without the display protocol of its mode the driver returns the locate
+// status and leaves no trace, even when the other protocol is there.
+//
+class PrelumenEntryWithoutDisplay : public PrelumenTest, public ::testing::WithParamInterface<BOOLEAN> {};
 
 TEST_P (PrelumenEntryWithoutDisplay, ReturnsNotFoundAndDoesNothingElse)
 {
-  EXPECT_EQ (EarlyVideoEntryPoint (nullptr, nullptr), EFI_NOT_FOUND);
-  EXPECT_EQ (mLocateCalls, (UINTN)1);
-  EXPECT_TRUE (
-    CompareGuid (&mLocatedGuid, GetParam () ? &gEarlyGraphicsDisplayProtocolGuid : &gEarlyTextDisplayProtocolGuid)
-  );
-  EXPECT_EQ (mOtherCalls, (UINTN)0);
+  const BOOLEAN GraphicsMode = GetParam ();
+
+  Configure (GraphicsMode);
+  if (GraphicsMode) {
+    Model.EarlyDisplay.InstallText ();
+  } else {
+    Model.EarlyDisplay.InstallGraphics ();
+  }
+
+  const UINTN  EventsBefore = Model.OpenEventCount ();
+  const UINT64 Mark         = Model.Memory.Mark ();
+
+  EXPECT_EQ (Model.StartModule (EarlyVideoEntryPoint), EFI_NOT_FOUND);
+  EXPECT_EQ (Model.EarlyDisplay.GraphicsRegistrations () + Model.EarlyDisplay.TextRegistrations (), 0U);
+  EXPECT_EQ (Model.OpenEventCount (), EventsBefore);
+  EXPECT_TRUE (PagesSince (Model, Mark).empty ());
+  EXPECT_EQ (mShadowBuffer, nullptr);
+  EXPECT_EQ (TokensRead (Model), std::vector<UINTN>{ TokenGraphicsMode });
 }
 
 INSTANTIATE_TEST_SUITE_P (BothModes, PrelumenEntryWithoutDisplay, ::testing::Values (TRUE, FALSE));
 
-int PrelumenEntryTestAnchor;
+TEST_F (PrelumenEntry, WithoutTheGopEventTheCallbacksAreStillRegistered)
+{
+  Configure (TRUE);
+  Model.EarlyDisplay.InstallGraphics ();
+  mRealCreateEvent                   = Model.BootServices ()->CreateEvent;
+  Model.BootServices ()->CreateEvent = FailingCreateEvent;
+  const UINTN EventsBefore           = Model.OpenEventCount ();
+
+  EXPECT_EQ (Model.StartModule (EarlyVideoEntryPoint), EFI_SUCCESS);
+  Model.BootServices ()->CreateEvent = mRealCreateEvent;
+
+  EXPECT_EQ (Model.EarlyDisplay.GraphicsRegistrations (), 1U);
+  EXPECT_EQ (Model.EarlyDisplay.GraphicsCallbacks ().DrawString, DrawString);
+  EXPECT_EQ (Model.OpenEventCount (), EventsBefore);
+  EXPECT_NE (mShadowBuffer, nullptr);
+
+  TEST_GOP Gop (16);
+  InstallGop (Gop, TRUE);
+  EXPECT_FALSE (mGopFound);
+}
+
+TEST_F (PrelumenEntry, TableWithoutTheServedControllerRegistersNothingButAllocatesTheShadow)
+{
+  for (EARLY_VIDEO_DEVICE *Row = mSupportedDevices; Row->VendorId != EARLY_VIDEO_DEVICE_END; Row++) {
+    if ((Row->VendorId == EARLY_VIDEO_VENDOR_ID) && (Row->DeviceId == EARLY_VIDEO_DEVICE_ID)) {
+      Row->DeviceId = 0x1712;
+    }
+  }
+
+  Configure (TRUE);
+  Model.EarlyDisplay.InstallGraphics ();
+  const UINTN  EventsBefore = Model.OpenEventCount ();
+  const UINT64 Mark         = Model.Memory.Mark ();
+
+  EXPECT_EQ (Model.StartModule (EarlyVideoEntryPoint), EFI_SUCCESS);
+  EXPECT_EQ (Model.EarlyDisplay.GraphicsRegistrations (), 0U);
+  EXPECT_EQ (Model.OpenEventCount (), EventsBefore);
+  ExpectClearShadow (Model, Mark, SHADOW_PAGES, 3145728);
+}
+
+//
+// No shadow buffer: a zero product (also when the 32-bit byte size wraps to
+// 0) or a failed allocation. The entry still succeeds.
+//
+struct SHADOW_CASE {
+  UINT32  Width;
+  UINT32  Height;
+  BOOLEAN FailAllocation;
+};
+
+class PrelumenEntryShadowMissing : public PrelumenTest, public ::testing::WithParamInterface<SHADOW_CASE> {};
+
+TEST_P (PrelumenEntryShadowMissing, EntryStillSucceeds)
+{
+  Configure (TRUE, GetParam ().Width, GetParam ().Height);
+  Model.EarlyDisplay.InstallGraphics ();
+  if (GetParam ().FailAllocation) {
+    Model.Memory.FailAllocationsOfSize (SHADOW_PAGES * EFI_PAGE_SIZE);
+  }
+
+  const UINT64 Mark = Model.Memory.Mark ();
+
+  EXPECT_EQ (Model.StartModule (EarlyVideoEntryPoint), EFI_SUCCESS);
+  EXPECT_EQ (Model.EarlyDisplay.GraphicsRegistrations (), 1U);
+  EXPECT_EQ (mShadowBuffer, nullptr);
+  EXPECT_TRUE (PagesSince (Model, Mark).empty ());
+}
+
+INSTANTIATE_TEST_SUITE_P (
+  ZeroWrappedOrFailed,
+  PrelumenEntryShadowMissing,
+  ::testing::Values (SHADOW_CASE{ 0, 768, FALSE }, SHADOW_CASE{ 65536, 16384, FALSE }, SHADOW_CASE{ 1024, 768, TRUE })
+);
+
+//
+// The notification takes the first GOP whose handle has a device path; a
+// scan that finds none leaves the watch open, and the next installation
+// scans every GOP handle again.
+//
+TEST_F (PrelumenEntry, NotificationTakesTheFirstGopWithADevicePathThenStopsWatching)
+{
+  const UINTN EventsBefore = Model.OpenEventCount ();
+
+  StartGraphics ();
+  ASSERT_EQ (Model.OpenEventCount (), EventsBefore + 1);
+
+  TEST_GOP Splitter (16);
+  InstallGop (Splitter, FALSE);
+  EXPECT_FALSE (mGopFound);
+  EXPECT_EQ (Model.OpenEventCount (), EventsBefore + 1);
+
+  // The interface goes straight into mGraphicsOutput, before the flag is set.
+  mRealHandleProtocol                   = Model.BootServices ()->HandleProtocol;
+  Model.BootServices ()->HandleProtocol = ObservedHandleProtocol;
+
+  TEST_GOP Display (16);
+  InstallGop (Display, TRUE);
+  Model.BootServices ()->HandleProtocol = mRealHandleProtocol;
+  EXPECT_TRUE (mGopFound);
+  EXPECT_EQ (mGraphicsOutput, &Display.Protocol);
+  EXPECT_TRUE (mGopStoredIntoModuleState);
+  EXPECT_FALSE (mGopFoundWhenStored);
+  EXPECT_EQ (Model.OpenEventCount (), EventsBefore);
+
+  TEST_GOP Later (16);
+  InstallGop (Later, TRUE);
+  EXPECT_EQ (mGraphicsOutput, &Display.Protocol);
+}
+
+TEST_F (PrelumenEntry, GopInstalledBeforeTheEntryIsTakenAtTheNextInstallation)
+{
+  TEST_GOP Early (16);
+  TEST_GOP Next (16);
+
+  InstallGop (Early, TRUE);
+  StartGraphics ();
+  EXPECT_FALSE (mGopFound);
+
+  InstallGop (Next, TRUE);
+  EXPECT_TRUE (mGopFound);
+  EXPECT_EQ (mGraphicsOutput, &Early.Protocol);
+}

@@ -1,0 +1,395 @@
+/** @file
+  Frame-buffer drawing: bank selection, glyph placement and the font on
+  screen, image blending against the shadow buffer, the drawing switch, and
+  the bounds that keep every store inside the frame and the shadow buffer.
+
+  Images are given as arrays of UINT32 0xAARRGGBB, which in memory are the
+  blue, green, red and alpha bytes the service reads.
+
+  SPDX-License-Identifier: BSD-2-Clause-Patent
+**/
+
+#include "PrelumenTest.h"
+
+int FrameBufferDrawTestAnchor;
+
+namespace {
+
+constexpr UINT32 FG = 0x00C0FFEE; // three non-zero bytes
+constexpr UINT32 BG = 0x00000080;
+
+using PORT_WRITES = std::vector<std::pair<UINT16, UINT32>>;
+
+PORT_WRITES
+BankSelection (UINT8 High, UINT8 Middle, UINT8 Low)
+{
+  return { { 0x3D4, 0xA5 }, { 0x3D5, High }, { 0x3CB, Middle }, { 0x3CD, Low } };
+}
+
+const UINT8 *
+Bytes (const UINT32 *Pixels)
+{
+  return reinterpret_cast<const UINT8 *> (Pixels);
+}
+
+} // namespace
+
+class PrelumenDraw : public PrelumenTest {
+protected:
+  EFI_STATUS
+  DrawPixels (UINT32 Offset, const UINT32 *Pixels, UINT32 Count, UINT32 ShadowOnly = 0)
+  {
+    return Model.EarlyDisplay.DrawImage (Offset, PITCH, Bytes (Pixels), Count, 1, 32, ShadowOnly);
+  }
+
+  UINT32
+  Shadow (UINTN Offset) const
+  {
+    return *reinterpret_cast<const UINT32 *> (mShadowBuffer + Offset);
+  }
+};
+
+//
+// ------------------------------------------------------------ bank selection
+//
+
+TEST_F (PrelumenDraw, SetBankWritesNibblePairsInOrderAndKeepsAllBitsOfTheBank)
+{
+  StartGraphics ();
+
+  EXPECT_EQ (Model.EarlyDisplay.SetBank (0x123), EFI_SUCCESS);
+  EXPECT_EQ (BankPortWrites (), BankSelection (0x11, 0x22, 0x33));
+  EXPECT_EQ (VideoInfo->CurrentBank, 0x123U);
+
+  // Bits above 11 reach no port; the drawing switch does not stop it.
+  Model.Ports.ClearLogs ();
+  ASSERT_EQ (Model.EarlyDisplay.EnableDrawing (0), EFI_SUCCESS);
+  EXPECT_EQ (Model.EarlyDisplay.SetBank (0xABCDE5F7), EFI_SUCCESS);
+  EXPECT_EQ (BankPortWrites (), BankSelection (0x55, 0xFF, 0x77));
+  EXPECT_EQ (VideoInfo->CurrentBank, 0xABCDE5F7U);
+}
+
+//
+// WritePixel reaches SetBank through the table the protocol passes as This,
+// and selects the bank before the store.
+//
+namespace {
+UINT32 mPixelWhenBankSelected;
+UINT32 mBankSelected;
+
+EFI_STATUS
+EFIAPI
+ObservedSetBank (EARLY_GRAPHICS_CALLBACKS *This, UINT32 Bank)
+{
+  mPixelWhenBankSelected = HOST_MODEL::Current ().Windows.AperturePixel (0x1FFFC);
+  mBankSelected          = Bank;
+  return SetBank (This, Bank);
+}
+} // namespace
+
+TEST_F (PrelumenDraw, PixelInAnotherBankSelectsItThroughThisBeforeTheStore)
+{
+  const UINT32 One[] = { 0xFF123456 };
+
+  StartGraphics ();
+  Model.EarlyDisplay.GraphicsCallbacks ().SetBank = ObservedSetBank;
+  mPixelWhenBankSelected                          = 0xDEAD;
+
+  EXPECT_EQ (DrawPixels (0x1FFFC, One, 1), EFI_SUCCESS);
+  EXPECT_EQ (mBankSelected, 1U);
+  EXPECT_EQ (mPixelWhenBankSelected, 0U);
+  EXPECT_EQ (Pixel (0x1FFFC), 0x00123456U);
+  EXPECT_EQ (VideoInfo->CurrentBank, 1U);
+}
+
+TEST_F (PrelumenDraw, BanksAreSwitchedOnlyWhenTheyChangeAndNeverOnceAGopIsFound)
+{
+  const UINT32 Pixels[] = { 0xFF000001, 0xFF000002, 0xFF000003 };
+
+  StartGraphics ();
+
+  // Across the first bank boundary: one selection, of bank 1.
+  EXPECT_EQ (DrawPixels (0xFFF8, Pixels, 3), EFI_SUCCESS);
+  EXPECT_EQ (BankPortWrites (), BankSelection (0x00, 0x00, 0x11));
+
+  // Still in bank 1: no selection.
+  Model.Ports.ClearLogs ();
+  EXPECT_EQ (DrawPixels (0x10100, Pixels, 3), EFI_SUCCESS);
+  EXPECT_TRUE (BankPortWrites ().empty ());
+
+  // After a GOP: its frame buffer, no selection, the aperture left alone.
+  TEST_GOP Gop (WIDTH * HEIGHT);
+
+  InstallGop (Gop, TRUE);
+  ASSERT_TRUE (mGopFound);
+  Model.Ports.ClearLogs ();
+  const UINTN ApertureBefore = ApertureBytesWritten ();
+
+  EXPECT_EQ (DrawPixels (0x1FFFC, Pixels, 1), EFI_SUCCESS);
+  EXPECT_EQ (Model.EarlyDisplay.DrawString (0, 10, FG, BG, "I"), EFI_SUCCESS);
+  EXPECT_TRUE (BankPortWrites ().empty ());
+  EXPECT_EQ (Gop.Frame[0x1FFFC / 4], 0x00000001U);
+  EXPECT_EQ (Gop.Frame[(10 * 16 + 2) * WIDTH + 1], BG); // 'I' row 2 is 0x3C
+  EXPECT_EQ (Gop.Frame[(10 * 16 + 2) * WIDTH + 2], FG);
+  EXPECT_EQ (ApertureBytesWritten (), ApertureBefore);
+  EXPECT_EQ (VideoInfo->CurrentBank, 1U);
+}
+
+//
+// ------------------------------------------------------------------- strings
+//
+
+TEST_F (PrelumenDraw, GlyphsLandOnTheirCellsInTheFontsShapes)
+{
+  StartGraphics ();
+
+  // Column 1, row 1 at width 800: 16 rows of 3,200 bytes plus 32.
+  EXPECT_EQ (Model.EarlyDisplay.DrawString (1, 1, FG, BG, "A\xB0\xDB "), EFI_SUCCESS);
+  EXPECT_EQ (Cell (51232, FG, BG), GlyphPicture ('A'));
+  EXPECT_EQ (Cell (51232 + 32, FG, BG), GlyphPicture (0xB0));
+  EXPECT_EQ (Cell (51232 + 64, FG, BG), std::vector<std::string> (16, "########"));
+  EXPECT_EQ (Cell (51232 + 96, FG, BG), std::vector<std::string> (16, "........"));
+  EXPECT_EQ (Pixel (51232 - 4), 0U);
+  EXPECT_EQ (Pixel (51232 + 128), 0U);
+
+  // Past the right edge a string goes on in the following pixel rows.
+  EXPECT_EQ (Model.EarlyDisplay.DrawString (99, 5, FG, BG, "xy"), EFI_SUCCESS);
+  EXPECT_EQ (Cell (5 * 16 * PITCH + 99 * 32, FG, BG), GlyphPicture ('x'));
+  EXPECT_EQ (Cell (5 * 16 * PITCH + 100 * 32, FG, BG), GlyphPicture ('y'));
+
+  // Vertical bars in consecutive text rows join into one line.
+  EXPECT_EQ (Model.EarlyDisplay.DrawString (10, 20, FG, BG, "\xB3"), EFI_SUCCESS);
+  EXPECT_EQ (Model.EarlyDisplay.DrawString (10, 21, FG, BG, "\xB3"), EFI_SUCCESS);
+  for (UINT32 Y = 20 * 16; Y < 22 * 16; Y++) {
+    EXPECT_EQ (Pixel (Y * PITCH + 10 * 32 + 3 * 4), FG) << Y;
+    EXPECT_EQ (Pixel (Y * PITCH + 10 * 32 + 4 * 4), FG) << Y;
+  }
+}
+
+TEST_F (PrelumenDraw, AtMost256CharactersAreDrawn)
+{
+  const std::string Long (300, '\xDB');
+
+  StartGraphics (1024, 768, 4096, 64);
+  EXPECT_EQ (Model.EarlyDisplay.DrawString (0, 0, FG, BG, Long.c_str ()), EFI_SUCCESS);
+  EXPECT_EQ (Pixel (15 * 4096 * 4 + 2047 * 4), FG);
+  EXPECT_EQ (Pixel (2048 * 4), 0U);
+  EXPECT_EQ (ApertureBytesWritten (), 256U * 8 * 16 * 3);
+}
+
+//
+// Clear glyph bits show the shadow pixel when the HOB asks for transparent
+// text; where there is no shadow pixel they get the background colour.
+//
+TEST_F (PrelumenDraw, TransparentTextShowsTheShadowImageAroundTheStrokes)
+{
+  std::vector<UINT32> Picture (8, 0xFF406080);
+
+  StartGraphics (16, 1); // shadow: the first 16 pixels of row 0 only
+  VideoInfo->TransparentText = 1;
+
+  EXPECT_EQ (DrawPixels (0, Picture.data (), 8, 1), EFI_SUCCESS);
+  EXPECT_EQ (ApertureBytesWritten (), 0U); // shadow-only: nothing on screen
+
+  EXPECT_EQ (Model.EarlyDisplay.DrawString (0, 0, FG, BG, "\xDC"), EFI_SUCCESS);
+  std::vector<std::string> Expected = GlyphPicture (0xDC);
+
+  EXPECT_EQ (Cell (0, FG, 0x00406080)[0], Expected[0]); // row 0: shadow pixels
+  EXPECT_EQ (Cell (0, FG, BG)[1], Expected[1]);         // row 1: beyond the shadow
+  EXPECT_EQ (Cell (0, FG, BG)[15], Expected[15]);
+
+  // No shadow buffer at all: background.
+  mShadowBuffer     = nullptr;
+  mShadowBufferSize = 0;
+  EXPECT_EQ (Model.EarlyDisplay.DrawString (1, 0, FG, BG, "\xDC"), EFI_SUCCESS);
+  EXPECT_EQ (Cell (32, FG, BG), Expected);
+}
+
+//
+// -------------------------------------------------------------------- images
+//
+
+TEST_F (PrelumenDraw, ImagesBlendAgainstNonZeroShadowPixels)
+{
+  StartGraphics ();
+
+  // Shadow pixels: red, then one with a reserved byte, then empty.
+  const UINT32 Below[] = { 0xFFFF0000 };
+
+  ASSERT_EQ (DrawPixels (0, Below, 1, 1), EFI_SUCCESS);
+  EXPECT_EQ (Shadow (0), 0x00FF0000U);
+  EXPECT_EQ (Pixel (0), 0U);
+  *reinterpret_cast<UINT32 *> (mShadowBuffer + 4) = 0xFF123456;
+
+  const UINT32 Half[] = { 0x800064C8, 0x00000000, 0x800064C8 };
+
+  EXPECT_EQ (DrawPixels (0, Half, 3), EFI_SUCCESS);
+  EXPECT_EQ (Pixel (0), 0x007F3264U); // the worked example
+  EXPECT_EQ (Pixel (4), 0x00123456U); // A = 0: the shadow's colour only
+  EXPECT_EQ (Pixel (8), 0x000064C8U); // empty shadow: drawn as read
+
+  const UINT32 Opaque[] = { 0xFF0A0B0C };
+
+  EXPECT_EQ (DrawPixels (0, Opaque, 1), EFI_SUCCESS);
+  EXPECT_EQ (Pixel (0), 0x000A0B0CU);
+}
+
+TEST_F (PrelumenDraw, ImageRowsFollowRowStepAndPaddedSourceRows)
+{
+  // 3 x 2 pixels of 24 bits: source rows of 9 bytes padded to 12, four
+  // bytes read per pixel (the fourth is the next pixel's blue, or padding).
+  const UINT8 Source[] = {
+    1, 2, 3, 4, 5, 6, 7, 8, 9, 0xFF, 0xFF, 0xFF, 10, 11, 12, 13, 14, 15, 16, 17, 18, 0xFF, 0xFF, 0xFF,
+  };
+
+  StartGraphics ();
+  EXPECT_EQ (Model.EarlyDisplay.DrawImage (64, PITCH * 2, Source, 3, 2, 24, 0), EFI_SUCCESS);
+  EXPECT_EQ (Pixel (64), 0x00030201U);
+  EXPECT_EQ (Pixel (68), 0x00060504U);
+  EXPECT_EQ (Pixel (72), 0x00090807U);
+  EXPECT_EQ (Pixel (64 + 2 * PITCH), 0x000C0B0AU);
+  EXPECT_EQ (Pixel (72 + 2 * PITCH), 0x00121110U);
+  EXPECT_EQ (Pixel (64 + PITCH), 0U);
+
+  // Nothing to draw: no pixels, or no image.
+  const UINTN Written = ApertureBytesWritten ();
+
+  EXPECT_EQ (Model.EarlyDisplay.DrawImage (0, PITCH, Source, 0, 2, 32, 0), EFI_SUCCESS);
+  EXPECT_EQ (Model.EarlyDisplay.DrawImage (0, PITCH, Source, 3, 0, 32, 0), EFI_SUCCESS);
+  EXPECT_EQ (Model.EarlyDisplay.DrawImage (0, PITCH, nullptr, 3, 2, 32, 0), EFI_SUCCESS);
+  EXPECT_EQ (ApertureBytesWritten (), Written);
+}
+
+//
+// The shadow buffer is never read or written beyond its size: stores there
+// are dropped and blends there use the source as read.
+//
+TEST_F (PrelumenDraw, ShadowBufferBoundsHold)
+{
+  const UINT32 Red[]  = { 0xFFFF0000, 0xFFFF0000 };
+  const UINT32 Half[] = { 0x800064C8 };
+
+  StartGraphics (15, 1); // 60 bytes in a page that the model fills with 0xAF
+
+  EXPECT_EQ (DrawPixels (56, Red, 2, 1), EFI_SUCCESS);
+  EXPECT_EQ (Shadow (56), 0x00FF0000U);
+  EXPECT_EQ (Shadow (60), 0xAFAFAFAFU);
+
+  EXPECT_EQ (DrawPixels (60, Half, 1), EFI_SUCCESS);
+  EXPECT_EQ (Pixel (60), 0x000064C8U);
+
+  // No shadow buffer: no store, no blend.
+  mShadowBuffer     = nullptr;
+  mShadowBufferSize = 0;
+  EXPECT_EQ (DrawPixels (0, Red, 1, 1), EFI_SUCCESS);
+  EXPECT_EQ (DrawPixels (0, Half, 1), EFI_SUCCESS);
+  EXPECT_EQ (Pixel (0), 0x000064C8U);
+}
+
+//
+// ------------------------------------------------ the switch and the HOB
+//
+
+TEST_F (PrelumenDraw, DrawingSwitchStopsStringsAndImagesOnly)
+{
+  const UINT32 Pixel1[] = { 0xFF010203 };
+
+  StartGraphics ();
+
+  EXPECT_EQ (Model.EarlyDisplay.EnableDrawing (2), EFI_INVALID_PARAMETER);
+  EXPECT_FALSE (mDrawingDisabled);
+  EXPECT_EQ (Model.EarlyDisplay.EnableDrawing (0), EFI_SUCCESS);
+  EXPECT_EQ (Model.EarlyDisplay.EnableDrawing (7), EFI_INVALID_PARAMETER);
+  EXPECT_TRUE (mDrawingDisabled);
+
+  EXPECT_EQ (Model.EarlyDisplay.DrawString (0, 0, FG, BG, "off"), EFI_SUCCESS);
+  EXPECT_EQ (DrawPixels (0, Pixel1, 1), EFI_SUCCESS);
+  EXPECT_EQ (DrawPixels (0, Pixel1, 1, 1), EFI_SUCCESS);
+  EXPECT_EQ (ApertureBytesWritten (), 0U);
+  EXPECT_EQ (Shadow (0), 0U);
+
+  EXPECT_EQ (Model.EarlyDisplay.EnableDrawing (1), EFI_SUCCESS);
+  EXPECT_EQ (DrawPixels (0, Pixel1, 1), EFI_SUCCESS);
+  EXPECT_EQ (Pixel (0), 0x00010203U);
+}
+
+//
+// Without the display-information HOB, or with one too short for its
+// fields, the services refuse and touch nothing; a switched-off service
+// answers success before it looks.
+//
+class PrelumenDrawWithoutHob : public PrelumenTest, public ::testing::WithParamInterface<UINTN> {};
+
+TEST_P (PrelumenDrawWithoutHob, ServicesRefuseAndTouchNothing)
+{
+  const UINT32 Pixel1[] = { 0xFF010203 };
+
+  Configure (TRUE);
+  Model.EarlyDisplay.InstallGraphics ();
+  if (GetParam () != 0) {
+    std::vector<UINT8> Short (GetParam (), 0);
+
+    Model.Hobs.AddGuidHob (gEarlyVideoInfoHobGuid, Short.data (), Short.size ());
+  }
+
+  ASSERT_EQ (Model.StartModule (EarlyVideoEntryPoint), EFI_SUCCESS);
+
+  EXPECT_EQ (Model.EarlyDisplay.DrawString (0, 0, FG, BG, "no HOB"), EFI_OUT_OF_RESOURCES);
+  EXPECT_EQ (Model.EarlyDisplay.DrawImage (0, PITCH, Bytes (Pixel1), 1, 1, 32, 0), EFI_OUT_OF_RESOURCES);
+  EXPECT_EQ (Model.EarlyDisplay.SetBank (3), EFI_OUT_OF_RESOURCES);
+  EXPECT_TRUE (BankPortWrites ().empty ());
+  EXPECT_EQ (ApertureBytesWritten (), 0U);
+
+  ASSERT_EQ (Model.EarlyDisplay.EnableDrawing (0), EFI_SUCCESS);
+  EXPECT_EQ (Model.EarlyDisplay.DrawString (0, 0, FG, BG, "off"), EFI_SUCCESS);
+  EXPECT_EQ (Model.EarlyDisplay.DrawImage (0, PITCH, Bytes (Pixel1), 1, 1, 32, 0), EFI_SUCCESS);
+}
+
+INSTANTIATE_TEST_SUITE_P (MissingOrShort, PrelumenDrawWithoutHob, ::testing::Values (0U, 5096U));
+
+//
+// ---------------------------------------------------- stores stay in the frame
+//
+
+TEST_F (PrelumenDraw, StringsOutsideTheFrameDrawNothingAndSelectNoBank)
+{
+  StartGraphics ();
+
+  // Row 0xFFFF is far below the frame.
+  EXPECT_EQ (Model.EarlyDisplay.DrawString (0, 0xFFFF, FG, BG, "far"), EFI_SUCCESS);
+  // Column 0xFFFF of row 0 lies 0xFFFF cells on: past the frame's end.
+  EXPECT_EQ (Model.EarlyDisplay.DrawString (0xFFFF, 0, FG, BG, "far"), EFI_SUCCESS);
+  EXPECT_EQ (ApertureBytesWritten (), 0U);
+  EXPECT_TRUE (BankPortWrites ().empty ());
+
+  // A glyph across the bottom edge keeps its rows inside the frame only.
+  EXPECT_EQ (Model.EarlyDisplay.DrawString (0, 37, FG, BG, "\xDB"), EFI_SUCCESS);
+  EXPECT_EQ (Pixel (599 * PITCH), FG);
+  EXPECT_EQ (ApertureBytesWritten (), 8U * 8 * 3);
+}
+
+TEST_F (PrelumenDraw, OffsetsThatWrapIn32BitsDoNotComeBackOntoTheFrame)
+{
+  // Row 0x8000 at width 2048: 0x8000 * 16 rows * 8192 bytes is exactly 2^32.
+  StartGraphics (1024, 768, 2048, 16);
+  EXPECT_EQ (Model.EarlyDisplay.DrawString (0, 0x8000, FG, BG, "A"), EFI_SUCCESS);
+
+  // The second pixel of this image lies at 2^32.
+  const UINT32 Pixels[] = { 0xFF010101, 0xFF020202 };
+
+  EXPECT_EQ (DrawPixels (0xFFFFFFFC, Pixels, 2), EFI_SUCCESS);
+  EXPECT_EQ (ApertureBytesWritten (), 0U);
+  EXPECT_TRUE (BankPortWrites ().empty ());
+}
+
+TEST_F (PrelumenDraw, APixelStraddlingTheFrameEndIsDropped)
+{
+  const UINT32 Frame    = WIDTH * HEIGHT * 4;
+  const UINT32 Pixels[] = { 0xFF010101, 0xFF020202 };
+
+  StartGraphics ();
+  EXPECT_EQ (DrawPixels (Frame - 6, Pixels, 2), EFI_SUCCESS);
+  EXPECT_EQ (Pixel (Frame - 6), 0x00010101U);
+  EXPECT_EQ (Pixel (Frame - 2), 0U);
+  EXPECT_EQ (ApertureBytesWritten (), 3U);
+}
