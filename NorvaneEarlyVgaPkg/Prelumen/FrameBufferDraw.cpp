@@ -3,8 +3,8 @@
   64 KiB bank selection.
 
   Before a GOP exists the frame is reached through the fixed aperture, one
-  64 KiB bank at a time, and every pixel store first selects the bank that
-  holds it. Once a GOP is found the services write at its frame buffer
+  64 KiB bank at a time: a pixel store outside the current bank first
+  selects the bank that holds it. Once a GOP is found the services write at its frame buffer
   without bank switching. The frame's geometry, the current bank and the
   transparent-text switch live in the display-information HOB.
 
@@ -115,8 +115,8 @@ ImagePixel (IN CONST UINT8 *Source, IN UINT64 Destination, IN CONST EARLY_VIDEO_
   const UINT32 Alpha = Source[3];
 
   //
-  // The blend limit is the frame and one row more, in 32 bits, as it has
-  // always been; the shadow buffer's own size bounds the read. A shadow
+  // Blending stops at the frame plus one row (a 32-bit limit that callers
+  // know); the shadow buffer's own size bounds the read. A shadow
   // pixel of exactly 0 is an empty background: the source is drawn as read.
   //
   const UINT32 BlendLimit = (Info->FrameHeight + 1) * Info->FrameWidth * BYTES_PER_PIXEL;

@@ -29,20 +29,6 @@ IsBlank (UINTN Code)
   return TRUE;
 }
 
-/// First and last row with a set bit; the glyph must not be blank.
-void
-InkRows (UINTN Code, UINTN *First, UINTN *Last)
-{
-  *First = FONT_8X16_HEIGHT;
-  *Last  = 0;
-  for (UINTN Row = 0; Row < FONT_8X16_HEIGHT; Row++) {
-    if (Glyph (Code)[Row] != 0) {
-      *First = MIN (*First, Row);
-      *Last  = Row;
-    }
-  }
-}
-
 struct TELLING_GLYPH {
   UINT8 Code;
   UINT8 Rows[16];
@@ -100,40 +86,6 @@ TEST (Font8x16, BottomRowIsBlankExceptWhereCellsJoin)
   // Stacked vertical bars meet: the last row of one equals the first of the next.
   EXPECT_EQ (Glyph (0xB3)[15], Glyph (0xB3)[0]);
   EXPECT_NE (Glyph (0xB3)[0], 0);
-}
-
-TEST (Font8x16, LettersAndDigitsSitOnTheirRows)
-{
-  UINTN First;
-  UINTN Last;
-
-  for (UINTN Code = 'A'; Code <= 'Z'; Code++) {
-    InkRows (Code, &First, &Last);
-    EXPECT_EQ (First, 2U) << char (Code);
-    EXPECT_EQ (Last, (Code == 'Q') ? 13U : 11U) << char (Code);
-  }
-
-  for (UINTN Code = '0'; Code <= '9'; Code++) {
-    InkRows (Code, &First, &Last);
-    EXPECT_EQ (First, 2U) << char (Code);
-    EXPECT_EQ (Last, 11U) << char (Code);
-  }
-
-  for (const char Letter : { 'a', 'c', 'e', 'm', 'n', 'o', 'r', 's', 'u', 'v', 'w', 'x', 'z' }) {
-    InkRows (UINTN (Letter), &First, &Last);
-    EXPECT_EQ (First, 5U) << Letter;
-    EXPECT_EQ (Last, 11U) << Letter;
-  }
-
-  for (const char Letter : { 'b', 'd', 'h', 'k', 'l' }) {
-    InkRows (UINTN (Letter), &First, &Last);
-    EXPECT_EQ (First, 2U) << Letter;
-  }
-
-  for (const char Letter : { 'g', 'j', 'p', 'q', 'y' }) {
-    InkRows (UINTN (Letter), &First, &Last);
-    EXPECT_EQ (Last, 14U) << Letter;
-  }
 }
 
 int Font8x16TestAnchor;
