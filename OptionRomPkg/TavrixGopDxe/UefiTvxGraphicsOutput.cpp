@@ -73,6 +73,7 @@ constexpr UINT64 REG_B_280             = 0x80280;
 constexpr UINT64 REG_B_ACTIVE_SIZE     = 0x80284;
 constexpr UINT64 REG_B_PIXEL_CLOCK     = 0x802A8;
 constexpr UINT64 REG_B_PIXEL_CLOCK2    = 0x802AC;
+constexpr UINT64 REG_B_PALETTE         = 0x80C00;
 
 constexpr UINT32 PALETTE_ENTRIES = 256;
 
@@ -622,7 +623,7 @@ ProgramDisplayTiming (
   ProgramEnableBits (Context);
   if (ClockRequest->ClockSelect == CLOCK_SELECT_CHANNEL_B) {
     ProgramChannelB (Context, *Timing, ClockWord, FormatCode, Pitch);
-    LoadPalette (Context, 0x80C00, BitsPerPixel);
+    LoadPalette (Context, REG_B_PALETTE, BitsPerPixel);
   } else {
     ProgramChannelA (Context, *Timing, ClockWord, FormatCode, Pitch, ClockRequest->ClockSelect);
     LoadPalette (Context, REG_A_PALETTE, BitsPerPixel);
