@@ -36,7 +36,7 @@ PublishDisplayInfoHob (
   UINT8                 *Original = static_cast<UINT8 *>(GetHobList ());
   EFI_PEI_HOB_POINTERS  Hob;
 
-  for (Hob.Raw = Original; !END_OF_HOB_LIST (Hob); Hob.Raw = GET_NEXT_HOB (Hob)) {
+  for (Hob.Raw = Original; !END_OF_HOB_LIST (Hob); Hob.Raw = static_cast<UINT8 *>(GET_NEXT_HOB (Hob))) {
   }
 
   const UINTN  Used     = (UINTN)(Hob.Raw - Original);
@@ -69,7 +69,7 @@ PublishDisplayInfoHob (
 
   auto  *Handoff = reinterpret_cast<EFI_HOB_HANDOFF_INFO_TABLE *>(Copy);
   if (Handoff->Header.HobType == EFI_HOB_TYPE_HANDOFF) {
-    Handoff->EfiEndHobList = (EFI_PHYSICAL_ADDRESS)(UINTN)End;
+    Handoff->EfiEndOfHobList = (EFI_PHYSICAL_ADDRESS)(UINTN)End;
   }
 
   EFI_STATUS  Status = gBS->InstallConfigurationTable (&gEfiHobListGuid, Copy);

@@ -37,16 +37,16 @@ constexpr UINT32  kAccessLogCapacity = 16384;
 constexpr UINTN   kConfigSpaceSize   = 256;
 
 /// PciRoot(0x0)/Pci(0x1C,0x0)/Pci(0x0,0x0): the controller behind its bridge.
-struct CONTROLLER_DEVICE_PATH {
+struct EMULATED_CONTROLLER_PATH {
   ACPI_HID_DEVICE_PATH        Root;
   PCI_DEVICE_PATH             Bridge;
   PCI_DEVICE_PATH             Device;
   EFI_DEVICE_PATH_PROTOCOL    End;
 };
 
-static_assert (sizeof (CONTROLLER_DEVICE_PATH) == 12 + 6 + 6 + 4, "device path nodes are packed");
+static_assert (sizeof (EMULATED_CONTROLLER_PATH) == 12 + 6 + 6 + 4, "device path nodes are packed");
 
-constexpr CONTROLLER_DEVICE_PATH  mControllerDevicePath = {
+constexpr EMULATED_CONTROLLER_PATH  mControllerDevicePath = {
   {
     { ACPI_DEVICE_PATH,     ACPI_DP,               { sizeof (ACPI_HID_DEVICE_PATH), 0 }
     }, EISA_PNP_ID (0x0A03), 0
@@ -59,7 +59,7 @@ constexpr CONTROLLER_DEVICE_PATH  mControllerDevicePath = {
     { HARDWARE_DEVICE_PATH, HW_PCI_DP,             { sizeof (PCI_DEVICE_PATH), 0 }
     }, EMULATED_CONTROLLER_FUNCTION, EMULATED_CONTROLLER_DEVICE
   },
-  { END_DEVICE_PATH_TYPE, END_ENTIRE_DEVICE_PATH_SUBTYPE, { END_DEVICE_PATH_LENGTH, 0 }
+  { END_DEVICE_PATH_TYPE, END_ENTIRE_DEVICE_PATH_SUBTYPE, { sizeof (EFI_DEVICE_PATH_PROTOCOL), 0 }
   }
 };
 
@@ -744,7 +744,7 @@ CreateEmulatedController (
   EFI_STATUS  Status = gBS->InstallMultipleProtocolInterfaces (
                               &mPlatform.ControllerHandle,
                               &gEfiDevicePathProtocolGuid,
-                              const_cast<CONTROLLER_DEVICE_PATH *>(&mControllerDevicePath),
+                              const_cast<EMULATED_CONTROLLER_PATH *>(&mControllerDevicePath),
                               &gEfiPciIoProtocolGuid,
                               &mPciIo,
                               nullptr
@@ -769,7 +769,7 @@ DestroyEmulatedController (
     gBS->UninstallMultipleProtocolInterfaces (
            mPlatform.ControllerHandle,
            &gEfiDevicePathProtocolGuid,
-           const_cast<CONTROLLER_DEVICE_PATH *>(&mControllerDevicePath),
+           const_cast<EMULATED_CONTROLLER_PATH *>(&mControllerDevicePath),
            &gEfiPciIoProtocolGuid,
            &mPciIo,
            nullptr

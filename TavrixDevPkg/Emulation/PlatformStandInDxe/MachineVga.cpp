@@ -29,7 +29,7 @@ constexpr UINT32  kMachineVgaId = 0x11111234;   // device << 16 | vendor
 // Bochs display interface of QEMU's VGA.
 //
 constexpr UINTN   kDispiIndexPort  = 0x1CE;
-constexpr UINTN   kDispiDataPort   = 0x1CF;
+constexpr UINTN   kDispiDataPort   = 0x1D0;   // 16-bit data port (0x1CF is odd, unfit for 16-bit I/O)
 constexpr UINT16  kDispiId         = 0x0;
 constexpr UINT16  kDispiXRes       = 0x1;
 constexpr UINT16  kDispiYRes       = 0x2;

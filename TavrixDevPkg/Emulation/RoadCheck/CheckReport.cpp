@@ -1,0 +1,117 @@
+/** @file
+  One line per check, "PASS: road: <name>" or "FAIL: road: <name> -- <why>",
+  which the host script counts; and the snapshot handshake with the host.
+
+  SPDX-License-Identifier: BSD-2-Clause-Patent
+**/
+
+#include "RoadCheck.h"
+
+extern "C" {
+#include <Library/PrintLib.h>
+}
+
+namespace {
+
+UINTN  mPassed;
+UINTN  mFailed;
+
+/// How long a snapshot waits for the host to say it has captured the screen.
+constexpr UINT64  kSnapshotTimeout = 60ULL * 10 * 1000 * 1000;   // 60 s in 100 ns units
+
+}  // namespace
+
+BOOLEAN
+EFIAPI
+Check (
+  IN CONST CHAR8  *Name,
+  IN BOOLEAN      Passed,
+  IN CONST CHAR8  *DetailFormat,
+  ...
+  )
+{
+  if (Passed) {
+    mPassed++;
+    AsciiPrint ("PASS: road: %a\n", Name);
+    return TRUE;
+  }
+
+  CHAR8    Detail[256];
+  VA_LIST  Marker;
+  VA_START (Marker, DetailFormat);
+  AsciiVSPrint (Detail, sizeof (Detail), DetailFormat, Marker);
+  VA_END (Marker);
+
+  mFailed++;
+  AsciiPrint ("FAIL: road: %a -- %a\n", Name, Detail);
+  return FALSE;
+}
+
+/// Information that is not a check (counts, what the firmware chose).
+VOID
+EFIAPI
+Note (
+  IN CONST CHAR8  *Format,
+  ...
+  )
+{
+  CHAR8    Text[256];
+  VA_LIST  Marker;
+  VA_START (Marker, Format);
+  AsciiVSPrint (Text, sizeof (Text), Format, Marker);
+  VA_END (Marker);
+  AsciiPrint ("NOTE: road: %a\n", Text);
+}
+
+UINTN
+FailedChecks (
+  VOID
+  )
+{
+  return mFailed;
+}
+
+UINTN
+PassedChecks (
+  VOID
+  )
+{
+  return mPassed;
+}
+
+/**
+  Tells the host what to capture ("screen", or "memory <base> <width>
+  <height>" for a 32-bit frame in memory) and, when a host is there, waits
+  until it answers with a key press, so the picture is the one named.
+**/
+VOID
+Snapshot (
+  IN ROAD         &Road,
+  IN CONST CHAR8  *Name,
+  IN CONST CHAR8  *What
+  )
+{
+  AsciiPrint ("ROAD-SNAP %a %a\n", Name, What);
+  if (!Road.WaitForSnapshots) {
+    return;
+  }
+
+  EFI_EVENT  Timer;
+  if (EFI_ERROR (gBS->CreateEvent (EVT_TIMER, TPL_CALLBACK, nullptr, nullptr, &Timer))) {
+    return;
+  }
+
+  gBS->SetTimer (Timer, TimerRelative, kSnapshotTimeout);
+  EFI_EVENT  Events[] = { gST->ConIn->WaitForKey, Timer };
+  UINTN      Index;
+  gBS->WaitForEvent (2, Events, &Index);
+  gBS->CloseEvent (Timer);
+
+  EFI_INPUT_KEY  Key;
+  while (!EFI_ERROR (gST->ConIn->ReadKeyStroke (gST->ConIn, &Key))) {
+  }
+
+  if (Index != 0) {
+    Note ("snapshot %a: no answer from the host", Name);
+  }
+}

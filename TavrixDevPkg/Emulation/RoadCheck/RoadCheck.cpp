@@ -1,0 +1,121 @@
+/** @file
+  The road application. Run from the UEFI shell after the platform stand-in:
+
+    load PlatformStandInDxe.efi
+    TavrixRoad.efi graphics [snap]     (or: TavrixRoad.efi text [snap])
+
+  It starts both drivers from the files beside it and follows one event down
+  the road: the early video driver draws before any GOP exists, the GOP
+  driver is connected by the firmware, the early video driver follows the GOP,
+  the firmware console draws through it, then every GOP service, the names and
+  20 disconnect/reconnect cycles. "text" is the second boot, with the early
+  video driver in text mode. With "snap", each snapshot waits for a key from
+  the host that captures the screen.
+
+  Prints one "PASS: road: ..." or "FAIL: road: ..." line per check and ends
+  with "ROAD-END <passed> passed, <failed> failed".
+
+  SPDX-License-Identifier: BSD-2-Clause-Patent
+**/
+
+#include "RoadCheck.h"
+
+extern "C" {
+#include <Protocol/ShellParameters.h>
+}
+
+namespace {
+
+/// The shell's arguments: the run ("graphics" or "text") and "snap".
+BOOLEAN
+ReadArguments (
+  EFI_HANDLE  ImageHandle,
+  BOOLEAN     *TextRun,
+  BOOLEAN     *Snap
+  )
+{
+  EFI_SHELL_PARAMETERS_PROTOCOL  *Parameters;
+
+  *TextRun = FALSE;
+  *Snap    = FALSE;
+  if (EFI_ERROR (gBS->HandleProtocol (ImageHandle, &gEfiShellParametersProtocolGuid, reinterpret_cast<VOID **>(&Parameters)))) {
+    return TRUE;
+  }
+
+  for (UINTN Index = 1; Index < Parameters->Argc; Index++) {
+    if (StrCmp (Parameters->Argv[Index], Ucs2 (u"text")) == 0) {
+      *TextRun = TRUE;
+    } else if (StrCmp (Parameters->Argv[Index], Ucs2 (u"snap")) == 0) {
+      *Snap = TRUE;
+    } else if (StrCmp (Parameters->Argv[Index], Ucs2 (u"graphics")) != 0) {
+      AsciiPrint ("usage: TavrixRoad.efi graphics|text [snap]\n");
+      return FALSE;
+    }
+  }
+
+  return TRUE;
+}
+
+/// The graphics boot: the whole road of one event.
+VOID
+WalkGraphicsRoad (
+  ROAD  &Road
+  )
+{
+  SetDebugVariables (Road, TRUE);
+  CheckEarlyVideoStart (Road, TRUE);
+  CheckDrawingBeforeGop (Road);
+  CheckGopStart (Road);
+  CheckGraphicsConsole (Road);
+  CheckDrawingAfterGop (Road);
+  CheckModesAndBlt (Road);
+  CheckComponentNames (Road);
+  CheckOptionRom (Road);
+  CheckReconnectCycles (Road);
+  CheckDebugRecords (Road, TRUE);
+}
+
+/// The text boot: the early video driver prints into VGA text memory.
+VOID
+WalkTextRoad (
+  ROAD  &Road
+  )
+{
+  SetDebugVariables (Road, FALSE);
+  CheckTextMode (Road);
+  CheckDebugRecords (Road, FALSE);
+}
+
+}  // namespace
+
+extern "C"
+EFI_STATUS
+EFIAPI
+RoadCheckMain (
+  IN EFI_HANDLE        ImageHandle,
+  IN EFI_SYSTEM_TABLE  *SystemTable
+  )
+{
+  BOOLEAN  TextRun;
+  BOOLEAN  Snap;
+
+  if (!ReadArguments (ImageHandle, &TextRun, &Snap)) {
+    return EFI_INVALID_PARAMETER;
+  }
+
+  ROAD  Road = {};
+  Road.ImageHandle      = ImageHandle;
+  Road.WaitForSnapshots = Snap;
+
+  AsciiPrint ("ROAD-BEGIN %a\n", TextRun ? "text" : "graphics");
+  if (CheckPlatform (Road)) {
+    if (TextRun) {
+      WalkTextRoad (Road);
+    } else {
+      WalkGraphicsRoad (Road);
+    }
+  }
+
+  AsciiPrint ("ROAD-END %u passed, %u failed\n", (UINT32)PassedChecks (), (UINT32)FailedChecks ());
+  return (FailedChecks () == 0) ? EFI_SUCCESS : EFI_ABORTED;
+}

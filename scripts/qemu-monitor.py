@@ -1,0 +1,105 @@
+#!/usr/bin/env python3
+"""Talks to QEMU's human monitor on a Unix socket and converts frames to PNG.
+
+  qemu-monitor.py SOCKET COMMAND...   runs each monitor command in turn, waiting
+                                      for the prompt after each
+  qemu-monitor.py png-from-ppm IN OUT  converts a QEMU screendump (PPM P6)
+  qemu-monitor.py png-from-frame IN OUT WIDTH HEIGHT
+                                      converts a 32-bit B,G,R,X frame dump
+Only the Python standard library is used (zlib for PNG).
+"""
+import socket
+import struct
+import sys
+import time
+import zlib
+
+
+def monitor(path, commands):
+    sock = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+    for _ in range(50):
+        try:
+            sock.connect(path)
+            break
+        except OSError:
+            time.sleep(0.1)
+    sock.settimeout(60)
+
+    def until_prompt():
+        data = b""
+        while not data.endswith(b"(qemu) "):
+            chunk = sock.recv(4096)
+            if not chunk:
+                break
+            data += chunk
+        return data.decode("latin-1")
+
+    until_prompt()
+    for command in commands:
+        sock.sendall(command.encode() + b"\n")
+        answer = until_prompt()
+        # The monitor echoes the command; anything else is its complaint.
+        text = answer.replace("\r", "").split("\n", 1)[-1].replace("(qemu) ", "").strip()
+        if text:
+            print(f"monitor: {command}: {text}", file=sys.stderr)
+    sock.close()
+
+
+def write_png(path, width, height, rows):
+    """rows: one bytes object of width*3 RGB bytes per row."""
+    raw = b"".join(b"\0" + row for row in rows)
+
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF)
+
+    with open(path, "wb") as out:
+        out.write(b"\x89PNG\r\n\x1a\n")
+        out.write(chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0)))
+        out.write(chunk(b"IDAT", zlib.compress(raw, 6)))
+        out.write(chunk(b"IEND", b""))
+
+
+def png_from_ppm(src, dst):
+    data = open(src, "rb").read()
+    fields = []
+    pos = 0
+    while len(fields) < 4:
+        while data[pos:pos + 1].isspace():
+            pos += 1
+        if data[pos:pos + 1] == b"#":
+            pos = data.index(b"\n", pos)
+            continue
+        end = pos
+        while not data[end:end + 1].isspace():
+            end += 1
+        fields.append(data[pos:end])
+        pos = end
+    magic, width, height, _ = fields[0], int(fields[1]), int(fields[2]), fields[3]
+    if magic != b"P6":
+        raise SystemExit(f"{src}: not a P6 PPM")
+    pixels = data[pos + 1:]
+    write_png(dst, width, height, [pixels[y * width * 3:(y + 1) * width * 3] for y in range(height)])
+
+
+def png_from_frame(src, dst, width, height):
+    data = open(src, "rb").read()
+    rows = []
+    for y in range(height):
+        line = data[y * width * 4:(y + 1) * width * 4]
+        rgb = bytearray(width * 3)
+        rgb[0::3] = line[2::4]
+        rgb[1::3] = line[1::4]
+        rgb[2::3] = line[0::4]
+        rows.append(bytes(rgb))
+    write_png(dst, width, height, rows)
+
+
+if __name__ == "__main__":
+    if len(sys.argv) >= 4 and sys.argv[1] == "png-from-ppm":
+        png_from_ppm(sys.argv[2], sys.argv[3])
+    elif len(sys.argv) >= 6 and sys.argv[1] == "png-from-frame":
+        png_from_frame(sys.argv[2], sys.argv[3], int(sys.argv[4]), int(sys.argv[5]))
+    elif len(sys.argv) >= 3:
+        monitor(sys.argv[1], sys.argv[2:])
+    else:
+        raise SystemExit(__doc__)
