@@ -1,6 +1,8 @@
 # Two commands do everything, each running set-up first (it installs what is
 # missing and skips what is there):
-#   make run    set-up, build, then boot the drivers in OVMF under QEMU and report
+#   make run    set-up, DEBUG build, then the road of one event in OVMF under QEMU:
+#               PASS/FAIL per check, screenshots and logs in out/run/
+#               (make run-window: the same with QEMU windows; needs a display)
 #   make test   set-up, build, then every test tier; last line "N passed, M failed"
 #
 # Finer targets: setup, build (firmware DEBUG+RELEASE and option ROMs),
@@ -12,7 +14,7 @@
 SHELL := /bin/bash
 FORMAT_FILES = $(shell git ls-files '*.cpp' '*.h' | grep -v -e '^MdePkg/Override/.*\.c$$')
 
-.PHONY: all setup build build-host-tests test run format format-check clean
+.PHONY: all setup build build-host-tests test run run-window format format-check clean
 .PHONY: bench-sizes
 
 all: build
@@ -29,8 +31,15 @@ build-host-tests: setup
 test: build build-host-tests
 	@bash scripts/run-tests.sh
 
-run: build
+# Only the DEBUG build: the road runs it, and a fresh machine stays within
+# five minutes (set-up about two, build under one, the two boots about one).
+run: setup
 	@bash scripts/run.sh
+
+run-window: setup
+	@dpkg-query -W -f='$${Status}' qemu-system-gui 2>/dev/null | grep -q 'install ok installed' || \
+	  { echo "[run] installing qemu-system-gui for the QEMU window"; $$([ "$$(id -u)" = 0 ] || echo sudo) apt-get install -y -qq qemu-system-gui >/dev/null; }
+	@ROAD_DISPLAY=gtk bash scripts/run.sh
 
 format:
 	@clang-format -i $(FORMAT_FILES)

@@ -25,6 +25,12 @@ BIN=$REPO/Build/TavrixDev/${TARGET}_GCC5/X64
 OUT=${ROAD_OUT:-$REPO/out/run}
 DISPLAY_KIND=${ROAD_DISPLAY:-none}
 BOOT_LIMIT=150   # seconds of one boot before it counts as hung
+FINISH="reset -s"
+if [ "$DISPLAY_KIND" != none ]; then
+  # With a window the shell stays open after the road, for a look around
+  # (drivers, devices, dh); closing the window ends the boot.
+  BOOT_LIMIT=3600; FINISH='echo "== close the QEMU window to go on"'
+fi
 MONITOR=$REPO/scripts/qemu-monitor.py
 rm -rf "$OUT"; mkdir -p "$OUT"
 
@@ -63,7 +69,7 @@ drivers
 echo "== devices"
 devices
 echo "== road done"
-reset -s
+$FINISH
 NSH
   qemu_make_esp "$dir/esp.img" "$dir/startup.nsh" "${FILES[@]/#/$BIN/}"
   cp "$OVMF_VARS" "$dir/vars.fd"

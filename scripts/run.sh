@@ -1,10 +1,21 @@
 #!/usr/bin/env bash
-# The main job of `make run`: boots both drivers in OVMF under QEMU and reports
-# what the firmware answered, with the paths of the logs.
+# The main job of `make run`: builds the DEBUG firmware, boots OVMF under QEMU
+# twice with the platform stand-in and the road application (scripts/qemu-road.sh),
+# and prints a short report: the check counts, any failed check, and the paths
+# of the screenshots and logs (all in out/run/).
+# Environment: ROAD_DISPLAY=gtk opens QEMU windows (`make run-window`); the
+# shell then stays open after the road until the window is closed.
 set -uo pipefail
 REPO=$(cd "$(dirname "$0")/.." && pwd)
 cd "$REPO"
-echo "[run] booting OVMF with TavrixGopDxe and Prelumen (about 15 s)"
-bash scripts/qemu-smoke.sh DEBUG; rc=$?
-echo "[run] serial console: out/smoke/console.txt"
+bash scripts/build.sh DEBUG || exit 1
+echo "[run] booting OVMF twice (graphics, then text mode) with both drivers on the emulated controller (about a minute)"
+log=$(mktemp)
+bash scripts/qemu-road.sh DEBUG >"$log" 2>&1; rc=$?
+cp "$log" out/run/road.log 2>/dev/null; rm -f "$log"
+passed=$(grep -c '^PASS: ' out/run/road.log); failed=$(grep -c '^FAIL: ' out/run/road.log)
+grep '^FAIL: ' out/run/road.log
+echo "[run] $passed checks passed, $failed failed (every check: out/run/road.log)"
+grep '^\[road\]' out/run/road.log | sed 's/^\[road\]/[run]/'
+echo "[run] what the pictures show: out/run/README.txt"
 exit $rc
