@@ -414,6 +414,25 @@ TEST_F (DriverBinding, DisconnectReleasesEverythingAndReconnectGivesTheSamePath)
   EXPECT_EQ (Model.Memory.LeakReport (Mark), "");
 }
 
+TEST_F (DriverBinding, FirstPhaseOfADisconnectReleasesOnlyTheChild)
+{
+  UINT64 Mark = Model.Memory.Mark ();
+
+  ASSERT_EQ (Model.ConnectController (Controller), EFI_SUCCESS);
+  EFI_HANDLE Child = OnlyChild ();
+
+  ASSERT_EQ (gDisplayDriverBinding.Stop (&gDisplayDriverBinding, Controller, 1, &Child), EFI_SUCCESS);
+  EXPECT_FALSE (Model.IsValidHandle (Child));
+  EXPECT_TRUE (Model.ChildrenOf (Controller).empty ());
+  ASSERT_NE (Gop (), nullptr);
+  EXPECT_EQ (Context ()->OutputHandle, nullptr);
+  EXPECT_EQ (Context ()->OutputDevicePath, nullptr);
+  EXPECT_EQ (Model.OpenRecords (Controller, gEfiPciIoProtocolGuid).size (), 1u) << "still held BY_DRIVER";
+
+  ASSERT_EQ (Model.DisconnectController (Controller), EFI_SUCCESS);
+  EXPECT_EQ (Model.Memory.LeakReport (Mark), "");
+}
+
 TEST_F (DriverBinding, StopOfTheControllerAlsoReleasesAChildStillPresent)
 {
   UINT64 Mark = Model.Memory.Mark ();
