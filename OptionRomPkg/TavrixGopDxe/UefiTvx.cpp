@@ -20,9 +20,10 @@ extern "C" {
 namespace {
 
 /// I/O, memory and bus-master decoding: all the controller needs. The VGA
-/// I/O attributes stay off: the driver reaches the VGA ports it uses through
-/// the PCI I/O pass-through BAR, and claiming the legacy VGA range would take
-/// it from any other VGA device behind the same bridge.
+/// I/O attributes stay off: the PCI bus driver grants the legacy VGA range to
+/// one device only, so asking for it would fail the whole start wherever
+/// another device holds it, and the mode set's two CRT controller port
+/// writes are best effort anyway.
 constexpr UINT64 DISPLAY_ENABLE_ATTRIBUTES =
   EFI_PCI_IO_ATTRIBUTE_IO | EFI_PCI_IO_ATTRIBUTE_MEMORY | EFI_PCI_IO_ATTRIBUTE_BUS_MASTER;
 static_assert (DISPLAY_ENABLE_ATTRIBUTES == 0x700, "enable attributes");
