@@ -87,10 +87,12 @@ NSH
       echo "FAIL: road: $name boot exceeded ${BOOT_LIMIT} s (stopped; see $dir/serial.log)"
       kill "$pid"; break
     fi
-    count=$(grep -a -c 'ROAD-SNAP ' "$dir/serial.log" || true)
+    # Only whole lines count: the application ends each one with " ;".
+    count=$(grep -a -o 'ROAD-SNAP [^[:cntrl:]]* ;' "$dir/serial.log" | wc -l)
     while [ "$handled" -lt "$count" ]; do
       handled=$((handled + 1))
-      line=$(grep -a -o 'ROAD-SNAP [^[:cntrl:]]*' "$dir/serial.log" | sed -n "${handled}p")
+      line=$(grep -a -o 'ROAD-SNAP [^[:cntrl:]]* ;' "$dir/serial.log" | sed -n "${handled}p")
+      line=${line% ;}
       # shellcheck disable=SC2086
       capture "$dir" ${line#ROAD-SNAP } >>"$dir/monitor.log" 2>&1
     done

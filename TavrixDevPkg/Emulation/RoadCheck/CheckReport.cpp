@@ -91,7 +91,8 @@ Snapshot (
   IN CONST CHAR8  *What
   )
 {
-  AsciiPrint ("ROAD-SNAP %a %a\n", Name, What);
+  // The closing " ;" tells the host that the whole line has arrived.
+  AsciiPrint ("ROAD-SNAP %a %a ;\n", Name, What);
   if (!Road.WaitForSnapshots) {
     return;
   }
