@@ -19,6 +19,14 @@ extern "C" {
 #include <Library/DebugLib.h>
 }
 
+//
+// C's NULL. In C++ EDK II defines NULL as __null, but assertion texts name
+// the null pointer as the C libraries do ("mCpList != ((void *) 0)").
+//
+// clang-format off
+#define C_NULL  ((void *) 0)
+// clang-format on
+
 LIST_ENTRY *mCpList = NULL;
 
 namespace {
@@ -68,7 +76,7 @@ FindOrPublishCheckpointList (IN EFI_BOOT_SERVICES *BootServices, IN CONST CP_LIS
     mCpList = NULL;
   }
 
-  ASSERT (mCpList != NULL);
+  ASSERT (mCpList != C_NULL);
   if (mCpList == NULL) {
     return EFI_OUT_OF_RESOURCES;
   }

@@ -24,6 +24,14 @@ extern "C" {
 #include <Library/ReportStatusCodeLib.h>
 }
 
+//
+// C's NULL. In C++ EDK II defines NULL as __null, but assertion texts name
+// the null pointer as the C libraries do ("Format != ((void *) 0)").
+//
+// clang-format off
+#define C_NULL  ((void *) 0)
+// clang-format on
+
 namespace {
 
 //
@@ -111,7 +119,7 @@ ReportDebugMessage (IN UINTN ErrorLevel, IN CONST CHAR8 *Format, IN VOID *VaList
 {
   DEBUG_PRINT_MARKER_DATA Record;
 
-  ASSERT (Format != NULL);
+  ASSERT (Format != C_NULL);
   //
   // A record without a format would send every listener to address 0.
   //

@@ -13,23 +13,24 @@
   SPDX-License-Identifier: BSD-2-Clause-Patent
 **/
 
-extern "C" {
 #include <Base.h>
 #include <Library/BaseLib.h>
 #include <Library/DebugLib.h>
 #include <Library/PcdLib.h>
-}
 
 /**
   The number of characters before String's terminator.
 
   A null String raises an assertion and counts as empty.
 **/
-extern "C" UINTN EFIAPI
-AsciiStrLen (IN CONST CHAR8 *String)
+UINTN
+EFIAPI
+AsciiStrLen (
+  IN CONST CHAR8  *String
+  )
 {
-  const UINTN MaximumLength = PcdGet32 (PcdMaximumAsciiStringLength);
-  UINTN       Length;
+  CONST UINTN  MaximumLength = PcdGet32 (PcdMaximumAsciiStringLength);
+  UINTN        Length;
 
   ASSERT (String != NULL);
   if (String == NULL) {
@@ -48,8 +49,11 @@ AsciiStrLen (IN CONST CHAR8 *String)
 /**
   The size of String in bytes, terminator included.
 **/
-extern "C" UINTN EFIAPI
-AsciiStrSize (IN CONST CHAR8 *String)
+UINTN
+EFIAPI
+AsciiStrSize (
+  IN CONST CHAR8  *String
+  )
 {
   return AsciiStrLen (String) + 1;
 }
