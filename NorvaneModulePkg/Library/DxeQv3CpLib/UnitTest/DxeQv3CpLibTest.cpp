@@ -1,0 +1,194 @@
+/** @file
+  The checkpoint list constructor: finding the shared list, publishing a new
+  one, running out of pool, failed installations, and the SMM branch.
+
+  SPDX-License-Identifier: BSD-2-Clause-Patent
+**/
+
+#include <HostModel.h>
+#include "../DxeQv3CpLibInternal.h"
+
+extern "C" {
+#include <Library/BaseLib.h>
+}
+
+namespace {
+
+class DxeQv3CpLibTest : public HOST_MODEL_TEST {
+protected:
+  void
+  SetUp () override
+  {
+    mCpList = nullptr;
+    for (const LIBRARY_CONSTRUCTOR &Constructor : HOST_MODEL::Edk2LibraryConstructors ()) {
+      if (Constructor.Dxe != nullptr) {
+        ASSERT_EQ (Constructor.Dxe (Model.ImageHandle (), Model.SystemTable ()), EFI_SUCCESS);
+      }
+    }
+
+    mMark = Model.Memory.Mark ();
+  }
+
+  EFI_STATUS
+  Construct ()
+  {
+    return DxeQv3CpLibConstructor (Model.ImageHandle (), Model.SystemTable ());
+  }
+
+  static BOOLEAN
+  IsEmptyList (const LIST_ENTRY *Head)
+  {
+    return (Head->ForwardLink == Head) && (Head->BackLink == Head);
+  }
+
+  /// Descriptions of the assertions reported so far.
+  std::vector<std::string>
+  Assertions () const
+  {
+    std::vector<std::string> Descriptions;
+
+    for (const STATUS_CODE_RECORD &Record : Model.StatusCodes.Records ()) {
+      if (Record.Type == 0x90000002) {
+        const char *FileName = (const char *)&Record.Data[40];
+
+        Descriptions.push_back (std::string (FileName + strlen (FileName) + 1));
+      }
+    }
+
+    return Descriptions;
+  }
+
+  UINT64 mMark;
+};
+
+EFI_STATUS
+EFIAPI
+RefuseInstall (
+  IN OUT EFI_HANDLE    *Handle,
+  IN EFI_GUID          *Protocol,
+  IN EFI_INTERFACE_TYPE InterfaceType,
+  IN VOID              *Interface
+)
+{
+  return EFI_OUT_OF_RESOURCES;
+}
+
+TEST_F (DxeQv3CpLibTest, FindsAListPublishedByAnotherModule)
+{
+  LIST_ENTRY Shared;
+
+  InitializeListHead (&Shared);
+  Model.InstallProtocol (nullptr, gQv3CpListProtocolGuid, &Shared);
+
+  EXPECT_EQ (Construct (), EFI_SUCCESS);
+  EXPECT_EQ (mCpList, &Shared);
+  EXPECT_EQ (Model.HandlesWith (gQv3CpListProtocolGuid).size (), 1u);
+  EXPECT_EQ (Model.Memory.AllocationCount (), (UINTN)mMark);
+}
+
+TEST_F (DxeQv3CpLibTest, PublishesAnEmptyListOnANewHandle)
+{
+  EXPECT_EQ (Construct (), EFI_SUCCESS);
+
+  const std::vector<EFI_HANDLE> Handles = Model.HandlesWith (gQv3CpListProtocolGuid);
+
+  ASSERT_EQ (Handles.size (), 1u);
+  EXPECT_NE (Handles[0], Model.ImageHandle ());
+  ASSERT_NE (mCpList, nullptr);
+  EXPECT_EQ (Model.FindProtocol (Handles[0], gQv3CpListProtocolGuid), mCpList);
+  EXPECT_TRUE (IsEmptyList (mCpList));
+
+  const std::vector<MEMORY_BLOCK> Blocks = Model.Memory.Outstanding (mMark);
+
+  ASSERT_EQ (Blocks.size (), 1u);
+  EXPECT_EQ (Blocks[0].Address, mCpList);
+  EXPECT_EQ (Blocks[0].Size, sizeof (LIST_ENTRY));
+  EXPECT_EQ (Blocks[0].Type, EfiBootServicesData);
+  EXPECT_FALSE (Blocks[0].IsPages);
+  EXPECT_TRUE (Assertions ().empty ());
+}
+
+TEST_F (DxeQv3CpLibTest, WithoutPoolAssertsAndReportsOutOfResources)
+{
+  Model.Memory.FailAllocation (1);
+
+  EXPECT_EQ (Construct (), EFI_OUT_OF_RESOURCES);
+  EXPECT_EQ (mCpList, nullptr);
+  EXPECT_TRUE (Model.HandlesWith (gQv3CpListProtocolGuid).empty ());
+  EXPECT_EQ (Assertions (), std::vector<std::string> ({ "mCpList != ((void *) 0)" }));
+}
+
+TEST_F (DxeQv3CpLibTest, FailedInstallationIsReturnedAndLeavesNothingBehind)
+{
+  Model.BootServices ()->InstallProtocolInterface = RefuseInstall;
+
+  EXPECT_EQ (Construct (), EFI_OUT_OF_RESOURCES);
+  EXPECT_EQ (mCpList, nullptr);
+  EXPECT_EQ (Model.Memory.LeakReport (mMark), "");
+}
+
+TEST_F (DxeQv3CpLibTest, OutsideSmmTheBootServicesBranchRuns)
+{
+  Model.Smm.Install (FALSE);
+
+  EXPECT_EQ (Construct (), EFI_SUCCESS);
+  EXPECT_EQ (Model.HandlesWith (gQv3CpListProtocolGuid).size (), 1u);
+  EXPECT_TRUE (Model.Smm.Installed.empty ());
+}
+
+TEST_F (DxeQv3CpLibTest, InSmmTheListIsPublishedThroughTheSmmTable)
+{
+  Model.Smm.Install (TRUE);
+
+  EXPECT_EQ (Construct (), EFI_SUCCESS);
+  ASSERT_NE (mCpList, nullptr);
+  EXPECT_EQ (Model.Smm.Protocol (gQv3CpListProtocolGuid), mCpList);
+  EXPECT_TRUE (IsEmptyList (mCpList));
+  EXPECT_TRUE (Model.HandlesWith (gQv3CpListProtocolGuid).empty ());
+
+  // The head is boot-services pool there too.
+  const std::vector<MEMORY_BLOCK> Blocks = Model.Memory.Outstanding (mMark);
+
+  ASSERT_EQ (Blocks.size (), 1u);
+  EXPECT_EQ (Blocks[0].Type, EfiBootServicesData);
+}
+
+TEST_F (DxeQv3CpLibTest, InSmmAListPublishedThereIsFound)
+{
+  LIST_ENTRY Shared;
+  EFI_HANDLE Handle = nullptr;
+
+  Model.Smm.Install (TRUE);
+  InitializeListHead (&Shared);
+  ASSERT_EQ (
+    Model.Smm.Smst ()->SmmInstallProtocolInterface (&Handle, &gQv3CpListProtocolGuid, EFI_NATIVE_INTERFACE, &Shared),
+    EFI_SUCCESS
+  );
+
+  EXPECT_EQ (Construct (), EFI_SUCCESS);
+  EXPECT_EQ (mCpList, &Shared);
+  EXPECT_EQ (Model.Memory.AllocationCount (), (UINTN)mMark);
+}
+
+TEST_F (DxeQv3CpLibTest, InSmmFailuresAreReturnedUnchanged)
+{
+  Model.Smm.Install (TRUE);
+  Model.Smm.SetSmstStatus (EFI_UNSUPPORTED);
+  EXPECT_EQ (Construct (), EFI_UNSUPPORTED);
+  EXPECT_EQ (mCpList, nullptr);
+
+  Model.Smm.SetSmstStatus (EFI_SUCCESS);
+  Model.Smm.Smst ()->SmmInstallProtocolInterface = RefuseInstall;
+  EXPECT_EQ (Construct (), EFI_OUT_OF_RESOURCES);
+  EXPECT_EQ (mCpList, nullptr);
+  EXPECT_EQ (Model.Memory.LeakReport (mMark), "");
+}
+
+} // namespace
+
+int
+main (int argc, char *argv[])
+{
+  testing::InitGoogleTest (&argc, argv);
+  return RUN_ALL_TESTS ();
+}
