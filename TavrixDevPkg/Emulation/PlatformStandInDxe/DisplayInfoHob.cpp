@@ -29,19 +29,17 @@ static_assert (sizeof (EFI_HOB_GUID_TYPE) + sizeof (STAND_IN_VIDEO_INFO) >= 5122
   800 x 600, bank 0 selected, opaque text.
 **/
 EFI_STATUS
-PublishDisplayInfoHob (
-  VOID
-  )
+PublishDisplayInfoHob (VOID)
 {
-  UINT8                 *Original = static_cast<UINT8 *>(GetHobList ());
-  EFI_PEI_HOB_POINTERS  Hob;
+  UINT8               *Original = static_cast<UINT8 *> (GetHobList ());
+  EFI_PEI_HOB_POINTERS Hob;
 
-  for (Hob.Raw = Original; !END_OF_HOB_LIST (Hob); Hob.Raw = static_cast<UINT8 *>(GET_NEXT_HOB (Hob))) {
+  for (Hob.Raw = Original; !END_OF_HOB_LIST (Hob); Hob.Raw = static_cast<UINT8 *> (GET_NEXT_HOB (Hob))) {
   }
 
-  const UINTN  Used     = (UINTN)(Hob.Raw - Original);
-  const UINTN  InfoSize = sizeof (EFI_HOB_GUID_TYPE) + sizeof (STAND_IN_VIDEO_INFO);
-  UINT8        *Copy    = static_cast<UINT8 *>(AllocatePool (Used + InfoSize + sizeof (EFI_HOB_GENERIC_HEADER)));
+  const UINTN Used     = (UINTN)(Hob.Raw - Original);
+  const UINTN InfoSize = sizeof (EFI_HOB_GUID_TYPE) + sizeof (STAND_IN_VIDEO_INFO);
+  UINT8      *Copy     = static_cast<UINT8 *> (AllocatePool (Used + InfoSize + sizeof (EFI_HOB_GENERIC_HEADER)));
 
   if (Copy == nullptr) {
     return EFI_OUT_OF_RESOURCES;
@@ -49,30 +47,30 @@ PublishDisplayInfoHob (
 
   CopyMem (Copy, Original, Used);
 
-  auto  *Info = reinterpret_cast<EFI_HOB_GUID_TYPE *>(Copy + Used);
+  auto *Info             = reinterpret_cast<EFI_HOB_GUID_TYPE *> (Copy + Used);
   Info->Header.HobType   = EFI_HOB_TYPE_GUID_EXTENSION;
   Info->Header.HobLength = (UINT16)InfoSize;
   Info->Header.Reserved  = 0;
   CopyGuid (&Info->Name, &gEarlyVideoInfoHobGuid);
 
-  auto  *Data = reinterpret_cast<STAND_IN_VIDEO_INFO *>(Info + 1);
+  auto *Data = reinterpret_cast<STAND_IN_VIDEO_INFO *> (Info + 1);
   ZeroMem (Data, sizeof (*Data));
   Data->FrameWidth      = STAND_IN_FRAME_WIDTH;
   Data->FrameHeight     = STAND_IN_FRAME_HEIGHT;
   Data->CurrentBank     = 0;
   Data->TransparentText = 0;
 
-  auto  *End = reinterpret_cast<EFI_HOB_GENERIC_HEADER *>(Copy + Used + InfoSize);
+  auto *End      = reinterpret_cast<EFI_HOB_GENERIC_HEADER *> (Copy + Used + InfoSize);
   End->HobType   = EFI_HOB_TYPE_END_OF_HOB_LIST;
   End->HobLength = sizeof (EFI_HOB_GENERIC_HEADER);
   End->Reserved  = 0;
 
-  auto  *Handoff = reinterpret_cast<EFI_HOB_HANDOFF_INFO_TABLE *>(Copy);
+  auto *Handoff = reinterpret_cast<EFI_HOB_HANDOFF_INFO_TABLE *> (Copy);
   if (Handoff->Header.HobType == EFI_HOB_TYPE_HANDOFF) {
     Handoff->EfiEndOfHobList = (EFI_PHYSICAL_ADDRESS)(UINTN)End;
   }
 
-  EFI_STATUS  Status = gBS->InstallConfigurationTable (&gEfiHobListGuid, Copy);
+  EFI_STATUS Status = gBS->InstallConfigurationTable (&gEfiHobListGuid, Copy);
   if (EFI_ERROR (Status)) {
     FreePool (Copy);
     return Status;
@@ -87,17 +85,11 @@ PublishDisplayInfoHob (
   address is not free RAM; the aperture is then not backed.
 **/
 EFI_STATUS
-ReserveAperture (
-  VOID
-  )
+ReserveAperture (VOID)
 {
-  EFI_PHYSICAL_ADDRESS  Address = EMULATED_APERTURE_BASE;
-  EFI_STATUS            Status  = gBS->AllocatePages (
-                                         AllocateAddress,
-                                         EfiReservedMemoryType,
-                                         EFI_SIZE_TO_PAGES (EMULATED_APERTURE_SIZE),
-                                         &Address
-                                         );
+  EFI_PHYSICAL_ADDRESS Address = EMULATED_APERTURE_BASE;
+  EFI_STATUS           Status =
+    gBS->AllocatePages (AllocateAddress, EfiReservedMemoryType, EFI_SIZE_TO_PAGES (EMULATED_APERTURE_SIZE), &Address);
 
   mPlatform.ApertureBase = EMULATED_APERTURE_BASE;
   mPlatform.ApertureSize = EMULATED_APERTURE_SIZE;
@@ -105,7 +97,7 @@ ReserveAperture (
     return Status;
   }
 
-  ZeroMem (reinterpret_cast<VOID *>((UINTN)Address), EMULATED_APERTURE_SIZE);
+  ZeroMem (reinterpret_cast<VOID *> ((UINTN)Address), EMULATED_APERTURE_SIZE);
   mPlatform.ApertureReserved = TRUE;
   return EFI_SUCCESS;
 }

@@ -16,32 +16,24 @@
 
 namespace {
 
-constexpr UINT32  kBankLogCapacity = 1024;
+constexpr UINT32 kBankLogCapacity = 1024;
 
-extern "C" EFI_STATUS EFIAPI
-GraphicsRegisterCallbacks (
-  IN EARLY_GRAPHICS_DISPLAY_PROTOCOL  *This,
+extern "C" EFI_STATUS EFIAPI GraphicsRegisterCallbacks (
+  IN EARLY_GRAPHICS_DISPLAY_PROTOCOL *This,
   IN EARLY_GRAPHICS_CALLBACKS         Callbacks,
   IN UINTN                            Reserved
-  );
+);
 
 extern "C" EFI_STATUS EFIAPI
-TextRegisterCallbacks (
-  IN EARLY_TEXT_DISPLAY_PROTOCOL  *This,
-  IN EARLY_TEXT_CALLBACKS         Callbacks,
-  IN UINTN                        Reserved
-  );
+TextRegisterCallbacks (IN EARLY_TEXT_DISPLAY_PROTOCOL *This, IN EARLY_TEXT_CALLBACKS Callbacks, IN UINTN Reserved);
 
-STAND_IN_GRAPHICS_DISPLAY  mGraphicsDisplay = { { GraphicsRegisterCallbacks }, 0, {}, {} };
-STAND_IN_TEXT_DISPLAY      mTextDisplay     = { { TextRegisterCallbacks }, 0, {} };
+STAND_IN_GRAPHICS_DISPLAY mGraphicsDisplay = { { GraphicsRegisterCallbacks }, 0, {}, {} };
+STAND_IN_TEXT_DISPLAY     mTextDisplay     = { { TextRegisterCallbacks }, 0, {} };
 
 /// SetBank as the Observed table offers it: list the bank, then run the
 /// driver's own SetBank with the same This.
 extern "C" EFI_STATUS EFIAPI
-ObservedSetBank (
-  IN EARLY_GRAPHICS_CALLBACKS  *This,
-  IN UINT32                    Bank
-  )
+ObservedSetBank (IN EARLY_GRAPHICS_CALLBACKS *This, IN UINT32 Bank)
 {
   mPlatform.BankLog[mPlatform.BankSwitches % mPlatform.BankLogCapacity] = Bank;
   mPlatform.BankSwitches++;
@@ -54,28 +46,24 @@ ObservedSetBank (
 
 extern "C" EFI_STATUS EFIAPI
 GraphicsRegisterCallbacks (
-  IN EARLY_GRAPHICS_DISPLAY_PROTOCOL  *This,
+  IN EARLY_GRAPHICS_DISPLAY_PROTOCOL *This,
   IN EARLY_GRAPHICS_CALLBACKS         Callbacks,
   IN UINTN                            Reserved
-  )
+)
 {
   if (This != &mGraphicsDisplay.Public) {
     return EFI_INVALID_PARAMETER;
   }
 
-  mGraphicsDisplay.Callbacks       = Callbacks;
-  mGraphicsDisplay.Observed        = Callbacks;
+  mGraphicsDisplay.Callbacks        = Callbacks;
+  mGraphicsDisplay.Observed         = Callbacks;
   mGraphicsDisplay.Observed.SetBank = ObservedSetBank;
   mGraphicsDisplay.Registrations++;
   return EFI_SUCCESS;
 }
 
 extern "C" EFI_STATUS EFIAPI
-TextRegisterCallbacks (
-  IN EARLY_TEXT_DISPLAY_PROTOCOL  *This,
-  IN EARLY_TEXT_CALLBACKS         Callbacks,
-  IN UINTN                        Reserved
-  )
+TextRegisterCallbacks (IN EARLY_TEXT_DISPLAY_PROTOCOL *This, IN EARLY_TEXT_CALLBACKS Callbacks, IN UINTN Reserved)
 {
   if (This != &mTextDisplay.Public) {
     return EFI_INVALID_PARAMETER;
@@ -86,30 +74,24 @@ TextRegisterCallbacks (
   return EFI_SUCCESS;
 }
 
-EFI_HANDLE  mDisplayHandle;
+EFI_HANDLE mDisplayHandle;
 
-}  // namespace
+} // namespace
 
 EFI_STATUS
-InstallDisplayProtocols (
-  VOID
-  )
+InstallDisplayProtocols (VOID)
 {
-  mPlatform.BankLog         = static_cast<UINT32 *>(AllocateZeroPool (kBankLogCapacity * sizeof (UINT32)));
+  mPlatform.BankLog         = static_cast<UINT32 *> (AllocateZeroPool (kBankLogCapacity * sizeof (UINT32)));
   mPlatform.BankLogCapacity = kBankLogCapacity;
   if (mPlatform.BankLog == nullptr) {
     return EFI_OUT_OF_RESOURCES;
   }
 
-  mDisplayHandle = nullptr;
-  EFI_STATUS  Status = gBS->InstallMultipleProtocolInterfaces (
-                              &mDisplayHandle,
-                              &gEarlyGraphicsDisplayProtocolGuid,
-                              &mGraphicsDisplay,
-                              &gEarlyTextDisplayProtocolGuid,
-                              &mTextDisplay,
-                              nullptr
-                              );
+  mDisplayHandle    = nullptr;
+  EFI_STATUS Status = gBS->InstallMultipleProtocolInterfaces (
+    &mDisplayHandle, &gEarlyGraphicsDisplayProtocolGuid, &mGraphicsDisplay, &gEarlyTextDisplayProtocolGuid,
+    &mTextDisplay, nullptr
+  );
   if (EFI_ERROR (Status)) {
     mDisplayHandle = nullptr;
     UninstallDisplayProtocols ();
@@ -122,19 +104,13 @@ InstallDisplayProtocols (
 }
 
 VOID
-UninstallDisplayProtocols (
-  VOID
-  )
+UninstallDisplayProtocols (VOID)
 {
   if (mDisplayHandle != nullptr) {
     gBS->UninstallMultipleProtocolInterfaces (
-           mDisplayHandle,
-           &gEarlyGraphicsDisplayProtocolGuid,
-           &mGraphicsDisplay,
-           &gEarlyTextDisplayProtocolGuid,
-           &mTextDisplay,
-           nullptr
-           );
+      mDisplayHandle, &gEarlyGraphicsDisplayProtocolGuid, &mGraphicsDisplay, &gEarlyTextDisplayProtocolGuid,
+      &mTextDisplay, nullptr
+    );
     mDisplayHandle = nullptr;
   }
 

@@ -22,118 +22,105 @@ extern "C" {
 
 namespace {
 
-constexpr UINT16  kVendorId = 0x19E5;
-constexpr UINT16  kDeviceId = 0x1711;
+constexpr UINT16 kVendorId = 0x19E5;
+constexpr UINT16 kDeviceId = 0x1711;
 
-constexpr UINT64  kSupportedAttributes =
-  EFI_PCI_IO_ATTRIBUTE_IO | EFI_PCI_IO_ATTRIBUTE_MEMORY | EFI_PCI_IO_ATTRIBUTE_BUS_MASTER |
-  EFI_PCI_IO_ATTRIBUTE_VGA_IO | EFI_PCI_IO_ATTRIBUTE_VGA_IO_16 | EFI_PCI_IO_ATTRIBUTE_VGA_MEMORY |
-  EFI_PCI_IO_ATTRIBUTE_VGA_PALETTE_IO | EFI_PCI_IO_ATTRIBUTE_VGA_PALETTE_IO_16;
+constexpr UINT64 kSupportedAttributes = EFI_PCI_IO_ATTRIBUTE_IO | EFI_PCI_IO_ATTRIBUTE_MEMORY |
+                                        EFI_PCI_IO_ATTRIBUTE_BUS_MASTER | EFI_PCI_IO_ATTRIBUTE_VGA_IO |
+                                        EFI_PCI_IO_ATTRIBUTE_VGA_IO_16 | EFI_PCI_IO_ATTRIBUTE_VGA_MEMORY |
+                                        EFI_PCI_IO_ATTRIBUTE_VGA_PALETTE_IO | EFI_PCI_IO_ATTRIBUTE_VGA_PALETTE_IO_16;
 
 /// Channel B's display-control register: writing it completes a mode set.
-constexpr UINT64  kChannelBDisplayControl = 0x80200;
+constexpr UINT64 kChannelBDisplayControl = 0x80200;
 
-constexpr UINT32  kAccessLogCapacity = 16384;
-constexpr UINTN   kConfigSpaceSize   = 256;
+constexpr UINT32 kAccessLogCapacity = 16384;
+constexpr UINTN  kConfigSpaceSize   = 256;
 
 /// PciRoot(0x0)/Pci(0x1C,0x0)/Pci(0x0,0x0): the controller behind its bridge.
 struct EMULATED_CONTROLLER_PATH {
-  ACPI_HID_DEVICE_PATH        Root;
-  PCI_DEVICE_PATH             Bridge;
-  PCI_DEVICE_PATH             Device;
-  EFI_DEVICE_PATH_PROTOCOL    End;
+  ACPI_HID_DEVICE_PATH     Root;
+  PCI_DEVICE_PATH          Bridge;
+  PCI_DEVICE_PATH          Device;
+  EFI_DEVICE_PATH_PROTOCOL End;
 };
 
 static_assert (sizeof (EMULATED_CONTROLLER_PATH) == 12 + 6 + 6 + 4, "device path nodes are packed");
 
-constexpr EMULATED_CONTROLLER_PATH  mControllerDevicePath = {
-  {
-    { ACPI_DEVICE_PATH,     ACPI_DP,               { sizeof (ACPI_HID_DEVICE_PATH), 0 }
-    }, EISA_PNP_ID (0x0A03), 0
-  },
-  {
-    { HARDWARE_DEVICE_PATH, HW_PCI_DP,             { sizeof (PCI_DEVICE_PATH), 0 }
-    }, EMULATED_BRIDGE_FUNCTION, EMULATED_BRIDGE_DEVICE
-  },
-  {
-    { HARDWARE_DEVICE_PATH, HW_PCI_DP,             { sizeof (PCI_DEVICE_PATH), 0 }
-    }, EMULATED_CONTROLLER_FUNCTION, EMULATED_CONTROLLER_DEVICE
-  },
-  { END_DEVICE_PATH_TYPE, END_ENTIRE_DEVICE_PATH_SUBTYPE, { sizeof (EFI_DEVICE_PATH_PROTOCOL), 0 }
-  }
+constexpr EMULATED_CONTROLLER_PATH mControllerDevicePath = {
+  { { ACPI_DEVICE_PATH, ACPI_DP, { sizeof (ACPI_HID_DEVICE_PATH), 0 } }, EISA_PNP_ID (0x0A03), 0 },
+  { { HARDWARE_DEVICE_PATH, HW_PCI_DP, { sizeof (PCI_DEVICE_PATH), 0 } },
+    EMULATED_BRIDGE_FUNCTION,
+    EMULATED_BRIDGE_DEVICE },
+  { { HARDWARE_DEVICE_PATH, HW_PCI_DP, { sizeof (PCI_DEVICE_PATH), 0 } },
+    EMULATED_CONTROLLER_FUNCTION,
+    EMULATED_CONTROLLER_DEVICE },
+  { END_DEVICE_PATH_TYPE, END_ENTIRE_DEVICE_PATH_SUBTYPE, { sizeof (EFI_DEVICE_PATH_PROTOCOL), 0 } }
 };
 
-UINT8  mConfigSpace[kConfigSpaceSize];
+UINT8 mConfigSpace[kConfigSpaceSize];
 
 inline UINTN
-UnitSize (
-  EFI_PCI_IO_PROTOCOL_WIDTH  Width
-  )
+UnitSize (EFI_PCI_IO_PROTOCOL_WIDTH Width)
 {
   return (UINTN)1 << (Width & 0x03);
 }
 
 inline BOOLEAN
-IsFifo (
-  EFI_PCI_IO_PROTOCOL_WIDTH  Width
-  )
+IsFifo (EFI_PCI_IO_PROTOCOL_WIDTH Width)
 {
   return Width >= EfiPciIoWidthFifoUint8 && Width <= EfiPciIoWidthFifoUint64;
 }
 
 inline BOOLEAN
-IsFill (
-  EFI_PCI_IO_PROTOCOL_WIDTH  Width
-  )
+IsFill (EFI_PCI_IO_PROTOCOL_WIDTH Width)
 {
   return Width >= EfiPciIoWidthFillUint8 && Width <= EfiPciIoWidthFillUint64;
 }
 
 UINT64
-ReadUnit (
-  const volatile UINT8  *Address,
-  UINTN                 Unit
-  )
+ReadUnit (const volatile UINT8 *Address, UINTN Unit)
 {
   switch (Unit) {
-    case 1:  return *Address;
-    case 2:  return *reinterpret_cast<const volatile UINT16 *>(Address);
-    case 4:  return *reinterpret_cast<const volatile UINT32 *>(Address);
-    default: return *reinterpret_cast<const volatile UINT64 *>(Address);
+    case 1:
+      return *Address;
+    case 2:
+      return *reinterpret_cast<const volatile UINT16 *> (Address);
+    case 4:
+      return *reinterpret_cast<const volatile UINT32 *> (Address);
+    default:
+      return *reinterpret_cast<const volatile UINT64 *> (Address);
   }
 }
 
 VOID
-WriteUnit (
-  volatile UINT8  *Address,
-  UINTN           Unit,
-  UINT64          Value
-  )
+WriteUnit (volatile UINT8 *Address, UINTN Unit, UINT64 Value)
 {
   switch (Unit) {
-    case 1:  *Address = (UINT8)Value; break;
-    case 2:  *reinterpret_cast<volatile UINT16 *>(Address) = (UINT16)Value; break;
-    case 4:  *reinterpret_cast<volatile UINT32 *>(Address) = (UINT32)Value; break;
-    default: *reinterpret_cast<volatile UINT64 *>(Address) = Value; break;
+    case 1:
+      *Address = (UINT8)Value;
+      break;
+    case 2:
+      *reinterpret_cast<volatile UINT16 *> (Address) = (UINT16)Value;
+      break;
+    case 4:
+      *reinterpret_cast<volatile UINT32 *> (Address) = (UINT32)Value;
+      break;
+    default:
+      *reinterpret_cast<volatile UINT64 *> (Address) = Value;
+      break;
   }
 }
 
 /// Refuses what the PCI bus driver refuses: unknown widths, unaligned
 /// offsets, and any unit that would lie outside the region.
 EFI_STATUS
-CheckRegionAccess (
-  UINT64                     RegionSize,
-  EFI_PCI_IO_PROTOCOL_WIDTH  Width,
-  UINT64                     Offset,
-  UINTN                      Count,
-  const VOID                 *Buffer
-  )
+CheckRegionAccess (UINT64 RegionSize, EFI_PCI_IO_PROTOCOL_WIDTH Width, UINT64 Offset, UINTN Count, const VOID *Buffer)
 {
   if ((Buffer == nullptr) || (Width < 0) || (Width >= EfiPciIoWidthMaximum)) {
     return EFI_INVALID_PARAMETER;
   }
 
-  const UINTN  Unit = UnitSize (Width);
+  const UINTN Unit = UnitSize (Width);
   if ((Offset & (Unit - 1)) != 0) {
     return EFI_UNSUPPORTED;
   }
@@ -142,7 +129,7 @@ CheckRegionAccess (
     return (Count == 0 && Offset <= RegionSize) ? EFI_SUCCESS : EFI_INVALID_PARAMETER;
   }
 
-  const UINT64  Units = IsFifo (Width) ? 1 : Count;
+  const UINT64 Units = IsFifo (Width) ? 1 : Count;
   if (Units > (RegionSize - Offset) / Unit) {
     return EFI_INVALID_PARAMETER;
   }
@@ -154,15 +141,15 @@ CheckRegionAccess (
 /// region address stays) and fill (the buffer address stays) widths.
 VOID
 TransferRegion (
-  UINT8                      *Region,
-  EFI_PCI_IO_PROTOCOL_WIDTH  Width,
-  UINT64                     Offset,
-  UINTN                      Count,
-  UINT8                      *Buffer,
-  BOOLEAN                    Write
-  )
+  UINT8                    *Region,
+  EFI_PCI_IO_PROTOCOL_WIDTH Width,
+  UINT64                    Offset,
+  UINTN                     Count,
+  UINT8                    *Buffer,
+  BOOLEAN                   Write
+)
 {
-  const UINTN  Unit = UnitSize (Width);
+  const UINTN Unit = UnitSize (Width);
 
   if (!IsFifo (Width) && !IsFill (Width)) {
     if (Write) {
@@ -175,13 +162,13 @@ TransferRegion (
   }
 
   if (IsFill (Width) && Write && (Unit == 4)) {
-    SetMem32 (Region + Offset, Count * Unit, *reinterpret_cast<UINT32 *>(Buffer));
+    SetMem32 (Region + Offset, Count * Unit, *reinterpret_cast<UINT32 *> (Buffer));
     return;
   }
 
   for (UINTN Index = 0; Index < Count; Index++) {
-    UINT8  *Target = Region + Offset + (IsFifo (Width) ? 0 : Index * Unit);
-    UINT8  *Source = Buffer + (IsFill (Width) ? 0 : Index * Unit);
+    UINT8 *Target = Region + Offset + (IsFifo (Width) ? 0 : Index * Unit);
+    UINT8 *Source = Buffer + (IsFill (Width) ? 0 : Index * Unit);
     if (Write) {
       WriteUnit (Target, Unit, ReadUnit (Source, Unit));
     } else {
@@ -192,15 +179,15 @@ TransferRegion (
 
 VOID
 LogAccess (
-  EMULATED_ACCESS_KIND       Kind,
-  UINT8                      BarIndex,
-  EFI_PCI_IO_PROTOCOL_WIDTH  Width,
-  UINT64                     Offset,
-  UINTN                      Count,
-  const VOID                 *Buffer
-  )
+  EMULATED_ACCESS_KIND      Kind,
+  UINT8                     BarIndex,
+  EFI_PCI_IO_PROTOCOL_WIDTH Width,
+  UINT64                    Offset,
+  UINTN                     Count,
+  const VOID               *Buffer
+)
 {
-  EMULATED_ACCESS  &Entry = mPlatform.AccessLog[mPlatform.AccessCount % mPlatform.AccessLogCapacity];
+  EMULATED_ACCESS &Entry = mPlatform.AccessLog[mPlatform.AccessCount % mPlatform.AccessLogCapacity];
 
   Entry.Kind     = (UINT8)Kind;
   Entry.BarIndex = BarIndex;
@@ -208,20 +195,17 @@ LogAccess (
   Entry.Reserved = 0;
   Entry.Count    = (UINT32)MIN (Count, (UINTN)MAX_UINT32);
   Entry.Offset   = Offset;
-  Entry.Value    = (Buffer != nullptr && Count > 0) ? ReadUnit (static_cast<const UINT8 *>(Buffer), Entry.Width) : 0;
+  Entry.Value    = (Buffer != nullptr && Count > 0) ? ReadUnit (static_cast<const UINT8 *> (Buffer), Entry.Width) : 0;
   mPlatform.AccessCount++;
 }
 
 /// BAR 0 and BAR 1 as memory regions; other BARs do not exist.
 UINT8 *
-BarRegion (
-  UINT8   BarIndex,
-  UINT64  *Size
-  )
+BarRegion (UINT8 BarIndex, UINT64 *Size)
 {
   if (BarIndex == 0) {
     *Size = mPlatform.FrameBufferSize;
-    return reinterpret_cast<UINT8 *>((UINTN)mPlatform.FrameBufferBase);
+    return reinterpret_cast<UINT8 *> ((UINTN)mPlatform.FrameBufferBase);
   }
 
   if (BarIndex == 1) {
@@ -233,24 +217,17 @@ BarRegion (
 }
 
 EFI_STATUS
-MemAccess (
-  EFI_PCI_IO_PROTOCOL_WIDTH  Width,
-  UINT8                      BarIndex,
-  UINT64                     Offset,
-  UINTN                      Count,
-  VOID                       *Buffer,
-  BOOLEAN                    Write
-  )
+MemAccess (EFI_PCI_IO_PROTOCOL_WIDTH Width, UINT8 BarIndex, UINT64 Offset, UINTN Count, VOID *Buffer, BOOLEAN Write)
 {
-  UINT64  Size;
-  UINT8   *Region = BarRegion (BarIndex, &Size);
+  UINT64 Size;
+  UINT8 *Region = BarRegion (BarIndex, &Size);
 
   if (Region == nullptr) {
     mPlatform.RefusedAccesses++;
     return EFI_UNSUPPORTED;
   }
 
-  EFI_STATUS  Status = CheckRegionAccess (Size, Width, Offset, Count, Buffer);
+  EFI_STATUS Status = CheckRegionAccess (Size, Width, Offset, Count, Buffer);
   if (EFI_ERROR (Status)) {
     mPlatform.RefusedAccesses++;
     return Status;
@@ -275,18 +252,14 @@ MemAccess (
     }
   }
 
-  TransferRegion (Region, Width, Offset, Count, static_cast<UINT8 *>(Buffer), Write);
+  TransferRegion (Region, Width, Offset, Count, static_cast<UINT8 *> (Buffer), Write);
 
   if (BarIndex == 1) {
     LogAccess (
-      Write ? (IsFill (Width) ? EmulatedAccessMemFill : EmulatedAccessMemWrite) : EmulatedAccessMemRead,
-      BarIndex,
-      Width,
-      Offset,
-      Count,
-      Buffer
-      );
-    const UINT64  End = IsFifo (Width) ? Offset + UnitSize (Width) : Offset + Count * UnitSize (Width);
+      Write ? (IsFill (Width) ? EmulatedAccessMemFill : EmulatedAccessMemWrite) : EmulatedAccessMemRead, BarIndex,
+      Width, Offset, Count, Buffer
+    );
+    const UINT64 End = IsFifo (Width) ? Offset + UnitSize (Width) : Offset + Count * UnitSize (Width);
     if (Write && (Offset <= kChannelBDisplayControl) && (kChannelBDisplayControl < End)) {
       MirrorDisplayMode ();
     }
@@ -298,33 +271,26 @@ MemAccess (
 /// Pass-through I/O: the legacy VGA ports reach the machine's VGA, since the
 /// emulated controller stands for it there; every access is logged.
 EFI_STATUS
-IoAccess (
-  EFI_PCI_IO_PROTOCOL_WIDTH  Width,
-  UINT8                      BarIndex,
-  UINT64                     Offset,
-  UINTN                      Count,
-  VOID                       *Buffer,
-  BOOLEAN                    Write
-  )
+IoAccess (EFI_PCI_IO_PROTOCOL_WIDTH Width, UINT8 BarIndex, UINT64 Offset, UINTN Count, VOID *Buffer, BOOLEAN Write)
 {
   if (BarIndex != EFI_PCI_IO_PASS_THROUGH_BAR) {
     mPlatform.RefusedAccesses++;
     return EFI_UNSUPPORTED;
   }
 
-  EFI_STATUS  Status = CheckRegionAccess (0x10000, Width, Offset, Count, Buffer);
+  EFI_STATUS Status = CheckRegionAccess (0x10000, Width, Offset, Count, Buffer);
   if (EFI_ERROR (Status) || (Count == 0)) {
     mPlatform.RefusedAccesses += EFI_ERROR (Status) ? 1 : 0;
     return Status;
   }
 
-  const UINTN    Unit       = UnitSize (Width);
-  const BOOLEAN  VgaPorts   = (Offset >= 0x3B0) && (Offset + Unit <= 0x3E0);
-  UINT8          *Bytes     = static_cast<UINT8 *>(Buffer);
+  const UINTN   Unit     = UnitSize (Width);
+  const BOOLEAN VgaPorts = (Offset >= 0x3B0) && (Offset + Unit <= 0x3E0);
+  UINT8        *Bytes    = static_cast<UINT8 *> (Buffer);
 
   for (UINTN Index = 0; Index < Count; Index++) {
-    const UINTN  Port   = (UINTN)Offset + (IsFifo (Width) ? 0 : Index * Unit);
-    UINT8        *Value = Bytes + (IsFill (Width) ? 0 : Index * Unit);
+    const UINTN Port  = (UINTN)Offset + (IsFifo (Width) ? 0 : Index * Unit);
+    UINT8      *Value = Bytes + (IsFill (Width) ? 0 : Index * Unit);
     if (Write && VgaPorts && (Unit == 1)) {
       IoWrite8 (Port, *Value);
     } else if (!Write) {
@@ -342,49 +308,75 @@ IoAccess (
 
 extern "C" EFI_STATUS EFIAPI
 PciIoMemRead (
-  EFI_PCI_IO_PROTOCOL *, EFI_PCI_IO_PROTOCOL_WIDTH Width, UINT8 BarIndex, UINT64 Offset, UINTN Count, VOID *Buffer
-  )
+  EFI_PCI_IO_PROTOCOL *,
+  EFI_PCI_IO_PROTOCOL_WIDTH Width,
+  UINT8                     BarIndex,
+  UINT64                    Offset,
+  UINTN                     Count,
+  VOID                     *Buffer
+)
 {
   return MemAccess (Width, BarIndex, Offset, Count, Buffer, FALSE);
 }
 
 extern "C" EFI_STATUS EFIAPI
 PciIoMemWrite (
-  EFI_PCI_IO_PROTOCOL *, EFI_PCI_IO_PROTOCOL_WIDTH Width, UINT8 BarIndex, UINT64 Offset, UINTN Count, VOID *Buffer
-  )
+  EFI_PCI_IO_PROTOCOL *,
+  EFI_PCI_IO_PROTOCOL_WIDTH Width,
+  UINT8                     BarIndex,
+  UINT64                    Offset,
+  UINTN                     Count,
+  VOID                     *Buffer
+)
 {
   return MemAccess (Width, BarIndex, Offset, Count, Buffer, TRUE);
 }
 
 extern "C" EFI_STATUS EFIAPI
 PciIoIoRead (
-  EFI_PCI_IO_PROTOCOL *, EFI_PCI_IO_PROTOCOL_WIDTH Width, UINT8 BarIndex, UINT64 Offset, UINTN Count, VOID *Buffer
-  )
+  EFI_PCI_IO_PROTOCOL *,
+  EFI_PCI_IO_PROTOCOL_WIDTH Width,
+  UINT8                     BarIndex,
+  UINT64                    Offset,
+  UINTN                     Count,
+  VOID                     *Buffer
+)
 {
   return IoAccess (Width, BarIndex, Offset, Count, Buffer, FALSE);
 }
 
 extern "C" EFI_STATUS EFIAPI
 PciIoIoWrite (
-  EFI_PCI_IO_PROTOCOL *, EFI_PCI_IO_PROTOCOL_WIDTH Width, UINT8 BarIndex, UINT64 Offset, UINTN Count, VOID *Buffer
-  )
+  EFI_PCI_IO_PROTOCOL *,
+  EFI_PCI_IO_PROTOCOL_WIDTH Width,
+  UINT8                     BarIndex,
+  UINT64                    Offset,
+  UINTN                     Count,
+  VOID                     *Buffer
+)
 {
   return IoAccess (Width, BarIndex, Offset, Count, Buffer, TRUE);
 }
 
 extern "C" EFI_STATUS EFIAPI
 PciIoPollMem (
-  EFI_PCI_IO_PROTOCOL *This, EFI_PCI_IO_PROTOCOL_WIDTH Width, UINT8 BarIndex, UINT64 Offset,
-  UINT64 Mask, UINT64 Value, UINT64 Delay, UINT64 *Result
-  )
+  EFI_PCI_IO_PROTOCOL      *This,
+  EFI_PCI_IO_PROTOCOL_WIDTH Width,
+  UINT8                     BarIndex,
+  UINT64                    Offset,
+  UINT64                    Mask,
+  UINT64                    Value,
+  UINT64                    Delay,
+  UINT64                   *Result
+)
 {
   if ((Result == nullptr) || (Width > EfiPciIoWidthUint64)) {
     return EFI_INVALID_PARAMETER;
   }
 
   for (;;) {
-    *Result = 0;
-    EFI_STATUS  Status = PciIoMemRead (This, Width, BarIndex, Offset, 1, Result);
+    *Result           = 0;
+    EFI_STATUS Status = PciIoMemRead (This, Width, BarIndex, Offset, 1, Result);
     if (EFI_ERROR (Status) || ((*Result & Mask) == Value)) {
       return Status;
     }
@@ -401,16 +393,22 @@ PciIoPollMem (
 
 extern "C" EFI_STATUS EFIAPI
 PciIoPollIo (
-  EFI_PCI_IO_PROTOCOL *This, EFI_PCI_IO_PROTOCOL_WIDTH Width, UINT8 BarIndex, UINT64 Offset,
-  UINT64 Mask, UINT64 Value, UINT64 Delay, UINT64 *Result
-  )
+  EFI_PCI_IO_PROTOCOL      *This,
+  EFI_PCI_IO_PROTOCOL_WIDTH Width,
+  UINT8                     BarIndex,
+  UINT64                    Offset,
+  UINT64                    Mask,
+  UINT64                    Value,
+  UINT64                    Delay,
+  UINT64                   *Result
+)
 {
   if ((Result == nullptr) || (Width > EfiPciIoWidthUint64)) {
     return EFI_INVALID_PARAMETER;
   }
 
-  *Result = 0;
-  EFI_STATUS  Status = PciIoIoRead (This, Width, BarIndex, Offset, 1, Result);
+  *Result           = 0;
+  EFI_STATUS Status = PciIoIoRead (This, Width, BarIndex, Offset, 1, Result);
   if (EFI_ERROR (Status)) {
     return Status;
   }
@@ -421,24 +419,20 @@ PciIoPollIo (
 /// Configuration space: identity, class and header are read-only; the
 /// command register follows the attributes.
 extern "C" EFI_STATUS EFIAPI
-PciIoConfigRead (
-  EFI_PCI_IO_PROTOCOL *, EFI_PCI_IO_PROTOCOL_WIDTH Width, UINT32 Offset, UINTN Count, VOID *Buffer
-  )
+PciIoConfigRead (EFI_PCI_IO_PROTOCOL *, EFI_PCI_IO_PROTOCOL_WIDTH Width, UINT32 Offset, UINTN Count, VOID *Buffer)
 {
-  EFI_STATUS  Status = CheckRegionAccess (kConfigSpaceSize, Width, Offset, Count, Buffer);
+  EFI_STATUS Status = CheckRegionAccess (kConfigSpaceSize, Width, Offset, Count, Buffer);
   if (!EFI_ERROR (Status) && (Count > 0)) {
-    TransferRegion (mConfigSpace, Width, Offset, Count, static_cast<UINT8 *>(Buffer), FALSE);
+    TransferRegion (mConfigSpace, Width, Offset, Count, static_cast<UINT8 *> (Buffer), FALSE);
   }
 
   return Status;
 }
 
 extern "C" EFI_STATUS EFIAPI
-PciIoConfigWrite (
-  EFI_PCI_IO_PROTOCOL *, EFI_PCI_IO_PROTOCOL_WIDTH Width, UINT32 Offset, UINTN Count, VOID *Buffer
-  )
+PciIoConfigWrite (EFI_PCI_IO_PROTOCOL *, EFI_PCI_IO_PROTOCOL_WIDTH Width, UINT32 Offset, UINTN Count, VOID *Buffer)
 {
-  EFI_STATUS  Status = CheckRegionAccess (kConfigSpaceSize, Width, Offset, Count, Buffer);
+  EFI_STATUS Status = CheckRegionAccess (kConfigSpaceSize, Width, Offset, Count, Buffer);
   if (EFI_ERROR (Status) || (Count == 0)) {
     return Status;
   }
@@ -447,9 +441,9 @@ PciIoConfigWrite (
   // Write into a scratch copy, then keep only the writable bytes: the
   // command register and everything above the standard header.
   //
-  UINT8  Scratch[kConfigSpaceSize];
+  UINT8 Scratch[kConfigSpaceSize];
   CopyMem (Scratch, mConfigSpace, sizeof (Scratch));
-  TransferRegion (Scratch, Width, Offset, Count, static_cast<UINT8 *>(Buffer), TRUE);
+  TransferRegion (Scratch, Width, Offset, Count, static_cast<UINT8 *> (Buffer), TRUE);
   CopyMem (&mConfigSpace[PCI_COMMAND_OFFSET], &Scratch[PCI_COMMAND_OFFSET], 2);
   CopyMem (&mConfigSpace[0x40], &Scratch[0x40], kConfigSpaceSize - 0x40);
   return EFI_SUCCESS;
@@ -457,21 +451,26 @@ PciIoConfigWrite (
 
 extern "C" EFI_STATUS EFIAPI
 PciIoCopyMem (
-  EFI_PCI_IO_PROTOCOL *, EFI_PCI_IO_PROTOCOL_WIDTH Width, UINT8 DestBarIndex, UINT64 DestOffset,
-  UINT8 SrcBarIndex, UINT64 SrcOffset, UINTN Count
-  )
+  EFI_PCI_IO_PROTOCOL *,
+  EFI_PCI_IO_PROTOCOL_WIDTH Width,
+  UINT8                     DestBarIndex,
+  UINT64                    DestOffset,
+  UINT8                     SrcBarIndex,
+  UINT64                    SrcOffset,
+  UINTN                     Count
+)
 {
-  UINT64  DestSize;
-  UINT64  SourceSize;
-  UINT8   *Dest   = BarRegion (DestBarIndex, &DestSize);
-  UINT8   *Source = BarRegion (SrcBarIndex, &SourceSize);
+  UINT64 DestSize;
+  UINT64 SourceSize;
+  UINT8 *Dest   = BarRegion (DestBarIndex, &DestSize);
+  UINT8 *Source = BarRegion (SrcBarIndex, &SourceSize);
 
   if ((Dest == nullptr) || (Source == nullptr) || (Width > EfiPciIoWidthUint64)) {
     return (Width > EfiPciIoWidthUint64) ? EFI_INVALID_PARAMETER : EFI_UNSUPPORTED;
   }
 
-  const UINT8  Dummy = 0;
-  EFI_STATUS   Status = CheckRegionAccess (DestSize, Width, DestOffset, Count, &Dummy);
+  const UINT8 Dummy  = 0;
+  EFI_STATUS  Status = CheckRegionAccess (DestSize, Width, DestOffset, Count, &Dummy);
   if (!EFI_ERROR (Status)) {
     Status = CheckRegionAccess (SourceSize, Width, SrcOffset, Count, &Dummy);
   }
@@ -486,13 +485,15 @@ PciIoCopyMem (
 /// No IOMMU: device addresses are host addresses.
 extern "C" EFI_STATUS EFIAPI
 PciIoMap (
-  EFI_PCI_IO_PROTOCOL *, EFI_PCI_IO_PROTOCOL_OPERATION Operation, VOID *HostAddress, UINTN *NumberOfBytes,
-  EFI_PHYSICAL_ADDRESS *DeviceAddress, VOID **Mapping
-  )
+  EFI_PCI_IO_PROTOCOL *,
+  EFI_PCI_IO_PROTOCOL_OPERATION Operation,
+  VOID                         *HostAddress,
+  UINTN                        *NumberOfBytes,
+  EFI_PHYSICAL_ADDRESS         *DeviceAddress,
+  VOID                        **Mapping
+)
 {
-  if ((HostAddress == nullptr) || (NumberOfBytes == nullptr) || (DeviceAddress == nullptr) ||
-      (Mapping == nullptr) || (Operation >= EfiPciIoOperationMaximum))
-  {
+  if ((HostAddress == nullptr) || (NumberOfBytes == nullptr) || (DeviceAddress == nullptr) || (Mapping == nullptr) || (Operation >= EfiPciIoOperationMaximum)) {
     return EFI_INVALID_PARAMETER;
   }
 
@@ -502,58 +503,52 @@ PciIoMap (
 }
 
 extern "C" EFI_STATUS EFIAPI
-PciIoUnmap (
-  EFI_PCI_IO_PROTOCOL *, VOID *
-  )
+PciIoUnmap (EFI_PCI_IO_PROTOCOL *, VOID *)
 {
   return EFI_SUCCESS;
 }
 
 extern "C" EFI_STATUS EFIAPI
 PciIoAllocateBuffer (
-  EFI_PCI_IO_PROTOCOL *, EFI_ALLOCATE_TYPE Type, EFI_MEMORY_TYPE MemoryType, UINTN Pages,
-  VOID **HostAddress, UINT64 Attributes
-  )
+  EFI_PCI_IO_PROTOCOL *,
+  EFI_ALLOCATE_TYPE Type,
+  EFI_MEMORY_TYPE   MemoryType,
+  UINTN             Pages,
+  VOID            **HostAddress,
+  UINT64            Attributes
+)
 {
   if (HostAddress == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
 
-  if ((Type != AllocateAnyPages) ||
-      ((MemoryType != EfiBootServicesData) && (MemoryType != EfiRuntimeServicesData)))
-  {
+  if ((Type != AllocateAnyPages) || ((MemoryType != EfiBootServicesData) && (MemoryType != EfiRuntimeServicesData))) {
     return EFI_INVALID_PARAMETER;
   }
 
-  EFI_PHYSICAL_ADDRESS  Address = MAX_ADDRESS;
-  EFI_STATUS            Status  = gBS->AllocatePages (AllocateMaxAddress, MemoryType, Pages, &Address);
+  EFI_PHYSICAL_ADDRESS Address = MAX_ADDRESS;
+  EFI_STATUS           Status  = gBS->AllocatePages (AllocateMaxAddress, MemoryType, Pages, &Address);
   if (!EFI_ERROR (Status)) {
-    *HostAddress = reinterpret_cast<VOID *>((UINTN)Address);
+    *HostAddress = reinterpret_cast<VOID *> ((UINTN)Address);
   }
 
   return Status;
 }
 
 extern "C" EFI_STATUS EFIAPI
-PciIoFreeBuffer (
-  EFI_PCI_IO_PROTOCOL *, UINTN Pages, VOID *HostAddress
-  )
+PciIoFreeBuffer (EFI_PCI_IO_PROTOCOL *, UINTN Pages, VOID *HostAddress)
 {
   return gBS->FreePages ((EFI_PHYSICAL_ADDRESS)(UINTN)HostAddress, Pages);
 }
 
 extern "C" EFI_STATUS EFIAPI
-PciIoFlush (
-  EFI_PCI_IO_PROTOCOL *
-  )
+PciIoFlush (EFI_PCI_IO_PROTOCOL *)
 {
   return EFI_SUCCESS;
 }
 
 extern "C" EFI_STATUS EFIAPI
-PciIoGetLocation (
-  EFI_PCI_IO_PROTOCOL *, UINTN *Segment, UINTN *Bus, UINTN *Device, UINTN *Function
-  )
+PciIoGetLocation (EFI_PCI_IO_PROTOCOL *, UINTN *Segment, UINTN *Bus, UINTN *Device, UINTN *Function)
 {
   if ((Segment == nullptr) || (Bus == nullptr) || (Device == nullptr) || (Function == nullptr)) {
     return EFI_INVALID_PARAMETER;
@@ -568,23 +563,24 @@ PciIoGetLocation (
 
 /// Keeps the command register's decode bits in step with the attributes.
 VOID
-SyncCommandRegister (
-  VOID
-  )
+SyncCommandRegister (VOID)
 {
-  UINT16  Command = *reinterpret_cast<UINT16 *>(&mConfigSpace[PCI_COMMAND_OFFSET]);
+  UINT16 Command = *reinterpret_cast<UINT16 *> (&mConfigSpace[PCI_COMMAND_OFFSET]);
 
   Command &= (UINT16) ~(EFI_PCI_COMMAND_IO_SPACE | EFI_PCI_COMMAND_MEMORY_SPACE | EFI_PCI_COMMAND_BUS_MASTER);
   Command |= (mPlatform.Attributes & EFI_PCI_IO_ATTRIBUTE_IO) ? EFI_PCI_COMMAND_IO_SPACE : 0;
   Command |= (mPlatform.Attributes & EFI_PCI_IO_ATTRIBUTE_MEMORY) ? EFI_PCI_COMMAND_MEMORY_SPACE : 0;
   Command |= (mPlatform.Attributes & EFI_PCI_IO_ATTRIBUTE_BUS_MASTER) ? EFI_PCI_COMMAND_BUS_MASTER : 0;
-  *reinterpret_cast<UINT16 *>(&mConfigSpace[PCI_COMMAND_OFFSET]) = Command;
+  *reinterpret_cast<UINT16 *> (&mConfigSpace[PCI_COMMAND_OFFSET]) = Command;
 }
 
 extern "C" EFI_STATUS EFIAPI
 PciIoAttributes (
-  EFI_PCI_IO_PROTOCOL *, EFI_PCI_IO_PROTOCOL_ATTRIBUTE_OPERATION Operation, UINT64 Attributes, UINT64 *Result
-  )
+  EFI_PCI_IO_PROTOCOL *,
+  EFI_PCI_IO_PROTOCOL_ATTRIBUTE_OPERATION Operation,
+  UINT64                                  Attributes,
+  UINT64                                 *Result
+)
 {
   switch (Operation) {
     case EfiPciIoAttributeOperationGet:
@@ -621,16 +617,14 @@ PciIoAttributes (
 
 /// One QWORD memory descriptor per BAR, in pool memory the caller frees.
 extern "C" EFI_STATUS EFIAPI
-PciIoGetBarAttributes (
-  EFI_PCI_IO_PROTOCOL *, UINT8 BarIndex, UINT64 *Supports, VOID **Resources
-  )
+PciIoGetBarAttributes (EFI_PCI_IO_PROTOCOL *, UINT8 BarIndex, UINT64 *Supports, VOID **Resources)
 {
   if ((Supports == nullptr) && (Resources == nullptr)) {
     return EFI_INVALID_PARAMETER;
   }
 
   UINT64       Size;
-  const UINT8  *Region = BarRegion (BarIndex, &Size);
+  const UINT8 *Region = BarRegion (BarIndex, &Size);
   if (Region == nullptr) {
     return EFI_UNSUPPORTED;
   }
@@ -644,80 +638,73 @@ PciIoGetBarAttributes (
   }
 
   struct BAR_DESCRIPTORS {
-    EFI_ACPI_ADDRESS_SPACE_DESCRIPTOR    Bar;
-    EFI_ACPI_END_TAG_DESCRIPTOR          End;
+    EFI_ACPI_ADDRESS_SPACE_DESCRIPTOR Bar;
+    EFI_ACPI_END_TAG_DESCRIPTOR       End;
   };
-  auto  *Descriptors = static_cast<BAR_DESCRIPTORS *>(AllocateZeroPool (sizeof (BAR_DESCRIPTORS)));
+  auto *Descriptors = static_cast<BAR_DESCRIPTORS *> (AllocateZeroPool (sizeof (BAR_DESCRIPTORS)));
   if (Descriptors == nullptr) {
     return EFI_OUT_OF_RESOURCES;
   }
 
-  Descriptors->Bar.Desc                 = ACPI_ADDRESS_SPACE_DESCRIPTOR;
-  Descriptors->Bar.Len                  = (UINT16)(sizeof (EFI_ACPI_ADDRESS_SPACE_DESCRIPTOR) - 3);
-  Descriptors->Bar.ResType              = ACPI_ADDRESS_SPACE_TYPE_MEM;
-  Descriptors->Bar.SpecificFlag         = (BarIndex == 0) ? EFI_ACPI_MEMORY_RESOURCE_SPECIFIC_FLAG_CACHEABLE_PREFETCHABLE : 0;
+  Descriptors->Bar.Desc         = ACPI_ADDRESS_SPACE_DESCRIPTOR;
+  Descriptors->Bar.Len          = (UINT16)(sizeof (EFI_ACPI_ADDRESS_SPACE_DESCRIPTOR) - 3);
+  Descriptors->Bar.ResType      = ACPI_ADDRESS_SPACE_TYPE_MEM;
+  Descriptors->Bar.SpecificFlag = (BarIndex == 0) ? EFI_ACPI_MEMORY_RESOURCE_SPECIFIC_FLAG_CACHEABLE_PREFETCHABLE : 0;
   Descriptors->Bar.AddrSpaceGranularity = 32;
   Descriptors->Bar.AddrRangeMin         = (UINT64)(UINTN)Region;
   Descriptors->Bar.AddrLen              = Size;
-  Descriptors->Bar.AddrRangeMax         = Size - 1;   // the alignment, as the PCI bus driver reports it
+  Descriptors->Bar.AddrRangeMax         = Size - 1; // the alignment, as the PCI bus driver reports it
   Descriptors->End.Desc                 = ACPI_END_TAG_DESCRIPTOR;
   *Resources                            = Descriptors;
   return EFI_SUCCESS;
 }
 
 extern "C" EFI_STATUS EFIAPI
-PciIoSetBarAttributes (
-  EFI_PCI_IO_PROTOCOL *, UINT64, UINT8, UINT64 *Offset, UINT64 *Length
-  )
+PciIoSetBarAttributes (EFI_PCI_IO_PROTOCOL *, UINT64, UINT8, UINT64 *Offset, UINT64 *Length)
 {
   return (Offset == nullptr || Length == nullptr) ? EFI_INVALID_PARAMETER : EFI_UNSUPPORTED;
 }
 
-EFI_PCI_IO_PROTOCOL  mPciIo = {
-  PciIoPollMem,
-  PciIoPollIo,
-  { PciIoMemRead,    PciIoMemWrite    },
-  { PciIoIoRead,     PciIoIoWrite     },
-  { PciIoConfigRead, PciIoConfigWrite },
-  PciIoCopyMem,
-  PciIoMap,
-  PciIoUnmap,
-  PciIoAllocateBuffer,
-  PciIoFreeBuffer,
-  PciIoFlush,
-  PciIoGetLocation,
-  PciIoAttributes,
-  PciIoGetBarAttributes,
-  PciIoSetBarAttributes,
-  0,
-  nullptr
-};
+EFI_PCI_IO_PROTOCOL mPciIo = { PciIoPollMem,
+                               PciIoPollIo,
+                               { PciIoMemRead, PciIoMemWrite },
+                               { PciIoIoRead, PciIoIoWrite },
+                               { PciIoConfigRead, PciIoConfigWrite },
+                               PciIoCopyMem,
+                               PciIoMap,
+                               PciIoUnmap,
+                               PciIoAllocateBuffer,
+                               PciIoFreeBuffer,
+                               PciIoFlush,
+                               PciIoGetLocation,
+                               PciIoAttributes,
+                               PciIoGetBarAttributes,
+                               PciIoSetBarAttributes,
+                               0,
+                               nullptr };
 
 /// A type-0 header: the controller's identity, a VGA-compatible display
 /// class, and the two BARs at the addresses that back them.
 VOID
-InitializeConfigSpace (
-  VOID
-  )
+InitializeConfigSpace (VOID)
 {
   ZeroMem (mConfigSpace, sizeof (mConfigSpace));
-  *reinterpret_cast<UINT16 *>(&mConfigSpace[PCI_VENDOR_ID_OFFSET]) = kVendorId;
-  *reinterpret_cast<UINT16 *>(&mConfigSpace[PCI_DEVICE_ID_OFFSET]) = kDeviceId;
-  mConfigSpace[PCI_REVISION_ID_OFFSET]                             = 0x01;
-  mConfigSpace[PCI_CLASSCODE_OFFSET + 0]                           = PCI_IF_VGA_VGA;
-  mConfigSpace[PCI_CLASSCODE_OFFSET + 1]                           = PCI_CLASS_DISPLAY_VGA;
-  mConfigSpace[PCI_CLASSCODE_OFFSET + 2]                           = PCI_CLASS_DISPLAY;
-  mConfigSpace[PCI_HEADER_TYPE_OFFSET]                             = HEADER_TYPE_DEVICE;
-  *reinterpret_cast<UINT32 *>(&mConfigSpace[PCI_BASE_ADDRESSREG_OFFSET + 0]) =
-    (UINT32)mPlatform.FrameBufferBase | 0x8;   // 32-bit prefetchable memory
-  *reinterpret_cast<UINT32 *>(&mConfigSpace[PCI_BASE_ADDRESSREG_OFFSET + 4]) =
-    (UINT32)(UINTN)mPlatform.RegisterFile;
-  *reinterpret_cast<UINT16 *>(&mConfigSpace[PCI_SUBSYSTEM_VENDOR_ID_OFFSET]) = kVendorId;
-  *reinterpret_cast<UINT16 *>(&mConfigSpace[PCI_SUBSYSTEM_ID_OFFSET])        = kDeviceId;
+  *reinterpret_cast<UINT16 *> (&mConfigSpace[PCI_VENDOR_ID_OFFSET]) = kVendorId;
+  *reinterpret_cast<UINT16 *> (&mConfigSpace[PCI_DEVICE_ID_OFFSET]) = kDeviceId;
+  mConfigSpace[PCI_REVISION_ID_OFFSET]                              = 0x01;
+  mConfigSpace[PCI_CLASSCODE_OFFSET + 0]                            = PCI_IF_VGA_VGA;
+  mConfigSpace[PCI_CLASSCODE_OFFSET + 1]                            = PCI_CLASS_DISPLAY_VGA;
+  mConfigSpace[PCI_CLASSCODE_OFFSET + 2]                            = PCI_CLASS_DISPLAY;
+  mConfigSpace[PCI_HEADER_TYPE_OFFSET]                              = HEADER_TYPE_DEVICE;
+  *reinterpret_cast<UINT32 *> (&mConfigSpace[PCI_BASE_ADDRESSREG_OFFSET + 0]) =
+    (UINT32)mPlatform.FrameBufferBase | 0x8; // 32-bit prefetchable memory
+  *reinterpret_cast<UINT32 *> (&mConfigSpace[PCI_BASE_ADDRESSREG_OFFSET + 4]) = (UINT32)(UINTN)mPlatform.RegisterFile;
+  *reinterpret_cast<UINT16 *> (&mConfigSpace[PCI_SUBSYSTEM_VENDOR_ID_OFFSET]) = kVendorId;
+  *reinterpret_cast<UINT16 *> (&mConfigSpace[PCI_SUBSYSTEM_ID_OFFSET])        = kDeviceId;
   SyncCommandRegister ();
 }
 
-}  // namespace
+} // namespace
 
 /**
   Makes the controller: register file, access log, configuration space, and
@@ -725,12 +712,11 @@ InitializeConfigSpace (
   settled first (AttachMachineVga). Nothing connects a driver yet.
 **/
 EFI_STATUS
-CreateEmulatedController (
-  VOID
-  )
+CreateEmulatedController (VOID)
 {
-  mPlatform.RegisterFile      = static_cast<UINT8 *>(AllocateZeroPool (EMULATED_REGISTER_FILE_SIZE));
-  mPlatform.AccessLog         = static_cast<EMULATED_ACCESS *>(AllocateZeroPool (kAccessLogCapacity * sizeof (EMULATED_ACCESS)));
+  mPlatform.RegisterFile = static_cast<UINT8 *> (AllocateZeroPool (EMULATED_REGISTER_FILE_SIZE));
+  mPlatform.AccessLog =
+    static_cast<EMULATED_ACCESS *> (AllocateZeroPool (kAccessLogCapacity * sizeof (EMULATED_ACCESS)));
   mPlatform.AccessLogCapacity = kAccessLogCapacity;
   if ((mPlatform.RegisterFile == nullptr) || (mPlatform.AccessLog == nullptr)) {
     DestroyEmulatedController ();
@@ -741,14 +727,10 @@ CreateEmulatedController (
   InitializeConfigSpace ();
 
   mPlatform.ControllerHandle = nullptr;
-  EFI_STATUS  Status = gBS->InstallMultipleProtocolInterfaces (
-                              &mPlatform.ControllerHandle,
-                              &gEfiDevicePathProtocolGuid,
-                              const_cast<EMULATED_CONTROLLER_PATH *>(&mControllerDevicePath),
-                              &gEfiPciIoProtocolGuid,
-                              &mPciIo,
-                              nullptr
-                              );
+  EFI_STATUS Status          = gBS->InstallMultipleProtocolInterfaces (
+             &mPlatform.ControllerHandle, &gEfiDevicePathProtocolGuid,
+             const_cast<EMULATED_CONTROLLER_PATH *> (&mControllerDevicePath), &gEfiPciIoProtocolGuid, &mPciIo, nullptr
+           );
   if (EFI_ERROR (Status)) {
     mPlatform.ControllerHandle = nullptr;
     DestroyEmulatedController ();
@@ -761,19 +743,13 @@ CreateEmulatedController (
 
 /// Undoes CreateEmulatedController on the stand-in's failure path.
 VOID
-DestroyEmulatedController (
-  VOID
-  )
+DestroyEmulatedController (VOID)
 {
   if (mPlatform.ControllerHandle != nullptr) {
     gBS->UninstallMultipleProtocolInterfaces (
-           mPlatform.ControllerHandle,
-           &gEfiDevicePathProtocolGuid,
-           const_cast<EMULATED_CONTROLLER_PATH *>(&mControllerDevicePath),
-           &gEfiPciIoProtocolGuid,
-           &mPciIo,
-           nullptr
-           );
+      mPlatform.ControllerHandle, &gEfiDevicePathProtocolGuid,
+      const_cast<EMULATED_CONTROLLER_PATH *> (&mControllerDevicePath), &gEfiPciIoProtocolGuid, &mPciIo, nullptr
+    );
     mPlatform.ControllerHandle = nullptr;
   }
 

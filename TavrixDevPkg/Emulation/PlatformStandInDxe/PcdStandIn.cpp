@@ -21,9 +21,9 @@ extern "C" {
 namespace {
 
 struct TOKEN_VALUE {
-  UINTN     TokenNumber;
-  UINTN     Size;       ///< bytes: 1 for BOOLEAN and UINT8, 4 for UINT32
-  UINT64    Value;
+  UINTN  TokenNumber;
+  UINTN  Size; ///< bytes: 1 for BOOLEAN and UINT8, 4 for UINT32
+  UINT64 Value;
 };
 
 //
@@ -31,24 +31,21 @@ struct TOKEN_VALUE {
 // frame that the display-information HOB describes; the controller sits at
 // bus 1, device 0, function 0 behind the bridge at 0:0x1C.0.
 //
-TOKEN_VALUE  mTokens[] = {
-  { 1,  4, (UINT64)EMULATED_CONTROLLER_BUS << 24 | EMULATED_CONTROLLER_DEVICE << 16 | EMULATED_CONTROLLER_FUNCTION << 8 },
-  { 4,  1, EMULATED_BRIDGE_DEVICE   },
-  { 5,  1, EMULATED_BRIDGE_FUNCTION },
-  { 7,  4, STAND_IN_FRAME_HEIGHT    },
-  { 8,  4, STAND_IN_FRAME_WIDTH     },
-  { 10, 1, TRUE                     },
+TOKEN_VALUE mTokens[] = {
+  { 1, 4,
+    (UINT64)EMULATED_CONTROLLER_BUS << 24 | EMULATED_CONTROLLER_DEVICE << 16 | EMULATED_CONTROLLER_FUNCTION << 8 },
+  { 4, 1, EMULATED_BRIDGE_DEVICE },
+  { 5, 1, EMULATED_BRIDGE_FUNCTION },
+  { 7, 4, STAND_IN_FRAME_HEIGHT },
+  { 8, 4, STAND_IN_FRAME_WIDTH },
+  { 10, 1, TRUE },
 };
 
-EFI_PCD_PROTOCOL  *mFirmwarePcd;
+EFI_PCD_PROTOCOL *mFirmwarePcd;
 
 /// The token's entry when Guid names the early video token space, else NULL.
 TOKEN_VALUE *
-FindToken (
-  const EFI_GUID  *Guid,
-  UINTN           TokenNumber,
-  BOOLEAN         *Ours
-  )
+FindToken (const EFI_GUID *Guid, UINTN TokenNumber, BOOLEAN *Ours)
 {
   *Ours = (Guid != nullptr) && CompareGuid (Guid, &gEarlyVideoTokenSpaceGuid);
   if (!*Ours) {
@@ -66,14 +63,10 @@ FindToken (
 }
 
 UINT64
-GetValue (
-  const EFI_GUID  *Guid,
-  UINTN           TokenNumber,
-  UINTN           Size
-  )
+GetValue (const EFI_GUID *Guid, UINTN TokenNumber, UINTN Size)
 {
   BOOLEAN      Ours;
-  TOKEN_VALUE  *Token = FindToken (Guid, TokenNumber, &Ours);
+  TOKEN_VALUE *Token = FindToken (Guid, TokenNumber, &Ours);
 
   if (Ours) {
     return (Token != nullptr) ? Token->Value : 0;
@@ -84,23 +77,22 @@ GetValue (
   }
 
   switch (Size) {
-    case 1:  return mFirmwarePcd->Get8 (Guid, TokenNumber);
-    case 2:  return mFirmwarePcd->Get16 (Guid, TokenNumber);
-    case 4:  return mFirmwarePcd->Get32 (Guid, TokenNumber);
-    default: return mFirmwarePcd->Get64 (Guid, TokenNumber);
+    case 1:
+      return mFirmwarePcd->Get8 (Guid, TokenNumber);
+    case 2:
+      return mFirmwarePcd->Get16 (Guid, TokenNumber);
+    case 4:
+      return mFirmwarePcd->Get32 (Guid, TokenNumber);
+    default:
+      return mFirmwarePcd->Get64 (Guid, TokenNumber);
   }
 }
 
 EFI_STATUS
-SetValue (
-  const EFI_GUID  *Guid,
-  UINTN           TokenNumber,
-  UINTN           Size,
-  UINT64          Value
-  )
+SetValue (const EFI_GUID *Guid, UINTN TokenNumber, UINTN Size, UINT64 Value)
 {
   BOOLEAN      Ours;
-  TOKEN_VALUE  *Token = FindToken (Guid, TokenNumber, &Ours);
+  TOKEN_VALUE *Token = FindToken (Guid, TokenNumber, &Ours);
 
   if (Ours) {
     if ((Token == nullptr) || (Token->Size != Size)) {
@@ -116,10 +108,14 @@ SetValue (
   }
 
   switch (Size) {
-    case 1:  return mFirmwarePcd->Set8 (Guid, TokenNumber, (UINT8)Value);
-    case 2:  return mFirmwarePcd->Set16 (Guid, TokenNumber, (UINT16)Value);
-    case 4:  return mFirmwarePcd->Set32 (Guid, TokenNumber, (UINT32)Value);
-    default: return mFirmwarePcd->Set64 (Guid, TokenNumber, Value);
+    case 1:
+      return mFirmwarePcd->Set8 (Guid, TokenNumber, (UINT8)Value);
+    case 2:
+      return mFirmwarePcd->Set16 (Guid, TokenNumber, (UINT16)Value);
+    case 4:
+      return mFirmwarePcd->Set32 (Guid, TokenNumber, (UINT32)Value);
+    default:
+      return mFirmwarePcd->Set64 (Guid, TokenNumber, Value);
   }
 }
 
@@ -163,7 +159,7 @@ extern "C" BOOLEAN EFIAPI
 StandInGetBool (CONST EFI_GUID *Guid, UINTN TokenNumber)
 {
   BOOLEAN      Ours;
-  TOKEN_VALUE  *Token = FindToken (Guid, TokenNumber, &Ours);
+  TOKEN_VALUE *Token = FindToken (Guid, TokenNumber, &Ours);
 
   if (Ours) {
     return (Token != nullptr) && (Token->Value != 0);
@@ -172,10 +168,10 @@ StandInGetBool (CONST EFI_GUID *Guid, UINTN TokenNumber)
   return (mFirmwarePcd != nullptr) && mFirmwarePcd->GetBool (Guid, TokenNumber);
 }
 
-extern "C" VOID * EFIAPI
+extern "C" VOID *EFIAPI
 StandInGetPtr (CONST EFI_GUID *Guid, UINTN TokenNumber)
 {
-  BOOLEAN  Ours;
+  BOOLEAN Ours;
 
   FindToken (Guid, TokenNumber, &Ours);
   return (Ours || (mFirmwarePcd == nullptr)) ? nullptr : mFirmwarePcd->GetPtr (Guid, TokenNumber);
@@ -185,7 +181,7 @@ extern "C" UINTN EFIAPI
 StandInGetSize (CONST EFI_GUID *Guid, UINTN TokenNumber)
 {
   BOOLEAN      Ours;
-  TOKEN_VALUE  *Token = FindToken (Guid, TokenNumber, &Ours);
+  TOKEN_VALUE *Token = FindToken (Guid, TokenNumber, &Ours);
 
   if (Ours) {
     return (Token != nullptr) ? Token->Size : 0;
@@ -221,7 +217,7 @@ StandInSet64 (CONST EFI_GUID *Guid, UINTN TokenNumber, UINT64 Value)
 extern "C" EFI_STATUS EFIAPI
 StandInSetPtr (CONST EFI_GUID *Guid, UINTN TokenNumber, UINTN *SizeOfValue, VOID *Buffer)
 {
-  BOOLEAN  Ours;
+  BOOLEAN Ours;
 
   FindToken (Guid, TokenNumber, &Ours);
   if (Ours || (mFirmwarePcd == nullptr)) {
@@ -234,7 +230,7 @@ StandInSetPtr (CONST EFI_GUID *Guid, UINTN TokenNumber, UINTN *SizeOfValue, VOID
 extern "C" EFI_STATUS EFIAPI
 StandInSetBool (CONST EFI_GUID *Guid, UINTN TokenNumber, BOOLEAN Value)
 {
-  BOOLEAN  Ours;
+  BOOLEAN Ours;
 
   FindToken (Guid, TokenNumber, &Ours);
   if (Ours) {
@@ -268,40 +264,24 @@ StandInGetNextTokenSpace (CONST EFI_GUID **Guid)
   return (mFirmwarePcd != nullptr) ? mFirmwarePcd->GetNextTokenSpace (Guid) : EFI_NOT_FOUND;
 }
 
-EFI_PCD_PROTOCOL  mPcdStandIn = {
-  StandInSetSku,
-  StandInGet8,
-  StandInGet16,
-  StandInGet32,
-  StandInGet64,
-  StandInGetPtr,
-  StandInGetBool,
-  StandInGetSize,
-  StandInSet8,
-  StandInSet16,
-  StandInSet32,
-  StandInSet64,
-  StandInSetPtr,
-  StandInSetBool,
-  StandInCallbackOnSet,
-  StandInCancelCallback,
-  StandInGetNextToken,
-  StandInGetNextTokenSpace
-};
+EFI_PCD_PROTOCOL mPcdStandIn = { StandInSetSku,         StandInGet8,         StandInGet16,
+                                 StandInGet32,          StandInGet64,        StandInGetPtr,
+                                 StandInGetBool,        StandInGetSize,      StandInSet8,
+                                 StandInSet16,          StandInSet32,        StandInSet64,
+                                 StandInSetPtr,         StandInSetBool,      StandInCallbackOnSet,
+                                 StandInCancelCallback, StandInGetNextToken, StandInGetNextTokenSpace };
 
-}  // namespace
+} // namespace
 
 EFI_STATUS
-InstallPcdStandIn (
-  VOID
-  )
+InstallPcdStandIn (VOID)
 {
   UINTN       HandleCount = 0;
-  EFI_HANDLE  *Handles    = nullptr;
+  EFI_HANDLE *Handles     = nullptr;
   EFI_STATUS  Status      = gBS->LocateHandleBuffer (ByProtocol, &gEfiPcdProtocolGuid, nullptr, &HandleCount, &Handles);
 
   if (!EFI_ERROR (Status) && (HandleCount > 0)) {
-    Status = gBS->HandleProtocol (Handles[0], &gEfiPcdProtocolGuid, reinterpret_cast<VOID **>(&mFirmwarePcd));
+    Status = gBS->HandleProtocol (Handles[0], &gEfiPcdProtocolGuid, reinterpret_cast<VOID **> (&mFirmwarePcd));
     if (!EFI_ERROR (Status)) {
       Status = gBS->ReinstallProtocolInterface (Handles[0], &gEfiPcdProtocolGuid, mFirmwarePcd, &mPcdStandIn);
     }
@@ -320,6 +300,6 @@ InstallPcdStandIn (
   // A firmware without a PI PCD protocol: the stand-in is the only one and
   // answers nothing outside its token space.
   //
-  EFI_HANDLE  Handle = nullptr;
+  EFI_HANDLE Handle = nullptr;
   return gBS->InstallProtocolInterface (&Handle, &gEfiPcdProtocolGuid, EFI_NATIVE_INTERFACE, &mPcdStandIn);
 }

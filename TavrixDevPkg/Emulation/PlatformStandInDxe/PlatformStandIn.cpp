@@ -23,35 +23,26 @@
 
 #include "PlatformStandIn.h"
 
-EMULATED_PLATFORM_PROTOCOL  mPlatform = {
-  EMULATED_PLATFORM_PROTOCOL_REVISION
-};
+EMULATED_PLATFORM_PROTOCOL mPlatform = { EMULATED_PLATFORM_PROTOCOL_REVISION };
 
 namespace {
 
 VOID
-UndoRequiredSteps (
-  EFI_HANDLE  ImageHandle
-  )
+UndoRequiredSteps (EFI_HANDLE ImageHandle)
 {
   UninstallDisplayProtocols ();
   DestroyEmulatedController ();
   DetachMachineVga (ImageHandle);
 }
 
-}  // namespace
+} // namespace
 
-extern "C"
-EFI_STATUS
-EFIAPI
-PlatformStandInEntryPoint (
-  IN EFI_HANDLE        ImageHandle,
-  IN EFI_SYSTEM_TABLE  *SystemTable
-  )
+extern "C" EFI_STATUS EFIAPI
+PlatformStandInEntryPoint (IN EFI_HANDLE ImageHandle, IN EFI_SYSTEM_TABLE *SystemTable)
 {
   mPlatform.ShowVgaText = ShowVgaText;
 
-  EFI_STATUS  Status = AttachMachineVga (ImageHandle);
+  EFI_STATUS Status = AttachMachineVga (ImageHandle);
   if (!EFI_ERROR (Status)) {
     Status = CreateEmulatedController ();
   }

@@ -19,90 +19,59 @@ extern "C" {
 }
 
 /// Everything the stand-in publishes; one instance, module data.
-extern EMULATED_PLATFORM_PROTOCOL  mPlatform;
+extern EMULATED_PLATFORM_PROTOCOL mPlatform;
 
 //
 // The emulated display controller (EmulatedController.cpp).
 //
 EFI_STATUS
-CreateEmulatedController (
-  VOID
-  );
+CreateEmulatedController (VOID);
 
-VOID
-DestroyEmulatedController (
-  VOID
-  );
+VOID DestroyEmulatedController (VOID);
 
 //
 // The machine's VGA behind BAR 0 (MachineVga.cpp).
 //
 EFI_STATUS
-AttachMachineVga (
-  IN EFI_HANDLE  ImageHandle
-  );
+AttachMachineVga (IN EFI_HANDLE ImageHandle);
 
-VOID
-DetachMachineVga (
-  IN EFI_HANDLE  ImageHandle
-  );
+VOID DetachMachineVga (IN EFI_HANDLE ImageHandle);
 
-VOID
-MirrorDisplayMode (
-  VOID
-  );
+VOID MirrorDisplayMode (VOID);
 
-extern "C"
-EFI_STATUS
-EFIAPI
-ShowVgaText (
-  IN EMULATED_PLATFORM_PROTOCOL  *This
-  );
+extern "C" EFI_STATUS EFIAPI ShowVgaText (IN EMULATED_PLATFORM_PROTOCOL *This);
 
 //
 // The two firmware display protocols (DisplayProtocols.cpp).
 //
 EFI_STATUS
-InstallDisplayProtocols (
-  VOID
-  );
+InstallDisplayProtocols (VOID);
 
-VOID
-UninstallDisplayProtocols (
-  VOID
-  );
+VOID UninstallDisplayProtocols (VOID);
 
 //
 // PCD answers for the early video token space (PcdStandIn.cpp).
 //
 EFI_STATUS
-InstallPcdStandIn (
-  VOID
-  );
+InstallPcdStandIn (VOID);
 
 //
 // The display-information HOB and the aperture (DisplayInfoHob.cpp).
 //
 EFI_STATUS
-PublishDisplayInfoHob (
-  VOID
-  );
+PublishDisplayInfoHob (VOID);
 
 EFI_STATUS
-ReserveAperture (
-  VOID
-  );
+ReserveAperture (VOID);
 
 //
 // The status-code listener (StatusCodeListener.cpp).
 //
 EFI_STATUS
-RegisterStatusCodeListener (
-  VOID
-  );
+RegisterStatusCodeListener (VOID);
 
 /// Frame geometry the stand-in describes in the HOB and the shadow tokens.
-constexpr UINT32  STAND_IN_FRAME_WIDTH  = 800;
-constexpr UINT32  STAND_IN_FRAME_HEIGHT = 600;
+constexpr UINT32 STAND_IN_FRAME_WIDTH  = 800;
+constexpr UINT32 STAND_IN_FRAME_HEIGHT = 600;
 
 #endif

@@ -22,36 +22,32 @@ extern "C" {
 
 namespace {
 
-constexpr UINT32  kStatusCodeCapacity = 512;
+constexpr UINT32 kStatusCodeCapacity = 512;
 
 /// Caller GUID of every status code the early video driver reports.
-constexpr EFI_GUID  kEarlyVideoCallerId = {
-  0x847FF339, 0x9457, 0x428D, { 0xB0, 0x79, 0xDB, 0xAD, 0x06, 0x6A, 0xED, 0xB7 }
-};
+constexpr EFI_GUID kEarlyVideoCallerId = { 0x847FF339,
+                                           0x9457,
+                                           0x428D,
+                                           { 0xB0, 0x79, 0xDB, 0xAD, 0x06, 0x6A, 0xED, 0xB7 } };
 
 /// Extended data of a debug message: pointers into the reporting frame.
 struct DEBUG_PRINT_MARKER {
-  UINT64    ErrorLevel;       ///< low 32 bits hold the level
-  CHAR8     *Format;
-  UINT64    *VaListMarker;
-  VOID      *BaseListMarker;
+  UINT64  ErrorLevel; ///< low 32 bits hold the level
+  CHAR8  *Format;
+  UINT64 *VaListMarker;
+  VOID   *BaseListMarker;
 };
 
-constexpr UINTN  kAssertHeaderSize = 40;   // EFI_DEBUG_ASSERT_DATA with its alignment
+constexpr UINTN kAssertHeaderSize = 40; // EFI_DEBUG_ASSERT_DATA with its alignment
 
-EFI_RSC_HANDLER_PROTOCOL  *mRscHandler;
+EFI_RSC_HANDLER_PROTOCOL *mRscHandler;
 EFI_EVENT                 mExitBootServicesEvent;
 
 /// Copies a NUL-terminated string that lies inside [Text, Limit) into Out.
 UINTN
-CopyBoundedString (
-  const CHAR8  *Text,
-  const CHAR8  *Limit,
-  CHAR8        *Out,
-  UINTN        OutSize
-  )
+CopyBoundedString (const CHAR8 *Text, const CHAR8 *Limit, CHAR8 *Out, UINTN OutSize)
 {
-  UINTN  Length = 0;
+  UINTN Length = 0;
 
   while (Text + Length < Limit && Text[Length] != '\0') {
     Length++;
@@ -62,45 +58,37 @@ CopyBoundedString (
 }
 
 VOID
-KeepDebugMessage (
-  STATUS_CODE_RECORD  &Record,
-  const UINT8         *Extended,
-  UINTN               Size
-  )
+KeepDebugMessage (STATUS_CODE_RECORD &Record, const UINT8 *Extended, UINTN Size)
 {
   if (Size < sizeof (DEBUG_PRINT_MARKER)) {
     return;
   }
 
-  const auto  *Marker = reinterpret_cast<const DEBUG_PRINT_MARKER *>(Extended);
-  Record.ErrorLevel = (UINT32)Marker->ErrorLevel;
+  const auto *Marker = reinterpret_cast<const DEBUG_PRINT_MARKER *> (Extended);
+  Record.ErrorLevel  = (UINT32)Marker->ErrorLevel;
   if (Marker->Format == nullptr) {
     return;
   }
 
   if (Marker->BaseListMarker != nullptr) {
-    AsciiBSPrint (Record.Text, sizeof (Record.Text), Marker->Format, static_cast<BASE_LIST>(Marker->BaseListMarker));
+    AsciiBSPrint (Record.Text, sizeof (Record.Text), Marker->Format, static_cast<BASE_LIST> (Marker->BaseListMarker));
   } else {
-    AsciiVSPrint (Record.Text, sizeof (Record.Text), Marker->Format, reinterpret_cast<VA_LIST>(Marker->VaListMarker));
+    AsciiVSPrint (Record.Text, sizeof (Record.Text), Marker->Format, reinterpret_cast<VA_LIST> (Marker->VaListMarker));
   }
 }
 
 /// Renders an assertion record as "<tag and file>(<line>): <expression>".
 VOID
-KeepAssertion (
-  STATUS_CODE_RECORD  &Record,
-  const UINT8         *Extended,
-  UINTN               Size
-  )
+KeepAssertion (STATUS_CODE_RECORD &Record, const UINT8 *Extended, UINTN Size)
 {
   if (Size < kAssertHeaderSize) {
     return;
   }
 
-  Record.LineNumber = *reinterpret_cast<const UINT32 *>(Extended + 20);
+  Record.LineNumber = *reinterpret_cast<const UINT32 *> (Extended + 20);
 
-  const CHAR8  *Text  = reinterpret_cast<const CHAR8 *>(Extended + kAssertHeaderSize);
-  const CHAR8  *Limit = reinterpret_cast<const CHAR8 *>(Extended + Size);
+  const CHAR8 *Text  = reinterpret_cast<const CHAR8 *> (Extended + kAssertHeaderSize);
+  const CHAR8 *Limit = reinterpret_cast<const CHAR8 *> (Extended + Size);
   CHAR8        File[128];
   CHAR8        Expression[96];
   const UINTN  FileLength = CopyBoundedString (Text, Limit, File, sizeof (File));
@@ -115,26 +103,26 @@ KeepAssertion (
 
 extern "C" EFI_STATUS EFIAPI
 OnStatusCode (
-  IN EFI_STATUS_CODE_TYPE   CodeType,
-  IN EFI_STATUS_CODE_VALUE  Value,
-  IN UINT32                 Instance,
-  IN EFI_GUID               *CallerId,
-  IN EFI_STATUS_CODE_DATA   *Data
-  )
+  IN EFI_STATUS_CODE_TYPE  CodeType,
+  IN EFI_STATUS_CODE_VALUE Value,
+  IN UINT32                Instance,
+  IN EFI_GUID             *CallerId,
+  IN EFI_STATUS_CODE_DATA *Data
+)
 {
   if ((CallerId == nullptr) || !CompareGuid (CallerId, &kEarlyVideoCallerId)) {
     mPlatform.OtherStatusCodes++;
     return EFI_SUCCESS;
   }
 
-  STATUS_CODE_RECORD  &Record = mPlatform.StatusCodes[mPlatform.StatusCodeCount % mPlatform.StatusCodeCapacity];
+  STATUS_CODE_RECORD &Record = mPlatform.StatusCodes[mPlatform.StatusCodeCount % mPlatform.StatusCodeCapacity];
   ZeroMem (&Record, sizeof (Record));
   Record.Type     = CodeType;
   Record.Value    = Value;
   Record.Instance = Instance;
 
   if (Data != nullptr) {
-    const UINT8  *Extended = reinterpret_cast<const UINT8 *>(Data) + Data->HeaderSize;
+    const UINT8 *Extended = reinterpret_cast<const UINT8 *> (Data) + Data->HeaderSize;
     CopyGuid (&Record.DataType, &Data->Type);
     Record.DataSize = Data->Size;
     Record.RawSize  = MIN ((UINT32)Data->Size, (UINT32)sizeof (Record.Raw));
@@ -153,43 +141,35 @@ OnStatusCode (
 
 /// A boot-services listener must leave the router before boot services end.
 extern "C" VOID EFIAPI
-OnExitBootServices (
-  IN EFI_EVENT  Event,
-  IN VOID       *Context
-  )
+OnExitBootServices (IN EFI_EVENT Event, IN VOID *Context)
 {
   mRscHandler->Unregister (OnStatusCode);
   mPlatform.ListenerRegistered = FALSE;
 }
 
-}  // namespace
+} // namespace
 
 EFI_STATUS
-RegisterStatusCodeListener (
-  VOID
-  )
+RegisterStatusCodeListener (VOID)
 {
-  EFI_STATUS  Status = gBS->LocateProtocol (&gEfiRscHandlerProtocolGuid, nullptr, reinterpret_cast<VOID **>(&mRscHandler));
+  EFI_STATUS Status =
+    gBS->LocateProtocol (&gEfiRscHandlerProtocolGuid, nullptr, reinterpret_cast<VOID **> (&mRscHandler));
 
   if (EFI_ERROR (Status)) {
     return Status;
   }
 
-  mPlatform.StatusCodes = static_cast<STATUS_CODE_RECORD *>(
-                            AllocateZeroPool (kStatusCodeCapacity * sizeof (STATUS_CODE_RECORD)));
+  mPlatform.StatusCodes =
+    static_cast<STATUS_CODE_RECORD *> (AllocateZeroPool (kStatusCodeCapacity * sizeof (STATUS_CODE_RECORD)));
   mPlatform.StatusCodeCapacity = kStatusCodeCapacity;
   if (mPlatform.StatusCodes == nullptr) {
     return EFI_OUT_OF_RESOURCES;
   }
 
   Status = gBS->CreateEventEx (
-                  EVT_NOTIFY_SIGNAL,
-                  TPL_CALLBACK,
-                  OnExitBootServices,
-                  nullptr,
-                  &gEfiEventExitBootServicesGuid,
-                  &mExitBootServicesEvent
-                  );
+    EVT_NOTIFY_SIGNAL, TPL_CALLBACK, OnExitBootServices, nullptr, &gEfiEventExitBootServicesGuid,
+    &mExitBootServicesEvent
+  );
   if (!EFI_ERROR (Status)) {
     Status = mRscHandler->Register (OnStatusCode, TPL_HIGH_LEVEL);
     if (EFI_ERROR (Status)) {

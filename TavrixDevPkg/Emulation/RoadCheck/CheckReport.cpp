@@ -13,22 +13,17 @@ extern "C" {
 
 namespace {
 
-UINTN  mPassed;
-UINTN  mFailed;
+UINTN mPassed;
+UINTN mFailed;
 
 /// How long a snapshot waits for the host to say it has captured the screen.
-constexpr UINT64  kSnapshotTimeout = 60ULL * 10 * 1000 * 1000;   // 60 s in 100 ns units
+constexpr UINT64 kSnapshotTimeout = 60ULL * 10 * 1000 * 1000; // 60 s in 100 ns units
 
-}  // namespace
+} // namespace
 
 BOOLEAN
 EFIAPI
-Check (
-  IN CONST CHAR8  *Name,
-  IN BOOLEAN      Passed,
-  IN CONST CHAR8  *DetailFormat,
-  ...
-  )
+Check (IN CONST CHAR8 *Name, IN BOOLEAN Passed, IN CONST CHAR8 *DetailFormat, ...)
 {
   if (Passed) {
     mPassed++;
@@ -36,8 +31,8 @@ Check (
     return TRUE;
   }
 
-  CHAR8    Detail[256];
-  VA_LIST  Marker;
+  CHAR8   Detail[256];
+  VA_LIST Marker;
   VA_START (Marker, DetailFormat);
   AsciiVSPrint (Detail, sizeof (Detail), DetailFormat, Marker);
   VA_END (Marker);
@@ -48,15 +43,11 @@ Check (
 }
 
 /// Information that is not a check (counts, what the firmware chose).
-VOID
-EFIAPI
-Note (
-  IN CONST CHAR8  *Format,
-  ...
-  )
+VOID EFIAPI
+Note (IN CONST CHAR8 *Format, ...)
 {
-  CHAR8    Text[256];
-  VA_LIST  Marker;
+  CHAR8   Text[256];
+  VA_LIST Marker;
   VA_START (Marker, Format);
   AsciiVSPrint (Text, sizeof (Text), Format, Marker);
   VA_END (Marker);
@@ -64,17 +55,13 @@ Note (
 }
 
 UINTN
-FailedChecks (
-  VOID
-  )
+FailedChecks (VOID)
 {
   return mFailed;
 }
 
 UINTN
-PassedChecks (
-  VOID
-  )
+PassedChecks (VOID)
 {
   return mPassed;
 }
@@ -85,11 +72,7 @@ PassedChecks (
   until it answers with a key press, so the picture is the one named.
 **/
 VOID
-Snapshot (
-  IN ROAD         &Road,
-  IN CONST CHAR8  *Name,
-  IN CONST CHAR8  *What
-  )
+Snapshot (IN ROAD &Road, IN CONST CHAR8 *Name, IN CONST CHAR8 *What)
 {
   // The closing " ;" tells the host that the whole line has arrived.
   AsciiPrint ("ROAD-SNAP %a %a ;\n", Name, What);
@@ -97,18 +80,18 @@ Snapshot (
     return;
   }
 
-  EFI_EVENT  Timer;
+  EFI_EVENT Timer;
   if (EFI_ERROR (gBS->CreateEvent (EVT_TIMER, TPL_CALLBACK, nullptr, nullptr, &Timer))) {
     return;
   }
 
   gBS->SetTimer (Timer, TimerRelative, kSnapshotTimeout);
-  EFI_EVENT  Events[] = { gST->ConIn->WaitForKey, Timer };
-  UINTN      Index;
+  EFI_EVENT Events[] = { gST->ConIn->WaitForKey, Timer };
+  UINTN     Index;
   gBS->WaitForEvent (2, Events, &Index);
   gBS->CloseEvent (Timer);
 
-  EFI_INPUT_KEY  Key;
+  EFI_INPUT_KEY Key;
   while (!EFI_ERROR (gST->ConIn->ReadKeyStroke (gST->ConIn, &Key))) {
   }
 

@@ -19,15 +19,15 @@ extern "C" {
 
 namespace {
 
-constexpr UINT32  kPitch       = 800 * 4;   // the HOB's frame: 800 pixels a row
-constexpr UINT32  kForeground  = 0x00FFD040;
-constexpr UINT32  kBackground  = 0x00183060;
-constexpr UINT32  kCellWidth   = 8;
-constexpr UINT32  kCellHeight  = 16;
+constexpr UINT32 kPitch      = 800 * 4; // the HOB's frame: 800 pixels a row
+constexpr UINT32 kForeground = 0x00FFD040;
+constexpr UINT32 kBackground = 0x00183060;
+constexpr UINT32 kCellWidth  = 8;
+constexpr UINT32 kCellHeight = 16;
 
 /// Rows of four glyphs of the standard 8 x 16 font, the string "A0ag".
-constexpr CHAR8  kGlyphString[] = "A0ag";
-constexpr UINT8  kGlyphRows[4][16] = {
+constexpr CHAR8 kGlyphString[]    = "A0ag";
+constexpr UINT8 kGlyphRows[4][16] = {
   { 0x00, 0x00, 0x10, 0x38, 0x6C, 0xC6, 0xC6, 0xFE, 0xC6, 0xC6, 0xC6, 0xC6, 0x00, 0x00, 0x00, 0x00 },
   { 0x00, 0x00, 0x7C, 0xC6, 0xC6, 0xCE, 0xDE, 0xF6, 0xE6, 0xC6, 0xC6, 0x7C, 0x00, 0x00, 0x00, 0x00 },
   { 0x00, 0x00, 0x00, 0x00, 0x00, 0x78, 0x0C, 0x7C, 0xCC, 0xCC, 0xCC, 0x76, 0x00, 0x00, 0x00, 0x00 },
@@ -35,36 +35,28 @@ constexpr UINT8  kGlyphRows[4][16] = {
 };
 
 inline UINT32
-CellOffset (
-  UINT32  Column,
-  UINT32  Row
-  )
+CellOffset (UINT32 Column, UINT32 Row)
 {
   return (Column + Row * 800 * 2) * 32;
 }
 
 STAND_IN_GRAPHICS_DISPLAY &
-Graphics (
-  ROAD  &Road
-  )
+Graphics (ROAD &Road)
 {
   return *Road.Platform->GraphicsDisplay;
 }
 
 /// Pixels of the four cells that differ from the glyphs drawn in fg/bg.
 UINTN
-GlyphMismatches (
-  EFI_PHYSICAL_ADDRESS  Base,
-  UINT32                Offset
-  )
+GlyphMismatches (EFI_PHYSICAL_ADDRESS Base, UINT32 Offset)
 {
-  UINTN  Mismatches = 0;
+  UINTN Mismatches = 0;
 
   for (UINT32 Glyph = 0; Glyph < 4; Glyph++) {
     for (UINT32 Row = 0; Row < kCellHeight; Row++) {
       for (UINT32 Column = 0; Column < kCellWidth; Column++) {
-        const BOOLEAN  Set      = (kGlyphRows[Glyph][Row] & (0x80 >> Column)) != 0;
-        const UINT32   Expected = Set ? kForeground : kBackground;
+        const BOOLEAN Set      = (kGlyphRows[Glyph][Row] & (0x80 >> Column)) != 0;
+        const UINT32  Expected = Set ? kForeground : kBackground;
         if (*FramePixel (Base, Offset + Glyph * 32 + Row * kPitch + Column * 4) != Expected) {
           Mismatches++;
         }
@@ -77,12 +69,9 @@ GlyphMismatches (
 
 /// Pixels of the four cells that are not zero (nothing drawn there).
 UINTN
-DrawnPixels (
-  EFI_PHYSICAL_ADDRESS  Base,
-  UINT32                Offset
-  )
+DrawnPixels (EFI_PHYSICAL_ADDRESS Base, UINT32 Offset)
 {
-  UINTN  Drawn = 0;
+  UINTN Drawn = 0;
 
   for (UINT32 Row = 0; Row < kCellHeight; Row++) {
     for (UINT32 Column = 0; Column < 4 * kCellWidth; Column++) {
@@ -99,19 +88,14 @@ DrawnPixels (
   bank than the one before it.
 **/
 UINTN
-ExpectedBanks (
-  UINT32  Offset,
-  UINT32  Current,
-  UINT32  *Banks,
-  UINTN   Capacity
-  )
+ExpectedBanks (UINT32 Offset, UINT32 Current, UINT32 *Banks, UINTN Capacity)
 {
-  UINTN  Count = 0;
+  UINTN Count = 0;
 
   for (UINT32 Glyph = 0; Glyph < 4; Glyph++) {
     for (UINT32 Row = 0; Row < kCellHeight; Row++) {
       for (UINT32 Column = 0; Column < kCellWidth; Column++) {
-        const UINT32  Bank = (Offset + Glyph * 32 + Row * kPitch + Column * 4) >> 16;
+        const UINT32 Bank = (Offset + Glyph * 32 + Row * kPitch + Column * 4) >> 16;
         if (Bank != Current) {
           if (Count < Capacity) {
             Banks[Count] = Bank;
@@ -128,103 +112,82 @@ ExpectedBanks (
 }
 
 EFI_STATUS
-DrawGlyphString (
-  ROAD    &Road,
-  UINT32  Column,
-  UINT32  Row
-  )
+DrawGlyphString (ROAD &Road, UINT32 Column, UINT32 Row)
 {
-  STAND_IN_GRAPHICS_DISPLAY  &Display = Graphics (Road);
+  STAND_IN_GRAPHICS_DISPLAY &Display = Graphics (Road);
 
   return Display.Observed.DrawString (
-                            &Display.Observed,
-                            (UINT16)Column,
-                            (UINT16)Row,
-                            kForeground,
-                            kBackground,
-                            const_cast<CHAR8 *>(kGlyphString)
-                            );
+    &Display.Observed, (UINT16)Column, (UINT16)Row, kForeground, kBackground, const_cast<CHAR8 *> (kGlyphString)
+  );
 }
 
 /// The string drawn into the aperture: its banks, its pixels, the HOB.
 VOID
-CheckStringWithBankSwitches (
-  ROAD  &Road
-  )
+CheckStringWithBankSwitches (ROAD &Road)
 {
-  EMULATED_PLATFORM_PROTOCOL  &Platform = *Road.Platform;
-  const UINT32                Offset    = CellOffset (2, 30);   // 1,536,064: banks 23 and 24
+  EMULATED_PLATFORM_PROTOCOL &Platform = *Road.Platform;
+  const UINT32                Offset   = CellOffset (2, 30); // 1,536,064: banks 23 and 24
   UINT32                      Expected[128];
   const UINTN                 ExpectedCount = ExpectedBanks (Offset, Platform.VideoInfo->CurrentBank, Expected, 128);
   const UINT64                Before        = Platform.BankSwitches;
 
-  EFI_STATUS  Status = DrawGlyphString (Road, 2, 30);
+  EFI_STATUS Status = DrawGlyphString (Road, 2, 30);
   Check ("DrawString before the GOP returns success", Status == EFI_SUCCESS, "%r", Status);
 
-  const UINT64  Switches = Platform.BankSwitches - Before;
-  UINTN         Differ   = (Switches == ExpectedCount) ? 0 : 1;
+  const UINT64 Switches = Platform.BankSwitches - Before;
+  UINTN        Differ   = (Switches == ExpectedCount) ? 0 : 1;
   for (UINTN Index = 0; Differ == 0 && Index < ExpectedCount && Index < 128; Index++) {
     Differ = (Platform.BankLog[(Before + Index) % Platform.BankLogCapacity] != Expected[Index]) ? 1 : 0;
   }
 
   Check (
-    "DrawString switches 64 KiB banks exactly where the glyph pixels cross them",
-    Differ == 0 && ExpectedCount > 0,
-    "%lu switches, %u expected",
-    Switches,
-    (UINT32)ExpectedCount
-    );
+    "DrawString switches 64 KiB banks exactly where the glyph pixels cross them", Differ == 0 && ExpectedCount > 0,
+    "%lu switches, %u expected", Switches, (UINT32)ExpectedCount
+  );
   Check (
     "HOB CurrentBank follows the last bank selected",
-    Platform.VideoInfo->CurrentBank == ((Offset + 3 * 32 + 15 * kPitch + 7 * 4) >> 16),
-    "CurrentBank %u",
+    Platform.VideoInfo->CurrentBank == ((Offset + 3 * 32 + 15 * kPitch + 7 * 4) >> 16), "CurrentBank %u",
     Platform.VideoInfo->CurrentBank
-    );
+  );
 
-  const UINTN  Mismatches = GlyphMismatches (Platform.ApertureBase, Offset);
-  Check ("glyphs 'A0ag' drawn into the aperture pixel for pixel", Mismatches == 0, "%u of 512 pixels differ", (UINT32)Mismatches);
+  const UINTN Mismatches = GlyphMismatches (Platform.ApertureBase, Offset);
+  Check (
+    "glyphs 'A0ag' drawn into the aperture pixel for pixel", Mismatches == 0, "%u of 512 pixels differ",
+    (UINT32)Mismatches
+  );
 }
 
 /// SetBank reaches the legacy VGA ports: CRT controller index 0xA5 holds the
 /// high nibble twice, and the HOB keeps the bank.
 VOID
-CheckSetBankPorts (
-  ROAD  &Road
-  )
+CheckSetBankPorts (ROAD &Road)
 {
-  STAND_IN_GRAPHICS_DISPLAY  &Display = Graphics (Road);
-  EFI_STATUS                 Status   = Display.Observed.SetBank (&Display.Observed, 0x123);
+  STAND_IN_GRAPHICS_DISPLAY &Display = Graphics (Road);
+  EFI_STATUS                 Status  = Display.Observed.SetBank (&Display.Observed, 0x123);
 
   IoWrite8 (0x3D4, 0xA5);
-  const UINT8  High = IoRead8 (0x3D5);
+  const UINT8 High = IoRead8 (0x3D5);
   Check (
     "SetBank(0x123) writes CRTC 0xA5 <- 0x11 and keeps bank 0x123 in the HOB",
     Status == EFI_SUCCESS && High == 0x11 && Road.Platform->VideoInfo->CurrentBank == 0x123,
-    "%r, CRTC 0xA5 = 0x%02x, CurrentBank 0x%x",
-    Status,
-    High,
-    Road.Platform->VideoInfo->CurrentBank
-    );
+    "%r, CRTC 0xA5 = 0x%02x, CurrentBank 0x%x", Status, High, Road.Platform->VideoInfo->CurrentBank
+  );
   Display.Observed.SetBank (&Display.Observed, 0);
 }
 
 /// A 32-bit BGRA test picture: a colour ramp, opaque unless Alpha says.
 UINT8 *
-MakeImage (
-  UINT32  Width,
-  UINT32  Height,
-  UINT8   Alpha
-  )
+MakeImage (UINT32 Width, UINT32 Height, UINT8 Alpha)
 {
-  auto  *Image = static_cast<UINT8 *>(AllocatePool (Width * Height * 4));
+  auto *Image = static_cast<UINT8 *> (AllocatePool (Width * Height * 4));
 
   for (UINT32 Y = 0; Image != nullptr && Y < Height; Y++) {
     for (UINT32 X = 0; X < Width; X++) {
-      UINT8  *Pixel = Image + (Y * Width + X) * 4;
-      Pixel[0] = (UINT8)(255 - X * 255 / Width);
-      Pixel[1] = (UINT8)(Y * 255 / Height);
-      Pixel[2] = (UINT8)(X * 255 / Width);
-      Pixel[3] = Alpha;
+      UINT8 *Pixel = Image + (Y * Width + X) * 4;
+      Pixel[0]     = (UINT8)(255 - X * 255 / Width);
+      Pixel[1]     = (UINT8)(Y * 255 / Height);
+      Pixel[2]     = (UINT8)(X * 255 / Width);
+      Pixel[3]     = Alpha;
     }
   }
 
@@ -234,32 +197,26 @@ MakeImage (
 /// Draws the test picture at (X, Y) of the HOB's frame; counts pixels that
 /// did not land as B, G, R with a zero reserved byte.
 UINTN
-DrawPicture (
-  ROAD                  &Road,
-  EFI_PHYSICAL_ADDRESS  Base,
-  UINT32                X,
-  UINT32                Y,
-  EFI_STATUS            *Status
-  )
+DrawPicture (ROAD &Road, EFI_PHYSICAL_ADDRESS Base, UINT32 X, UINT32 Y, EFI_STATUS *Status)
 {
   constexpr UINT32           Width   = 96;
   constexpr UINT32           Height  = 48;
-  STAND_IN_GRAPHICS_DISPLAY  &Display = Graphics (Road);
-  UINT8                      *Image   = MakeImage (Width, Height, 255);
+  STAND_IN_GRAPHICS_DISPLAY &Display = Graphics (Road);
+  UINT8                     *Image   = MakeImage (Width, Height, 255);
 
   if (Image == nullptr) {
     *Status = EFI_OUT_OF_RESOURCES;
     return Width * Height;
   }
 
-  const UINT32  Offset = Y * kPitch + X * 4;
-  *Status = Display.Observed.DrawImage (&Display.Observed, Offset, kPitch, Image, Width, Height, 32, 0);
+  const UINT32 Offset = Y * kPitch + X * 4;
+  *Status             = Display.Observed.DrawImage (&Display.Observed, Offset, kPitch, Image, Width, Height, 32, 0);
 
-  UINTN  Wrong = 0;
+  UINTN Wrong = 0;
   for (UINT32 Row = 0; Row < Height; Row++) {
     for (UINT32 Column = 0; Column < Width; Column++) {
-      const UINT8   *Source   = Image + (Row * Width + Column) * 4;
-      const UINT32  Expected  = Source[0] | (UINT32)Source[1] << 8 | (UINT32)Source[2] << 16;
+      const UINT8 *Source   = Image + (Row * Width + Column) * 4;
+      const UINT32 Expected = Source[0] | (UINT32)Source[1] << 8 | (UINT32)Source[2] << 16;
       Wrong += (*FramePixel (Base, Offset + Row * kPitch + Column * 4) != Expected) ? 1 : 0;
     }
   }
@@ -270,12 +227,10 @@ DrawPicture (
 
 /// ShadowOnly stores beneath; a half-transparent image then blends with it.
 VOID
-CheckAlphaBlend (
-  ROAD  &Road
-  )
+CheckAlphaBlend (ROAD &Road)
 {
-  STAND_IN_GRAPHICS_DISPLAY  &Display = Graphics (Road);
-  const UINT32               Offset   = 40 * kPitch + 700 * 4;
+  STAND_IN_GRAPHICS_DISPLAY &Display = Graphics (Road);
+  const UINT32               Offset  = 40 * kPitch + 700 * 4;
   UINT8                      Red[4 * 4 * 4];
   UINT8                      Half[4 * 4 * 4];
 
@@ -290,95 +245,76 @@ CheckAlphaBlend (
     Half[Index * 4 + 3] = 128;
   }
 
-  const UINT32  Before  = *FramePixel (Road.Platform->ApertureBase, Offset);
-  EFI_STATUS    Status1 = Display.Observed.DrawImage (&Display.Observed, Offset, kPitch, Red, 4, 4, 32, 1);
-  const UINT32  Beneath = *FramePixel (Road.Platform->ApertureBase, Offset);
-  EFI_STATUS    Status2 = Display.Observed.DrawImage (&Display.Observed, Offset, kPitch, Half, 4, 4, 32, 0);
-  const UINT32  Blended = *FramePixel (Road.Platform->ApertureBase, Offset + 3 * kPitch + 3 * 4);
+  const UINT32 Before  = *FramePixel (Road.Platform->ApertureBase, Offset);
+  EFI_STATUS   Status1 = Display.Observed.DrawImage (&Display.Observed, Offset, kPitch, Red, 4, 4, 32, 1);
+  const UINT32 Beneath = *FramePixel (Road.Platform->ApertureBase, Offset);
+  EFI_STATUS   Status2 = Display.Observed.DrawImage (&Display.Observed, Offset, kPitch, Half, 4, 4, 32, 0);
+  const UINT32 Blended = *FramePixel (Road.Platform->ApertureBase, Offset + 3 * kPitch + 3 * 4);
 
   Check (
     "DrawImage ShadowOnly leaves the frame alone; alpha 128 over red blends to 0x007F3264",
     Status1 == EFI_SUCCESS && Status2 == EFI_SUCCESS && Beneath == Before && Blended == 0x007F3264,
-    "%r/%r, frame before 0x%08x after shadow store 0x%08x, blended 0x%08x",
-    Status1,
-    Status2,
-    Before,
-    Beneath,
-    Blended
-    );
+    "%r/%r, frame before 0x%08x after shadow store 0x%08x, blended 0x%08x", Status1, Status2, Before, Beneath, Blended
+  );
 }
 
 VOID
-CheckEnableDrawing (
-  ROAD  &Road
-  )
+CheckEnableDrawing (ROAD &Road)
 {
-  STAND_IN_GRAPHICS_DISPLAY  &Display = Graphics (Road);
-  const UINT32               Offset   = CellOffset (40, 32);
+  STAND_IN_GRAPHICS_DISPLAY &Display = Graphics (Road);
+  const UINT32               Offset  = CellOffset (40, 32);
 
-  EFI_STATUS    Off     = Display.Observed.EnableDrawing (&Display.Observed, 0);
-  EFI_STATUS    Draw    = DrawGlyphString (Road, 40, 32);
-  const UINTN   Drawn   = DrawnPixels (Road.Platform->ApertureBase, Offset);
-  EFI_STATUS    Invalid = Display.Observed.EnableDrawing (&Display.Observed, 2);
-  EFI_STATUS    On      = Display.Observed.EnableDrawing (&Display.Observed, 1);
+  EFI_STATUS  Off     = Display.Observed.EnableDrawing (&Display.Observed, 0);
+  EFI_STATUS  Draw    = DrawGlyphString (Road, 40, 32);
+  const UINTN Drawn   = DrawnPixels (Road.Platform->ApertureBase, Offset);
+  EFI_STATUS  Invalid = Display.Observed.EnableDrawing (&Display.Observed, 2);
+  EFI_STATUS  On      = Display.Observed.EnableDrawing (&Display.Observed, 1);
 
   Check (
     "EnableDrawing(0) silences DrawString; EnableDrawing(2) is refused; (1) turns it back on",
     Off == EFI_SUCCESS && Draw == EFI_SUCCESS && Drawn == 0 && Invalid == EFI_INVALID_PARAMETER && On == EFI_SUCCESS,
-    "%r, draw %r with %u pixels, %r, %r",
-    Off,
-    Draw,
-    (UINT32)Drawn,
-    Invalid,
-    On
-    );
+    "%r, draw %r with %u pixels, %r, %r", Off, Draw, (UINT32)Drawn, Invalid, On
+  );
 }
 
 /// A caption in the driver's own font.
 VOID
-DrawCaption (
-  ROAD         &Road,
-  UINT32       Column,
-  UINT32       Row,
-  CONST CHAR8  *Text
-  )
+DrawCaption (ROAD &Road, UINT32 Column, UINT32 Row, CONST CHAR8 *Text)
 {
-  STAND_IN_GRAPHICS_DISPLAY  &Display = Graphics (Road);
+  STAND_IN_GRAPHICS_DISPLAY &Display = Graphics (Road);
 
-  Display.Observed.DrawString (&Display.Observed, (UINT16)Column, (UINT16)Row, 0x00FFFFFF, 0x00202020, const_cast<CHAR8 *>(Text));
+  Display.Observed.DrawString (
+    &Display.Observed, (UINT16)Column, (UINT16)Row, 0x00FFFFFF, 0x00202020, const_cast<CHAR8 *> (Text)
+  );
 }
 
 /// Records since Before of the warning about the shadow buffer of almost
 /// 4 GiB that the driver cannot get.
 UINTN
-CountShadowWarnings (
-  ROAD    &Road,
-  UINT64  Before
-  )
+CountShadowWarnings (ROAD &Road, UINT64 Before)
 {
-  UINTN  Warnings = 0;
+  UINTN Warnings = 0;
 
   for (UINT64 Index = Before; Index < Road.Platform->StatusCodeCount; Index++) {
-    const STATUS_CODE_RECORD  &Record = Road.Platform->StatusCodes[Index % Road.Platform->StatusCodeCapacity];
-    Warnings += (Record.ErrorLevel == 0x2 && AsciiStrStr (Record.Text, "no shadow buffer of 4294836224 bytes") != nullptr) ? 1 : 0;
+    const STATUS_CODE_RECORD &Record = Road.Platform->StatusCodes[Index % Road.Platform->StatusCodeCapacity];
+    Warnings +=
+      (Record.ErrorLevel == 0x2 && AsciiStrStr (Record.Text, "no shadow buffer of 4294836224 bytes") != nullptr) ? 1
+                                                                                                                 : 0;
   }
 
   return Warnings;
 }
 
-}  // namespace
+} // namespace
 
 /**
   Starts the early video driver from its file, in graphics or text mode (the
   stand-in's PCD answer), and checks what it registered and published.
 **/
 VOID
-CheckEarlyVideoStart (
-  IN ROAD     &Road,
-  IN BOOLEAN  GraphicsMode
-  )
+CheckEarlyVideoStart (IN ROAD &Road, IN BOOLEAN GraphicsMode)
 {
-  EFI_STATUS  Status = StartDriverFile (Road, u"Prelumen.efi", &Road.EarlyVideoImage);
+  EFI_STATUS Status = StartDriverFile (Road, u"Prelumen.efi", &Road.EarlyVideoImage);
 
   Check ("Prelumen loads and starts", Status == EFI_SUCCESS, "%r", Status);
   if (EFI_ERROR (Status)) {
@@ -386,59 +322,49 @@ CheckEarlyVideoStart (
     return;
   }
 
-  STAND_IN_GRAPHICS_DISPLAY  &Display = Graphics (Road);
-  const EARLY_GRAPHICS_CALLBACKS  &Table = Display.Callbacks;
+  STAND_IN_GRAPHICS_DISPLAY      &Display = Graphics (Road);
+  const EARLY_GRAPHICS_CALLBACKS &Table   = Display.Callbacks;
   if (GraphicsMode) {
     Check (
       "Prelumen registers its four graphics callbacks with the graphics display protocol",
       Display.Registrations == 1 && Table.DrawString != nullptr && Table.DrawImage != nullptr &&
-      Table.SetBank != nullptr && Table.EnableDrawing != nullptr && Road.Platform->TextDisplay->Registrations == 0,
-      "%u graphics, %u text registrations",
-      Display.Registrations,
-      Road.Platform->TextDisplay->Registrations
-      );
+        Table.SetBank != nullptr && Table.EnableDrawing != nullptr && Road.Platform->TextDisplay->Registrations == 0,
+      "%u graphics, %u text registrations", Display.Registrations, Road.Platform->TextDisplay->Registrations
+    );
   } else {
     Check (
       "Prelumen registers PrintString with the text display protocol",
       Road.Platform->TextDisplay->Registrations >= 1 && Road.Platform->TextDisplay->Callbacks.PrintString != nullptr &&
-      Display.Registrations == 0,
-      "%u text, %u graphics registrations",
-      Road.Platform->TextDisplay->Registrations,
-      Display.Registrations
-      );
+        Display.Registrations == 0,
+      "%u text, %u graphics registrations", Road.Platform->TextDisplay->Registrations, Display.Registrations
+    );
   }
 
-  EFI_DEBUG_MASK_PROTOCOL  *DebugMask = nullptr;
-  UINTN                    Level      = 0;
-  Status = gBS->HandleProtocol (Road.EarlyVideoImage, &gEfiDebugMaskProtocolGuid, reinterpret_cast<VOID **>(&DebugMask));
+  EFI_DEBUG_MASK_PROTOCOL *DebugMask = nullptr;
+  UINTN                    Level     = 0;
+  Status =
+    gBS->HandleProtocol (Road.EarlyVideoImage, &gEfiDebugMaskProtocolGuid, reinterpret_cast<VOID **> (&DebugMask));
   if (!EFI_ERROR (Status)) {
     Status = DebugMask->GetDebugMask (DebugMask, &Level);
   }
 
   Check (
     "Prelumen's debug level follows EFIDebug and DebugMessageConfig (debug mask protocol)",
-    !EFI_ERROR (Status) && Level == Road.ExpectedDebugLevel,
-    "%r, level 0x%lx, expected 0x%x",
-    Status,
-    (UINT64)Level,
+    !EFI_ERROR (Status) && Level == Road.ExpectedDebugLevel, "%r, level 0x%lx, expected 0x%x", Status, (UINT64)Level,
     Road.ExpectedDebugLevel
-    );
+  );
 
-  LIST_ENTRY  *CpList = nullptr;
-  Status = gBS->LocateProtocol (&gQv3CpListProtocolGuid, nullptr, reinterpret_cast<VOID **>(&CpList));
+  LIST_ENTRY *CpList = nullptr;
+  Status             = gBS->LocateProtocol (&gQv3CpListProtocolGuid, nullptr, reinterpret_cast<VOID **> (&CpList));
   Check (
     "checkpoint list published as an empty list head",
-    !EFI_ERROR (Status) && CpList->ForwardLink == CpList && CpList->BackLink == CpList,
-    "%r",
-    Status
-    );
+    !EFI_ERROR (Status) && CpList->ForwardLink == CpList && CpList->BackLink == CpList, "%r", Status
+  );
 }
 
 /// The early video driver draws into the aperture while no GOP exists.
 VOID
-CheckDrawingBeforeGop (
-  IN ROAD  &Road
-  )
+CheckDrawingBeforeGop (IN ROAD &Road)
 {
   if ((Road.EarlyVideoImage == nullptr) || (Graphics (Road).Registrations == 0)) {
     Check ("drawing before the GOP", FALSE, "Prelumen registered no graphics callbacks");
@@ -448,9 +374,12 @@ CheckDrawingBeforeGop (
   CheckStringWithBankSwitches (Road);
   CheckSetBankPorts (Road);
 
-  EFI_STATUS   Status;
-  const UINTN  Wrong = DrawPicture (Road, Road.Platform->ApertureBase, 560, 60, &Status);
-  Check ("DrawImage lands an opaque picture in the aperture unchanged", Status == EFI_SUCCESS && Wrong == 0, "%r, %u pixels differ", Status, (UINT32)Wrong);
+  EFI_STATUS  Status;
+  const UINTN Wrong = DrawPicture (Road, Road.Platform->ApertureBase, 560, 60, &Status);
+  Check (
+    "DrawImage lands an opaque picture in the aperture unchanged", Status == EFI_SUCCESS && Wrong == 0,
+    "%r, %u pixels differ", Status, (UINT32)Wrong
+  );
   CheckAlphaBlend (Road);
   CheckEnableDrawing (Road);
 
@@ -462,37 +391,34 @@ CheckDrawingBeforeGop (
 /// After the GOP's arrival the early video driver draws into its frame
 /// buffer, without bank switches; the aperture is no longer touched.
 VOID
-CheckDrawingAfterGop (
-  IN ROAD  &Road
-  )
+CheckDrawingAfterGop (IN ROAD &Road)
 {
   if ((Road.Gop == nullptr) || (Graphics (Road).Registrations == 0)) {
     Check ("drawing after the GOP", FALSE, "no GOP or no graphics callbacks");
     return;
   }
 
-  const EFI_PHYSICAL_ADDRESS  Base     = Road.Gop->Mode->FrameBufferBase;
-  const UINT32                Offset   = CellOffset (2, 33);
-  const UINT64                Switches = Road.Platform->BankSwitches;
+  const EFI_PHYSICAL_ADDRESS Base     = Road.Gop->Mode->FrameBufferBase;
+  const UINT32               Offset   = CellOffset (2, 33);
+  const UINT64               Switches = Road.Platform->BankSwitches;
 
-  EFI_STATUS  Status = DrawGlyphString (Road, 2, 33);
+  EFI_STATUS Status = DrawGlyphString (Road, 2, 33);
   Check (
     "after the GOP, DrawString lands in the GOP's frame buffer without bank switches",
     Status == EFI_SUCCESS && GlyphMismatches (Base, Offset) == 0 && Road.Platform->BankSwitches == Switches,
-    "%r, %u pixels differ, %lu bank switches",
-    Status,
-    (UINT32)GlyphMismatches (Base, Offset),
+    "%r, %u pixels differ, %lu bank switches", Status, (UINT32)GlyphMismatches (Base, Offset),
     Road.Platform->BankSwitches - Switches
-    );
+  );
   Check (
-    "after the GOP, the aperture is left alone",
-    DrawnPixels (Road.Platform->ApertureBase, Offset) == 0,
-    "%u aperture pixels written",
-    (UINT32)DrawnPixels (Road.Platform->ApertureBase, Offset)
-    );
+    "after the GOP, the aperture is left alone", DrawnPixels (Road.Platform->ApertureBase, Offset) == 0,
+    "%u aperture pixels written", (UINT32)DrawnPixels (Road.Platform->ApertureBase, Offset)
+  );
 
-  const UINTN  Wrong = DrawPicture (Road, Base, 680, 520, &Status);
-  Check ("after the GOP, DrawImage lands in the GOP's frame buffer", Status == EFI_SUCCESS && Wrong == 0, "%r, %u pixels differ", Status, (UINT32)Wrong);
+  const UINTN Wrong = DrawPicture (Road, Base, 680, 520, &Status);
+  Check (
+    "after the GOP, DrawImage lands in the GOP's frame buffer", Status == EFI_SUCCESS && Wrong == 0,
+    "%r, %u pixels differ", Status, (UINT32)Wrong
+  );
   DrawCaption (Road, 10, 35, "Prelumen, after the GOP: drawn into TavrixGopDxe's frame buffer");
   Snapshot (Road, "console", "screen");
 }
@@ -501,19 +427,19 @@ CheckDrawingAfterGop (
 /// run-time level (when one level held for the whole run); assertions carry
 /// the module tag. The records also go to the log, one line each.
 VOID
-CheckDebugRecords (
-  IN ROAD     &Road,
-  IN BOOLEAN  OneLevel
-  )
+CheckDebugRecords (IN ROAD &Road, IN BOOLEAN OneLevel)
 {
-  EMULATED_PLATFORM_PROTOCOL  &Platform = *Road.Platform;
-  const UINT64                Kept      = MIN (Platform.StatusCodeCount, (UINT64)Platform.StatusCodeCapacity);
-  UINTN                       Leaked    = 0;
-  UINTN                       Untagged  = 0;
+  EMULATED_PLATFORM_PROTOCOL &Platform = *Road.Platform;
+  const UINT64                Kept     = MIN (Platform.StatusCodeCount, (UINT64)Platform.StatusCodeCapacity);
+  UINTN                       Leaked   = 0;
+  UINTN                       Untagged = 0;
 
   for (UINT64 Index = Platform.StatusCodeCount - Kept; Index < Platform.StatusCodeCount; Index++) {
-    const STATUS_CODE_RECORD  &Record = Platform.StatusCodes[Index % Platform.StatusCodeCapacity];
-    AsciiPrint ("ROAD-STATUS-CODE type 0x%08x value 0x%08x level 0x%08x: %a\n", Record.Type, Record.Value, Record.ErrorLevel, Record.Text);
+    const STATUS_CODE_RECORD &Record = Platform.StatusCodes[Index % Platform.StatusCodeCapacity];
+    AsciiPrint (
+      "ROAD-STATUS-CODE type 0x%08x value 0x%08x level 0x%08x: %a\n", Record.Type, Record.Value, Record.ErrorLevel,
+      Record.Text
+    );
     if (CompareGuid (&Record.DataType, &gDebugPrintMarkerDataGuid)) {
       Leaked += ((Record.ErrorLevel & Road.ExpectedDebugLevel) == 0) ? 1 : 0;
     } else if ((Record.Type == 0x90000002) && (Record.Value == 0x03050007)) {
@@ -523,10 +449,16 @@ CheckDebugRecords (
 
   Note ("%lu status codes from Prelumen, %lu from other modules", Platform.StatusCodeCount, Platform.OtherStatusCodes);
   if (OneLevel) {
-    Check ("no debug message below the run-time level reaches the listener", Leaked == 0, "%u messages leaked", (UINT32)Leaked);
+    Check (
+      "no debug message below the run-time level reaches the listener", Leaked == 0, "%u messages leaked",
+      (UINT32)Leaked
+    );
   }
 
-  Check ("assertion records carry \"[Prelumen] \" and the file behind the 40-byte header", Untagged == 0, "%u records without", (UINT32)Untagged);
+  Check (
+    "assertion records carry \"[Prelumen] \" and the file behind the 40-byte header", Untagged == 0,
+    "%u records without", (UINT32)Untagged
+  );
 }
 
 /**
@@ -536,18 +468,19 @@ CheckDebugRecords (
   warning it gives for a shadow buffer it cannot get.
 **/
 VOID
-CheckTextMode (
-  IN ROAD  &Road
-  )
+CheckTextMode (IN ROAD &Road)
 {
-  EFI_PCD_PROTOCOL  *Pcd = nullptr;
-  EFI_STATUS        Status = gBS->LocateProtocol (&gEfiPcdProtocolGuid, nullptr, reinterpret_cast<VOID **>(&Pcd));
+  EFI_PCD_PROTOCOL *Pcd    = nullptr;
+  EFI_STATUS        Status = gBS->LocateProtocol (&gEfiPcdProtocolGuid, nullptr, reinterpret_cast<VOID **> (&Pcd));
 
   if (!EFI_ERROR (Status)) {
     Status = Pcd->SetBool (&gEarlyVideoTokenSpaceGuid, 10, FALSE);
   }
 
-  Check ("platform switches Prelumen to text mode (token 10 FALSE)", !EFI_ERROR (Status) && !Pcd->GetBool (&gEarlyVideoTokenSpaceGuid, 10), "%r", Status);
+  Check (
+    "platform switches Prelumen to text mode (token 10 FALSE)",
+    !EFI_ERROR (Status) && !Pcd->GetBool (&gEarlyVideoTokenSpaceGuid, 10), "%r", Status
+  );
   Status = Road.Platform->ShowVgaText (Road.Platform);
   Check ("machine VGA shows 80 x 25 text", Status == EFI_SUCCESS, "%r", Status);
 
@@ -558,24 +491,27 @@ CheckTextMode (
   //
   Pcd->Set32 (&gEarlyVideoTokenSpaceGuid, 8, 0x8000);
   Pcd->Set32 (&gEarlyVideoTokenSpaceGuid, 7, 0x7FFF);
-  UINT64  Before = Road.Platform->StatusCodeCount;
+  UINT64 Before = Road.Platform->StatusCodeCount;
   CheckEarlyVideoStart (Road, FALSE);
-  UINTN   Warnings = CountShadowWarnings (Road, Before);
-  Check ("a warning at a level the variables allow reaches the listener, formatted", Warnings == 1, "%u matching records", (UINT32)Warnings);
+  UINTN Warnings = CountShadowWarnings (Road, Before);
+  Check (
+    "a warning at a level the variables allow reaches the listener, formatted", Warnings == 1, "%u matching records",
+    (UINT32)Warnings
+  );
 
-  UINT8  Config[24] = { 2 };
+  UINT8 Config[24] = { 2 };
   gRT->SetVariable (
-         Ucs2 (u"DebugMessageConfig"),
-         &gDebugMessageConfigGuid,
-         EFI_VARIABLE_BOOTSERVICE_ACCESS | EFI_VARIABLE_RUNTIME_ACCESS,
-         sizeof (Config),
-         Config
-         );
+    Ucs2 (u"DebugMessageConfig"), &gDebugMessageConfigGuid,
+    EFI_VARIABLE_BOOTSERVICE_ACCESS | EFI_VARIABLE_RUNTIME_ACCESS, sizeof (Config), Config
+  );
   Road.ExpectedDebugLevel = 0x80000000;
   Before                  = Road.Platform->StatusCodeCount;
   CheckEarlyVideoStart (Road, FALSE);
   Warnings = CountShadowWarnings (Road, Before);
-  Check ("the same warning is withheld when the variables allow errors only", Warnings == 0, "%u matching records", (UINT32)Warnings);
+  Check (
+    "the same warning is withheld when the variables allow errors only", Warnings == 0, "%u matching records",
+    (UINT32)Warnings
+  );
   Pcd->Set32 (&gEarlyVideoTokenSpaceGuid, 8, 800);
   Pcd->Set32 (&gEarlyVideoTokenSpaceGuid, 7, 600);
 
@@ -583,29 +519,35 @@ CheckTextMode (
     return;
   }
 
-  EARLY_TEXT_CALLBACKS  &Text  = Road.Platform->TextDisplay->Callbacks;
-  volatile UINT8        *Cells = reinterpret_cast<volatile UINT8 *>((UINTN)0xB8000);
-  CONST CHAR8           *Line  = "Prelumen: text mode, printed into VGA text memory at 0xB8000";
+  EARLY_TEXT_CALLBACKS &Text  = Road.Platform->TextDisplay->Callbacks;
+  volatile UINT8       *Cells = reinterpret_cast<volatile UINT8 *> ((UINTN)0xB8000);
+  CONST CHAR8          *Line  = "Prelumen: text mode, printed into VGA text memory at 0xB8000";
 
-  Status = Text.PrintString (nullptr, 10, 3, 0x1F, const_cast<CHAR8 *>(Line));
-  UINTN  Wrong = 0;
+  Status      = Text.PrintString (nullptr, 10, 3, 0x1F, const_cast<CHAR8 *> (Line));
+  UINTN Wrong = 0;
   for (UINTN Index = 0; Line[Index] != '\0'; Index++) {
-    Wrong += (Cells[(3 * 80 + 10 + Index) * 2] != (UINT8)Line[Index] || Cells[(3 * 80 + 10 + Index) * 2 + 1] != 0x1F) ? 1 : 0;
+    Wrong +=
+      (Cells[(3 * 80 + 10 + Index) * 2] != (UINT8)Line[Index] || Cells[(3 * 80 + 10 + Index) * 2 + 1] != 0x1F) ? 1 : 0;
   }
 
-  Check ("PrintString puts characters and attribute into VGA text memory", Status == EFI_SUCCESS && Wrong == 0, "%r, %u cells differ", Status, (UINT32)Wrong);
+  Check (
+    "PrintString puts characters and attribute into VGA text memory", Status == EFI_SUCCESS && Wrong == 0,
+    "%r, %u cells differ", Status, (UINT32)Wrong
+  );
 
-  Status = Text.PrintString (nullptr, 79, 5, 0x2E, const_cast<CHAR8 *>("AB"));
+  Status = Text.PrintString (nullptr, 79, 5, 0x2E, const_cast<CHAR8 *> ("AB"));
   Check (
     "PrintString at column 79 runs on into the next row",
-    Status == EFI_SUCCESS && Cells[(5 * 80 + 79) * 2] == 'A' && Cells[(6 * 80) * 2] == 'B' && Cells[(6 * 80) * 2 + 1] == 0x2E,
-    "%r, cells '%c' '%c'",
-    Status,
-    Cells[(5 * 80 + 79) * 2],
-    Cells[(6 * 80) * 2]
-    );
+    Status == EFI_SUCCESS && Cells[(5 * 80 + 79) * 2] == 'A' && Cells[(6 * 80) * 2] == 'B' &&
+      Cells[(6 * 80) * 2 + 1] == 0x2E,
+    "%r, cells '%c' '%c'", Status, Cells[(5 * 80 + 79) * 2], Cells[(6 * 80) * 2]
+  );
 
-  Text.PrintString (nullptr, 10, 8, 0x4F, const_cast<CHAR8 *>(" Tavrix road, text-mode boot: the VGA shows Prelumen's output "));
-  Text.PrintString (nullptr, 10, 10, 0x0A, const_cast<CHAR8 *>("Legacy VGA routed through PCI configuration writes before each print."));
+  Text.PrintString (
+    nullptr, 10, 8, 0x4F, const_cast<CHAR8 *> (" Tavrix road, text-mode boot: the VGA shows Prelumen's output ")
+  );
+  Text.PrintString (
+    nullptr, 10, 10, 0x0A, const_cast<CHAR8 *> ("Legacy VGA routed through PCI configuration writes before each print.")
+  );
   Snapshot (Road, "text", "screen");
 }

@@ -18,17 +18,11 @@ namespace {
 
 /// The application's own volume.
 EFI_STATUS
-OwnVolume (
-  ROAD        &Road,
-  EFI_HANDLE  *Device
-  )
+OwnVolume (ROAD &Road, EFI_HANDLE *Device)
 {
-  EFI_LOADED_IMAGE_PROTOCOL  *LoadedImage;
-  EFI_STATUS                 Status = gBS->HandleProtocol (
-                                             Road.ImageHandle,
-                                             &gEfiLoadedImageProtocolGuid,
-                                             reinterpret_cast<VOID **>(&LoadedImage)
-                                             );
+  EFI_LOADED_IMAGE_PROTOCOL *LoadedImage;
+  EFI_STATUS                 Status =
+    gBS->HandleProtocol (Road.ImageHandle, &gEfiLoadedImageProtocolGuid, reinterpret_cast<VOID **> (&LoadedImage));
 
   if (!EFI_ERROR (Status)) {
     *Device = LoadedImage->DeviceHandle;
@@ -39,18 +33,16 @@ OwnVolume (
 
 /// The file's information record, in pool memory the caller frees.
 EFI_FILE_INFO *
-FileInfo (
-  EFI_FILE_PROTOCOL  *File
-  )
+FileInfo (EFI_FILE_PROTOCOL *File)
 {
   UINTN          Size = 0;
-  EFI_FILE_INFO  *Info = nullptr;
+  EFI_FILE_INFO *Info = nullptr;
 
   if (File->GetInfo (File, &gEfiFileInfoGuid, &Size, nullptr) != EFI_BUFFER_TOO_SMALL) {
     return nullptr;
   }
 
-  Info = static_cast<EFI_FILE_INFO *>(AllocatePool (Size));
+  Info = static_cast<EFI_FILE_INFO *> (AllocatePool (Size));
   if ((Info != nullptr) && EFI_ERROR (File->GetInfo (File, &gEfiFileInfoGuid, &Size, Info))) {
     FreePool (Info);
     Info = nullptr;
@@ -59,7 +51,7 @@ FileInfo (
   return Info;
 }
 
-}  // namespace
+} // namespace
 
 /**
   Loads and starts a driver image that lies in the root of the application's
@@ -68,21 +60,17 @@ FileInfo (
   stale and only good for reporting).
 **/
 EFI_STATUS
-StartDriverFile (
-  IN  ROAD            &Road,
-  IN  CONST char16_t  *FileName,
-  OUT EFI_HANDLE      *DriverImage
-  )
+StartDriverFile (IN ROAD &Road, IN CONST char16_t *FileName, OUT EFI_HANDLE *DriverImage)
 {
-  EFI_HANDLE  Device;
-  EFI_STATUS  Status = OwnVolume (Road, &Device);
+  EFI_HANDLE Device;
+  EFI_STATUS Status = OwnVolume (Road, &Device);
 
   *DriverImage = nullptr;
   if (EFI_ERROR (Status)) {
     return Status;
   }
 
-  EFI_DEVICE_PATH_PROTOCOL  *Path = FileDevicePath (Device, reinterpret_cast<const CHAR16 *>(FileName));
+  EFI_DEVICE_PATH_PROTOCOL *Path = FileDevicePath (Device, reinterpret_cast<const CHAR16 *> (FileName));
   if (Path == nullptr) {
     return EFI_OUT_OF_RESOURCES;
   }
@@ -99,23 +87,18 @@ StartDriverFile (
 /// Reads a whole file from the root of the application's volume into pool
 /// memory that the caller frees.
 EFI_STATUS
-ReadFileBeside (
-  IN  ROAD            &Road,
-  IN  CONST char16_t  *FileName,
-  OUT VOID            **Contents,
-  OUT UINTN           *Size
-  )
+ReadFileBeside (IN ROAD &Road, IN CONST char16_t *FileName, OUT VOID **Contents, OUT UINTN *Size)
 {
   EFI_HANDLE                       Device;
-  EFI_SIMPLE_FILE_SYSTEM_PROTOCOL  *Volume;
-  EFI_FILE_PROTOCOL                *Root = nullptr;
-  EFI_FILE_PROTOCOL                *File = nullptr;
-  EFI_FILE_INFO                    *Info = nullptr;
+  EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *Volume;
+  EFI_FILE_PROTOCOL               *Root = nullptr;
+  EFI_FILE_PROTOCOL               *File = nullptr;
+  EFI_FILE_INFO                   *Info = nullptr;
 
-  *Contents = nullptr;
-  EFI_STATUS  Status = OwnVolume (Road, &Device);
+  *Contents         = nullptr;
+  EFI_STATUS Status = OwnVolume (Road, &Device);
   if (!EFI_ERROR (Status)) {
-    Status = gBS->HandleProtocol (Device, &gEfiSimpleFileSystemProtocolGuid, reinterpret_cast<VOID **>(&Volume));
+    Status = gBS->HandleProtocol (Device, &gEfiSimpleFileSystemProtocolGuid, reinterpret_cast<VOID **> (&Volume));
   }
 
   if (!EFI_ERROR (Status)) {
@@ -123,7 +106,9 @@ ReadFileBeside (
   }
 
   if (!EFI_ERROR (Status)) {
-    Status = Root->Open (Root, &File, const_cast<CHAR16 *>(reinterpret_cast<const CHAR16 *>(FileName)), EFI_FILE_MODE_READ, 0);
+    Status = Root->Open (
+      Root, &File, const_cast<CHAR16 *> (reinterpret_cast<const CHAR16 *> (FileName)), EFI_FILE_MODE_READ, 0
+    );
   }
 
   if (!EFI_ERROR (Status)) {

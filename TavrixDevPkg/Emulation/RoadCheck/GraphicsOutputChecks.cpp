@@ -21,27 +21,55 @@ namespace {
 
 /// What a mode set leaves in channel B's registers, per mode.
 struct MODE_REGISTERS {
-  UINT32    Width;
-  UINT32    Height;
-  UINT32    Pitch;        // 0x80208
-  UINT32    Timing[4];    // 0x8020C..0x80218
-  UINT32    ActiveSize;   // 0x80284
-  UINT32    ClockWord;    // 0x802AC
-  UINT32    ClockFinal;   // 0x802A8
-  UINT32    Control;      // 0x80200
+  UINT32 Width;
+  UINT32 Height;
+  UINT32 Pitch;      // 0x80208
+  UINT32 Timing[4];  // 0x8020C..0x80218
+  UINT32 ActiveSize; // 0x80284
+  UINT32 ClockWord;  // 0x802AC
+  UINT32 ClockFinal; // 0x802A8
+  UINT32 Control;    // 0x80200
 };
 
-constexpr MODE_REGISTERS  kModes[4] = {
-  { 640,  480,  0x0A000A00, { 0x031F027F, 0x0060028F, 0x020C01DF, 0x000201E9 }, 0x01DF027F, 0x206B851E, 0x42D40F02, 0x02087106 },
-  { 800,  600,  0x0C800C80, { 0x041F031F, 0x00800347, 0x02730257, 0x00040258 }, 0x0257031F, 0x30000000, 0x42940801, 0x02084106 },
-  { 1024, 768,  0x10001000, { 0x053F03FF, 0x00880417, 0x032502FF, 0x00060302 }, 0x02FF03FF, 0x40000000, 0x42940D01, 0x02087106 },
-  { 1280, 1024, 0x14001400, { 0x069704FF, 0x0070052F, 0x042903FF, 0x00030400 }, 0x03FF04FF, 0x80000000, 0x42B41B01, 0x02084106 },
+constexpr MODE_REGISTERS kModes[4] = {
+  { 640,
+    480,
+    0x0A000A00,
+    { 0x031F027F, 0x0060028F, 0x020C01DF, 0x000201E9 },
+    0x01DF027F,
+    0x206B851E,
+    0x42D40F02,
+    0x02087106 },
+  { 800,
+    600,
+    0x0C800C80,
+    { 0x041F031F, 0x00800347, 0x02730257, 0x00040258 },
+    0x0257031F,
+    0x30000000,
+    0x42940801,
+    0x02084106 },
+  { 1024,
+    768,
+    0x10001000,
+    { 0x053F03FF, 0x00880417, 0x032502FF, 0x00060302 },
+    0x02FF03FF,
+    0x40000000,
+    0x42940D01,
+    0x02087106 },
+  { 1280,
+    1024,
+    0x14001400,
+    { 0x069704FF, 0x0070052F, 0x042903FF, 0x00030400 },
+    0x03FF04FF,
+    0x80000000,
+    0x42B41B01,
+    0x02084106 },
 };
 
-constexpr UINT64  kFrameClearBytes = 5242880;
-constexpr UINT32  kAdrDisplay      = 0x80010100;
-constexpr UINTN   kBlockBase       = 0x80000;   // display registers, palettes, clock words
-constexpr UINTN   kBlockSize       = 0x1000;
+constexpr UINT64 kFrameClearBytes = 5242880;
+constexpr UINT32 kAdrDisplay      = 0x80010100;
+constexpr UINTN  kBlockBase       = 0x80000; // display registers, palettes, clock words
+constexpr UINTN  kBlockSize       = 0x1000;
 
 /**
   The state right after Start, taken by a GOP-arrival notification at
@@ -49,32 +77,27 @@ constexpr UINTN   kBlockSize       = 0x1000;
   the new GOP (which sets another mode) before ConnectController returns.
 **/
 struct START_SNAPSHOT {
-  BOOLEAN                                 Taken;
-  EMULATED_PLATFORM_PROTOCOL              *Platform;
-  UINT64                                  AccessCount;
-  UINT64                                  FrameBytesFilled;
-  UINT32                                  VgaWidth;
-  UINT32                                  VgaHeight;
-  UINT32                                  VgaBitsPerPixel;
-  EFI_GRAPHICS_OUTPUT_PROTOCOL_MODE       Mode;
-  EFI_GRAPHICS_OUTPUT_MODE_INFORMATION    Info;
-  UINT8                                   Registers[kBlockSize];
+  BOOLEAN                              Taken;
+  EMULATED_PLATFORM_PROTOCOL          *Platform;
+  UINT64                               AccessCount;
+  UINT64                               FrameBytesFilled;
+  UINT32                               VgaWidth;
+  UINT32                               VgaHeight;
+  UINT32                               VgaBitsPerPixel;
+  EFI_GRAPHICS_OUTPUT_PROTOCOL_MODE    Mode;
+  EFI_GRAPHICS_OUTPUT_MODE_INFORMATION Info;
+  UINT8                                Registers[kBlockSize];
 };
 
-START_SNAPSHOT  mStart;
+START_SNAPSHOT mStart;
 
 extern "C" VOID EFIAPI
-OnGopArrival (
-  IN EFI_EVENT  Event,
-  IN VOID       *Context
-  )
+OnGopArrival (IN EFI_EVENT Event, IN VOID *Context)
 {
-  EFI_GRAPHICS_OUTPUT_PROTOCOL  *Gop = nullptr;
-  EMULATED_PLATFORM_PROTOCOL    &Platform = *mStart.Platform;
+  EFI_GRAPHICS_OUTPUT_PROTOCOL *Gop      = nullptr;
+  EMULATED_PLATFORM_PROTOCOL   &Platform = *mStart.Platform;
 
-  if (mStart.Taken ||
-      EFI_ERROR (gBS->HandleProtocol (Platform.ControllerHandle, &gEfiGraphicsOutputProtocolGuid, reinterpret_cast<VOID **>(&Gop))))
-  {
+  if (mStart.Taken || EFI_ERROR (gBS->HandleProtocol (Platform.ControllerHandle, &gEfiGraphicsOutputProtocolGuid, reinterpret_cast<VOID **> (&Gop)))) {
     return;
   }
 
@@ -90,23 +113,17 @@ OnGopArrival (
 }
 
 inline UINT32
-BlockRegister (
-  const UINT8  *Block,
-  UINTN        Offset
-  )
+BlockRegister (const UINT8 *Block, UINTN Offset)
 {
-  return *reinterpret_cast<const UINT32 *>(Block + Offset - kBlockBase);
+  return *reinterpret_cast<const UINT32 *> (Block + Offset - kBlockBase);
 }
 
 /// Registers of channel B that differ from the mode's table row.
 UINTN
-ModeRegisterMismatches (
-  const UINT8  *Block,
-  UINT32       Mode
-  )
+ModeRegisterMismatches (const UINT8 *Block, UINT32 Mode)
 {
-  const MODE_REGISTERS  &Expected = kModes[Mode];
-  UINTN                 Wrong     = 0;
+  const MODE_REGISTERS &Expected = kModes[Mode];
+  UINTN                 Wrong    = 0;
 
   Wrong += BlockRegister (Block, 0x80208) != Expected.Pitch;
   for (UINTN Index = 0; Index < 4; Index++) {
@@ -127,10 +144,7 @@ ModeRegisterMismatches (
 }
 
 const EMULATED_ACCESS &
-LogEntry (
-  ROAD    &Road,
-  UINT64  Index
-  )
+LogEntry (ROAD &Road, UINT64 Index)
 {
   return Road.Platform->AccessLog[Index % Road.Platform->AccessLogCapacity];
 }
@@ -142,61 +156,56 @@ LogEntry (
   written six times in the pixel-clock order.
 **/
 VOID
-CheckStartSequence (
-  ROAD    &Road,
-  UINT64  First,
-  UINT32  OldClock
-  )
+CheckStartSequence (ROAD &Road, UINT64 First, UINT32 OldClock)
 {
-  const UINT64  Last     = mStart.AccessCount;
-  UINT64        Index    = First;
-  UINTN         InitOk   = 0;
+  const UINT64 Last   = mStart.AccessCount;
+  UINT64       Index  = First;
+  UINTN        InitOk = 0;
 
   for (UINT32 Row = 0; Row < 4 && Index + 1 < Last; Row++, Index += 2) {
-    const EMULATED_ACCESS  &Read  = LogEntry (Road, Index);
-    const EMULATED_ACCESS  &Write = LogEntry (Road, Index + 1);
+    const EMULATED_ACCESS &Read  = LogEntry (Road, Index);
+    const EMULATED_ACCESS &Write = LogEntry (Road, Index + 1);
     InitOk += (Read.Kind == EmulatedAccessMemRead && Read.Offset == 0x802B0 + 4 * Row &&
-               Write.Kind == EmulatedAccessMemWrite && Write.Offset == 0x802B0 + 4 * Row) ? 1 : 0;
+               Write.Kind == EmulatedAccessMemWrite && Write.Offset == 0x802B0 + 4 * Row)
+                ? 1
+                : 0;
   }
 
-  const EMULATED_ACCESS  &Index88 = LogEntry (Road, Index);
-  const EMULATED_ACCESS  &Data06  = LogEntry (Road, Index + 1);
+  const EMULATED_ACCESS &Index88 = LogEntry (Road, Index);
+  const EMULATED_ACCESS &Data06  = LogEntry (Road, Index + 1);
   Check (
     "Start: init table (read, write 0x802B0-0x802BC), then CRTC 0x88 <- 0x06, then channel B",
     InitOk == 4 && Index + 1 < Last && Index88.Kind == EmulatedAccessIoWrite && Index88.Offset == 0x3D4 &&
-    Index88.Value == 0x88 && Data06.Kind == EmulatedAccessIoWrite && Data06.Offset == 0x3D5 && Data06.Value == 0x06,
-    "%u init rows in order; then kind %u port 0x%lx value 0x%lx",
-    (UINT32)InitOk,
-    Index88.Kind,
-    Index88.Offset,
+      Index88.Value == 0x88 && Data06.Kind == EmulatedAccessIoWrite && Data06.Offset == 0x3D5 && Data06.Value == 0x06,
+    "%u init rows in order; then kind %u port 0x%lx value 0x%lx", (UINT32)InitOk, Index88.Kind, Index88.Offset,
     Index88.Value
-    );
+  );
 
-  const UINT32  Clock[6] = { OldClock & ~0x40000000u, 0x21000000, 0x23D40F02, 0x22D40F02, 0x02D40F02, 0x42D40F02 };
-  UINTN         Seen     = 0;
-  UINTN         InOrder  = 0;
+  const UINT32 Clock[6] = { OldClock & ~0x40000000u, 0x21000000, 0x23D40F02, 0x22D40F02, 0x02D40F02, 0x42D40F02 };
+  UINTN        Seen     = 0;
+  UINTN        InOrder  = 0;
   for (UINT64 Entry = First; Entry < Last; Entry++) {
-    const EMULATED_ACCESS  &Access = LogEntry (Road, Entry);
+    const EMULATED_ACCESS &Access = LogEntry (Road, Entry);
     if ((Access.Kind == EmulatedAccessMemWrite) && (Access.Offset == 0x802A8)) {
       InOrder += (Seen < 6 && Access.Value == Clock[Seen]) ? 1 : 0;
       Seen++;
     }
   }
 
-  Check ("Start: 0x802A8 gets the six pixel-clock writes of 640 x 480 in order", Seen == 6 && InOrder == 6, "%u writes, %u as expected", (UINT32)Seen, (UINT32)InOrder);
+  Check (
+    "Start: 0x802A8 gets the six pixel-clock writes of 640 x 480 in order", Seen == 6 && InOrder == 6,
+    "%u writes, %u as expected", (UINT32)Seen, (UINT32)InOrder
+  );
 }
 
 /// The child handle: the controller's path plus ACPI _ADR 0x80010100.
 EFI_HANDLE
-FindOutputChild (
-  ROAD   &Road,
-  UINTN  *Count
-  )
+FindOutputChild (ROAD &Road, UINTN *Count)
 {
-  EFI_DEVICE_PATH_PROTOCOL  *Parent = DevicePathFromHandle (Road.Platform->ControllerHandle);
-  const UINTN               Prefix  = GetDevicePathSize (Parent) - END_DEVICE_PATH_LENGTH;
+  EFI_DEVICE_PATH_PROTOCOL *Parent = DevicePathFromHandle (Road.Platform->ControllerHandle);
+  const UINTN               Prefix = GetDevicePathSize (Parent) - END_DEVICE_PATH_LENGTH;
   UINTN                     HandleCount;
-  EFI_HANDLE                *Handles;
+  EFI_HANDLE               *Handles;
   EFI_HANDLE                Child = nullptr;
 
   *Count = 0;
@@ -205,12 +214,12 @@ FindOutputChild (
   }
 
   for (UINTN Index = 0; Index < HandleCount; Index++) {
-    EFI_DEVICE_PATH_PROTOCOL  *Path = DevicePathFromHandle (Handles[Index]);
+    EFI_DEVICE_PATH_PROTOCOL *Path = DevicePathFromHandle (Handles[Index]);
     if ((GetDevicePathSize (Path) != Prefix + 8 + END_DEVICE_PATH_LENGTH) || (CompareMem (Path, Parent, Prefix) != 0)) {
       continue;
     }
 
-    const auto  *Node = reinterpret_cast<const ACPI_ADR_DEVICE_PATH *>(reinterpret_cast<const UINT8 *>(Path) + Prefix);
+    const auto *Node = reinterpret_cast<const ACPI_ADR_DEVICE_PATH *> (reinterpret_cast<const UINT8 *> (Path) + Prefix);
     if ((Node->Header.Type == ACPI_DEVICE_PATH) && (Node->Header.SubType == ACPI_ADR_DP) && (Node->ADR == kAdrDisplay)) {
       Child = (Child == nullptr) ? Handles[Index] : Child;
       (*Count)++;
@@ -224,21 +233,21 @@ FindOutputChild (
 /// Whether Child is recorded as a child of the controller (PCI I/O opened
 /// BY_CHILD_CONTROLLER for it).
 BOOLEAN
-IsChildOfController (
-  ROAD        &Road,
-  EFI_HANDLE  Child
-  )
+IsChildOfController (ROAD &Road, EFI_HANDLE Child)
 {
-  EFI_OPEN_PROTOCOL_INFORMATION_ENTRY  *Entries;
+  EFI_OPEN_PROTOCOL_INFORMATION_ENTRY *Entries;
   UINTN                                Count;
   BOOLEAN                              Found = FALSE;
 
-  if (EFI_ERROR (gBS->OpenProtocolInformation (Road.Platform->ControllerHandle, &gEfiPciIoProtocolGuid, &Entries, &Count))) {
+  if (EFI_ERROR (
+        gBS->OpenProtocolInformation (Road.Platform->ControllerHandle, &gEfiPciIoProtocolGuid, &Entries, &Count)
+      )) {
     return FALSE;
   }
 
   for (UINTN Index = 0; Index < Count; Index++) {
-    Found |= (Entries[Index].ControllerHandle == Child) && (Entries[Index].Attributes & EFI_OPEN_PROTOCOL_BY_CHILD_CONTROLLER);
+    Found |=
+      (Entries[Index].ControllerHandle == Child) && (Entries[Index].Attributes & EFI_OPEN_PROTOCOL_BY_CHILD_CONTROLLER);
   }
 
   FreePool (Entries);
@@ -246,76 +255,74 @@ IsChildOfController (
 }
 
 EFI_GRAPHICS_OUTPUT_PROTOCOL *
-ControllerGop (
-  ROAD  &Road
-  )
+ControllerGop (ROAD &Road)
 {
-  EFI_GRAPHICS_OUTPUT_PROTOCOL  *Gop = nullptr;
+  EFI_GRAPHICS_OUTPUT_PROTOCOL *Gop = nullptr;
 
-  gBS->HandleProtocol (Road.Platform->ControllerHandle, &gEfiGraphicsOutputProtocolGuid, reinterpret_cast<VOID **>(&Gop));
+  gBS->HandleProtocol (
+    Road.Platform->ControllerHandle, &gEfiGraphicsOutputProtocolGuid, reinterpret_cast<VOID **> (&Gop)
+  );
   return Gop;
 }
 
 VOID
 CheckModeRecord (
-  ROAD                                        &Road,
+  ROAD                                       &Road,
   UINT32                                      Mode,
-  const EFI_GRAPHICS_OUTPUT_PROTOCOL_MODE     &Record,
-  const EFI_GRAPHICS_OUTPUT_MODE_INFORMATION  &Info
-  )
+  const EFI_GRAPHICS_OUTPUT_PROTOCOL_MODE    &Record,
+  const EFI_GRAPHICS_OUTPUT_MODE_INFORMATION &Info
+)
 {
-  const MODE_REGISTERS                        &Row  = kModes[Mode];
-  CHAR8                                       Name[96];
+  const MODE_REGISTERS &Row = kModes[Mode];
+  CHAR8                 Name[96];
 
-  AsciiSPrint (Name, sizeof (Name), "GOP mode record for mode %u (%u x %u, BGR 32 bpp, frame buffer = BAR 0)", Mode, Row.Width, Row.Height);
+  AsciiSPrint (
+    Name, sizeof (Name), "GOP mode record for mode %u (%u x %u, BGR 32 bpp, frame buffer = BAR 0)", Mode, Row.Width,
+    Row.Height
+  );
   Check (
     Name,
     Record.MaxMode == 4 && Record.Mode == Mode && Record.SizeOfInfo == 36 && Info.HorizontalResolution == Row.Width &&
-    Info.VerticalResolution == Row.Height && Info.PixelFormat == PixelBlueGreenRedReserved8BitPerColor &&
-    Info.PixelsPerScanLine == Row.Width && Record.FrameBufferBase == Road.Platform->FrameBufferBase &&
-    Record.FrameBufferSize == (UINTN)Row.Width * Row.Height * 4,
-    "MaxMode %u, Mode %u, %u x %u, format %u, scan line %u, base 0x%lx, size %lu",
-    Record.MaxMode,
-    Record.Mode,
-    Info.HorizontalResolution,
-    Info.VerticalResolution,
-    Info.PixelFormat,
-    Info.PixelsPerScanLine,
-    Record.FrameBufferBase,
-    (UINT64)Record.FrameBufferSize
-    );
+      Info.VerticalResolution == Row.Height && Info.PixelFormat == PixelBlueGreenRedReserved8BitPerColor &&
+      Info.PixelsPerScanLine == Row.Width && Record.FrameBufferBase == Road.Platform->FrameBufferBase &&
+      Record.FrameBufferSize == (UINTN)Row.Width * Row.Height * 4,
+    "MaxMode %u, Mode %u, %u x %u, format %u, scan line %u, base 0x%lx, size %lu", Record.MaxMode, Record.Mode,
+    Info.HorizontalResolution, Info.VerticalResolution, Info.PixelFormat, Info.PixelsPerScanLine,
+    Record.FrameBufferBase, (UINT64)Record.FrameBufferSize
+  );
 }
 
-}  // namespace
+} // namespace
 
 /**
   Loads the GOP driver and lets the firmware connect it to the emulated
   controller (this driver only), then checks what Start did.
 **/
 VOID
-CheckGopStart (
-  IN ROAD  &Road
-  )
+CheckGopStart (IN ROAD &Road)
 {
-  EFI_STATUS  Status = StartDriverFile (Road, u"TavrixGopDxe.efi", &Road.GopDriverImage);
+  EFI_STATUS Status = StartDriverFile (Road, u"TavrixGopDxe.efi", &Road.GopDriverImage);
 
   Check ("TavrixGopDxe loads and starts", Status == EFI_SUCCESS, "%r", Status);
   if (EFI_ERROR (Status)) {
     return;
   }
 
-  VOID  *Binding = nullptr;
-  VOID  *Names   = nullptr;
+  VOID *Binding = nullptr;
+  VOID *Names   = nullptr;
   gBS->HandleProtocol (Road.GopDriverImage, &gEfiDriverBindingProtocolGuid, &Binding);
   gBS->HandleProtocol (Road.GopDriverImage, &gEfiComponentNameProtocolGuid, &Names);
-  Check ("Driver Binding and Component Name on the driver's image handle", Binding != nullptr && Names != nullptr, "binding %p, names %p", Binding, Names);
+  Check (
+    "Driver Binding and Component Name on the driver's image handle", Binding != nullptr && Names != nullptr,
+    "binding %p, names %p", Binding, Names
+  );
 
-  const UINT64  First    = Road.Platform->AccessCount;
-  const UINT64  Filled   = Road.Platform->FrameBytesFilled;
-  const UINT32  OldClock = ReadRegister (Road, 0x802A8);
-  EFI_HANDLE    Drivers[] = { Road.GopDriverImage, nullptr };
-  EFI_EVENT     Arrival   = nullptr;
-  VOID          *Registration;
+  const UINT64 First     = Road.Platform->AccessCount;
+  const UINT64 Filled    = Road.Platform->FrameBytesFilled;
+  const UINT32 OldClock  = ReadRegister (Road, 0x802A8);
+  EFI_HANDLE   Drivers[] = { Road.GopDriverImage, nullptr };
+  EFI_EVENT    Arrival   = nullptr;
+  VOID        *Registration;
 
   mStart.Platform = Road.Platform;
   mStart.Taken    = FALSE;
@@ -329,127 +336,132 @@ CheckGopStart (
     gBS->CloseEvent (Arrival);
   }
 
-  Check ("ConnectController starts TavrixGopDxe on the emulated controller; GOP on the controller handle", Status == EFI_SUCCESS && Road.Gop != nullptr && mStart.Taken, "%r, GOP %p", Status, Road.Gop);
+  Check (
+    "ConnectController starts TavrixGopDxe on the emulated controller; GOP on the controller handle",
+    Status == EFI_SUCCESS && Road.Gop != nullptr && mStart.Taken, "%r, GOP %p", Status, Road.Gop
+  );
   if ((Road.Gop == nullptr) || !mStart.Taken) {
     return;
   }
 
-  UINTN       Children;
-  EFI_HANDLE  Child = FindOutputChild (Road, &Children);
-  Check ("a child handle carries the controller's path + ACPI _ADR(0x80010100), recorded as child", Child != nullptr && IsChildOfController (Road, Child), "child %p", Child);
+  UINTN      Children;
+  EFI_HANDLE Child = FindOutputChild (Road, &Children);
   Check (
-    "Start enables I/O, memory and bus mastering (0x700)",
-    (Road.Platform->Attributes & 0x700) == 0x700,
-    "attributes 0x%lx",
-    Road.Platform->Attributes
-    );
+    "a child handle carries the controller's path + ACPI _ADR(0x80010100), recorded as child",
+    Child != nullptr && IsChildOfController (Road, Child), "child %p", Child
+  );
+  Check (
+    "Start enables I/O, memory and bus mastering (0x700)", (Road.Platform->Attributes & 0x700) == 0x700,
+    "attributes 0x%lx", Road.Platform->Attributes
+  );
   Check (
     "register initialisation table applied (0x802B0-0x802BC)",
-    BlockRegister (mStart.Registers, 0x802B0) == 0x01D40A02 && BlockRegister (mStart.Registers, 0x802B4) == 0x106B851E &&
-    BlockRegister (mStart.Registers, 0x802B8) == 0x03B40101 && BlockRegister (mStart.Registers, 0x802BC) == 0,
-    "0x%08x 0x%08x 0x%08x 0x%08x",
-    BlockRegister (mStart.Registers, 0x802B0),
-    BlockRegister (mStart.Registers, 0x802B4),
-    BlockRegister (mStart.Registers, 0x802B8),
-    BlockRegister (mStart.Registers, 0x802BC)
-    );
-  const UINTN  Wrong = ModeRegisterMismatches (mStart.Registers, 0);
-  Check ("mode 0 programmed: channel B timing, clock, control and grey palette of 640 x 480", Wrong == 0, "%u registers differ", (UINT32)Wrong);
+    BlockRegister (mStart.Registers, 0x802B0) == 0x01D40A02 &&
+      BlockRegister (mStart.Registers, 0x802B4) == 0x106B851E &&
+      BlockRegister (mStart.Registers, 0x802B8) == 0x03B40101 && BlockRegister (mStart.Registers, 0x802BC) == 0,
+    "0x%08x 0x%08x 0x%08x 0x%08x", BlockRegister (mStart.Registers, 0x802B0), BlockRegister (mStart.Registers, 0x802B4),
+    BlockRegister (mStart.Registers, 0x802B8), BlockRegister (mStart.Registers, 0x802BC)
+  );
+  const UINTN Wrong = ModeRegisterMismatches (mStart.Registers, 0);
+  Check (
+    "mode 0 programmed: channel B timing, clock, control and grey palette of 640 x 480", Wrong == 0,
+    "%u registers differ", (UINT32)Wrong
+  );
   CheckStartSequence (Road, First, OldClock);
-  Check ("the first mode set after Start leaves the frame buffer uncleared", mStart.FrameBytesFilled == Filled, "%lu bytes filled", mStart.FrameBytesFilled - Filled);
+  Check (
+    "the first mode set after Start leaves the frame buffer uncleared", mStart.FrameBytesFilled == Filled,
+    "%lu bytes filled", mStart.FrameBytesFilled - Filled
+  );
   CheckModeRecord (Road, 0, mStart.Mode, mStart.Info);
   Check (
     "the machine VGA shows the programmed mode (640 x 480 at 32 bpp)",
-    !Road.Platform->FrameBufferOnVga || (mStart.VgaWidth == 640 && mStart.VgaHeight == 480 && mStart.VgaBitsPerPixel == 32),
-    "VGA shows %u x %u at %u bpp",
-    mStart.VgaWidth,
-    mStart.VgaHeight,
-    mStart.VgaBitsPerPixel
-    );
+    !Road.Platform->FrameBufferOnVga ||
+      (mStart.VgaWidth == 640 && mStart.VgaHeight == 480 && mStart.VgaBitsPerPixel == 32),
+    "VGA shows %u x %u at %u bpp", mStart.VgaWidth, mStart.VgaHeight, mStart.VgaBitsPerPixel
+  );
   Note (
-    "the firmware's connect logic went on: GOP now in mode %u (%u x %u)",
-    Road.Gop->Mode->Mode,
-    Road.Gop->Mode->Info->HorizontalResolution,
-    Road.Gop->Mode->Info->VerticalResolution
-    );
+    "the firmware's connect logic went on: GOP now in mode %u (%u x %u)", Road.Gop->Mode->Mode,
+    Road.Gop->Mode->Info->HorizontalResolution, Road.Gop->Mode->Info->VerticalResolution
+  );
 }
 
 /// SetMode through all four modes and QueryMode of each; the refusals.
 VOID
-CheckModes (
-  IN ROAD  &Road
-  )
+CheckModes (IN ROAD &Road)
 {
-  EFI_GRAPHICS_OUTPUT_PROTOCOL  *Gop     = Road.Gop;
+  EFI_GRAPHICS_OUTPUT_PROTOCOL *Gop      = Road.Gop;
   const UINT32                  Current  = Gop->Mode->Mode;
   const UINT64                  Accesses = Road.Platform->AccessCount;
   EFI_STATUS                    Status   = Gop->SetMode (Gop, Current);
 
-  Check ("SetMode to the current mode succeeds without touching the controller", Status == EFI_SUCCESS && Road.Platform->AccessCount == Accesses, "%r, %lu accesses", Status, Road.Platform->AccessCount - Accesses);
+  Check (
+    "SetMode to the current mode succeeds without touching the controller",
+    Status == EFI_SUCCESS && Road.Platform->AccessCount == Accesses, "%r, %lu accesses", Status,
+    Road.Platform->AccessCount - Accesses
+  );
 
   for (UINT32 Step = 1; Step <= 4; Step++) {
-    const UINT32  Mode   = (Current + Step) % 4;
-    const UINT64  Filled = Road.Platform->FrameBytesFilled;
-    CHAR8         Name[96];
+    const UINT32 Mode   = (Current + Step) % 4;
+    const UINT64 Filled = Road.Platform->FrameBytesFilled;
+    CHAR8        Name[96];
 
-    Status = Gop->SetMode (Gop, Mode);
-    const UINTN  Wrong = ModeRegisterMismatches (Road.Platform->RegisterFile + kBlockBase, Mode);
-    AsciiSPrint (Name, sizeof (Name), "SetMode(%u) programs %u x %u and clears 5,242,880 bytes of frame buffer", Mode, kModes[Mode].Width, kModes[Mode].Height);
+    Status            = Gop->SetMode (Gop, Mode);
+    const UINTN Wrong = ModeRegisterMismatches (Road.Platform->RegisterFile + kBlockBase, Mode);
+    AsciiSPrint (
+      Name, sizeof (Name), "SetMode(%u) programs %u x %u and clears 5,242,880 bytes of frame buffer", Mode,
+      kModes[Mode].Width, kModes[Mode].Height
+    );
     Check (
       Name,
       Status == EFI_SUCCESS && Wrong == 0 && Road.Platform->FrameBytesFilled - Filled == kFrameClearBytes &&
-      (!Road.Platform->FrameBufferOnVga || Road.Platform->VgaWidth == kModes[Mode].Width),
-      "%r, %u registers differ, %lu bytes filled, VGA %u wide",
-      Status,
-      (UINT32)Wrong,
-      Road.Platform->FrameBytesFilled - Filled,
-      Road.Platform->VgaWidth
-      );
+        (!Road.Platform->FrameBufferOnVga || Road.Platform->VgaWidth == kModes[Mode].Width),
+      "%r, %u registers differ, %lu bytes filled, VGA %u wide", Status, (UINT32)Wrong,
+      Road.Platform->FrameBytesFilled - Filled, Road.Platform->VgaWidth
+    );
     CheckModeRecord (Road, Mode, *Gop->Mode, *Gop->Mode->Info);
   }
 
   Status = Gop->SetMode (Gop, 4);
   Check ("SetMode(4) is refused with Unsupported", Status == EFI_UNSUPPORTED, "%r", Status);
 
-  UINTN  Right = 0;
+  UINTN Right = 0;
   for (UINT32 Mode = 0; Mode < 4; Mode++) {
     UINTN                                 Size = 0;
-    EFI_GRAPHICS_OUTPUT_MODE_INFORMATION  *Info = nullptr;
+    EFI_GRAPHICS_OUTPUT_MODE_INFORMATION *Info = nullptr;
     if (!EFI_ERROR (Gop->QueryMode (Gop, Mode, &Size, &Info))) {
-      Right += (Size == 36 && Info->HorizontalResolution == kModes[Mode].Width && Info->VerticalResolution == kModes[Mode].Height &&
-                Info->PixelFormat == PixelBlueGreenRedReserved8BitPerColor && Info->PixelsPerScanLine == kModes[Mode].Width) ? 1 : 0;
+      Right +=
+        (Size == 36 && Info->HorizontalResolution == kModes[Mode].Width &&
+         Info->VerticalResolution == kModes[Mode].Height &&
+         Info->PixelFormat == PixelBlueGreenRedReserved8BitPerColor && Info->PixelsPerScanLine == kModes[Mode].Width)
+          ? 1
+          : 0;
       FreePool (Info);
     }
   }
 
-  UINTN                                 Size = 0;
-  EFI_GRAPHICS_OUTPUT_MODE_INFORMATION  *Info = nullptr;
-  EFI_STATUS                            Four = Gop->QueryMode (Gop, 4, &Size, &Info);
+  UINTN                                 Size   = 0;
+  EFI_GRAPHICS_OUTPUT_MODE_INFORMATION *Info   = nullptr;
+  EFI_STATUS                            Four   = Gop->QueryMode (Gop, 4, &Size, &Info);
   EFI_STATUS                            NoInfo = Gop->QueryMode (Gop, 0, &Size, nullptr);
   Check (
     "QueryMode answers all four modes (36-byte records) and refuses mode 4 and a NULL Info",
     Right == 4 && Four == EFI_INVALID_PARAMETER && NoInfo == EFI_INVALID_PARAMETER,
-    "%u modes right, mode 4 %r, NULL Info %r",
-    (UINT32)Right,
-    Four,
-    NoInfo
-    );
+    "%u modes right, mode 4 %r, NULL Info %r", (UINT32)Right, Four, NoInfo
+  );
 }
 
 /// All four Blt operations, each read back, and the rectangle checks.
 VOID
-CheckBlt (
-  IN ROAD  &Road
-  )
+CheckBlt (IN ROAD &Road)
 {
-  EFI_GRAPHICS_OUTPUT_PROTOCOL  *Gop  = Road.Gop;
-  const UINT32                  HRes  = Gop->Mode->Info->HorizontalResolution;
-  const UINT32                  VRes  = Gop->Mode->Info->VerticalResolution;
-  constexpr UINTN               W     = 64;
-  constexpr UINTN               H     = 32;
-  EFI_GRAPHICS_OUTPUT_BLT_PIXEL Fill  = { 0x99, 0x66, 0x33, 0 };
-  auto                          *Buf  = static_cast<EFI_GRAPHICS_OUTPUT_BLT_PIXEL *>(AllocateZeroPool ((W + 8) * (H + 4) * 4 * 2));
-  auto                          *Back = Buf + (W + 8) * (H + 4);
+  EFI_GRAPHICS_OUTPUT_PROTOCOL *Gop  = Road.Gop;
+  const UINT32                  HRes = Gop->Mode->Info->HorizontalResolution;
+  const UINT32                  VRes = Gop->Mode->Info->VerticalResolution;
+  constexpr UINTN               W    = 64;
+  constexpr UINTN               H    = 32;
+  EFI_GRAPHICS_OUTPUT_BLT_PIXEL Fill = { 0x99, 0x66, 0x33, 0 };
+  auto *Buf  = static_cast<EFI_GRAPHICS_OUTPUT_BLT_PIXEL *> (AllocateZeroPool ((W + 8) * (H + 4) * 4 * 2));
+  auto *Back = Buf + (W + 8) * (H + 4);
 
   if (Buf == nullptr) {
     Check ("Blt", FALSE, "no memory for the test buffers");
@@ -457,50 +469,50 @@ CheckBlt (
   }
 
   // Video fill: one fill call per row, every pixel the colour.
-  const UINT64  Fills   = Road.Platform->AccessCount;
-  EFI_STATUS    Status  = Gop->Blt (Gop, &Fill, EfiBltVideoFill, 0, 0, 100, 50, W, H, 0);
-  EFI_STATUS    Status2 = Gop->Blt (Gop, Back, EfiBltVideoToBltBuffer, 100, 50, 0, 0, W, H, 0);
-  UINTN         Wrong   = 0;
+  const UINT64 Fills   = Road.Platform->AccessCount;
+  EFI_STATUS   Status  = Gop->Blt (Gop, &Fill, EfiBltVideoFill, 0, 0, 100, 50, W, H, 0);
+  EFI_STATUS   Status2 = Gop->Blt (Gop, Back, EfiBltVideoToBltBuffer, 100, 50, 0, 0, W, H, 0);
+  UINTN        Wrong   = 0;
   for (UINTN Index = 0; Index < W * H; Index++) {
-    Wrong += (*reinterpret_cast<UINT32 *>(&Back[Index]) != 0x00336699) ? 1 : 0;
+    Wrong += (*reinterpret_cast<UINT32 *> (&Back[Index]) != 0x00336699) ? 1 : 0;
   }
 
   Check (
     "Blt VideoFill fills the rectangle, one PCI I/O fill per row; VideoToBltBuffer reads it back",
     Status == EFI_SUCCESS && Status2 == EFI_SUCCESS && Wrong == 0 && Road.Platform->AccessCount - Fills == H,
-    "%r/%r, %u pixels differ, %lu fill calls",
-    Status,
-    Status2,
-    (UINT32)Wrong,
-    Road.Platform->AccessCount - Fills
-    );
+    "%r/%r, %u pixels differ, %lu fill calls", Status, Status2, (UINT32)Wrong, Road.Platform->AccessCount - Fills
+  );
 
   // Buffer to video: a sub-rectangle of a larger buffer, rows Delta apart.
   for (UINTN Index = 0; Index < (W + 8) * (H + 4); Index++) {
-    *reinterpret_cast<UINT32 *>(&Buf[Index]) = (UINT32)(Index * 2654435761u) & 0x00FFFFFF;
+    *reinterpret_cast<UINT32 *> (&Buf[Index]) = (UINT32)(Index * 2654435761u) & 0x00FFFFFF;
   }
 
-  const UINTN  Delta = (W + 8) * 4;
-  Status  = Gop->Blt (Gop, Buf, EfiBltBufferToVideo, 4, 2, 200, 60, W, H, Delta);
-  Status2 = Gop->Blt (Gop, Back, EfiBltVideoToBltBuffer, 200, 60, 0, 0, W, H, 0);
-  Wrong   = 0;
+  const UINTN Delta = (W + 8) * 4;
+  Status            = Gop->Blt (Gop, Buf, EfiBltBufferToVideo, 4, 2, 200, 60, W, H, Delta);
+  Status2           = Gop->Blt (Gop, Back, EfiBltVideoToBltBuffer, 200, 60, 0, 0, W, H, 0);
+  Wrong             = 0;
   for (UINTN Row = 0; Row < H; Row++) {
     Wrong += (CompareMem (&Back[Row * W], &Buf[(Row + 2) * (W + 8) + 4], W * 4) != 0) ? 1 : 0;
   }
 
-  Check ("Blt BufferToVideo takes the sub-rectangle (SourceX/Y, Delta) and lands it exactly", Status == EFI_SUCCESS && Status2 == EFI_SUCCESS && Wrong == 0, "%r/%r, %u rows differ", Status, Status2, (UINT32)Wrong);
+  Check (
+    "Blt BufferToVideo takes the sub-rectangle (SourceX/Y, Delta) and lands it exactly",
+    Status == EFI_SUCCESS && Status2 == EFI_SUCCESS && Wrong == 0, "%r/%r, %u rows differ", Status, Status2,
+    (UINT32)Wrong
+  );
 
   // Video to video, overlapping: up one row, then down one row.
-  Status  = Gop->Blt (Gop, nullptr, EfiBltVideoToVideo, 200, 61, 200, 60, W, H - 1, 0);
-  Status2 = Gop->Blt (Gop, Back, EfiBltVideoToBltBuffer, 200, 60, 0, 0, W, H - 1, 0);
-  UINTN  UpWrong = 0;
+  Status        = Gop->Blt (Gop, nullptr, EfiBltVideoToVideo, 200, 61, 200, 60, W, H - 1, 0);
+  Status2       = Gop->Blt (Gop, Back, EfiBltVideoToBltBuffer, 200, 60, 0, 0, W, H - 1, 0);
+  UINTN UpWrong = 0;
   for (UINTN Row = 0; Row + 1 < H; Row++) {
     UpWrong += (CompareMem (&Back[Row * W], &Buf[(Row + 3) * (W + 8) + 4], W * 4) != 0) ? 1 : 0;
   }
 
-  EFI_STATUS  Status3 = Gop->Blt (Gop, nullptr, EfiBltVideoToVideo, 200, 60, 200, 61, W, H - 1, 0);
+  EFI_STATUS Status3 = Gop->Blt (Gop, nullptr, EfiBltVideoToVideo, 200, 60, 200, 61, W, H - 1, 0);
   Gop->Blt (Gop, Back, EfiBltVideoToBltBuffer, 200, 61, 0, 0, W, H - 1, 0);
-  UINTN  DownWrong = 0;
+  UINTN DownWrong = 0;
   for (UINTN Row = 0; Row + 1 < H; Row++) {
     DownWrong += (CompareMem (&Back[Row * W], &Buf[(Row + 3) * (W + 8) + 4], W * 4) != 0) ? 1 : 0;
   }
@@ -508,44 +520,36 @@ CheckBlt (
   Check (
     "Blt VideoToVideo moves overlapping rectangles up and down by one row exactly",
     Status == EFI_SUCCESS && Status2 == EFI_SUCCESS && Status3 == EFI_SUCCESS && UpWrong == 0 && DownWrong == 0,
-    "%r/%r, %u rows wrong up, %u down",
-    Status,
-    Status3,
-    (UINT32)UpWrong,
-    (UINT32)DownWrong
-    );
+    "%r/%r, %u rows wrong up, %u down", Status, Status3, (UINT32)UpWrong, (UINT32)DownWrong
+  );
 
   // Rectangle limits.
-  EFI_STATUS  Edge    = Gop->Blt (Gop, &Fill, EfiBltVideoFill, 0, 0, HRes - 8, VRes - 8, 8, 8, 0);
-  EFI_STATUS  Wider   = Gop->Blt (Gop, &Fill, EfiBltVideoFill, 0, 0, HRes - 8, VRes - 8, 9, 8, 0);
-  EFI_STATUS  Taller  = Gop->Blt (Gop, &Fill, EfiBltVideoFill, 0, 0, HRes - 8, VRes - 8, 8, 9, 0);
-  EFI_STATUS  BadOp   = Gop->Blt (Gop, &Fill, (EFI_GRAPHICS_OUTPUT_BLT_OPERATION)4, 0, 0, 0, 0, 8, 8, 0);
-  EFI_STATUS  NoWidth = Gop->Blt (Gop, &Fill, EfiBltVideoFill, 0, 0, 0, 0, 0, 8, 0);
-  EFI_STATUS  NoRows  = Gop->Blt (Gop, &Fill, EfiBltVideoFill, 0, 0, 0, 0, 8, 0, 0);
+  EFI_STATUS Edge    = Gop->Blt (Gop, &Fill, EfiBltVideoFill, 0, 0, HRes - 8, VRes - 8, 8, 8, 0);
+  EFI_STATUS Wider   = Gop->Blt (Gop, &Fill, EfiBltVideoFill, 0, 0, HRes - 8, VRes - 8, 9, 8, 0);
+  EFI_STATUS Taller  = Gop->Blt (Gop, &Fill, EfiBltVideoFill, 0, 0, HRes - 8, VRes - 8, 8, 9, 0);
+  EFI_STATUS BadOp   = Gop->Blt (Gop, &Fill, (EFI_GRAPHICS_OUTPUT_BLT_OPERATION)4, 0, 0, 0, 0, 8, 8, 0);
+  EFI_STATUS NoWidth = Gop->Blt (Gop, &Fill, EfiBltVideoFill, 0, 0, 0, 0, 0, 8, 0);
+  EFI_STATUS NoRows  = Gop->Blt (Gop, &Fill, EfiBltVideoFill, 0, 0, 0, 0, 8, 0, 0);
   Check (
     "Blt accepts a rectangle touching the bottom-right corner and refuses one pixel more, op 4, width or height 0",
     Edge == EFI_SUCCESS && Wider == EFI_INVALID_PARAMETER && Taller == EFI_INVALID_PARAMETER &&
-    BadOp == EFI_INVALID_PARAMETER && NoWidth == EFI_INVALID_PARAMETER && NoRows == EFI_INVALID_PARAMETER,
-    "%r %r %r %r %r %r",
-    Edge,
-    Wider,
-    Taller,
-    BadOp,
-    NoWidth,
-    NoRows
-    );
+      BadOp == EFI_INVALID_PARAMETER && NoWidth == EFI_INVALID_PARAMETER && NoRows == EFI_INVALID_PARAMETER,
+    "%r %r %r %r %r %r", Edge, Wider, Taller, BadOp, NoWidth, NoRows
+  );
 
   // VideoToBltBuffer is checked on its source only: the destination may lie
   // far below the frame's height inside the caller's buffer.
-  const UINTN  Far     = VRes + 10;
-  auto         *Tall   = static_cast<UINT32 *>(AllocateZeroPool ((Far + 4) * 4 * 4));
-  Status               = (Tall == nullptr) ? EFI_OUT_OF_RESOURCES : Gop->Blt (Gop, reinterpret_cast<EFI_GRAPHICS_OUTPUT_BLT_PIXEL *>(Tall), EfiBltVideoToBltBuffer, 100, 50, 0, Far, 4, 4, 0);
+  const UINTN Far  = VRes + 10;
+  auto       *Tall = static_cast<UINT32 *> (AllocateZeroPool ((Far + 4) * 4 * 4));
+  Status           = (Tall == nullptr) ? EFI_OUT_OF_RESOURCES
+                                       : Gop->Blt (
+                                           Gop, reinterpret_cast<EFI_GRAPHICS_OUTPUT_BLT_PIXEL *> (Tall), EfiBltVideoToBltBuffer,
+                                           100, 50, 0, Far, 4, 4, 0
+                                         );
   Check (
     "Blt VideoToBltBuffer accepts a destination below the frame's height (inside the buffer)",
-    Status == EFI_SUCCESS && Tall[Far * 4] == 0x00336699,
-    "%r",
-    Status
-    );
+    Status == EFI_SUCCESS && Tall[Far * 4] == 0x00336699, "%r", Status
+  );
   if (Tall != nullptr) {
     FreePool (Tall);
   }
@@ -554,9 +558,7 @@ CheckBlt (
 }
 
 VOID
-CheckModesAndBlt (
-  IN ROAD  &Road
-  )
+CheckModesAndBlt (IN ROAD &Road)
 {
   if (Road.Gop == nullptr) {
     Check ("GOP modes and Blt", FALSE, "no GOP");
@@ -569,64 +571,56 @@ CheckModesAndBlt (
 
 /// The names, through the Component Name protocol the driver installed.
 VOID
-CheckComponentNames (
-  IN ROAD  &Road
-  )
+CheckComponentNames (IN ROAD &Road)
 {
-  EFI_COMPONENT_NAME_PROTOCOL  *Names = nullptr;
+  EFI_COMPONENT_NAME_PROTOCOL *Names = nullptr;
 
-  if ((Road.GopDriverImage == nullptr) ||
-      EFI_ERROR (gBS->HandleProtocol (Road.GopDriverImage, &gEfiComponentNameProtocolGuid, reinterpret_cast<VOID **>(&Names))))
-  {
+  if ((Road.GopDriverImage == nullptr) || EFI_ERROR (gBS->HandleProtocol (Road.GopDriverImage, &gEfiComponentNameProtocolGuid, reinterpret_cast<VOID **> (&Names)))) {
     Check ("component names", FALSE, "no Component Name protocol");
     return;
   }
 
-  CHAR16      *Driver     = nullptr;
-  CHAR16      *Controller = nullptr;
-  CHAR16      *Other      = nullptr;
-  EFI_STATUS  Status      = Names->GetDriverName (Names, const_cast<CHAR8 *>("eng"), &Driver);
-  EFI_STATUS  Status2     = Names->GetControllerName (Names, Road.Platform->ControllerHandle, nullptr, const_cast<CHAR8 *>("eng"), &Controller);
+  CHAR16    *Driver     = nullptr;
+  CHAR16    *Controller = nullptr;
+  CHAR16    *Other      = nullptr;
+  EFI_STATUS Status     = Names->GetDriverName (Names, const_cast<CHAR8 *> ("eng"), &Driver);
+  EFI_STATUS Status2    = Names->GetControllerName (
+       Names, Road.Platform->ControllerHandle, nullptr, const_cast<CHAR8 *> ("eng"), &Controller
+     );
   Check (
     "Component Name gives \"Tavrix TVX  GOP Driver\" and \"Tavrix TVX  PCI Adapter\" in eng",
     Status == EFI_SUCCESS && Status2 == EFI_SUCCESS && StrCmp (Driver, Ucs2 (u"Tavrix TVX  GOP Driver")) == 0 &&
-    StrCmp (Controller, Ucs2 (u"Tavrix TVX  PCI Adapter")) == 0,
-    "%r %r",
-    Status,
-    Status2
-    );
+      StrCmp (Controller, Ucs2 (u"Tavrix TVX  PCI Adapter")) == 0,
+    "%r %r", Status, Status2
+  );
 
-  UINTN       Children;
-  EFI_HANDLE  Child   = FindOutputChild (Road, &Children);
-  EFI_STATUS  French  = Names->GetDriverName (Names, const_cast<CHAR8 *>("fra"), &Other);
-  EFI_STATUS  ForKid  = Names->GetControllerName (Names, Road.Platform->ControllerHandle, Child, const_cast<CHAR8 *>("eng"), &Other);
+  UINTN      Children;
+  EFI_HANDLE Child  = FindOutputChild (Road, &Children);
+  EFI_STATUS French = Names->GetDriverName (Names, const_cast<CHAR8 *> ("fra"), &Other);
+  EFI_STATUS ForKid =
+    Names->GetControllerName (Names, Road.Platform->ControllerHandle, Child, const_cast<CHAR8 *> ("eng"), &Other);
   Check (
     "Component Name refuses other languages and the child handle",
-    French == EFI_UNSUPPORTED && ForKid == EFI_UNSUPPORTED,
-    "fra %r, child %r",
-    French,
-    ForKid
-    );
+    French == EFI_UNSUPPORTED && ForKid == EFI_UNSUPPORTED, "fra %r, child %r", French, ForKid
+  );
 }
 
 /// Free conventional memory in pages, from the firmware's memory map.
 UINT64
-FreePages (
-  VOID
-  )
+FreePages (VOID)
 {
   UINTN                  Size = 0;
   UINTN                  Key;
   UINTN                  DescriptorSize;
   UINT32                 Version;
-  EFI_MEMORY_DESCRIPTOR  *Map = nullptr;
+  EFI_MEMORY_DESCRIPTOR *Map = nullptr;
 
   if (gBS->GetMemoryMap (&Size, nullptr, &Key, &DescriptorSize, &Version) != EFI_BUFFER_TOO_SMALL) {
     return 0;
   }
 
   Size += 8 * DescriptorSize;
-  Map   = static_cast<EFI_MEMORY_DESCRIPTOR *>(AllocatePool (Size));
+  Map = static_cast<EFI_MEMORY_DESCRIPTOR *> (AllocatePool (Size));
   if ((Map == nullptr) || EFI_ERROR (gBS->GetMemoryMap (&Size, Map, &Key, &DescriptorSize, &Version))) {
     if (Map != nullptr) {
       FreePool (Map);
@@ -635,9 +629,10 @@ FreePages (
     return 0;
   }
 
-  UINT64  Pages = 0;
-  for (UINT8 *Entry = reinterpret_cast<UINT8 *>(Map); Entry < reinterpret_cast<UINT8 *>(Map) + Size; Entry += DescriptorSize) {
-    const auto  *Descriptor = reinterpret_cast<EFI_MEMORY_DESCRIPTOR *>(Entry);
+  UINT64 Pages = 0;
+  for (UINT8 *Entry = reinterpret_cast<UINT8 *> (Map); Entry < reinterpret_cast<UINT8 *> (Map) + Size;
+       Entry += DescriptorSize) {
+    const auto *Descriptor = reinterpret_cast<EFI_MEMORY_DESCRIPTOR *> (Entry);
     Pages += (Descriptor->Type == EfiConventionalMemory) ? Descriptor->NumberOfPages : 0;
   }
 
@@ -651,44 +646,42 @@ FreePages (
   Start takes (8 MiB line buffer, context, mode records) given back.
 **/
 VOID
-CheckReconnectCycles (
-  IN ROAD  &Road
-  )
+CheckReconnectCycles (IN ROAD &Road)
 {
-  constexpr UINTN  kCycles  = 20;
-  UINTN            Gone     = 0;
-  UINTN            Back     = 0;
-  UINTN            Console  = 0;
-  EFI_STATUS       Disconnect = EFI_SUCCESS;
-  const UINT64     Before   = FreePages ();
+  constexpr UINTN kCycles    = 20;
+  UINTN           Gone       = 0;
+  UINTN           Back       = 0;
+  UINTN           Console    = 0;
+  EFI_STATUS      Disconnect = EFI_SUCCESS;
+  const UINT64    Before     = FreePages ();
 
   for (UINTN Cycle = 0; Cycle < kCycles; Cycle++) {
-    EFI_STATUS  Status = gBS->DisconnectController (Road.Platform->ControllerHandle, nullptr, nullptr);
-    Disconnect = EFI_ERROR (Status) ? Status : Disconnect;
-    Gone      += (ControllerGop (Road) == nullptr) ? 1 : 0;
+    EFI_STATUS Status = gBS->DisconnectController (Road.Platform->ControllerHandle, nullptr, nullptr);
+    Disconnect        = EFI_ERROR (Status) ? Status : Disconnect;
+    Gone += (ControllerGop (Road) == nullptr) ? 1 : 0;
 
     gBS->ConnectController (Road.Platform->ControllerHandle, nullptr, nullptr, TRUE);
     Back += (ControllerGop (Road) != nullptr) ? 1 : 0;
 
-    VOID  *TextOut = nullptr;
+    VOID *TextOut = nullptr;
     gBS->HandleProtocol (Road.Platform->ControllerHandle, &gEfiSimpleTextOutProtocolGuid, &TextOut);
     Console += (TextOut != nullptr) ? 1 : 0;
   }
 
-  const UINT64  After = FreePages ();
-  Road.Gop = ControllerGop (Road);
+  const UINT64 After = FreePages ();
+  Road.Gop           = ControllerGop (Road);
 
-  UINTN  Children;
+  UINTN Children;
   FindOutputChild (Road, &Children);
-  Note ("after %u cycles: %u child handles with the _ADR path; last disconnect error %r", (UINT32)kCycles, (UINT32)Children, Disconnect);
+  Note (
+    "after %u cycles: %u child handles with the _ADR path; last disconnect error %r", (UINT32)kCycles, (UINT32)Children,
+    Disconnect
+  );
   Check ("20 disconnects leave no GOP on the controller", Gone == kCycles, "%u of 20", (UINT32)Gone);
   Check ("20 reconnects bring the GOP back each time", Back == kCycles, "%u of 20", (UINT32)Back);
   Check ("the graphics console binds again after each reconnect", Console == kCycles, "%u of 20", (UINT32)Console);
   Check (
-    "20 cycles give back what Start takes (free memory within 64 pages)",
-    After + 64 >= Before,
-    "%lu pages before, %lu after",
-    Before,
-    After
-    );
+    "20 cycles give back what Start takes (free memory within 64 pages)", After + 64 >= Before,
+    "%lu pages before, %lu after", Before, After
+  );
 }

@@ -17,14 +17,9 @@ namespace {
 
 /// The EFI image inside the ROM, expanded into pool memory the caller frees.
 EFI_STATUS
-ExpandRomImage (
-  const UINT8  *Rom,
-  UINTN        RomSize,
-  VOID         **Image,
-  UINT32       *ImageSize
-  )
+ExpandRomImage (const UINT8 *Rom, UINTN RomSize, VOID **Image, UINT32 *ImageSize)
 {
-  const auto  *Header = reinterpret_cast<const EFI_PCI_EXPANSION_ROM_HEADER *>(Rom);
+  const auto *Header = reinterpret_cast<const EFI_PCI_EXPANSION_ROM_HEADER *> (Rom);
 
   if ((RomSize < sizeof (*Header)) || (Header->Signature != PCI_EXPANSION_ROM_HEADER_SIGNATURE) ||
       (Header->EfiSignature != EFI_PCI_EXPANSION_ROM_HEADER_EFISIGNATURE) ||
@@ -34,24 +29,26 @@ ExpandRomImage (
     return EFI_UNSUPPORTED;
   }
 
-  EFI_DECOMPRESS_PROTOCOL  *Decompress;
-  EFI_STATUS               Status = gBS->LocateProtocol (&gEfiDecompressProtocolGuid, nullptr, reinterpret_cast<VOID **>(&Decompress));
+  EFI_DECOMPRESS_PROTOCOL *Decompress;
+  EFI_STATUS               Status =
+    gBS->LocateProtocol (&gEfiDecompressProtocolGuid, nullptr, reinterpret_cast<VOID **> (&Decompress));
   if (EFI_ERROR (Status)) {
     return Status;
   }
 
-  UINT8         *Source     = const_cast<UINT8 *>(Rom) + Header->EfiImageHeaderOffset;
-  const UINT32  SourceSize  = Header->InitializationSize * 512 - Header->EfiImageHeaderOffset;
-  UINT32        ScratchSize = 0;
-  Status = Decompress->GetInfo (Decompress, Source, SourceSize, ImageSize, &ScratchSize);
+  UINT8       *Source      = const_cast<UINT8 *> (Rom) + Header->EfiImageHeaderOffset;
+  const UINT32 SourceSize  = Header->InitializationSize * 512 - Header->EfiImageHeaderOffset;
+  UINT32       ScratchSize = 0;
+  Status                   = Decompress->GetInfo (Decompress, Source, SourceSize, ImageSize, &ScratchSize);
   if (EFI_ERROR (Status)) {
     return Status;
   }
 
   *Image        = AllocatePool (*ImageSize);
-  VOID  *Scratch = AllocatePool (ScratchSize);
-  Status         = (*Image == nullptr || Scratch == nullptr) ? EFI_OUT_OF_RESOURCES
-                   : Decompress->Decompress (Decompress, Source, SourceSize, *Image, *ImageSize, Scratch, ScratchSize);
+  VOID *Scratch = AllocatePool (ScratchSize);
+  Status        = (*Image == nullptr || Scratch == nullptr)
+                    ? EFI_OUT_OF_RESOURCES
+                    : Decompress->Decompress (Decompress, Source, SourceSize, *Image, *ImageSize, Scratch, ScratchSize);
   if (Scratch != nullptr) {
     FreePool (Scratch);
   }
@@ -64,19 +61,17 @@ ExpandRomImage (
   return Status;
 }
 
-}  // namespace
+} // namespace
 
 VOID
-CheckOptionRom (
-  IN ROAD  &Road
-  )
+CheckOptionRom (IN ROAD &Road)
 {
-  VOID   *Rom   = nullptr;
-  VOID   *Efi   = nullptr;
-  UINTN  RomSize;
-  UINTN  EfiSize;
+  VOID *Rom = nullptr;
+  VOID *Efi = nullptr;
+  UINTN RomSize;
+  UINTN EfiSize;
 
-  EFI_STATUS  Status = ReadFileBeside (Road, u"TavrixGopDxe.rom", &Rom, &RomSize);
+  EFI_STATUS Status = ReadFileBeside (Road, u"TavrixGopDxe.rom", &Rom, &RomSize);
   if (!EFI_ERROR (Status)) {
     Status = ReadFileBeside (Road, u"TavrixGopDxe.efi", &Efi, &EfiSize);
   }
@@ -84,32 +79,31 @@ CheckOptionRom (
   if (EFI_ERROR (Status)) {
     Check ("option ROM image", FALSE, "cannot read the ROM or the driver: %r", Status);
   } else {
-    const auto  *Header = static_cast<const EFI_PCI_EXPANSION_ROM_HEADER *>(Rom);
-    const auto  *Pcir   = (RomSize >= 0x40 && Header->PcirOffset + sizeof (PCI_DATA_STRUCTURE) <= RomSize)
-                          ? reinterpret_cast<const PCI_DATA_STRUCTURE *>(static_cast<UINT8 *>(Rom) + Header->PcirOffset)
-                          : nullptr;
+    const auto *Header = static_cast<const EFI_PCI_EXPANSION_ROM_HEADER *> (Rom);
+    const auto *Pcir =
+      (RomSize >= 0x40 && Header->PcirOffset + sizeof (PCI_DATA_STRUCTURE) <= RomSize)
+        ? reinterpret_cast<const PCI_DATA_STRUCTURE *> (static_cast<UINT8 *> (Rom) + Header->PcirOffset)
+        : nullptr;
     Check (
       "option ROM: PCI data structure names 0x19E5:0x1711, class 0x030000, EFI code",
       Pcir != nullptr && Pcir->Signature == PCI_DATA_STRUCTURE_SIGNATURE && Pcir->VendorId == 0x19E5 &&
-      Pcir->DeviceId == 0x1711 && Pcir->ClassCode[2] == 0x03 && Pcir->ClassCode[1] == 0 && Pcir->ClassCode[0] == 0 &&
-      Pcir->CodeType == PCI_CODE_TYPE_EFI_IMAGE,
+        Pcir->DeviceId == 0x1711 && Pcir->ClassCode[2] == 0x03 && Pcir->ClassCode[1] == 0 && Pcir->ClassCode[0] == 0 &&
+        Pcir->CodeType == PCI_CODE_TYPE_EFI_IMAGE,
       "no or wrong PCI data structure"
-      );
+    );
 
-    VOID    *Image = nullptr;
-    UINT32  ImageSize = 0;
-    Status = ExpandRomImage (static_cast<UINT8 *>(Rom), RomSize, &Image, &ImageSize);
+    VOID  *Image     = nullptr;
+    UINT32 ImageSize = 0;
+    Status           = ExpandRomImage (static_cast<UINT8 *> (Rom), RomSize, &Image, &ImageSize);
     Check (
       "option ROM: the firmware's decompressor expands it to TavrixGopDxe.efi byte for byte",
       !EFI_ERROR (Status) && ImageSize == EfiSize && CompareMem (Image, Efi, EfiSize) == 0,
-      "%r, %u bytes expanded, %u in the driver file",
-      Status,
-      ImageSize,
-      (UINT32)EfiSize
-      );
+      "%r, %u bytes expanded, %u in the driver file", Status, ImageSize, (UINT32)EfiSize
+    );
 
-    EFI_HANDLE  Loaded = nullptr;
-    Status = (Image == nullptr) ? EFI_NOT_FOUND : gBS->LoadImage (FALSE, Road.ImageHandle, nullptr, Image, ImageSize, &Loaded);
+    EFI_HANDLE Loaded = nullptr;
+    Status =
+      (Image == nullptr) ? EFI_NOT_FOUND : gBS->LoadImage (FALSE, Road.ImageHandle, nullptr, Image, ImageSize, &Loaded);
     Check ("option ROM: the firmware's LoadImage accepts the expanded image", Status == EFI_SUCCESS, "%r", Status);
     if (Loaded != nullptr) {
       gBS->UnloadImage (Loaded);

@@ -28,17 +28,15 @@ namespace {
 
 /// The shell's arguments: the run ("graphics" or "text") and "snap".
 BOOLEAN
-ReadArguments (
-  EFI_HANDLE  ImageHandle,
-  BOOLEAN     *TextRun,
-  BOOLEAN     *Snap
-  )
+ReadArguments (EFI_HANDLE ImageHandle, BOOLEAN *TextRun, BOOLEAN *Snap)
 {
-  EFI_SHELL_PARAMETERS_PROTOCOL  *Parameters;
+  EFI_SHELL_PARAMETERS_PROTOCOL *Parameters;
 
   *TextRun = FALSE;
   *Snap    = FALSE;
-  if (EFI_ERROR (gBS->HandleProtocol (ImageHandle, &gEfiShellParametersProtocolGuid, reinterpret_cast<VOID **>(&Parameters)))) {
+  if (EFI_ERROR (
+        gBS->HandleProtocol (ImageHandle, &gEfiShellParametersProtocolGuid, reinterpret_cast<VOID **> (&Parameters))
+      )) {
     return TRUE;
   }
 
@@ -58,9 +56,7 @@ ReadArguments (
 
 /// The graphics boot: the whole road of one event.
 VOID
-WalkGraphicsRoad (
-  ROAD  &Road
-  )
+WalkGraphicsRoad (ROAD &Road)
 {
   SetDebugVariables (Road, TRUE);
   CheckEarlyVideoStart (Road, TRUE);
@@ -77,33 +73,26 @@ WalkGraphicsRoad (
 
 /// The text boot: the early video driver prints into VGA text memory.
 VOID
-WalkTextRoad (
-  ROAD  &Road
-  )
+WalkTextRoad (ROAD &Road)
 {
   SetDebugVariables (Road, FALSE);
   CheckTextMode (Road);
   CheckDebugRecords (Road, FALSE);
 }
 
-}  // namespace
+} // namespace
 
-extern "C"
-EFI_STATUS
-EFIAPI
-RoadCheckMain (
-  IN EFI_HANDLE        ImageHandle,
-  IN EFI_SYSTEM_TABLE  *SystemTable
-  )
+extern "C" EFI_STATUS EFIAPI
+RoadCheckMain (IN EFI_HANDLE ImageHandle, IN EFI_SYSTEM_TABLE *SystemTable)
 {
-  BOOLEAN  TextRun;
-  BOOLEAN  Snap;
+  BOOLEAN TextRun;
+  BOOLEAN Snap;
 
   if (!ReadArguments (ImageHandle, &TextRun, &Snap)) {
     return EFI_INVALID_PARAMETER;
   }
 
-  ROAD  Road = {};
+  ROAD Road             = {};
   Road.ImageHandle      = ImageHandle;
   Road.WaitForSnapshots = Snap;
 

@@ -22,22 +22,20 @@ extern "C" {
 
 /// UCS-2 literals: u"..." is char16_t in C++, CHAR16 in EDK II.
 inline CHAR16 *
-Ucs2 (
-  const char16_t  *String
-  )
+Ucs2 (const char16_t *String)
 {
-  return const_cast<CHAR16 *>(reinterpret_cast<const CHAR16 *>(String));
+  return const_cast<CHAR16 *> (reinterpret_cast<const CHAR16 *> (String));
 }
 
 /// What the road has found so far; filled stage by stage.
 struct ROAD {
-  EFI_HANDLE                      ImageHandle;
-  BOOLEAN                         WaitForSnapshots;   ///< a host captures the screen at each snapshot
-  EMULATED_PLATFORM_PROTOCOL      *Platform;
-  EFI_HANDLE                      EarlyVideoImage;    ///< the started early video driver
-  EFI_HANDLE                      GopDriverImage;     ///< the started GOP driver
-  EFI_GRAPHICS_OUTPUT_PROTOCOL    *Gop;               ///< GOP on the controller handle
-  UINT32                          ExpectedDebugLevel; ///< what the variables set before the start give
+  EFI_HANDLE                    ImageHandle;
+  BOOLEAN                       WaitForSnapshots; ///< a host captures the screen at each snapshot
+  EMULATED_PLATFORM_PROTOCOL   *Platform;
+  EFI_HANDLE                    EarlyVideoImage;    ///< the started early video driver
+  EFI_HANDLE                    GopDriverImage;     ///< the started GOP driver
+  EFI_GRAPHICS_OUTPUT_PROTOCOL *Gop;                ///< GOP on the controller handle
+  UINT32                        ExpectedDebugLevel; ///< what the variables set before the start give
 };
 
 //
@@ -45,145 +43,70 @@ struct ROAD {
 //
 BOOLEAN
 EFIAPI
-Check (
-  IN CONST CHAR8  *Name,
-  IN BOOLEAN      Passed,
-  IN CONST CHAR8  *DetailFormat,
-  ...
-  );
+Check (IN CONST CHAR8 *Name, IN BOOLEAN Passed, IN CONST CHAR8 *DetailFormat, ...);
 
-VOID
-EFIAPI
-Note (
-  IN CONST CHAR8  *Format,
-  ...
-  );
+VOID EFIAPI Note (IN CONST CHAR8 *Format, ...);
 
-VOID
-Snapshot (
-  IN ROAD         &Road,
-  IN CONST CHAR8  *Name,
-  IN CONST CHAR8  *What
-  );
+VOID Snapshot (IN ROAD &Road, IN CONST CHAR8 *Name, IN CONST CHAR8 *What);
 
 UINTN
-FailedChecks (
-  VOID
-  );
+FailedChecks (VOID);
 
 UINTN
-PassedChecks (
-  VOID
-  );
+PassedChecks (VOID);
 
 //
 // Files beside the application (FirmwareFiles.cpp).
 //
 EFI_STATUS
-StartDriverFile (
-  IN  ROAD            &Road,
-  IN  CONST char16_t  *FileName,
-  OUT EFI_HANDLE      *DriverImage
-  );
+StartDriverFile (IN ROAD &Road, IN CONST char16_t *FileName, OUT EFI_HANDLE *DriverImage);
 
 EFI_STATUS
-ReadFileBeside (
-  IN  ROAD            &Road,
-  IN  CONST char16_t  *FileName,
-  OUT VOID            **Contents,
-  OUT UINTN           *Size
-  );
+ReadFileBeside (IN ROAD &Road, IN CONST char16_t *FileName, OUT VOID **Contents, OUT UINTN *Size);
 
 //
 // Stages of the road.
 //
 BOOLEAN
-CheckPlatform (
-  IN ROAD  &Road
-  );
+CheckPlatform (IN ROAD &Road);
 
-VOID
-SetDebugVariables (
-  IN ROAD     &Road,
-  IN BOOLEAN  GraphicsRun
-  );
+VOID SetDebugVariables (IN ROAD &Road, IN BOOLEAN GraphicsRun);
 
-VOID
-CheckEarlyVideoStart (
-  IN ROAD     &Road,
-  IN BOOLEAN  GraphicsMode
-  );
+VOID CheckEarlyVideoStart (IN ROAD &Road, IN BOOLEAN GraphicsMode);
 
-VOID
-CheckDrawingBeforeGop (
-  IN ROAD  &Road
-  );
+VOID CheckDrawingBeforeGop (IN ROAD &Road);
 
-VOID
-CheckGopStart (
-  IN ROAD  &Road
-  );
+VOID CheckGopStart (IN ROAD &Road);
 
-VOID
-CheckGraphicsConsole (
-  IN ROAD  &Road
-  );
+VOID CheckGraphicsConsole (IN ROAD &Road);
 
-VOID
-CheckDrawingAfterGop (
-  IN ROAD  &Road
-  );
+VOID CheckDrawingAfterGop (IN ROAD &Road);
 
-VOID
-CheckModesAndBlt (
-  IN ROAD  &Road
-  );
+VOID CheckModesAndBlt (IN ROAD &Road);
 
-VOID
-CheckComponentNames (
-  IN ROAD  &Road
-  );
+VOID CheckComponentNames (IN ROAD &Road);
 
-VOID
-CheckReconnectCycles (
-  IN ROAD  &Road
-  );
+VOID CheckReconnectCycles (IN ROAD &Road);
 
-VOID
-CheckDebugRecords (
-  IN ROAD     &Road,
-  IN BOOLEAN  OneLevel
-  );
+VOID CheckDebugRecords (IN ROAD &Road, IN BOOLEAN OneLevel);
 
-VOID
-CheckTextMode (
-  IN ROAD  &Road
-  );
+VOID CheckTextMode (IN ROAD &Road);
 
-VOID
-CheckOptionRom (
-  IN ROAD  &Road
-  );
+VOID CheckOptionRom (IN ROAD &Road);
 
 //
 // Helpers shared by the stages.
 //
 inline UINT32
-ReadRegister (
-  IN ROAD   &Road,
-  IN UINTN  Offset
-  )
+ReadRegister (IN ROAD &Road, IN UINTN Offset)
 {
-  return *reinterpret_cast<const UINT32 *>(Road.Platform->RegisterFile + Offset);
+  return *reinterpret_cast<const UINT32 *> (Road.Platform->RegisterFile + Offset);
 }
 
 inline UINT32 *
-FramePixel (
-  IN EFI_PHYSICAL_ADDRESS  Base,
-  IN UINT32                Offset
-  )
+FramePixel (IN EFI_PHYSICAL_ADDRESS Base, IN UINT32 Offset)
 {
-  return reinterpret_cast<UINT32 *>((UINTN)(Base + Offset));
+  return reinterpret_cast<UINT32 *> ((UINTN)(Base + Offset));
 }
 
 #endif
