@@ -12,20 +12,14 @@ namespace {
 
 EFI_STATUS
 EFIAPI
-AllocatePool (
-  IN  EFI_MEMORY_TYPE  PoolType,
-  IN  UINTN            Size,
-  OUT VOID             **Buffer
-  )
+AllocatePool (IN EFI_MEMORY_TYPE PoolType, IN UINTN Size, OUT VOID **Buffer)
 {
   return HOST_MODEL::Current ().Memory.AllocatePool (PoolType, Size, Buffer);
 }
 
 EFI_STATUS
 EFIAPI
-FreePool (
-  IN VOID  *Buffer
-  )
+FreePool (IN VOID *Buffer)
 {
   return HOST_MODEL::Current ().Memory.FreePool (Buffer);
 }
@@ -33,21 +27,18 @@ FreePool (
 EFI_STATUS
 EFIAPI
 AllocatePages (
-  IN     EFI_ALLOCATE_TYPE     Type,
-  IN     EFI_MEMORY_TYPE       MemoryType,
-  IN     UINTN                 Pages,
-  IN OUT EFI_PHYSICAL_ADDRESS  *Memory
-  )
+  IN EFI_ALLOCATE_TYPE         Type,
+  IN EFI_MEMORY_TYPE           MemoryType,
+  IN UINTN                     Pages,
+  IN OUT EFI_PHYSICAL_ADDRESS *Memory
+)
 {
   return HOST_MODEL::Current ().Memory.AllocatePages (Type, MemoryType, Pages, Memory);
 }
 
 EFI_STATUS
 EFIAPI
-FreePages (
-  IN EFI_PHYSICAL_ADDRESS  Memory,
-  IN UINTN                 Pages
-  )
+FreePages (IN EFI_PHYSICAL_ADDRESS Memory, IN UINTN Pages)
 {
   return HOST_MODEL::Current ().Memory.FreePages (Memory, Pages);
 }
@@ -55,9 +46,7 @@ FreePages (
 /// Stall is recorded, not slept.
 EFI_STATUS
 EFIAPI
-Stall (
-  IN UINTN  Microseconds
-  )
+Stall (IN UINTN Microseconds)
 {
   HOST_MODEL::Current ().RecordStall (Microseconds);
   return EFI_SUCCESS;
@@ -65,25 +54,22 @@ Stall (
 
 EFI_STATUS
 EFIAPI
-InstallConfigurationTable (
-  IN EFI_GUID  *Guid,
-  IN VOID      *Table
-  )
+InstallConfigurationTable (IN EFI_GUID *Guid, IN VOID *Table)
 {
   if (Guid == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
 
-  EFI_SYSTEM_TABLE         *St      = HOST_MODEL::Current ().SystemTable ();
-  EFI_CONFIGURATION_TABLE  *Entries = St->ConfigurationTable;
-  UINTN                    Count    = St->NumberOfTableEntries;
+  EFI_SYSTEM_TABLE        *St      = HOST_MODEL::Current ().SystemTable ();
+  EFI_CONFIGURATION_TABLE *Entries = St->ConfigurationTable;
+  UINTN                    Count   = St->NumberOfTableEntries;
 
   for (UINTN Index = 0; Index < Count; Index++) {
     if (CompareGuid (&Entries[Index].VendorGuid, Guid)) {
       if (Table != nullptr) {
         Entries[Index].VendorTable = Table;
       } else {
-        Entries[Index]            = Entries[Count - 1];
+        Entries[Index] = Entries[Count - 1];
         St->NumberOfTableEntries -= 1;
       }
 
@@ -105,35 +91,21 @@ InstallConfigurationTable (
   return EFI_SUCCESS;
 }
 
-VOID
-EFIAPI
-CopyMemService (
-  IN VOID   *Destination,
-  IN VOID   *Source,
-  IN UINTN  Length
-  )
+VOID EFIAPI
+CopyMemService (IN VOID *Destination, IN VOID *Source, IN UINTN Length)
 {
   CopyMem (Destination, Source, Length);
 }
 
-VOID
-EFIAPI
-SetMemService (
-  IN VOID   *Buffer,
-  IN UINTN  Size,
-  IN UINT8  Value
-  )
+VOID EFIAPI
+SetMemService (IN VOID *Buffer, IN UINTN Size, IN UINT8 Value)
 {
   SetMem (Buffer, Size, Value);
 }
 
 EFI_STATUS
 EFIAPI
-CalculateCrc32Service (
-  IN  VOID    *Data,
-  IN  UINTN   DataSize,
-  OUT UINT32  *Crc32
-  )
+CalculateCrc32Service (IN VOID *Data, IN UINTN DataSize, OUT UINT32 *Crc32)
 {
   if ((Data == nullptr) || (DataSize == 0) || (Crc32 == nullptr)) {
     return EFI_INVALID_PARAMETER;
@@ -145,11 +117,9 @@ CalculateCrc32Service (
 
 EFI_STATUS
 EFIAPI
-GetNextMonotonicCount (
-  OUT UINT64  *Count
-  )
+GetNextMonotonicCount (OUT UINT64 *Count)
 {
-  static UINT64  mCount;
+  static UINT64 mCount;
 
   if (Count == nullptr) {
     return EFI_INVALID_PARAMETER;
@@ -161,12 +131,7 @@ GetNextMonotonicCount (
 
 EFI_STATUS
 EFIAPI
-SetWatchdogTimer (
-  IN UINTN   Timeout,
-  IN UINT64  WatchdogCode,
-  IN UINTN   DataSize,
-  IN CHAR16  *WatchdogData OPTIONAL
-  )
+SetWatchdogTimer (IN UINTN Timeout, IN UINT64 WatchdogCode, IN UINTN DataSize, IN CHAR16 *WatchdogData OPTIONAL)
 {
   return EFI_SUCCESS;
 }
@@ -177,9 +142,7 @@ SetWatchdogTimer (
 **/
 EFI_STATUS
 EFIAPI
-Unmodelled (
-  VOID
-  )
+Unmodelled (VOID)
 {
   ADD_FAILURE () << "a boot or runtime service that the host model does not model was called";
   return EFI_UNSUPPORTED;
@@ -188,9 +151,7 @@ Unmodelled (
 } // namespace
 
 void
-InitMiscBootServices (
-  EFI_BOOT_SERVICES  *Bs
-  )
+InitMiscBootServices (EFI_BOOT_SERVICES *Bs)
 {
   Bs->AllocatePages             = AllocatePages;
   Bs->FreePages                 = FreePages;
@@ -204,11 +165,11 @@ InitMiscBootServices (
   Bs->GetNextMonotonicCount     = GetNextMonotonicCount;
   Bs->SetWatchdogTimer          = SetWatchdogTimer;
 
-  Bs->GetMemoryMap      = (EFI_GET_MEMORY_MAP)Unmodelled;
-  Bs->LoadImage         = (EFI_IMAGE_LOAD)Unmodelled;
-  Bs->StartImage        = (EFI_IMAGE_START)Unmodelled;
-  Bs->Exit              = (EFI_EXIT)Unmodelled;
-  Bs->UnloadImage       = (EFI_IMAGE_UNLOAD)Unmodelled;
-  Bs->ExitBootServices  = (EFI_EXIT_BOOT_SERVICES)Unmodelled;
-  Bs->Reserved          = nullptr;
+  Bs->GetMemoryMap     = (EFI_GET_MEMORY_MAP)Unmodelled;
+  Bs->LoadImage        = (EFI_IMAGE_LOAD)Unmodelled;
+  Bs->StartImage       = (EFI_IMAGE_START)Unmodelled;
+  Bs->Exit             = (EFI_EXIT)Unmodelled;
+  Bs->UnloadImage      = (EFI_IMAGE_UNLOAD)Unmodelled;
+  Bs->ExitBootServices = (EFI_EXIT_BOOT_SERVICES)Unmodelled;
+  Bs->Reserved         = nullptr;
 }

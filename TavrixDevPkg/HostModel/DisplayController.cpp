@@ -18,24 +18,19 @@ extern "C" {
 }
 
 struct DISPLAY_CONTROLLER::PRIVATE {
-  EFI_PCI_IO_PROTOCOL    PciIo;       // first: This leads back to the record
-  DISPLAY_CONTROLLER     *Owner;
-  UINT8                  DevicePath[64];
+  EFI_PCI_IO_PROTOCOL PciIo; // first: This leads back to the record
+  DISPLAY_CONTROLLER *Owner;
+  UINT8               DevicePath[64];
 
   static DISPLAY_CONTROLLER &
-  From (
-    EFI_PCI_IO_PROTOCOL  *This
-    )
+  From (EFI_PCI_IO_PROTOCOL *This)
   {
     return *((PRIVATE *)This)->Owner;
   }
 
   /// Counts a call of Kind; returns a status to answer instead, or EFI_SUCCESS.
   static EFI_STATUS
-  Fault (
-    DISPLAY_CONTROLLER  &Self,
-    PCI_IO_CALL_KIND    Kind
-    )
+  Fault (DISPLAY_CONTROLLER &Self, PCI_IO_CALL_KIND Kind)
   {
     Self.mCalls[Kind]++;
     if ((Self.mFailAt[Kind] != 0) && (Self.mCalls[Kind] == Self.mFailAt[Kind])) {
@@ -46,35 +41,33 @@ struct DISPLAY_CONTROLLER::PRIVATE {
     return EFI_SUCCESS;
   }
 
-  static EFI_STATUS
-  EFIAPI
+  static EFI_STATUS EFIAPI
   MemRead (
-    EFI_PCI_IO_PROTOCOL        *This,
-    EFI_PCI_IO_PROTOCOL_WIDTH  Width,
-    UINT8                      BarIndex,
-    UINT64                     Offset,
-    UINTN                      Count,
-    VOID                       *Buffer
-    )
+    EFI_PCI_IO_PROTOCOL      *This,
+    EFI_PCI_IO_PROTOCOL_WIDTH Width,
+    UINT8                     BarIndex,
+    UINT64                    Offset,
+    UINTN                     Count,
+    VOID                     *Buffer
+  )
   {
-    DISPLAY_CONTROLLER  &Self  = From (This);
+    DISPLAY_CONTROLLER &Self   = From (This);
     EFI_STATUS          Status = Fault (Self, PciIoMemRead);
 
     return EFI_ERROR (Status) ? Status : Self.Memory (FALSE, Width, BarIndex, Offset, Count, Buffer);
   }
 
-  static EFI_STATUS
-  EFIAPI
+  static EFI_STATUS EFIAPI
   MemWrite (
-    EFI_PCI_IO_PROTOCOL        *This,
-    EFI_PCI_IO_PROTOCOL_WIDTH  Width,
-    UINT8                      BarIndex,
-    UINT64                     Offset,
-    UINTN                      Count,
-    VOID                       *Buffer
-    )
+    EFI_PCI_IO_PROTOCOL      *This,
+    EFI_PCI_IO_PROTOCOL_WIDTH Width,
+    UINT8                     BarIndex,
+    UINT64                    Offset,
+    UINTN                     Count,
+    VOID                     *Buffer
+  )
   {
-    DISPLAY_CONTROLLER  &Self  = From (This);
+    DISPLAY_CONTROLLER &Self   = From (This);
     EFI_STATUS          Status = Fault (Self, PciIoMemWrite);
 
     return EFI_ERROR (Status) ? Status : Self.Memory (TRUE, Width, BarIndex, Offset, Count, Buffer);
@@ -82,34 +75,34 @@ struct DISPLAY_CONTROLLER::PRIVATE {
 
   static EFI_STATUS
   PortAccess (
-    BOOLEAN                    IsWrite,
-    EFI_PCI_IO_PROTOCOL_WIDTH  Width,
-    UINT8                      BarIndex,
-    UINT64                     Offset,
-    UINTN                      Count,
-    VOID                       *Buffer
-    )
+    BOOLEAN                   IsWrite,
+    EFI_PCI_IO_PROTOCOL_WIDTH Width,
+    UINT8                     BarIndex,
+    UINT64                    Offset,
+    UINTN                     Count,
+    VOID                     *Buffer
+  )
   {
-    UINT8  Size = (UINT8)(1 << (Width & 3));
+    UINT8 Size = (UINT8)(1 << (Width & 3));
 
     if ((Buffer == nullptr) || (Width >= EfiPciIoWidthMaximum) || (Size == 8)) {
       return EFI_INVALID_PARAMETER;
     }
 
     if (BarIndex != EFI_PCI_IO_PASS_THROUGH_BAR) {
-      return EFI_UNSUPPORTED;     // the controller has no I/O BAR
+      return EFI_UNSUPPORTED; // the controller has no I/O BAR
     }
 
     for (UINTN Index = 0; Index < Count; Index++) {
-      UINT16  Port = (UINT16)(Offset + (Width < EfiPciIoWidthFifoUint8 ? Index * Size : 0));
-      UINT8   *Item = (UINT8 *)Buffer + (Width >= EfiPciIoWidthFillUint8 ? 0 : Index * Size);
+      UINT16 Port = (UINT16)(Offset + (Width < EfiPciIoWidthFifoUint8 ? Index * Size : 0));
+      UINT8 *Item = (UINT8 *)Buffer + (Width >= EfiPciIoWidthFillUint8 ? 0 : Index * Size);
 
       if (IsWrite) {
-        UINT32  Value = 0;
+        UINT32 Value = 0;
         CopyMem (&Value, Item, Size);
         HOST_MODEL::Current ().Ports.Write (Port, Size, Value, TRUE);
       } else {
-        UINT32  Value = HOST_MODEL::Current ().Ports.Read (Port, Size, TRUE);
+        UINT32 Value = HOST_MODEL::Current ().Ports.Read (Port, Size, TRUE);
         CopyMem (Item, &Value, Size);
       }
     }
@@ -117,49 +110,47 @@ struct DISPLAY_CONTROLLER::PRIVATE {
     return EFI_SUCCESS;
   }
 
-  static EFI_STATUS
-  EFIAPI
+  static EFI_STATUS EFIAPI
   IoRead (
-    EFI_PCI_IO_PROTOCOL        *This,
-    EFI_PCI_IO_PROTOCOL_WIDTH  Width,
-    UINT8                      BarIndex,
-    UINT64                     Offset,
-    UINTN                      Count,
-    VOID                       *Buffer
-    )
+    EFI_PCI_IO_PROTOCOL      *This,
+    EFI_PCI_IO_PROTOCOL_WIDTH Width,
+    UINT8                     BarIndex,
+    UINT64                    Offset,
+    UINTN                     Count,
+    VOID                     *Buffer
+  )
   {
-    EFI_STATUS  Status = Fault (From (This), PciIoIoRead);
+    EFI_STATUS Status = Fault (From (This), PciIoIoRead);
 
     return EFI_ERROR (Status) ? Status : PortAccess (FALSE, Width, BarIndex, Offset, Count, Buffer);
   }
 
-  static EFI_STATUS
-  EFIAPI
+  static EFI_STATUS EFIAPI
   IoWrite (
-    EFI_PCI_IO_PROTOCOL        *This,
-    EFI_PCI_IO_PROTOCOL_WIDTH  Width,
-    UINT8                      BarIndex,
-    UINT64                     Offset,
-    UINTN                      Count,
-    VOID                       *Buffer
-    )
+    EFI_PCI_IO_PROTOCOL      *This,
+    EFI_PCI_IO_PROTOCOL_WIDTH Width,
+    UINT8                     BarIndex,
+    UINT64                    Offset,
+    UINTN                     Count,
+    VOID                     *Buffer
+  )
   {
-    EFI_STATUS  Status = Fault (From (This), PciIoIoWrite);
+    EFI_STATUS Status = Fault (From (This), PciIoIoWrite);
 
     return EFI_ERROR (Status) ? Status : PortAccess (TRUE, Width, BarIndex, Offset, Count, Buffer);
   }
 
   static EFI_STATUS
   ConfigAccess (
-    DISPLAY_CONTROLLER         &Self,
-    BOOLEAN                    IsWrite,
-    EFI_PCI_IO_PROTOCOL_WIDTH  Width,
-    UINT32                     Offset,
-    UINTN                      Count,
-    VOID                       *Buffer
-    )
+    DISPLAY_CONTROLLER       &Self,
+    BOOLEAN                   IsWrite,
+    EFI_PCI_IO_PROTOCOL_WIDTH Width,
+    UINT32                    Offset,
+    UINTN                     Count,
+    VOID                     *Buffer
+  )
   {
-    UINTN  Size = (UINTN)1 << (Width & 3);
+    UINTN Size = (UINTN)1 << (Width & 3);
 
     if ((Buffer == nullptr) || (Width >= EfiPciIoWidthMaximum) || (Size == 8) || ((Offset & (Size - 1)) != 0)) {
       return EFI_INVALID_PARAMETER;
@@ -170,8 +161,8 @@ struct DISPLAY_CONTROLLER::PRIVATE {
     }
 
     for (UINTN Index = 0; Index < Count; Index++) {
-      UINT32  Register = Offset + (UINT32)(Width < EfiPciIoWidthFifoUint8 ? Index * Size : 0);
-      UINT8   *Item    = (UINT8 *)Buffer + (Width >= EfiPciIoWidthFillUint8 ? 0 : Index * Size);
+      UINT32 Register = Offset + (UINT32)(Width < EfiPciIoWidthFifoUint8 ? Index * Size : 0);
+      UINT8 *Item     = (UINT8 *)Buffer + (Width >= EfiPciIoWidthFillUint8 ? 0 : Index * Size);
 
       for (UINTN Byte = 0; Byte < Size; Byte++) {
         if (!IsWrite) {
@@ -185,50 +176,35 @@ struct DISPLAY_CONTROLLER::PRIVATE {
     return EFI_SUCCESS;
   }
 
-  static EFI_STATUS
-  EFIAPI
-  PciRead (
-    EFI_PCI_IO_PROTOCOL        *This,
-    EFI_PCI_IO_PROTOCOL_WIDTH  Width,
-    UINT32                     Offset,
-    UINTN                      Count,
-    VOID                       *Buffer
-    )
+  static EFI_STATUS EFIAPI
+  PciRead (EFI_PCI_IO_PROTOCOL *This, EFI_PCI_IO_PROTOCOL_WIDTH Width, UINT32 Offset, UINTN Count, VOID *Buffer)
   {
-    EFI_STATUS  Status = Fault (From (This), PciIoPciRead);
+    EFI_STATUS Status = Fault (From (This), PciIoPciRead);
 
     return EFI_ERROR (Status) ? Status : ConfigAccess (From (This), FALSE, Width, Offset, Count, Buffer);
   }
 
-  static EFI_STATUS
-  EFIAPI
-  PciWrite (
-    EFI_PCI_IO_PROTOCOL        *This,
-    EFI_PCI_IO_PROTOCOL_WIDTH  Width,
-    UINT32                     Offset,
-    UINTN                      Count,
-    VOID                       *Buffer
-    )
+  static EFI_STATUS EFIAPI
+  PciWrite (EFI_PCI_IO_PROTOCOL *This, EFI_PCI_IO_PROTOCOL_WIDTH Width, UINT32 Offset, UINTN Count, VOID *Buffer)
   {
-    EFI_STATUS  Status = Fault (From (This), PciIoPciWrite);
+    EFI_STATUS Status = Fault (From (This), PciIoPciWrite);
 
     return EFI_ERROR (Status) ? Status : ConfigAccess (From (This), TRUE, Width, Offset, Count, Buffer);
   }
 
-  static EFI_STATUS
-  EFIAPI
+  static EFI_STATUS EFIAPI
   Attributes (
-    EFI_PCI_IO_PROTOCOL                      *This,
-    EFI_PCI_IO_PROTOCOL_ATTRIBUTE_OPERATION  Operation,
-    UINT64                                   Attributes,
-    UINT64                                   *Result
-    )
+    EFI_PCI_IO_PROTOCOL                    *This,
+    EFI_PCI_IO_PROTOCOL_ATTRIBUTE_OPERATION Operation,
+    UINT64                                  Attributes,
+    UINT64                                 *Result
+  )
   {
-    DISPLAY_CONTROLLER  &Self  = From (This);
+    DISPLAY_CONTROLLER &Self   = From (This);
     EFI_STATUS          Status = Fault (Self, PciIoAttributes);
 
     if (!EFI_ERROR (Status)) {
-      auto  It = Self.mAttributeFaults.find ((UINT32)Operation);
+      auto It = Self.mAttributeFaults.find ((UINT32)Operation);
       if (It != Self.mAttributeFaults.end ()) {
         Status = It->second;
       } else {
@@ -236,7 +212,8 @@ struct DISPLAY_CONTROLLER::PRIVATE {
       }
     }
 
-    Self.mAttributeCalls.push_back (ATTRIBUTE_CALL { HOST_MODEL::Current ().NextSequence (), Operation, Attributes, Status });
+    Self.mAttributeCalls.push_back (ATTRIBUTE_CALL{ HOST_MODEL::Current ().NextSequence (), Operation, Attributes,
+                                                    Status });
     return Status;
   }
 
@@ -244,16 +221,10 @@ struct DISPLAY_CONTROLLER::PRIVATE {
     One ACPI QWORD memory descriptor for the BAR, then the end tag, in pool
     that the caller frees.
   **/
-  static EFI_STATUS
-  EFIAPI
-  GetBarAttributes (
-    EFI_PCI_IO_PROTOCOL  *This,
-    UINT8                BarIndex,
-    UINT64               *Supports OPTIONAL,
-    VOID                 **Resources OPTIONAL
-    )
+  static EFI_STATUS EFIAPI
+  GetBarAttributes (EFI_PCI_IO_PROTOCOL *This, UINT8 BarIndex, UINT64 *Supports OPTIONAL, VOID **Resources OPTIONAL)
   {
-    DISPLAY_CONTROLLER  &Self  = From (This);
+    DISPLAY_CONTROLLER &Self   = From (This);
     EFI_STATUS          Status = Fault (Self, PciIoGetBarAttributes);
 
     if (EFI_ERROR (Status)) {
@@ -277,13 +248,14 @@ struct DISPLAY_CONTROLLER::PRIVATE {
     }
 
     struct DESCRIPTORS {
-      EFI_ACPI_ADDRESS_SPACE_DESCRIPTOR    Bar;
-      EFI_ACPI_END_TAG_DESCRIPTOR          End;
+      EFI_ACPI_ADDRESS_SPACE_DESCRIPTOR Bar;
+      EFI_ACPI_END_TAG_DESCRIPTOR       End;
     } __attribute__ ((packed));
 
-    DESCRIPTORS  *Descriptors;
+    DESCRIPTORS *Descriptors;
 
-    Status = HOST_MODEL::Current ().Memory.AllocatePool (EfiBootServicesData, sizeof (DESCRIPTORS), (VOID **)&Descriptors);
+    Status =
+      HOST_MODEL::Current ().Memory.AllocatePool (EfiBootServicesData, sizeof (DESCRIPTORS), (VOID **)&Descriptors);
     if (EFI_ERROR (Status)) {
       return EFI_OUT_OF_RESOURCES;
     }
@@ -293,23 +265,16 @@ struct DISPLAY_CONTROLLER::PRIVATE {
     Descriptors->Bar.Len                  = (UINT16)(sizeof (EFI_ACPI_ADDRESS_SPACE_DESCRIPTOR) - 3);
     Descriptors->Bar.ResType              = ACPI_ADDRESS_SPACE_TYPE_MEM;
     Descriptors->Bar.AddrSpaceGranularity = 64;
-    Descriptors->Bar.AddrRangeMin         = BarIndex == 0 ? (UINT64)(UINTN)Self.mFrameBuffer : (UINT64)(UINTN)Self.mPrivate;
-    Descriptors->Bar.AddrLen              = BarIndex == 0 ? HOST_MODEL_FRAME_BUFFER_SIZE : HOST_MODEL_REGISTER_FILE_SIZE;
-    Descriptors->Bar.AddrRangeMax         = Descriptors->Bar.AddrRangeMin + Descriptors->Bar.AddrLen - 1;
-    Descriptors->End.Desc                 = ACPI_END_TAG_DESCRIPTOR;
-    *Resources                            = Descriptors;
+    Descriptors->Bar.AddrRangeMin = BarIndex == 0 ? (UINT64)(UINTN)Self.mFrameBuffer : (UINT64)(UINTN)Self.mPrivate;
+    Descriptors->Bar.AddrLen      = BarIndex == 0 ? HOST_MODEL_FRAME_BUFFER_SIZE : HOST_MODEL_REGISTER_FILE_SIZE;
+    Descriptors->Bar.AddrRangeMax = Descriptors->Bar.AddrRangeMin + Descriptors->Bar.AddrLen - 1;
+    Descriptors->End.Desc         = ACPI_END_TAG_DESCRIPTOR;
+    *Resources                    = Descriptors;
     return EFI_SUCCESS;
   }
 
-  static EFI_STATUS
-  EFIAPI
-  GetLocation (
-    EFI_PCI_IO_PROTOCOL  *This,
-    UINTN                *Segment,
-    UINTN                *Bus,
-    UINTN                *Device,
-    UINTN                *Function
-    )
+  static EFI_STATUS EFIAPI
+  GetLocation (EFI_PCI_IO_PROTOCOL *This, UINTN *Segment, UINTN *Bus, UINTN *Device, UINTN *Function)
   {
     if ((Segment == nullptr) || (Bus == nullptr) || (Device == nullptr) || (Function == nullptr)) {
       return EFI_INVALID_PARAMETER;
@@ -322,20 +287,14 @@ struct DISPLAY_CONTROLLER::PRIVATE {
     return EFI_SUCCESS;
   }
 
-  static EFI_STATUS
-  EFIAPI
-  Flush (
-    EFI_PCI_IO_PROTOCOL  *This
-    )
+  static EFI_STATUS EFIAPI
+  Flush (EFI_PCI_IO_PROTOCOL *This)
   {
     return EFI_SUCCESS;
   }
 
-  static EFI_STATUS
-  EFIAPI
-  Unmodelled (
-    VOID
-    )
+  static EFI_STATUS EFIAPI
+  Unmodelled (VOID)
   {
     ADD_FAILURE () << "a PCI I/O member that the host model does not model was called";
     return EFI_UNSUPPORTED;
@@ -343,21 +302,21 @@ struct DISPLAY_CONTROLLER::PRIVATE {
 
   /// Identity, class code and header type do not take writes.
   static BOOLEAN
-  ReadOnlyConfigByte (
-    UINT32  Offset
-    )
+  ReadOnlyConfigByte (UINT32 Offset)
   {
     return Offset < 4 || (Offset >= 8 && Offset < 0x0C) || Offset == 0x0E;
   }
 };
 
-DISPLAY_CONTROLLER::DISPLAY_CONTROLLER (
-  ) : mPrivate (new PRIVATE ()),
-      mSupported (EFI_PCI_IO_ATTRIBUTE_IO | EFI_PCI_IO_ATTRIBUTE_MEMORY | EFI_PCI_IO_ATTRIBUTE_BUS_MASTER |
-                  EFI_PCI_IO_ATTRIBUTE_VGA_IO | EFI_PCI_IO_ATTRIBUTE_VGA_IO_16 | EFI_PCI_IO_ATTRIBUTE_VGA_MEMORY),
+DISPLAY_CONTROLLER::DISPLAY_CONTROLLER ()
+    : mPrivate (new PRIVATE ()),
+      mSupported (
+        EFI_PCI_IO_ATTRIBUTE_IO | EFI_PCI_IO_ATTRIBUTE_MEMORY | EFI_PCI_IO_ATTRIBUTE_BUS_MASTER |
+        EFI_PCI_IO_ATTRIBUTE_VGA_IO | EFI_PCI_IO_ATTRIBUTE_VGA_IO_16 | EFI_PCI_IO_ATTRIBUTE_VGA_MEMORY
+      ),
       mFrameBuffer ((UINT8 *)calloc (1, HOST_MODEL_FRAME_BUFFER_SIZE))
 {
-  EFI_PCI_IO_PROTOCOL  &PciIo = mPrivate->PciIo;
+  EFI_PCI_IO_PROTOCOL &PciIo = mPrivate->PciIo;
 
   mPrivate->Owner        = this;
   PciIo.PollMem          = (EFI_PCI_IO_PROTOCOL_POLL_IO_MEM)PRIVATE::Unmodelled;
@@ -385,36 +344,56 @@ DISPLAY_CONTROLLER::DISPLAY_CONTROLLER (
   SetIds (0x19E5, 0x1711);
   mConfig[PCI_CLASSCODE_OFFSET + 2] = PCI_CLASS_DISPLAY;
   mConfig[PCI_HEADER_TYPE_OFFSET]   = HEADER_TYPE_DEVICE;
-  *(UINT32 *)&mConfig[0x10]         = 0x80000008;     // prefetchable memory
+  *(UINT32 *)&mConfig[0x10]         = 0x80000008; // prefetchable memory
   *(UINT32 *)&mConfig[0x14]         = 0x82000000;
 
   //
   // PciRoot(0x0)/Pci(0x1C,0x0)/Pci(0x0,0x0): behind the bridge, as on the board.
   //
-  UINT8  Path[] = {
-    ACPI_DEVICE_PATH, ACPI_DP,            12, 0, 0xD0, 0x41, 0x03, 0x0A, 0, 0, 0, 0,
-    HARDWARE_DEVICE_PATH, HW_PCI_DP,      6,  0, 0x00, 0x1C,
-    HARDWARE_DEVICE_PATH, HW_PCI_DP,      6,  0, 0x00, 0x00,
-    END_DEVICE_PATH_TYPE, END_ENTIRE_DEVICE_PATH_SUBTYPE, 4, 0
-  };
+  UINT8 Path[] = { ACPI_DEVICE_PATH,
+                   ACPI_DP,
+                   12,
+                   0,
+                   0xD0,
+                   0x41,
+                   0x03,
+                   0x0A,
+                   0,
+                   0,
+                   0,
+                   0,
+                   HARDWARE_DEVICE_PATH,
+                   HW_PCI_DP,
+                   6,
+                   0,
+                   0x00,
+                   0x1C,
+                   HARDWARE_DEVICE_PATH,
+                   HW_PCI_DP,
+                   6,
+                   0,
+                   0x00,
+                   0x00,
+                   END_DEVICE_PATH_TYPE,
+                   END_ENTIRE_DEVICE_PATH_SUBTYPE,
+                   4,
+                   0 };
 
   CopyMem (mPrivate->DevicePath, Path, sizeof (Path));
 }
 
-DISPLAY_CONTROLLER::~DISPLAY_CONTROLLER (
-  )
+DISPLAY_CONTROLLER::~DISPLAY_CONTROLLER ()
 {
   free (mFrameBuffer);
   delete mPrivate;
 }
 
 EFI_HANDLE
-DISPLAY_CONTROLLER::Publish (
-  )
+DISPLAY_CONTROLLER::Publish ()
 {
   if (mHandle == nullptr) {
-    HOST_MODEL  &Model = HOST_MODEL::Current ();
-    mHandle = Model.InstallProtocol (nullptr, gEfiDevicePathProtocolGuid, mPrivate->DevicePath);
+    HOST_MODEL &Model = HOST_MODEL::Current ();
+    mHandle           = Model.InstallProtocol (nullptr, gEfiDevicePathProtocolGuid, mPrivate->DevicePath);
     Model.InstallProtocol (mHandle, gEfiPciIoProtocolGuid, &mPrivate->PciIo);
   }
 
@@ -422,55 +401,45 @@ DISPLAY_CONTROLLER::Publish (
 }
 
 EFI_PCI_IO_PROTOCOL *
-DISPLAY_CONTROLLER::PciIo (
-  )
+DISPLAY_CONTROLLER::PciIo ()
 {
   return &mPrivate->PciIo;
 }
 
 EFI_DEVICE_PATH_PROTOCOL *
-DISPLAY_CONTROLLER::DevicePath (
-  )
+DISPLAY_CONTROLLER::DevicePath ()
 {
   return (EFI_DEVICE_PATH_PROTOCOL *)mPrivate->DevicePath;
 }
 
 void
-DISPLAY_CONTROLLER::SetIds (
-  UINT16  VendorId,
-  UINT16  DeviceId
-  )
+DISPLAY_CONTROLLER::SetIds (UINT16 VendorId, UINT16 DeviceId)
 {
   CopyMem (&mConfig[PCI_VENDOR_ID_OFFSET], &VendorId, 2);
   CopyMem (&mConfig[PCI_DEVICE_ID_OFFSET], &DeviceId, 2);
 }
 
 UINT32
-DISPLAY_CONTROLLER::Config32 (
-  UINT16  Register
-  ) const
+DISPLAY_CONTROLLER::Config32 (UINT16 Register) const
 {
-  UINT32  Value = 0;
+  UINT32 Value = 0;
 
   CopyMem (&Value, &mConfig[Register & 0xFC], 4);
   return Value;
 }
 
 void
-DISPLAY_CONTROLLER::FailAttributeOperation (
-  EFI_PCI_IO_PROTOCOL_ATTRIBUTE_OPERATION  Operation,
-  EFI_STATUS                               Status
-  )
+DISPLAY_CONTROLLER::FailAttributeOperation (EFI_PCI_IO_PROTOCOL_ATTRIBUTE_OPERATION Operation, EFI_STATUS Status)
 {
   mAttributeFaults[(UINT32)Operation] = Status;
 }
 
 EFI_STATUS
 DISPLAY_CONTROLLER::ApplyAttributes (
-  EFI_PCI_IO_PROTOCOL_ATTRIBUTE_OPERATION  Operation,
-  UINT64                                   Attributes,
-  UINT64                                   *Result
-  )
+  EFI_PCI_IO_PROTOCOL_ATTRIBUTE_OPERATION Operation,
+  UINT64                                  Attributes,
+  UINT64                                 *Result
+)
 {
   switch (Operation) {
     case EfiPciIoAttributeOperationGet:
@@ -503,48 +472,35 @@ DISPLAY_CONTROLLER::ApplyAttributes (
 }
 
 UINT32
-DISPLAY_CONTROLLER::Register (
-  UINT64  Offset
-  ) const
+DISPLAY_CONTROLLER::Register (UINT64 Offset) const
 {
-  auto  It = mRegisters.find (Offset);
+  auto It = mRegisters.find (Offset);
 
   return It == mRegisters.end () ? 0 : It->second;
 }
 
 void
-DISPLAY_CONTROLLER::SetRegister (
-  UINT64  Offset,
-  UINT32  Value
-  )
+DISPLAY_CONTROLLER::SetRegister (UINT64 Offset, UINT32 Value)
 {
   mRegisters[Offset] = Value;
 }
 
 void
-DISPLAY_CONTROLLER::OnRegisterRead (
-  UINT64                                Offset,
-  std::function<UINT32(UINT32 Stored)>  Hook
-  )
+DISPLAY_CONTROLLER::OnRegisterRead (UINT64 Offset, std::function<UINT32 (UINT32 Stored)> Hook)
 {
   mReadHooks[Offset] = Hook;
 }
 
 void
-DISPLAY_CONTROLLER::OnRegisterWrite (
-  UINT64                                                Offset,
-  std::function<UINT32(UINT32 Written, UINT32 Stored)>  Hook
-  )
+DISPLAY_CONTROLLER::OnRegisterWrite (UINT64 Offset, std::function<UINT32 (UINT32 Written, UINT32 Stored)> Hook)
 {
   mWriteHooks[Offset] = Hook;
 }
 
 std::vector<UINT32>
-DISPLAY_CONTROLLER::RegisterWrites (
-  UINT64  Offset
-  ) const
+DISPLAY_CONTROLLER::RegisterWrites (UINT64 Offset) const
 {
-  std::vector<UINT32>  Values;
+  std::vector<UINT32> Values;
 
   for (const REGISTER_ACCESS &Access : mRegisterLog) {
     if (Access.IsWrite && (Access.Offset == Offset)) {
@@ -556,11 +512,9 @@ DISPLAY_CONTROLLER::RegisterWrites (
 }
 
 UINT32
-DISPLAY_CONTROLLER::Pixel (
-  UINTN  ByteOffset
-  ) const
+DISPLAY_CONTROLLER::Pixel (UINTN ByteOffset) const
 {
-  UINT32  Value = 0;
+  UINT32 Value = 0;
 
   if (ByteOffset + 4 <= HOST_MODEL_FRAME_BUFFER_SIZE) {
     CopyMem (&Value, mFrameBuffer + ByteOffset, 4);
@@ -572,8 +526,7 @@ DISPLAY_CONTROLLER::Pixel (
 }
 
 void
-DISPLAY_CONTROLLER::ClearLogs (
-  )
+DISPLAY_CONTROLLER::ClearLogs ()
 {
   mRegisterLog.clear ();
   mFrameLog.clear ();
@@ -581,11 +534,7 @@ DISPLAY_CONTROLLER::ClearLogs (
 }
 
 void
-DISPLAY_CONTROLLER::FailCall (
-  PCI_IO_CALL_KIND  Kind,
-  UINTN             Nth,
-  EFI_STATUS        Status
-  )
+DISPLAY_CONTROLLER::FailCall (PCI_IO_CALL_KIND Kind, UINTN Nth, EFI_STATUS Status)
 {
   mFailAt[Kind]     = mCalls[Kind] + Nth;
   mFailStatus[Kind] = Status;
@@ -597,24 +546,24 @@ DISPLAY_CONTROLLER::FailCall (
 **/
 EFI_STATUS
 DISPLAY_CONTROLLER::Memory (
-  BOOLEAN                    IsWrite,
-  EFI_PCI_IO_PROTOCOL_WIDTH  Width,
-  UINT8                      BarIndex,
-  UINT64                     Offset,
-  UINTN                      Count,
-  VOID                       *Buffer
-  )
+  BOOLEAN                   IsWrite,
+  EFI_PCI_IO_PROTOCOL_WIDTH Width,
+  UINT8                     BarIndex,
+  UINT64                    Offset,
+  UINTN                     Count,
+  VOID                     *Buffer
+)
 {
   if ((Buffer == nullptr) || (Width >= EfiPciIoWidthMaximum)) {
     return EFI_INVALID_PARAMETER;
   }
 
-  UINTN    Size     = (UINTN)1 << (Width & 3);
-  BOOLEAN  Fifo     = Width >= EfiPciIoWidthFifoUint8 && Width < EfiPciIoWidthFillUint8;
-  BOOLEAN  Fill     = Width >= EfiPciIoWidthFillUint8;
-  UINT64   Span     = Fifo ? Size : (UINT64)Count * Size;
-  UINT64   BarSize  = BarIndex == 0 ? HOST_MODEL_FRAME_BUFFER_SIZE : HOST_MODEL_REGISTER_FILE_SIZE;
-  EFI_TPL  Tpl      = HOST_MODEL::Current ().CurrentTpl ();
+  UINTN   Size    = (UINTN)1 << (Width & 3);
+  BOOLEAN Fifo    = Width >= EfiPciIoWidthFifoUint8 && Width < EfiPciIoWidthFillUint8;
+  BOOLEAN Fill    = Width >= EfiPciIoWidthFillUint8;
+  UINT64  Span    = Fifo ? Size : (UINT64)Count * Size;
+  UINT64  BarSize = BarIndex == 0 ? HOST_MODEL_FRAME_BUFFER_SIZE : HOST_MODEL_REGISTER_FILE_SIZE;
+  EFI_TPL Tpl     = HOST_MODEL::Current ().CurrentTpl ();
 
   if (BarIndex > 1) {
     return EFI_UNSUPPORTED;
@@ -625,10 +574,10 @@ DISPLAY_CONTROLLER::Memory (
   }
 
   if (BarIndex == 0) {
-    mFrameLog.push_back (FRAME_ACCESS { HOST_MODEL::Current ().NextSequence (), Width, Offset, Count, IsWrite, Tpl });
+    mFrameLog.push_back (FRAME_ACCESS{ HOST_MODEL::Current ().NextSequence (), Width, Offset, Count, IsWrite, Tpl });
     for (UINTN Index = 0; Index < Count; Index++) {
-      UINT8  *Device = mFrameBuffer + Offset + (Fifo ? 0 : Index * Size);
-      UINT8  *Item   = (UINT8 *)Buffer + (Fill ? 0 : Index * Size);
+      UINT8 *Device = mFrameBuffer + Offset + (Fifo ? 0 : Index * Size);
+      UINT8 *Item   = (UINT8 *)Buffer + (Fill ? 0 : Index * Size);
       if (IsWrite) {
         CopyMem (Device, Item, Size);
       } else {
@@ -646,18 +595,18 @@ DISPLAY_CONTROLLER::Memory (
 
   for (UINTN Index = 0; Index < Count; Index++) {
     UINT64  Register = Offset + (Fifo ? 0 : Index * 4);
-    UINT32  *Item    = (UINT32 *)((UINT8 *)Buffer + (Fill ? 0 : Index * 4));
+    UINT32 *Item     = (UINT32 *)((UINT8 *)Buffer + (Fill ? 0 : Index * 4));
     UINT32  Stored   = this->Register (Register);
 
     if (IsWrite) {
-      UINT32  Written = *Item;
-      auto    Hook    = mWriteHooks.find (Register);
+      UINT32 Written       = *Item;
+      auto   Hook          = mWriteHooks.find (Register);
       mRegisters[Register] = Hook == mWriteHooks.end () ? Written : Hook->second (Written, Stored);
-      mRegisterLog.push_back (REGISTER_ACCESS { HOST_MODEL::Current ().NextSequence (), Register, Written, TRUE, Tpl });
+      mRegisterLog.push_back (REGISTER_ACCESS{ HOST_MODEL::Current ().NextSequence (), Register, Written, TRUE, Tpl });
     } else {
-      auto  Hook = mReadHooks.find (Register);
-      *Item = Hook == mReadHooks.end () ? Stored : Hook->second (Stored);
-      mRegisterLog.push_back (REGISTER_ACCESS { HOST_MODEL::Current ().NextSequence (), Register, *Item, FALSE, Tpl });
+      auto Hook = mReadHooks.find (Register);
+      *Item     = Hook == mReadHooks.end () ? Stored : Hook->second (Stored);
+      mRegisterLog.push_back (REGISTER_ACCESS{ HOST_MODEL::Current ().NextSequence (), Register, *Item, FALSE, Tpl });
     }
   }
 

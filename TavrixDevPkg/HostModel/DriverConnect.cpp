@@ -12,31 +12,26 @@ namespace {
 
 /// Driver Binding instances, highest Version first (ties: install order).
 std::vector<EFI_DRIVER_BINDING_PROTOCOL *>
-DriverBindings (
-  HOST_MODEL  &Model
-  )
+DriverBindings (HOST_MODEL &Model)
 {
-  std::vector<EFI_DRIVER_BINDING_PROTOCOL *>  Bindings;
+  std::vector<EFI_DRIVER_BINDING_PROTOCOL *> Bindings;
 
   for (EFI_HANDLE Handle : Model.HandlesWith (gEfiDriverBindingProtocolGuid)) {
     Bindings.push_back ((EFI_DRIVER_BINDING_PROTOCOL *)Model.FindProtocol (Handle, gEfiDriverBindingProtocolGuid));
   }
 
   std::stable_sort (
-    Bindings.begin (),
-    Bindings.end (),
-    [](EFI_DRIVER_BINDING_PROTOCOL *A, EFI_DRIVER_BINDING_PROTOCOL *B) { return A->Version > B->Version; }
-    );
+    Bindings.begin (), Bindings.end (),
+    [] (EFI_DRIVER_BINDING_PROTOCOL *A, EFI_DRIVER_BINDING_PROTOCOL *B) { return A->Version > B->Version; }
+  );
   return Bindings;
 }
 
 /// Agents holding any protocol of Controller BY_DRIVER, in first-open order.
 std::vector<EFI_HANDLE>
-ManagingAgents (
-  HANDLE_RECORD  *Record
-  )
+ManagingAgents (HANDLE_RECORD *Record)
 {
-  std::vector<EFI_HANDLE>  Agents;
+  std::vector<EFI_HANDLE> Agents;
 
   for (const PROTOCOL_INTERFACE &Entry : Record->Protocols) {
     for (const OPEN_RECORD &Open : Entry.Opens) {
@@ -53,12 +48,9 @@ ManagingAgents (
 
 /// Children Agent made on Controller: BY_CHILD_CONTROLLER opens by Agent.
 std::vector<EFI_HANDLE>
-ChildrenOfAgent (
-  HANDLE_RECORD  *Record,
-  EFI_HANDLE     Agent
-  )
+ChildrenOfAgent (HANDLE_RECORD *Record, EFI_HANDLE Agent)
 {
-  std::vector<EFI_HANDLE>  Children;
+  std::vector<EFI_HANDLE> Children;
 
   for (const PROTOCOL_INTERFACE &Entry : Record->Protocols) {
     for (const OPEN_RECORD &Open : Entry.Opens) {
@@ -80,27 +72,24 @@ ChildrenOfAgent (
   for those that accept it. EFI_SUCCESS when some driver started.
 **/
 EFI_STATUS
-HOST_MODEL::ConnectController (
-  EFI_HANDLE                Controller,
-  EFI_DEVICE_PATH_PROTOCOL  *RemainingDevicePath
-  )
+HOST_MODEL::ConnectController (EFI_HANDLE Controller, EFI_DEVICE_PATH_PROTOCOL *RemainingDevicePath)
 {
   if (LookupHandle (Controller) == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
 
-  BOOLEAN  Started = FALSE;
+  BOOLEAN Started = FALSE;
 
   for (EFI_DRIVER_BINDING_PROTOCOL *Binding : DriverBindings (*this)) {
-    EFI_STATUS  Status = Binding->Supported (Binding, Controller, RemainingDevicePath);
+    EFI_STATUS Status = Binding->Supported (Binding, Controller, RemainingDevicePath);
 
-    mBoot->BindingCalls.push_back (BINDING_CALL { NextSequence (), BindingSupported, Binding, Controller, 0, Status });
+    mBoot->BindingCalls.push_back (BINDING_CALL{ NextSequence (), BindingSupported, Binding, Controller, 0, Status });
     if (EFI_ERROR (Status)) {
       continue;
     }
 
     Status = Binding->Start (Binding, Controller, RemainingDevicePath);
-    mBoot->BindingCalls.push_back (BINDING_CALL { NextSequence (), BindingStart, Binding, Controller, 0, Status });
+    mBoot->BindingCalls.push_back (BINDING_CALL{ NextSequence (), BindingStart, Binding, Controller, 0, Status });
     if (!EFI_ERROR (Status)) {
       Started = TRUE;
     }
@@ -116,28 +105,23 @@ HOST_MODEL::ConnectController (
   the controller itself (Stop with no children).
 **/
 EFI_STATUS
-HOST_MODEL::DisconnectController (
-  EFI_HANDLE  Controller,
-  EFI_HANDLE  DriverImageHandle,
-  EFI_HANDLE  ChildHandle
-  )
+HOST_MODEL::DisconnectController (EFI_HANDLE Controller, EFI_HANDLE DriverImageHandle, EFI_HANDLE ChildHandle)
 {
-  HANDLE_RECORD  *Record = LookupHandle (Controller);
+  HANDLE_RECORD *Record = LookupHandle (Controller);
 
-  if ((Record == nullptr) || ((DriverImageHandle != nullptr) && (LookupHandle (DriverImageHandle) == nullptr)) ||
-      ((ChildHandle != nullptr) && (LookupHandle (ChildHandle) == nullptr)))
-  {
+  if ((Record == nullptr) || ((DriverImageHandle != nullptr) && (LookupHandle (DriverImageHandle) == nullptr)) || ((ChildHandle != nullptr) && (LookupHandle (ChildHandle) == nullptr))) {
     return EFI_INVALID_PARAMETER;
   }
 
-  EFI_STATUS  Result = EFI_SUCCESS;
+  EFI_STATUS Result = EFI_SUCCESS;
 
   for (EFI_HANDLE Agent : ManagingAgents (Record)) {
     if ((DriverImageHandle != nullptr) && (Agent != DriverImageHandle)) {
       continue;
     }
 
-    EFI_DRIVER_BINDING_PROTOCOL  *Binding = (EFI_DRIVER_BINDING_PROTOCOL *)FindProtocol (Agent, gEfiDriverBindingProtocolGuid);
+    EFI_DRIVER_BINDING_PROTOCOL *Binding =
+      (EFI_DRIVER_BINDING_PROTOCOL *)FindProtocol (Agent, gEfiDriverBindingProtocolGuid);
 
     if (Binding == nullptr) {
       Result = EFI_INVALID_PARAMETER;
@@ -149,27 +133,28 @@ HOST_MODEL::DisconnectController (
       break;
     }
 
-    std::vector<EFI_HANDLE>  Children = ChildrenOfAgent (Record, Agent);
-    UINTN                    AllChildren = Children.size ();
+    std::vector<EFI_HANDLE> Children    = ChildrenOfAgent (Record, Agent);
+    UINTN                   AllChildren = Children.size ();
 
     if (ChildHandle != nullptr) {
       if (std::find (Children.begin (), Children.end (), ChildHandle) == Children.end ()) {
-        continue;           // not a child of this driver
+        continue; // not a child of this driver
       }
 
       Children.assign (1, ChildHandle);
     }
 
-    EFI_STATUS  Status = EFI_SUCCESS;
+    EFI_STATUS Status = EFI_SUCCESS;
 
     if (!Children.empty ()) {
       Status = Binding->Stop (Binding, Controller, Children.size (), Children.data ());
-      mBoot->BindingCalls.push_back (BINDING_CALL { NextSequence (), BindingStop, Binding, Controller, Children.size (), Status });
+      mBoot->BindingCalls.push_back (BINDING_CALL{ NextSequence (), BindingStop, Binding, Controller, Children.size (),
+                                                   Status });
     }
 
     if (!EFI_ERROR (Status) && ((ChildHandle == nullptr) || (Children.size () == AllChildren))) {
       Status = Binding->Stop (Binding, Controller, 0, nullptr);
-      mBoot->BindingCalls.push_back (BINDING_CALL { NextSequence (), BindingStop, Binding, Controller, 0, Status });
+      mBoot->BindingCalls.push_back (BINDING_CALL{ NextSequence (), BindingStop, Binding, Controller, 0, Status });
     }
 
     if (EFI_ERROR (Status)) {
@@ -181,8 +166,7 @@ HOST_MODEL::DisconnectController (
 }
 
 const std::vector<BINDING_CALL> &
-HOST_MODEL::BindingCalls (
-  ) const
+HOST_MODEL::BindingCalls () const
 {
   return mBoot->BindingCalls;
 }

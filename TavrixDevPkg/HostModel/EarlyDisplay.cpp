@@ -15,11 +15,7 @@ namespace {
 
 EFI_STATUS
 EFIAPI
-RegisterGraphics (
-  IN EARLY_GRAPHICS_DISPLAY_PROTOCOL  *This,
-  IN EARLY_GRAPHICS_CALLBACKS         Callbacks,
-  IN UINTN                            Reserved
-  )
+RegisterGraphics (IN EARLY_GRAPHICS_DISPLAY_PROTOCOL *This, IN EARLY_GRAPHICS_CALLBACKS Callbacks, IN UINTN Reserved)
 {
   HOST_MODEL::Current ().EarlyDisplay.RegisterGraphics (Callbacks, Reserved);
   return EFI_SUCCESS;
@@ -27,24 +23,18 @@ RegisterGraphics (
 
 EFI_STATUS
 EFIAPI
-RegisterText (
-  IN EARLY_TEXT_DISPLAY_PROTOCOL  *This,
-  IN EARLY_TEXT_CALLBACKS         Callbacks,
-  IN UINTN                        Reserved
-  )
+RegisterText (IN EARLY_TEXT_DISPLAY_PROTOCOL *This, IN EARLY_TEXT_CALLBACKS Callbacks, IN UINTN Reserved)
 {
   HOST_MODEL::Current ().EarlyDisplay.RegisterText (Callbacks, Reserved);
   return EFI_SUCCESS;
 }
 
-EARLY_GRAPHICS_DISPLAY_PROTOCOL  mGraphicsProtocol = { RegisterGraphics };
-EARLY_TEXT_DISPLAY_PROTOCOL      mTextProtocol     = { RegisterText };
+EARLY_GRAPHICS_DISPLAY_PROTOCOL mGraphicsProtocol = { RegisterGraphics };
+EARLY_TEXT_DISPLAY_PROTOCOL     mTextProtocol     = { RegisterText };
 
 /// Fails the test when a callback is called before it was registered.
 BOOLEAN
-Registered (
-  const VOID  *Callback
-  )
+Registered (const VOID *Callback)
 {
   if (Callback == nullptr) {
     ADD_FAILURE () << "a display callback was called before RegisterCallbacks gave it";
@@ -57,26 +47,21 @@ Registered (
 } // namespace
 
 EARLY_GRAPHICS_DISPLAY_PROTOCOL *
-EARLY_DISPLAY_MODEL::InstallGraphics (
-  )
+EARLY_DISPLAY_MODEL::InstallGraphics ()
 {
   HOST_MODEL::Current ().InstallProtocol (nullptr, gEarlyGraphicsDisplayProtocolGuid, &mGraphicsProtocol);
   return &mGraphicsProtocol;
 }
 
 EARLY_TEXT_DISPLAY_PROTOCOL *
-EARLY_DISPLAY_MODEL::InstallText (
-  )
+EARLY_DISPLAY_MODEL::InstallText ()
 {
   HOST_MODEL::Current ().InstallProtocol (nullptr, gEarlyTextDisplayProtocolGuid, &mTextProtocol);
   return &mTextProtocol;
 }
 
 void
-EARLY_DISPLAY_MODEL::RegisterGraphics (
-  const EARLY_GRAPHICS_CALLBACKS  &Callbacks,
-  UINTN                           Reserved
-  )
+EARLY_DISPLAY_MODEL::RegisterGraphics (const EARLY_GRAPHICS_CALLBACKS &Callbacks, UINTN Reserved)
 {
   mGraphics     = Callbacks;
   mLastReserved = Reserved;
@@ -84,10 +69,7 @@ EARLY_DISPLAY_MODEL::RegisterGraphics (
 }
 
 void
-EARLY_DISPLAY_MODEL::RegisterText (
-  const EARLY_TEXT_CALLBACKS  &Callbacks,
-  UINTN                       Reserved
-  )
+EARLY_DISPLAY_MODEL::RegisterText (const EARLY_TEXT_CALLBACKS &Callbacks, UINTN Reserved)
 {
   mText         = Callbacks;
   mLastReserved = Reserved;
@@ -95,13 +77,7 @@ EARLY_DISPLAY_MODEL::RegisterText (
 }
 
 EFI_STATUS
-EARLY_DISPLAY_MODEL::DrawString (
-  UINT16      Column,
-  UINT16      Row,
-  UINT32      Foreground,
-  UINT32      Background,
-  const char  *String
-  )
+EARLY_DISPLAY_MODEL::DrawString (UINT16 Column, UINT16 Row, UINT32 Foreground, UINT32 Background, const char *String)
 {
   if (!Registered ((VOID *)mGraphics.DrawString)) {
     return EFI_NOT_READY;
@@ -114,24 +90,24 @@ EFI_STATUS
 EARLY_DISPLAY_MODEL::DrawImage (
   UINT32       Offset,
   UINT32       RowStep,
-  const UINT8  *Image,
+  const UINT8 *Image,
   UINT32       ImageWidth,
   UINT32       ImageHeight,
   UINT8        BitsPerPixel,
   UINT32       ShadowOnly
-  )
+)
 {
   if (!Registered ((VOID *)mGraphics.DrawImage)) {
     return EFI_NOT_READY;
   }
 
-  return mGraphics.DrawImage (&mGraphics, Offset, RowStep, (UINT8 *)Image, ImageWidth, ImageHeight, BitsPerPixel, ShadowOnly);
+  return mGraphics.DrawImage (
+    &mGraphics, Offset, RowStep, (UINT8 *)Image, ImageWidth, ImageHeight, BitsPerPixel, ShadowOnly
+  );
 }
 
 EFI_STATUS
-EARLY_DISPLAY_MODEL::SetBank (
-  UINT32  Bank
-  )
+EARLY_DISPLAY_MODEL::SetBank (UINT32 Bank)
 {
   if (!Registered ((VOID *)mGraphics.SetBank)) {
     return EFI_NOT_READY;
@@ -141,9 +117,7 @@ EARLY_DISPLAY_MODEL::SetBank (
 }
 
 EFI_STATUS
-EARLY_DISPLAY_MODEL::EnableDrawing (
-  UINT32  Enable
-  )
+EARLY_DISPLAY_MODEL::EnableDrawing (UINT32 Enable)
 {
   if (!Registered ((VOID *)mGraphics.EnableDrawing)) {
     return EFI_NOT_READY;
@@ -153,12 +127,7 @@ EARLY_DISPLAY_MODEL::EnableDrawing (
 }
 
 EFI_STATUS
-EARLY_DISPLAY_MODEL::PrintString (
-  UINT32      Column,
-  UINT32      Row,
-  UINT8       Attribute,
-  const char  *String
-  )
+EARLY_DISPLAY_MODEL::PrintString (UINT32 Column, UINT32 Row, UINT8 Attribute, const char *String)
 {
   if (!Registered ((VOID *)mText.PrintString)) {
     return EFI_NOT_READY;

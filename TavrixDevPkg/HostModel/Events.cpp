@@ -14,16 +14,13 @@
 namespace {
 
 BOOT_SERVICES_STATE &
-Boot (
-  )
+Boot ()
 {
   return HOST_MODEL::Current ().Boot ();
 }
 
 EVENT_RECORD *
-LookupEvent (
-  EFI_EVENT  Event
-  )
+LookupEvent (EFI_EVENT Event)
 {
   for (EVENT_RECORD *Record : Boot ().Events) {
     if ((Record == (EVENT_RECORD *)Event) && Record->Open) {
@@ -36,12 +33,10 @@ LookupEvent (
 
 /// Runs queued notifications whose level is above Level.
 void
-DispatchAbove (
-  EFI_TPL  Level
-  )
+DispatchAbove (EFI_TPL Level)
 {
-  for ( ; ;) {
-    EVENT_RECORD  *Next = nullptr;
+  for (;;) {
+    EVENT_RECORD *Next = nullptr;
 
     for (EVENT_RECORD *Record : Boot ().Events) {
       if (Record->Open && Record->Queued && (Record->NotifyTpl > Level) &&
@@ -58,7 +53,7 @@ DispatchAbove (
 
     Next->Queued = FALSE;
 
-    EFI_TPL  Saved = Boot ().Tpl;
+    EFI_TPL Saved = Boot ().Tpl;
 
     Boot ().Tpl = Next->NotifyTpl;
     Next->Notify ((EFI_EVENT)Next, Next->Context);
@@ -67,9 +62,7 @@ DispatchAbove (
 }
 
 void
-QueueNotify (
-  EVENT_RECORD  *Record
-  )
+QueueNotify (EVENT_RECORD *Record)
 {
   if (!Record->Queued) {
     Record->Queued        = TRUE;
@@ -79,11 +72,9 @@ QueueNotify (
 
 EFI_TPL
 EFIAPI
-RaiseTpl (
-  IN EFI_TPL  NewTpl
-  )
+RaiseTpl (IN EFI_TPL NewTpl)
 {
-  EFI_TPL  Old = Boot ().Tpl;
+  EFI_TPL Old = Boot ().Tpl;
 
   EXPECT_GE (NewTpl, Old) << "RaiseTPL to a lower level";
   EXPECT_LE (NewTpl, (EFI_TPL)TPL_HIGH_LEVEL) << "RaiseTPL above TPL_HIGH_LEVEL";
@@ -91,11 +82,8 @@ RaiseTpl (
   return Old;
 }
 
-VOID
-EFIAPI
-RestoreTpl (
-  IN EFI_TPL  OldTpl
-  )
+VOID EFIAPI
+RestoreTpl (IN EFI_TPL OldTpl)
 {
   EXPECT_LE (OldTpl, Boot ().Tpl) << "RestoreTPL to a higher level";
   DispatchAbove (OldTpl);
@@ -105,19 +93,19 @@ RestoreTpl (
 EFI_STATUS
 EFIAPI
 CreateEventEx (
-  IN       UINT32            Type,
-  IN       EFI_TPL           NotifyTpl,
-  IN       EFI_EVENT_NOTIFY  NotifyFunction OPTIONAL,
-  IN CONST VOID              *NotifyContext OPTIONAL,
-  IN CONST EFI_GUID          *EventGroup OPTIONAL,
-  OUT      EFI_EVENT         *Event
-  )
+  IN UINT32                          Type,
+  IN EFI_TPL                         NotifyTpl,
+  IN EFI_EVENT_NOTIFY NotifyFunction OPTIONAL,
+  IN CONST VOID *NotifyContext       OPTIONAL,
+  IN CONST EFI_GUID *EventGroup      OPTIONAL,
+  OUT EFI_EVENT                     *Event
+)
 {
   if (Event == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
 
-  const UINT32  Notify = EVT_NOTIFY_WAIT | EVT_NOTIFY_SIGNAL;
+  const UINT32 Notify = EVT_NOTIFY_WAIT | EVT_NOTIFY_SIGNAL;
 
   if ((Type & Notify) == Notify) {
     return EFI_INVALID_PARAMETER;
@@ -129,8 +117,8 @@ CreateEventEx (
     }
   }
 
-  EFI_GUID  Group;
-  BOOLEAN   HasGroup = EventGroup != nullptr;
+  EFI_GUID Group;
+  BOOLEAN  HasGroup = EventGroup != nullptr;
 
   if (HasGroup) {
     if ((Type == EVT_SIGNAL_EXIT_BOOT_SERVICES) || (Type == EVT_SIGNAL_VIRTUAL_ADDRESS_CHANGE)) {
@@ -146,7 +134,7 @@ CreateEventEx (
     Group    = gEfiEventVirtualAddressChangeGuid;
   }
 
-  EVENT_RECORD  *Record = new EVENT_RECORD ();
+  EVENT_RECORD *Record = new EVENT_RECORD ();
 
   Record->Signature = EVENT_SIGNATURE;
   Record->Open      = TRUE;
@@ -167,21 +155,19 @@ CreateEventEx (
 EFI_STATUS
 EFIAPI
 CreateEvent (
-  IN  UINT32            Type,
-  IN  EFI_TPL           NotifyTpl,
-  IN  EFI_EVENT_NOTIFY  NotifyFunction OPTIONAL,
-  IN  VOID              *NotifyContext OPTIONAL,
-  OUT EFI_EVENT         *Event
-  )
+  IN UINT32                          Type,
+  IN EFI_TPL                         NotifyTpl,
+  IN EFI_EVENT_NOTIFY NotifyFunction OPTIONAL,
+  IN VOID *NotifyContext             OPTIONAL,
+  OUT EFI_EVENT                     *Event
+)
 {
   return CreateEventEx (Type, NotifyTpl, NotifyFunction, NotifyContext, nullptr, Event);
 }
 
 /// Marks one event signalled and queues its notification.
 void
-SignalOne (
-  EVENT_RECORD  *Record
-  )
+SignalOne (EVENT_RECORD *Record)
 {
   if (Record->Signaled) {
     return;
@@ -199,18 +185,16 @@ SignalOne (
 
 EFI_STATUS
 EFIAPI
-SignalEvent (
-  IN EFI_EVENT  Event
-  )
+SignalEvent (IN EFI_EVENT Event)
 {
-  EVENT_RECORD  *Record = LookupEvent (Event);
+  EVENT_RECORD *Record = LookupEvent (Event);
 
   if (Record == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
 
   if (Record->HasGroup) {
-    std::vector<EVENT_RECORD *>  Events = Boot ().Events;
+    std::vector<EVENT_RECORD *> Events = Boot ().Events;
 
     for (EVENT_RECORD *Member : Events) {
       if (Member->Open && Member->HasGroup && CompareGuid (&Member->Group, &Record->Group)) {
@@ -227,11 +211,9 @@ SignalEvent (
 
 EFI_STATUS
 EFIAPI
-CloseEvent (
-  IN EFI_EVENT  Event
-  )
+CloseEvent (IN EFI_EVENT Event)
 {
-  EVENT_RECORD  *Record = LookupEvent (Event);
+  EVENT_RECORD *Record = LookupEvent (Event);
 
   if (Record == nullptr) {
     return EFI_INVALID_PARAMETER;
@@ -245,11 +227,9 @@ CloseEvent (
 
 EFI_STATUS
 EFIAPI
-CheckEvent (
-  IN EFI_EVENT  Event
-  )
+CheckEvent (IN EFI_EVENT Event)
 {
-  EVENT_RECORD  *Record = LookupEvent (Event);
+  EVENT_RECORD *Record = LookupEvent (Event);
 
   if ((Record == nullptr) || ((Record->Type & EVT_NOTIFY_SIGNAL) != 0)) {
     return EFI_INVALID_PARAMETER;
@@ -270,18 +250,14 @@ CheckEvent (
 
 EFI_STATUS
 EFIAPI
-WaitForEvent (
-  IN  UINTN      NumberOfEvents,
-  IN  EFI_EVENT  *Event,
-  OUT UINTN      *Index
-  )
+WaitForEvent (IN UINTN NumberOfEvents, IN EFI_EVENT *Event, OUT UINTN *Index)
 {
   if ((NumberOfEvents == 0) || (Event == nullptr) || (Index == nullptr) || (Boot ().Tpl != TPL_APPLICATION)) {
     return EFI_INVALID_PARAMETER;
   }
 
   for (UINTN Which = 0; Which < NumberOfEvents; Which++) {
-    EFI_STATUS  Status = CheckEvent (Event[Which]);
+    EFI_STATUS Status = CheckEvent (Event[Which]);
 
     if (Status != EFI_NOT_READY) {
       *Index = Which;
@@ -295,13 +271,9 @@ WaitForEvent (
 
 EFI_STATUS
 EFIAPI
-SetTimer (
-  IN  EFI_EVENT        Event,
-  IN  EFI_TIMER_DELAY  Type,
-  IN  UINT64           TriggerTime
-  )
+SetTimer (IN EFI_EVENT Event, IN EFI_TIMER_DELAY Type, IN UINT64 TriggerTime)
 {
-  EVENT_RECORD  *Record = LookupEvent (Event);
+  EVENT_RECORD *Record = LookupEvent (Event);
 
   if ((Record == nullptr) || ((Record->Type & EVT_TIMER) == 0) || (Type > TimerRelative)) {
     return EFI_INVALID_PARAMETER;
@@ -316,9 +288,7 @@ SetTimer (
 } // namespace
 
 void
-InitEventServices (
-  EFI_BOOT_SERVICES  *Bs
-  )
+InitEventServices (EFI_BOOT_SERVICES *Bs)
 {
   Bs->RaiseTPL      = RaiseTpl;
   Bs->RestoreTPL    = RestoreTpl;
@@ -332,18 +302,15 @@ InitEventServices (
 }
 
 EFI_TPL
-HOST_MODEL::CurrentTpl (
-  ) const
+HOST_MODEL::CurrentTpl () const
 {
   return mBoot->Tpl;
 }
 
 void
-HOST_MODEL::SignalEventGroup (
-  const EFI_GUID  &Group
-  )
+HOST_MODEL::SignalEventGroup (const EFI_GUID &Group)
 {
-  std::vector<EVENT_RECORD *>  Events = mBoot->Events;
+  std::vector<EVENT_RECORD *> Events = mBoot->Events;
 
   for (EVENT_RECORD *Member : Events) {
     if (Member->Open && Member->HasGroup && CompareGuid (&Member->Group, &Group)) {
@@ -355,16 +322,13 @@ HOST_MODEL::SignalEventGroup (
 }
 
 BOOLEAN
-HOST_MODEL::IsEventOpen (
-  EFI_EVENT  Event
-  ) const
+HOST_MODEL::IsEventOpen (EFI_EVENT Event) const
 {
   return LookupEvent (Event) != nullptr;
 }
 
 UINTN
-HOST_MODEL::OpenEventCount (
-  ) const
+HOST_MODEL::OpenEventCount () const
 {
-  return (UINTN)std::count_if (mBoot->Events.begin (), mBoot->Events.end (), [](EVENT_RECORD *E) { return E->Open; });
+  return (UINTN)std::count_if (mBoot->Events.begin (), mBoot->Events.end (), [] (EVENT_RECORD *E) { return E->Open; });
 }

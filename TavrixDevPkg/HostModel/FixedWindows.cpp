@@ -15,19 +15,16 @@
 
 namespace {
 
-const UINTN  mGuard = 0x1000;
+const UINTN mGuard = 0x1000;
 
-BOOLEAN  mMapped;
+BOOLEAN mMapped;
 
 /// Reserves [Base - guard, Base + Size + guard) inaccessible, opens the middle.
 void
-MapWindow (
-  UINT64  Base,
-  UINT64  Size
-  )
+MapWindow (UINT64 Base, UINT64 Size)
 {
-  VOID  *Want = (VOID *)(UINTN)(Base - mGuard);
-  VOID  *Got  = mmap (Want, Size + 2 * mGuard, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
+  VOID *Want = (VOID *)(UINTN)(Base - mGuard);
+  VOID *Got  = mmap (Want, Size + 2 * mGuard, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
 
   if (Got != Want) {
     fprintf (stderr, "host model: cannot map the window at 0x%llx: %s\n", (unsigned long long)Base, strerror (errno));
@@ -42,10 +39,7 @@ MapWindow (
 
 /// Gives the window back to the kernel; it reads as zeros from now on.
 void
-ClearWindow (
-  UINT64  Base,
-  UINT64  Size
-  )
+ClearWindow (UINT64 Base, UINT64 Size)
 {
   madvise ((VOID *)(UINTN)Base, Size, MADV_DONTNEED);
 }
@@ -53,8 +47,7 @@ ClearWindow (
 } // namespace
 
 void
-FIXED_WINDOWS::Reset (
-  )
+FIXED_WINDOWS::Reset ()
 {
   if (!mMapped) {
     MapWindow (HOST_MODEL_TEXT_MEMORY_BASE, HOST_MODEL_TEXT_MEMORY_SIZE);
@@ -68,11 +61,9 @@ FIXED_WINDOWS::Reset (
 }
 
 UINT32
-FIXED_WINDOWS::AperturePixel (
-  UINTN  ByteOffset
-  ) const
+FIXED_WINDOWS::AperturePixel (UINTN ByteOffset) const
 {
-  UINT32  Value = 0;
+  UINT32 Value = 0;
 
   if (ByteOffset + 4 <= HOST_MODEL_APERTURE_SIZE) {
     CopyMem (&Value, Aperture () + ByteOffset, 4);

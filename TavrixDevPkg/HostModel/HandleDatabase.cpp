@@ -13,16 +13,14 @@ namespace {
 
 /// Size of a device path including its end node (DevicePathLib's rule).
 UINTN
-GetDevicePathSize (
-  const EFI_DEVICE_PATH_PROTOCOL  *Path
-  )
+GetDevicePathSize (const EFI_DEVICE_PATH_PROTOCOL *Path)
 {
-  const UINT8  *Start = (const UINT8 *)Path;
-  const UINT8  *Node  = Start;
+  const UINT8 *Start = (const UINT8 *)Path;
+  const UINT8 *Node  = Start;
 
-  for ( ; ;) {
-    const EFI_DEVICE_PATH_PROTOCOL  *Header = (const EFI_DEVICE_PATH_PROTOCOL *)Node;
-    UINTN                           Length  = Header->Length[0] | (Header->Length[1] << 8);
+  for (;;) {
+    const EFI_DEVICE_PATH_PROTOCOL *Header = (const EFI_DEVICE_PATH_PROTOCOL *)Node;
+    UINTN                           Length = Header->Length[0] | (Header->Length[1] << 8);
 
     if ((Header->Type == END_DEVICE_PATH_TYPE) && (Header->SubType == END_ENTIRE_DEVICE_PATH_SUBTYPE)) {
       return (UINTN)(Node - Start) + sizeof (EFI_DEVICE_PATH_PROTOCOL);
@@ -38,17 +36,15 @@ GetDevicePathSize (
 }
 
 BOOT_SERVICES_STATE &
-Boot (
-  )
+Boot ()
 {
   return HOST_MODEL::Current ().Boot ();
 }
 
 HANDLE_RECORD *
-NewHandle (
-  )
+NewHandle ()
 {
-  HANDLE_RECORD  *Record = new HANDLE_RECORD ();
+  HANDLE_RECORD *Record = new HANDLE_RECORD ();
 
   Record->Signature = HANDLE_SIGNATURE;
   Record->Alive     = TRUE;
@@ -58,9 +54,7 @@ NewHandle (
 
 /// Removes a handle that has no protocols left.
 void
-RetireIfEmpty (
-  HANDLE_RECORD  *Record
-  )
+RetireIfEmpty (HANDLE_RECORD *Record)
 {
   if (Record->Protocols.empty ()) {
     Record->Alive = FALSE;
@@ -70,34 +64,30 @@ RetireIfEmpty (
 EFI_STATUS
 EFIAPI
 InstallProtocolInterface (
-  IN OUT EFI_HANDLE      *UserHandle,
-  IN EFI_GUID            *Protocol,
-  IN EFI_INTERFACE_TYPE  InterfaceType,
-  IN VOID                *Interface
-  );
+  IN OUT EFI_HANDLE    *UserHandle,
+  IN EFI_GUID          *Protocol,
+  IN EFI_INTERFACE_TYPE InterfaceType,
+  IN VOID              *Interface
+);
 
 EFI_STATUS
 EFIAPI
-UninstallProtocolInterface (
-  IN EFI_HANDLE  UserHandle,
-  IN EFI_GUID    *Protocol,
-  IN VOID        *Interface
-  );
+UninstallProtocolInterface (IN EFI_HANDLE UserHandle, IN EFI_GUID *Protocol, IN VOID *Interface);
 
 EFI_STATUS
 EFIAPI
 InstallProtocolInterface (
-  IN OUT EFI_HANDLE      *UserHandle,
-  IN EFI_GUID            *Protocol,
-  IN EFI_INTERFACE_TYPE  InterfaceType,
-  IN VOID                *Interface
-  )
+  IN OUT EFI_HANDLE    *UserHandle,
+  IN EFI_GUID          *Protocol,
+  IN EFI_INTERFACE_TYPE InterfaceType,
+  IN VOID              *Interface
+)
 {
   if ((UserHandle == nullptr) || (Protocol == nullptr) || (InterfaceType != EFI_NATIVE_INTERFACE)) {
     return EFI_INVALID_PARAMETER;
   }
 
-  HANDLE_RECORD  *Record = nullptr;
+  HANDLE_RECORD *Record = nullptr;
 
   if (*UserHandle != nullptr) {
     Record = LookupHandle (*UserHandle);
@@ -112,7 +102,7 @@ InstallProtocolInterface (
     Record = NewHandle ();
   }
 
-  Record->Protocols.push_back (PROTOCOL_INTERFACE { *Protocol, Interface, ++Boot ().InstallSequence, { } });
+  Record->Protocols.push_back (PROTOCOL_INTERFACE{ *Protocol, Interface, ++Boot ().InstallSequence, {} });
   *UserHandle = (EFI_HANDLE)Record;
   NotifyProtocolInstalled (Protocol, *UserHandle);
   return EFI_SUCCESS;
@@ -123,18 +113,15 @@ InstallProtocolInterface (
   removing or replacing an interface does.
 **/
 void
-DisconnectOpeners (
-  HANDLE_RECORD   *Record,
-  const EFI_GUID  *Protocol
-  )
+DisconnectOpeners (HANDLE_RECORD *Record, const EFI_GUID *Protocol)
 {
-  PROTOCOL_INTERFACE  *Entry = LookupInterface (Record, Protocol);
+  PROTOCOL_INTERFACE *Entry = LookupInterface (Record, Protocol);
 
   if (Entry == nullptr) {
     return;
   }
 
-  std::vector<EFI_HANDLE>  Agents;
+  std::vector<EFI_HANDLE> Agents;
 
   for (const OPEN_RECORD &Open : Entry->Opens) {
     if ((Open.Attributes & EFI_OPEN_PROTOCOL_BY_DRIVER) != 0) {
@@ -149,38 +136,31 @@ DisconnectOpeners (
 
 /// Drops the opens that do not hold a protocol (GET, BY_HANDLE, TEST).
 void
-DropPassiveOpens (
-  PROTOCOL_INTERFACE  *Entry
-  )
+DropPassiveOpens (PROTOCOL_INTERFACE *Entry)
 {
-  const UINT32  Passive = EFI_OPEN_PROTOCOL_BY_HANDLE_PROTOCOL | EFI_OPEN_PROTOCOL_GET_PROTOCOL |
-                          EFI_OPEN_PROTOCOL_TEST_PROTOCOL;
+  const UINT32 Passive =
+    EFI_OPEN_PROTOCOL_BY_HANDLE_PROTOCOL | EFI_OPEN_PROTOCOL_GET_PROTOCOL | EFI_OPEN_PROTOCOL_TEST_PROTOCOL;
 
   Entry->Opens.erase (
-                 std::remove_if (
-                   Entry->Opens.begin (),
-                   Entry->Opens.end (),
-                   [Passive](const OPEN_RECORD &Open) { return (Open.Attributes & ~Passive) == 0; }
-                   ),
-                 Entry->Opens.end ()
-                 );
+    std::remove_if (
+      Entry->Opens.begin (), Entry->Opens.end (),
+      [Passive] (const OPEN_RECORD &Open) { return (Open.Attributes & ~Passive) == 0; }
+    ),
+    Entry->Opens.end ()
+  );
 }
 
 EFI_STATUS
 EFIAPI
-UninstallProtocolInterface (
-  IN EFI_HANDLE  UserHandle,
-  IN EFI_GUID    *Protocol,
-  IN VOID        *Interface
-  )
+UninstallProtocolInterface (IN EFI_HANDLE UserHandle, IN EFI_GUID *Protocol, IN VOID *Interface)
 {
-  HANDLE_RECORD  *Record = LookupHandle (UserHandle);
+  HANDLE_RECORD *Record = LookupHandle (UserHandle);
 
   if ((Record == nullptr) || (Protocol == nullptr)) {
     return EFI_INVALID_PARAMETER;
   }
 
-  PROTOCOL_INTERFACE  *Entry = LookupInterface (Record, Protocol);
+  PROTOCOL_INTERFACE *Entry = LookupInterface (Record, Protocol);
 
   if ((Entry == nullptr) || (Entry->Interface != Interface)) {
     return EFI_NOT_FOUND;
@@ -209,19 +189,19 @@ UninstallProtocolInterface (
 EFI_STATUS
 EFIAPI
 ReinstallProtocolInterface (
-  IN EFI_HANDLE  UserHandle,
-  IN EFI_GUID    *Protocol,
-  IN VOID        *OldInterface,
-  IN VOID        *NewInterface
-  )
+  IN EFI_HANDLE UserHandle,
+  IN EFI_GUID  *Protocol,
+  IN VOID      *OldInterface,
+  IN VOID      *NewInterface
+)
 {
-  HANDLE_RECORD  *Record = LookupHandle (UserHandle);
+  HANDLE_RECORD *Record = LookupHandle (UserHandle);
 
   if ((Record == nullptr) || (Protocol == nullptr)) {
     return EFI_INVALID_PARAMETER;
   }
 
-  PROTOCOL_INTERFACE  *Entry = LookupInterface (Record, Protocol);
+  PROTOCOL_INTERFACE *Entry = LookupInterface (Record, Protocol);
 
   if ((Entry == nullptr) || (Entry->Interface != OldInterface)) {
     return EFI_NOT_FOUND;
@@ -248,18 +228,16 @@ ReinstallProtocolInterface (
 
 /// TRUE when a device path equal to Path is installed on some handle.
 BOOLEAN
-DevicePathInstalled (
-  EFI_DEVICE_PATH_PROTOCOL  *Path
-  )
+DevicePathInstalled (EFI_DEVICE_PATH_PROTOCOL *Path)
 {
-  UINTN  Size = GetDevicePathSize (Path);
+  UINTN Size = GetDevicePathSize (Path);
 
   for (HANDLE_RECORD *Record : Boot ().Handles) {
     if (!Record->Alive) {
       continue;
     }
 
-    PROTOCOL_INTERFACE  *Entry = LookupInterface (Record, &gEfiDevicePathProtocolGuid);
+    PROTOCOL_INTERFACE *Entry = LookupInterface (Record, &gEfiDevicePathProtocolGuid);
 
     if ((Entry != nullptr) && (Entry->Interface != nullptr) &&
         (GetDevicePathSize ((EFI_DEVICE_PATH_PROTOCOL *)Entry->Interface) == Size) &&
@@ -273,25 +251,23 @@ DevicePathInstalled (
 }
 
 struct GUID_INTERFACE {
-  EFI_GUID    *Guid;
-  VOID        *Interface;
+  EFI_GUID *Guid;
+  VOID     *Interface;
 };
 
 std::vector<GUID_INTERFACE>
-CollectPairs (
-  VA_LIST  Args
-  )
+CollectPairs (VA_LIST Args)
 {
-  std::vector<GUID_INTERFACE>  Pairs;
+  std::vector<GUID_INTERFACE> Pairs;
 
-  for ( ; ;) {
-    EFI_GUID  *Guid = VA_ARG (Args, EFI_GUID *);
+  for (;;) {
+    EFI_GUID *Guid = VA_ARG (Args, EFI_GUID *);
 
     if (Guid == nullptr) {
       break;
     }
 
-    Pairs.push_back (GUID_INTERFACE { Guid, VA_ARG (Args, VOID *) });
+    Pairs.push_back (GUID_INTERFACE{ Guid, VA_ARG (Args, VOID *) });
   }
 
   return Pairs;
@@ -304,22 +280,19 @@ CollectPairs (
 **/
 EFI_STATUS
 EFIAPI
-InstallMultipleProtocolInterfaces (
-  IN OUT EFI_HANDLE  *Handle,
-  ...
-  )
+InstallMultipleProtocolInterfaces (IN OUT EFI_HANDLE *Handle, ...)
 {
   if (Handle == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
 
-  VA_LIST  Args;
+  VA_LIST Args;
 
   VA_START (Args, Handle);
-  std::vector<GUID_INTERFACE>  Pairs = CollectPairs (Args);
+  std::vector<GUID_INTERFACE> Pairs = CollectPairs (Args);
   VA_END (Args);
 
-  EFI_BOOT_SERVICES  *Bs       = HOST_MODEL::Current ().BootServices ();
+  EFI_BOOT_SERVICES *Bs        = HOST_MODEL::Current ().BootServices ();
   EFI_TPL            OldTpl    = Bs->RaiseTPL (TPL_NOTIFY);
   EFI_HANDLE         OldHandle = *Handle;
   EFI_STATUS         Status    = EFI_SUCCESS;
@@ -356,19 +329,16 @@ InstallMultipleProtocolInterfaces (
 
 EFI_STATUS
 EFIAPI
-UninstallMultipleProtocolInterfaces (
-  IN EFI_HANDLE  Handle,
-  ...
-  )
+UninstallMultipleProtocolInterfaces (IN EFI_HANDLE Handle, ...)
 {
-  VA_LIST  Args;
+  VA_LIST Args;
 
   VA_START (Args, Handle);
-  std::vector<GUID_INTERFACE>  Pairs = CollectPairs (Args);
+  std::vector<GUID_INTERFACE> Pairs = CollectPairs (Args);
   VA_END (Args);
 
-  EFI_STATUS  Status  = EFI_SUCCESS;
-  UINTN       Removed = 0;
+  EFI_STATUS Status  = EFI_SUCCESS;
+  UINTN      Removed = 0;
 
   for (const GUID_INTERFACE &Pair : Pairs) {
     Status = UninstallProtocolInterface (Handle, Pair.Guid, Pair.Interface);
@@ -385,7 +355,7 @@ UninstallMultipleProtocolInterfaces (
     // protocol, in which case the reinstall makes a new one.
     //
     for (UINTN Index = 0; Index < Removed; Index++) {
-      EFI_HANDLE  Target = LookupHandle (Handle) != nullptr ? Handle : nullptr;
+      EFI_HANDLE Target = LookupHandle (Handle) != nullptr ? Handle : nullptr;
       InstallProtocolInterface (&Target, Pairs[Index].Guid, EFI_NATIVE_INTERFACE, Pairs[Index].Interface);
     }
 
@@ -401,13 +371,13 @@ UninstallMultipleProtocolInterfaces (
 EFI_STATUS
 EFIAPI
 OpenProtocol (
-  IN  EFI_HANDLE  UserHandle,
-  IN  EFI_GUID    *Protocol,
-  OUT VOID        **Interface OPTIONAL,
-  IN  EFI_HANDLE  AgentHandle,
-  IN  EFI_HANDLE  ControllerHandle,
-  IN  UINT32      Attributes
-  )
+  IN EFI_HANDLE        UserHandle,
+  IN EFI_GUID         *Protocol,
+  OUT VOID **Interface OPTIONAL,
+  IN EFI_HANDLE        AgentHandle,
+  IN EFI_HANDLE        ControllerHandle,
+  IN UINT32            Attributes
+)
 {
   if (Protocol == nullptr) {
     return EFI_INVALID_PARAMETER;
@@ -421,7 +391,7 @@ OpenProtocol (
     *Interface = nullptr;
   }
 
-  HANDLE_RECORD  *Record = LookupHandle (UserHandle);
+  HANDLE_RECORD *Record = LookupHandle (UserHandle);
 
   if (Record == nullptr) {
     return EFI_INVALID_PARAMETER;
@@ -429,9 +399,7 @@ OpenProtocol (
 
   switch (Attributes) {
     case EFI_OPEN_PROTOCOL_BY_CHILD_CONTROLLER:
-      if ((LookupHandle (AgentHandle) == nullptr) || (LookupHandle (ControllerHandle) == nullptr) ||
-          (UserHandle == ControllerHandle))
-      {
+      if ((LookupHandle (AgentHandle) == nullptr) || (LookupHandle (ControllerHandle) == nullptr) || (UserHandle == ControllerHandle)) {
         return EFI_INVALID_PARAMETER;
       }
 
@@ -457,18 +425,18 @@ OpenProtocol (
       return EFI_INVALID_PARAMETER;
   }
 
-  PROTOCOL_INTERFACE  *Entry = LookupInterface (Record, Protocol);
+  PROTOCOL_INTERFACE *Entry = LookupInterface (Record, Protocol);
 
   if (Entry == nullptr) {
     return EFI_UNSUPPORTED;
   }
 
-  BOOLEAN  ByDriver  = FALSE;
-  BOOLEAN  Exclusive = FALSE;
+  BOOLEAN ByDriver  = FALSE;
+  BOOLEAN Exclusive = FALSE;
 
   for (const OPEN_RECORD &Open : Entry->Opens) {
-    BOOLEAN  ExactMatch = (Open.Agent == AgentHandle) && (Open.Attributes == Attributes) &&
-                          (Open.Controller == ControllerHandle);
+    BOOLEAN ExactMatch =
+      (Open.Agent == AgentHandle) && (Open.Attributes == Attributes) && (Open.Controller == ControllerHandle);
 
     if ((Open.Attributes & EFI_OPEN_PROTOCOL_BY_DRIVER) != 0) {
       ByDriver = TRUE;
@@ -529,84 +497,78 @@ OpenProtocol (
     }
   }
 
-  Entry->Opens.push_back (OPEN_RECORD { AgentHandle, ControllerHandle, Attributes, 1 });
+  Entry->Opens.push_back (OPEN_RECORD{ AgentHandle, ControllerHandle, Attributes, 1 });
   return EFI_SUCCESS;
 }
 
 EFI_STATUS
 EFIAPI
 CloseProtocol (
-  IN EFI_HANDLE  UserHandle,
-  IN EFI_GUID    *Protocol,
-  IN EFI_HANDLE  AgentHandle,
-  IN EFI_HANDLE  ControllerHandle
-  )
+  IN EFI_HANDLE UserHandle,
+  IN EFI_GUID  *Protocol,
+  IN EFI_HANDLE AgentHandle,
+  IN EFI_HANDLE ControllerHandle
+)
 {
-  HANDLE_RECORD  *Record = LookupHandle (UserHandle);
+  HANDLE_RECORD *Record = LookupHandle (UserHandle);
 
-  if ((Record == nullptr) || (Protocol == nullptr) || (LookupHandle (AgentHandle) == nullptr) ||
-      ((ControllerHandle != nullptr) && (LookupHandle (ControllerHandle) == nullptr)))
-  {
+  if ((Record == nullptr) || (Protocol == nullptr) || (LookupHandle (AgentHandle) == nullptr) || ((ControllerHandle != nullptr) && (LookupHandle (ControllerHandle) == nullptr))) {
     return EFI_INVALID_PARAMETER;
   }
 
-  PROTOCOL_INTERFACE  *Entry = LookupInterface (Record, Protocol);
+  PROTOCOL_INTERFACE *Entry = LookupInterface (Record, Protocol);
 
   if (Entry == nullptr) {
     return EFI_NOT_FOUND;
   }
 
-  size_t  Before = Entry->Opens.size ();
+  size_t Before = Entry->Opens.size ();
 
   Entry->Opens.erase (
-                 std::remove_if (
-                   Entry->Opens.begin (),
-                   Entry->Opens.end (),
-                   [=](const OPEN_RECORD &Open) {
-    return (Open.Agent == AgentHandle) && (Open.Controller == ControllerHandle);
-  }
-                   ),
-                 Entry->Opens.end ()
-                 );
+    std::remove_if (
+      Entry->Opens.begin (), Entry->Opens.end (),
+      [=] (const OPEN_RECORD &Open) { return (Open.Agent == AgentHandle) && (Open.Controller == ControllerHandle); }
+    ),
+    Entry->Opens.end ()
+  );
   return Entry->Opens.size () == Before ? EFI_NOT_FOUND : EFI_SUCCESS;
 }
 
 EFI_STATUS
 EFIAPI
 OpenProtocolInformation (
-  IN  EFI_HANDLE                           UserHandle,
-  IN  EFI_GUID                             *Protocol,
-  OUT EFI_OPEN_PROTOCOL_INFORMATION_ENTRY  **EntryBuffer,
+  IN EFI_HANDLE                             UserHandle,
+  IN EFI_GUID                              *Protocol,
+  OUT EFI_OPEN_PROTOCOL_INFORMATION_ENTRY **EntryBuffer,
   OUT UINTN                                *EntryCount
-  )
+)
 {
-  HANDLE_RECORD  *Record = LookupHandle (UserHandle);
+  HANDLE_RECORD *Record = LookupHandle (UserHandle);
 
   if ((Record == nullptr) || (Protocol == nullptr) || (EntryBuffer == nullptr) || (EntryCount == nullptr)) {
     return EFI_INVALID_PARAMETER;
   }
 
-  PROTOCOL_INTERFACE  *Entry = LookupInterface (Record, Protocol);
+  PROTOCOL_INTERFACE *Entry = LookupInterface (Record, Protocol);
 
   if (Entry == nullptr) {
     return EFI_NOT_FOUND;
   }
 
-  UINTN       Count  = Entry->Opens.size ();
-  EFI_STATUS  Status = HOST_MODEL::Current ().Memory.AllocatePool (
-                                                       EfiBootServicesData,
-                                                       (Count == 0 ? 1 : Count) * sizeof (EFI_OPEN_PROTOCOL_INFORMATION_ENTRY),
-                                                       (VOID **)EntryBuffer
-                                                       );
+  UINTN      Count  = Entry->Opens.size ();
+  EFI_STATUS Status = HOST_MODEL::Current ().Memory.AllocatePool (
+    EfiBootServicesData, (Count == 0 ? 1 : Count) * sizeof (EFI_OPEN_PROTOCOL_INFORMATION_ENTRY), (VOID **)EntryBuffer
+  );
 
   if (EFI_ERROR (Status)) {
     return EFI_OUT_OF_RESOURCES;
   }
 
   for (UINTN Index = 0; Index < Count; Index++) {
-    const OPEN_RECORD  &Open = Entry->Opens[Index];
+    const OPEN_RECORD &Open = Entry->Opens[Index];
 
-    (*EntryBuffer)[Index] = EFI_OPEN_PROTOCOL_INFORMATION_ENTRY { Open.Agent, Open.Controller, Open.Attributes, Open.OpenCount };
+    (*EntryBuffer)[Index] =
+      EFI_OPEN_PROTOCOL_INFORMATION_ENTRY{ Open.Agent, Open.Controller, Open.Attributes, Open.OpenCount };
   }
 
   *EntryCount = Count;
@@ -615,39 +577,28 @@ OpenProtocolInformation (
 
 EFI_STATUS
 EFIAPI
-HandleProtocol (
-  IN  EFI_HANDLE  UserHandle,
-  IN  EFI_GUID    *Protocol,
-  OUT VOID        **Interface
-  )
+HandleProtocol (IN EFI_HANDLE UserHandle, IN EFI_GUID *Protocol, OUT VOID **Interface)
 {
   return OpenProtocol (
-           UserHandle,
-           Protocol,
-           Interface,
-           Boot ().CoreImageHandle,
-           nullptr,
-           EFI_OPEN_PROTOCOL_BY_HANDLE_PROTOCOL
-           );
+    UserHandle, Protocol, Interface, Boot ().CoreImageHandle, nullptr, EFI_OPEN_PROTOCOL_BY_HANDLE_PROTOCOL
+  );
 }
 
 EFI_STATUS
 EFIAPI
-ProtocolsPerHandle (
-  IN  EFI_HANDLE  UserHandle,
-  OUT EFI_GUID    ***ProtocolBuffer,
-  OUT UINTN       *ProtocolBufferCount
-  )
+ProtocolsPerHandle (IN EFI_HANDLE UserHandle, OUT EFI_GUID ***ProtocolBuffer, OUT UINTN *ProtocolBufferCount)
 {
-  HANDLE_RECORD  *Record = LookupHandle (UserHandle);
+  HANDLE_RECORD *Record = LookupHandle (UserHandle);
 
   if ((Record == nullptr) || (ProtocolBuffer == nullptr) || (ProtocolBufferCount == nullptr)) {
     return EFI_INVALID_PARAMETER;
   }
 
-  UINTN  Count = Record->Protocols.size ();
+  UINTN Count = Record->Protocols.size ();
 
-  if (EFI_ERROR (HOST_MODEL::Current ().Memory.AllocatePool (EfiBootServicesData, Count * sizeof (EFI_GUID *), (VOID **)ProtocolBuffer))) {
+  if (EFI_ERROR (HOST_MODEL::Current ().Memory.AllocatePool (
+        EfiBootServicesData, Count * sizeof (EFI_GUID *), (VOID **)ProtocolBuffer
+      ))) {
     return EFI_OUT_OF_RESOURCES;
   }
 
@@ -661,12 +612,7 @@ ProtocolsPerHandle (
 
 /// The handles a search selects, in the order the firmware returns them.
 EFI_STATUS
-SelectHandles (
-  EFI_LOCATE_SEARCH_TYPE   SearchType,
-  EFI_GUID                 *Protocol,
-  VOID                     *SearchKey,
-  std::vector<EFI_HANDLE>  &Handles
-  )
+SelectHandles (EFI_LOCATE_SEARCH_TYPE SearchType, EFI_GUID *Protocol, VOID *SearchKey, std::vector<EFI_HANDLE> &Handles)
 {
   switch (SearchType) {
     case AllHandles:
@@ -684,21 +630,20 @@ SelectHandles (
 
       Handles = HOST_MODEL::Current ().HandlesWith (*Protocol);
       break;
-    case ByRegisterNotify:
-    {
-      auto  &Registrations = Boot ().Registrations;
+    case ByRegisterNotify: {
+      auto &Registrations = Boot ().Registrations;
 
       if (std::find (Registrations.begin (), Registrations.end (), SearchKey) == Registrations.end ()) {
         return EFI_INVALID_PARAMETER;
       }
 
-      NOTIFY_REGISTRATION  *Registration = (NOTIFY_REGISTRATION *)SearchKey;
+      NOTIFY_REGISTRATION *Registration = (NOTIFY_REGISTRATION *)SearchKey;
 
       //
       // One new handle per call, as the firmware hands them out.
       //
       while (!Registration->NewHandles.empty ()) {
-        EFI_HANDLE  Next = Registration->NewHandles.front ();
+        EFI_HANDLE Next = Registration->NewHandles.front ();
         Registration->NewHandles.pop_front ();
         if (LookupHandle (Next) != nullptr) {
           Handles.push_back (Next);
@@ -718,25 +663,25 @@ SelectHandles (
 EFI_STATUS
 EFIAPI
 LocateHandle (
-  IN     EFI_LOCATE_SEARCH_TYPE  SearchType,
-  IN     EFI_GUID                *Protocol OPTIONAL,
-  IN     VOID                    *SearchKey OPTIONAL,
-  IN OUT UINTN                   *BufferSize,
-  OUT    EFI_HANDLE              *Buffer
-  )
+  IN EFI_LOCATE_SEARCH_TYPE SearchType,
+  IN EFI_GUID *Protocol     OPTIONAL,
+  IN VOID *SearchKey        OPTIONAL,
+  IN OUT UINTN             *BufferSize,
+  OUT EFI_HANDLE           *Buffer
+)
 {
   if (BufferSize == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
 
-  std::vector<EFI_HANDLE>  Handles;
-  EFI_STATUS               Status = SelectHandles (SearchType, Protocol, SearchKey, Handles);
+  std::vector<EFI_HANDLE> Handles;
+  EFI_STATUS              Status = SelectHandles (SearchType, Protocol, SearchKey, Handles);
 
   if (EFI_ERROR (Status)) {
     return Status;
   }
 
-  UINTN  Needed = Handles.size () * sizeof (EFI_HANDLE);
+  UINTN Needed = Handles.size () * sizeof (EFI_HANDLE);
 
   if (*BufferSize < Needed) {
     *BufferSize = Needed;
@@ -755,12 +700,12 @@ LocateHandle (
 EFI_STATUS
 EFIAPI
 LocateHandleBuffer (
-  IN     EFI_LOCATE_SEARCH_TYPE  SearchType,
-  IN     EFI_GUID                *Protocol OPTIONAL,
-  IN     VOID                    *SearchKey OPTIONAL,
-  OUT    UINTN                   *NoHandles,
-  OUT    EFI_HANDLE              **Buffer
-  )
+  IN EFI_LOCATE_SEARCH_TYPE SearchType,
+  IN EFI_GUID *Protocol     OPTIONAL,
+  IN VOID *SearchKey        OPTIONAL,
+  OUT UINTN                *NoHandles,
+  OUT EFI_HANDLE          **Buffer
+)
 {
   if ((NoHandles == nullptr) || (Buffer == nullptr)) {
     return EFI_INVALID_PARAMETER;
@@ -769,14 +714,16 @@ LocateHandleBuffer (
   *NoHandles = 0;
   *Buffer    = nullptr;
 
-  std::vector<EFI_HANDLE>  Handles;
-  EFI_STATUS               Status = SelectHandles (SearchType, Protocol, SearchKey, Handles);
+  std::vector<EFI_HANDLE> Handles;
+  EFI_STATUS              Status = SelectHandles (SearchType, Protocol, SearchKey, Handles);
 
   if (EFI_ERROR (Status)) {
     return Status;
   }
 
-  Status = HOST_MODEL::Current ().Memory.AllocatePool (EfiBootServicesData, Handles.size () * sizeof (EFI_HANDLE), (VOID **)Buffer);
+  Status = HOST_MODEL::Current ().Memory.AllocatePool (
+    EfiBootServicesData, Handles.size () * sizeof (EFI_HANDLE), (VOID **)Buffer
+  );
   if (EFI_ERROR (Status)) {
     *Buffer = nullptr;
     return EFI_OUT_OF_RESOURCES;
@@ -789,11 +736,7 @@ LocateHandleBuffer (
 
 EFI_STATUS
 EFIAPI
-LocateProtocol (
-  IN  EFI_GUID  *Protocol,
-  IN  VOID      *Registration OPTIONAL,
-  OUT VOID      **Interface
-  )
+LocateProtocol (IN EFI_GUID *Protocol, IN VOID *Registration OPTIONAL, OUT VOID **Interface)
 {
   if ((Protocol == nullptr) || (Interface == nullptr)) {
     return EFI_INVALID_PARAMETER;
@@ -801,8 +744,8 @@ LocateProtocol (
 
   *Interface = nullptr;
 
-  std::vector<EFI_HANDLE>  Handles;
-  EFI_STATUS               Status = (Registration == nullptr) ? SelectHandles (ByProtocol, Protocol, nullptr, Handles)
+  std::vector<EFI_HANDLE> Handles;
+  EFI_STATUS              Status = (Registration == nullptr) ? SelectHandles (ByProtocol, Protocol, nullptr, Handles)
                                                              : SelectHandles (ByRegisterNotify, Protocol, Registration, Handles);
 
   if (EFI_ERROR (Status)) {
@@ -815,28 +758,24 @@ LocateProtocol (
 
 EFI_STATUS
 EFIAPI
-LocateDevicePath (
-  IN     EFI_GUID                  *Protocol,
-  IN OUT EFI_DEVICE_PATH_PROTOCOL  **DevicePath,
-  OUT    EFI_HANDLE                *Device
-  )
+LocateDevicePath (IN EFI_GUID *Protocol, IN OUT EFI_DEVICE_PATH_PROTOCOL **DevicePath, OUT EFI_HANDLE *Device)
 {
   if ((Protocol == nullptr) || (DevicePath == nullptr) || (*DevicePath == nullptr) || (Device == nullptr)) {
     return EFI_INVALID_PARAMETER;
   }
 
-  UINTN       SourceSize = GetDevicePathSize (*DevicePath) - sizeof (EFI_DEVICE_PATH_PROTOCOL);
-  UINTN       BestSize   = 0;
-  EFI_HANDLE  Best       = nullptr;
+  UINTN      SourceSize = GetDevicePathSize (*DevicePath) - sizeof (EFI_DEVICE_PATH_PROTOCOL);
+  UINTN      BestSize   = 0;
+  EFI_HANDLE Best       = nullptr;
 
   for (EFI_HANDLE Handle : HOST_MODEL::Current ().HandlesWith (*Protocol)) {
-    VOID  *Path = HOST_MODEL::Current ().FindProtocol (Handle, gEfiDevicePathProtocolGuid);
+    VOID *Path = HOST_MODEL::Current ().FindProtocol (Handle, gEfiDevicePathProtocolGuid);
 
     if (Path == nullptr) {
       continue;
     }
 
-    UINTN  Size = GetDevicePathSize ((EFI_DEVICE_PATH_PROTOCOL *)Path) - sizeof (EFI_DEVICE_PATH_PROTOCOL);
+    UINTN Size = GetDevicePathSize ((EFI_DEVICE_PATH_PROTOCOL *)Path) - sizeof (EFI_DEVICE_PATH_PROTOCOL);
 
     if ((Size <= SourceSize) && (CompareMem (Path, *DevicePath, Size) == 0) && ((Best == nullptr) || (Size > BestSize))) {
       Best     = Handle;
@@ -855,17 +794,13 @@ LocateDevicePath (
 
 EFI_STATUS
 EFIAPI
-RegisterProtocolNotify (
-  IN  EFI_GUID   *Protocol,
-  IN  EFI_EVENT  Event,
-  OUT VOID       **Registration
-  )
+RegisterProtocolNotify (IN EFI_GUID *Protocol, IN EFI_EVENT Event, OUT VOID **Registration)
 {
   if ((Protocol == nullptr) || (Registration == nullptr) || !HOST_MODEL::Current ().IsEventOpen (Event)) {
     return EFI_INVALID_PARAMETER;
   }
 
-  NOTIFY_REGISTRATION  *Record = new NOTIFY_REGISTRATION { *Protocol, Event, { } };
+  NOTIFY_REGISTRATION *Record = new NOTIFY_REGISTRATION{ *Protocol, Event, {} };
 
   Boot ().Registrations.push_back (Record);
   *Registration = Record;
@@ -875,11 +810,11 @@ RegisterProtocolNotify (
 EFI_STATUS
 EFIAPI
 ConnectControllerService (
-  IN  EFI_HANDLE                ControllerHandle,
-  IN  EFI_HANDLE                *DriverImageHandle OPTIONAL,
-  IN  EFI_DEVICE_PATH_PROTOCOL  *RemainingDevicePath OPTIONAL,
-  IN  BOOLEAN                   Recursive
-  )
+  IN EFI_HANDLE                                    ControllerHandle,
+  IN EFI_HANDLE *DriverImageHandle                 OPTIONAL,
+  IN EFI_DEVICE_PATH_PROTOCOL *RemainingDevicePath OPTIONAL,
+  IN BOOLEAN                                       Recursive
+)
 {
   return HOST_MODEL::Current ().ConnectController (ControllerHandle, RemainingDevicePath);
 }
@@ -887,10 +822,10 @@ ConnectControllerService (
 EFI_STATUS
 EFIAPI
 DisconnectControllerService (
-  IN  EFI_HANDLE  ControllerHandle,
-  IN  EFI_HANDLE  DriverImageHandle OPTIONAL,
-  IN  EFI_HANDLE  ChildHandle OPTIONAL
-  )
+  IN EFI_HANDLE                   ControllerHandle,
+  IN EFI_HANDLE DriverImageHandle OPTIONAL,
+  IN EFI_HANDLE ChildHandle       OPTIONAL
+)
 {
   return HOST_MODEL::Current ().DisconnectController (ControllerHandle, DriverImageHandle, ChildHandle);
 }
@@ -898,43 +833,26 @@ DisconnectControllerService (
 } // namespace
 
 std::string
-GuidKey (
-  const EFI_GUID  *Guid
-  )
+GuidKey (const EFI_GUID *Guid)
 {
   return std::string ((const char *)Guid, sizeof (EFI_GUID));
 }
 
 std::string
-GuidText (
-  const EFI_GUID  &Guid
-  )
+GuidText (const EFI_GUID &Guid)
 {
-  char  Text[40];
+  char Text[40];
 
   snprintf (
-    Text,
-    sizeof (Text),
-    "%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X",
-    Guid.Data1,
-    Guid.Data2,
-    Guid.Data3,
-    Guid.Data4[0],
-    Guid.Data4[1],
-    Guid.Data4[2],
-    Guid.Data4[3],
-    Guid.Data4[4],
-    Guid.Data4[5],
-    Guid.Data4[6],
+    Text, sizeof (Text), "%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X", Guid.Data1, Guid.Data2, Guid.Data3,
+    Guid.Data4[0], Guid.Data4[1], Guid.Data4[2], Guid.Data4[3], Guid.Data4[4], Guid.Data4[5], Guid.Data4[6],
     Guid.Data4[7]
-    );
+  );
   return Text;
 }
 
 HANDLE_RECORD *
-LookupHandle (
-  EFI_HANDLE  Handle
-  )
+LookupHandle (EFI_HANDLE Handle)
 {
   if (Handle == nullptr) {
     return nullptr;
@@ -950,10 +868,7 @@ LookupHandle (
 }
 
 PROTOCOL_INTERFACE *
-LookupInterface (
-  HANDLE_RECORD   *Record,
-  const EFI_GUID  *Protocol
-  )
+LookupInterface (HANDLE_RECORD *Record, const EFI_GUID *Protocol)
 {
   if (Record == nullptr) {
     return nullptr;
@@ -969,15 +884,12 @@ LookupInterface (
 }
 
 void
-NotifyProtocolInstalled (
-  const EFI_GUID  *Protocol,
-  EFI_HANDLE      Handle
-  )
+NotifyProtocolInstalled (const EFI_GUID *Protocol, EFI_HANDLE Handle)
 {
   //
   // Copy first: a notification may register or close events.
   //
-  std::vector<NOTIFY_REGISTRATION *>  Registrations = Boot ().Registrations;
+  std::vector<NOTIFY_REGISTRATION *> Registrations = Boot ().Registrations;
 
   for (NOTIFY_REGISTRATION *Registration : Registrations) {
     if (CompareGuid (&Registration->Protocol, Protocol)) {
@@ -988,11 +900,9 @@ NotifyProtocolInstalled (
 }
 
 void
-DropRegistrations (
-  EFI_EVENT  Event
-  )
+DropRegistrations (EFI_EVENT Event)
 {
-  auto  &Registrations = Boot ().Registrations;
+  auto &Registrations = Boot ().Registrations;
 
   for (auto It = Registrations.begin (); It != Registrations.end ();) {
     if ((*It)->Event == Event) {
@@ -1005,9 +915,7 @@ DropRegistrations (
 }
 
 void
-InitHandleServices (
-  EFI_BOOT_SERVICES  *Bs
-  )
+InitHandleServices (EFI_BOOT_SERVICES *Bs)
 {
   Bs->InstallProtocolInterface            = InstallProtocolInterface;
   Bs->ReinstallProtocolInterface          = ReinstallProtocolInterface;
@@ -1033,38 +941,29 @@ InitHandleServices (
 //
 
 EFI_HANDLE
-HOST_MODEL::InstallProtocol (
-  EFI_HANDLE      Handle,
-  const EFI_GUID  &Protocol,
-  VOID            *Interface
-  )
+HOST_MODEL::InstallProtocol (EFI_HANDLE Handle, const EFI_GUID &Protocol, VOID *Interface)
 {
-  EFI_STATUS  Status = InstallProtocolInterface (&Handle, (EFI_GUID *)&Protocol, EFI_NATIVE_INTERFACE, Interface);
+  EFI_STATUS Status = InstallProtocolInterface (&Handle, (EFI_GUID *)&Protocol, EFI_NATIVE_INTERFACE, Interface);
 
   EXPECT_EQ (Status, EFI_SUCCESS) << "installing " << GuidText (Protocol);
   return Handle;
 }
 
 VOID *
-HOST_MODEL::FindProtocol (
-  EFI_HANDLE      Handle,
-  const EFI_GUID  &Protocol
-  ) const
+HOST_MODEL::FindProtocol (EFI_HANDLE Handle, const EFI_GUID &Protocol) const
 {
-  PROTOCOL_INTERFACE  *Entry = LookupInterface (LookupHandle (Handle), &Protocol);
+  PROTOCOL_INTERFACE *Entry = LookupInterface (LookupHandle (Handle), &Protocol);
 
   return Entry == nullptr ? nullptr : Entry->Interface;
 }
 
 std::vector<EFI_HANDLE>
-HOST_MODEL::HandlesWith (
-  const EFI_GUID  &Protocol
-  ) const
+HOST_MODEL::HandlesWith (const EFI_GUID &Protocol) const
 {
-  std::vector<std::pair<UINT64, EFI_HANDLE> >  Found;
+  std::vector<std::pair<UINT64, EFI_HANDLE>> Found;
 
   for (HANDLE_RECORD *Record : mBoot->Handles) {
-    PROTOCOL_INTERFACE  *Entry = Record->Alive ? LookupInterface (Record, &Protocol) : nullptr;
+    PROTOCOL_INTERFACE *Entry = Record->Alive ? LookupInterface (Record, &Protocol) : nullptr;
 
     if (Entry != nullptr) {
       Found.push_back ({ Entry->InstallSequence, (EFI_HANDLE)Record });
@@ -1076,7 +975,7 @@ HOST_MODEL::HandlesWith (
   //
   std::sort (Found.begin (), Found.end ());
 
-  std::vector<EFI_HANDLE>  Handles;
+  std::vector<EFI_HANDLE> Handles;
 
   for (auto &Pair : Found) {
     Handles.push_back (Pair.second);
@@ -1086,31 +985,24 @@ HOST_MODEL::HandlesWith (
 }
 
 std::vector<OPEN_RECORD>
-HOST_MODEL::OpenRecords (
-  EFI_HANDLE      Handle,
-  const EFI_GUID  &Protocol
-  ) const
+HOST_MODEL::OpenRecords (EFI_HANDLE Handle, const EFI_GUID &Protocol) const
 {
-  PROTOCOL_INTERFACE  *Entry = LookupInterface (LookupHandle (Handle), &Protocol);
+  PROTOCOL_INTERFACE *Entry = LookupInterface (LookupHandle (Handle), &Protocol);
 
-  return Entry == nullptr ? std::vector<OPEN_RECORD>() : Entry->Opens;
+  return Entry == nullptr ? std::vector<OPEN_RECORD> () : Entry->Opens;
 }
 
 BOOLEAN
-HOST_MODEL::IsValidHandle (
-  EFI_HANDLE  Handle
-  ) const
+HOST_MODEL::IsValidHandle (EFI_HANDLE Handle) const
 {
   return LookupHandle (Handle) != nullptr;
 }
 
 std::vector<EFI_HANDLE>
-HOST_MODEL::ChildrenOf (
-  EFI_HANDLE  Controller
-  ) const
+HOST_MODEL::ChildrenOf (EFI_HANDLE Controller) const
 {
-  std::vector<EFI_HANDLE>  Children;
-  HANDLE_RECORD            *Record = LookupHandle (Controller);
+  std::vector<EFI_HANDLE> Children;
+  HANDLE_RECORD          *Record = LookupHandle (Controller);
 
   if (Record == nullptr) {
     return Children;

@@ -10,14 +10,13 @@
 
 namespace {
 
-const UINTN  mListSize = 0x10000;
+const UINTN mListSize = 0x10000;
 
 } // namespace
 
-HOB_LIST_MODEL::HOB_LIST_MODEL (
-  ) : mList ((UINT8 *)calloc (1, mListSize))
+HOB_LIST_MODEL::HOB_LIST_MODEL () : mList ((UINT8 *)calloc (1, mListSize))
 {
-  EFI_HOB_HANDOFF_INFO_TABLE  *Handoff = (EFI_HOB_HANDOFF_INFO_TABLE *)mList;
+  EFI_HOB_HANDOFF_INFO_TABLE *Handoff = (EFI_HOB_HANDOFF_INFO_TABLE *)mList;
 
   Handoff->Header.HobType   = EFI_HOB_TYPE_HANDOFF;
   Handoff->Header.HobLength = sizeof (*Handoff);
@@ -25,34 +24,29 @@ HOB_LIST_MODEL::HOB_LIST_MODEL (
   Handoff->BootMode         = BOOT_WITH_FULL_CONFIGURATION;
   mEnd                      = sizeof (*Handoff);
 
-  EFI_HOB_GENERIC_HEADER  *End = (EFI_HOB_GENERIC_HEADER *)(mList + mEnd);
+  EFI_HOB_GENERIC_HEADER *End = (EFI_HOB_GENERIC_HEADER *)(mList + mEnd);
 
-  End->HobType   = EFI_HOB_TYPE_END_OF_HOB_LIST;
-  End->HobLength = sizeof (*End);
+  End->HobType             = EFI_HOB_TYPE_END_OF_HOB_LIST;
+  End->HobLength           = sizeof (*End);
   Handoff->EfiEndOfHobList = (EFI_PHYSICAL_ADDRESS)(UINTN)End;
 }
 
-HOB_LIST_MODEL::~HOB_LIST_MODEL (
-  )
+HOB_LIST_MODEL::~HOB_LIST_MODEL ()
 {
   free (mList);
 }
 
 UINT8 *
-HOB_LIST_MODEL::AddGuidHob (
-  const EFI_GUID  &Name,
-  const VOID      *Data,
-  UINTN           DataSize
-  )
+HOB_LIST_MODEL::AddGuidHob (const EFI_GUID &Name, const VOID *Data, UINTN DataSize)
 {
-  UINTN  Length = sizeof (EFI_HOB_GUID_TYPE) + ALIGN_VALUE (DataSize, 8);
+  UINTN Length = sizeof (EFI_HOB_GUID_TYPE) + ALIGN_VALUE (DataSize, 8);
 
   if ((Length > 0xFFF8) || (mEnd + Length + sizeof (EFI_HOB_GENERIC_HEADER) > mListSize)) {
     ADD_FAILURE () << "the model's HOB list is full";
     return nullptr;
   }
 
-  EFI_HOB_GUID_TYPE  *Hob = (EFI_HOB_GUID_TYPE *)(mList + mEnd);
+  EFI_HOB_GUID_TYPE *Hob = (EFI_HOB_GUID_TYPE *)(mList + mEnd);
 
   ZeroMem (Hob, Length);
   Hob->Header.HobType   = EFI_HOB_TYPE_GUID_EXTENSION;
@@ -64,24 +58,19 @@ HOB_LIST_MODEL::AddGuidHob (
 
   mEnd += Length;
 
-  EFI_HOB_GENERIC_HEADER  *End = (EFI_HOB_GENERIC_HEADER *)(mList + mEnd);
+  EFI_HOB_GENERIC_HEADER *End = (EFI_HOB_GENERIC_HEADER *)(mList + mEnd);
 
-  End->HobType   = EFI_HOB_TYPE_END_OF_HOB_LIST;
-  End->HobLength = sizeof (*End);
-  End->Reserved  = 0;
+  End->HobType                                           = EFI_HOB_TYPE_END_OF_HOB_LIST;
+  End->HobLength                                         = sizeof (*End);
+  End->Reserved                                          = 0;
   ((EFI_HOB_HANDOFF_INFO_TABLE *)mList)->EfiEndOfHobList = (EFI_PHYSICAL_ADDRESS)(UINTN)End;
   return (UINT8 *)(Hob + 1);
 }
 
 UINT8 *
-HOB_LIST_MODEL::AddEarlyVideoInfo (
-  UINT32  FrameWidth,
-  UINT32  FrameHeight,
-  UINT32  CurrentBank,
-  UINT8   TransparentText
-  )
+HOB_LIST_MODEL::AddEarlyVideoInfo (UINT32 FrameWidth, UINT32 FrameHeight, UINT32 CurrentBank, UINT8 TransparentText)
 {
-  UINT8  *Data = AddGuidHob (gEarlyVideoInfoHobGuid, nullptr, HOST_MODEL_VIDEO_INFO_DATA_SIZE);
+  UINT8 *Data = AddGuidHob (gEarlyVideoInfoHobGuid, nullptr, HOST_MODEL_VIDEO_INFO_DATA_SIZE);
 
   if (Data != nullptr) {
     CopyMem (Data + HOST_MODEL_VIDEO_INFO_FRAME_WIDTH, &FrameWidth, 4);
@@ -94,14 +83,13 @@ HOB_LIST_MODEL::AddEarlyVideoInfo (
 }
 
 UINT32
-HOB_LIST_MODEL::EarlyVideoCurrentBank (
-  ) const
+HOB_LIST_MODEL::EarlyVideoCurrentBank () const
 {
   for (UINTN Offset = 0; Offset < mEnd;) {
-    EFI_HOB_GUID_TYPE  *Hob = (EFI_HOB_GUID_TYPE *)(mList + Offset);
+    EFI_HOB_GUID_TYPE *Hob = (EFI_HOB_GUID_TYPE *)(mList + Offset);
 
     if ((Hob->Header.HobType == EFI_HOB_TYPE_GUID_EXTENSION) && CompareGuid (&Hob->Name, &gEarlyVideoInfoHobGuid)) {
-      UINT32  Bank;
+      UINT32 Bank;
       CopyMem (&Bank, (UINT8 *)(Hob + 1) + HOST_MODEL_VIDEO_INFO_CURRENT_BANK, 4);
       return Bank;
     }
@@ -117,17 +105,14 @@ HOB_LIST_MODEL::EarlyVideoCurrentBank (
   test may give any length of at least the GUID HOB header plus 4 bytes.
 **/
 UINT8 *
-HOB_LIST_MODEL::AddDebugMessageConfig (
-  UINT32  Level,
-  UINT16  HobLength
-  )
+HOB_LIST_MODEL::AddDebugMessageConfig (UINT32 Level, UINT16 HobLength)
 {
   if ((HobLength < sizeof (EFI_HOB_GUID_TYPE) + 4) || ((HobLength & 7) != 0)) {
     ADD_FAILURE () << "a GUID HOB length must be a multiple of 8 with room for the level";
     return nullptr;
   }
 
-  UINT8  *Data = AddGuidHob (gDebugMessageConfigGuid, nullptr, HobLength - sizeof (EFI_HOB_GUID_TYPE));
+  UINT8 *Data = AddGuidHob (gDebugMessageConfigGuid, nullptr, HobLength - sizeof (EFI_HOB_GUID_TYPE));
 
   if (Data != nullptr) {
     CopyMem (Data, &Level, 4);

@@ -17,34 +17,32 @@ extern "C" {
 // globals. They are weak references: only the libraries linked into the
 // test executable are there.
 //
-RETURN_STATUS EFIAPI  BaseSerialPortLib16550 (VOID) __attribute__ ((weak));
-RETURN_STATUS EFIAPI  BaseDebugLibSerialPortConstructor (VOID) __attribute__ ((weak));
-EFI_STATUS EFIAPI     UefiBootServicesTableLibConstructor (EFI_HANDLE, EFI_SYSTEM_TABLE *) __attribute__ ((weak));
-EFI_STATUS EFIAPI     UefiRuntimeServicesTableLibConstructor (EFI_HANDLE, EFI_SYSTEM_TABLE *) __attribute__ ((weak));
-EFI_STATUS EFIAPI     UefiLibConstructor (EFI_HANDLE, EFI_SYSTEM_TABLE *) __attribute__ ((weak));
-EFI_STATUS EFIAPI     HobLibConstructor (EFI_HANDLE, EFI_SYSTEM_TABLE *) __attribute__ ((weak));
+RETURN_STATUS EFIAPI BaseSerialPortLib16550 (VOID) __attribute__ ((weak));
+RETURN_STATUS EFIAPI BaseDebugLibSerialPortConstructor (VOID) __attribute__ ((weak));
+EFI_STATUS EFIAPI    UefiBootServicesTableLibConstructor (EFI_HANDLE, EFI_SYSTEM_TABLE *) __attribute__ ((weak));
+EFI_STATUS EFIAPI    UefiRuntimeServicesTableLibConstructor (EFI_HANDLE, EFI_SYSTEM_TABLE *) __attribute__ ((weak));
+EFI_STATUS EFIAPI    UefiLibConstructor (EFI_HANDLE, EFI_SYSTEM_TABLE *) __attribute__ ((weak));
+EFI_STATUS EFIAPI    HobLibConstructor (EFI_HANDLE, EFI_SYSTEM_TABLE *) __attribute__ ((weak));
 
-extern VOID  *mHobList __attribute__ ((weak));
-extern VOID  *mPcd __attribute__ ((weak));
-extern VOID  *mPiPcd __attribute__ ((weak));
-extern VOID  *mPcdInfo __attribute__ ((weak));
-extern VOID  *mPiPcdInfo __attribute__ ((weak));
-extern VOID  *mReportStatusCodeLibStatusCodeProtocol __attribute__ ((weak));
+extern VOID *mHobList __attribute__ ((weak));
+extern VOID *mPcd __attribute__ ((weak));
+extern VOID *mPiPcd __attribute__ ((weak));
+extern VOID *mPcdInfo __attribute__ ((weak));
+extern VOID *mPiPcdInfo __attribute__ ((weak));
+extern VOID *mReportStatusCodeLibStatusCodeProtocol __attribute__ ((weak));
 }
 
 namespace {
 
-HOST_MODEL  *mCurrentModel;
+HOST_MODEL *mCurrentModel;
 
 EFI_LOADED_IMAGE_PROTOCOL *
-NewLoadedImage (
-  BOOT_SERVICES_STATE  &Boot
-  )
+NewLoadedImage (BOOT_SERVICES_STATE &Boot)
 {
-  EFI_LOADED_IMAGE_PROTOCOL  *Image = new EFI_LOADED_IMAGE_PROTOCOL ();
+  EFI_LOADED_IMAGE_PROTOCOL *Image = new EFI_LOADED_IMAGE_PROTOCOL ();
 
-  Image->Revision     = EFI_LOADED_IMAGE_PROTOCOL_REVISION;
-  Image->SystemTable  = &Boot.SystemTable;
+  Image->Revision      = EFI_LOADED_IMAGE_PROTOCOL_REVISION;
+  Image->SystemTable   = &Boot.SystemTable;
   Image->ImageCodeType = EfiBootServicesCode;
   Image->ImageDataType = EfiBootServicesData;
   Boot.LoadedImages.push_back (Image);
@@ -53,8 +51,7 @@ NewLoadedImage (
 
 } // namespace
 
-BOOT_SERVICES_STATE::~BOOT_SERVICES_STATE (
-  )
+BOOT_SERVICES_STATE::~BOOT_SERVICES_STATE ()
 {
   for (HANDLE_RECORD *Record : Handles) {
     delete Record;
@@ -73,8 +70,7 @@ BOOT_SERVICES_STATE::~BOOT_SERVICES_STATE (
   }
 }
 
-HOST_MODEL::HOST_MODEL (
-  ) : mBoot (new BOOT_SERVICES_STATE ())
+HOST_MODEL::HOST_MODEL () : mBoot (new BOOT_SERVICES_STATE ())
 {
   if (mCurrentModel != nullptr) {
     ADD_FAILURE () << "a second HOST_MODEL while one exists";
@@ -82,7 +78,7 @@ HOST_MODEL::HOST_MODEL (
 
   mCurrentModel = this;
 
-  EFI_SYSTEM_TABLE  &St = mBoot->SystemTable;
+  EFI_SYSTEM_TABLE &St = mBoot->SystemTable;
 
   ZeroMem (&St, sizeof (St));
   St.Hdr.Signature        = EFI_SYSTEM_TABLE_SIGNATURE;
@@ -94,7 +90,7 @@ HOST_MODEL::HOST_MODEL (
   St.ConfigurationTable   = mBoot->ConfigTables;
   St.NumberOfTableEntries = 0;
 
-  EFI_BOOT_SERVICES  *Bs = &mBoot->BootServices;
+  EFI_BOOT_SERVICES *Bs = &mBoot->BootServices;
 
   ZeroMem (Bs, sizeof (*Bs));
   Bs->Hdr.Signature  = EFI_BOOT_SERVICES_SIGNATURE;
@@ -104,7 +100,7 @@ HOST_MODEL::HOST_MODEL (
   InitEventServices (Bs);
   InitMiscBootServices (Bs);
 
-  EFI_RUNTIME_SERVICES  *Rt = &mBoot->RuntimeServices;
+  EFI_RUNTIME_SERVICES *Rt = &mBoot->RuntimeServices;
 
   ZeroMem (Rt, sizeof (*Rt));
   Rt->Hdr.Signature  = EFI_RUNTIME_SERVICES_SIGNATURE;
@@ -142,16 +138,14 @@ HOST_MODEL::HOST_MODEL (
   }
 }
 
-HOST_MODEL::~HOST_MODEL (
-  )
+HOST_MODEL::~HOST_MODEL ()
 {
   ResetLibraryCaches ();
   mCurrentModel = nullptr;
 }
 
 HOST_MODEL &
-HOST_MODEL::Current (
-  )
+HOST_MODEL::Current ()
 {
   if (mCurrentModel == nullptr) {
     ADD_FAILURE () << "a firmware service was called with no HOST_MODEL alive";
@@ -162,22 +156,19 @@ HOST_MODEL::Current (
 }
 
 EFI_SYSTEM_TABLE *
-HOST_MODEL::SystemTable (
-  )
+HOST_MODEL::SystemTable ()
 {
   return &mBoot->SystemTable;
 }
 
 EFI_BOOT_SERVICES *
-HOST_MODEL::BootServices (
-  )
+HOST_MODEL::BootServices ()
 {
   return &mBoot->BootServices;
 }
 
 EFI_RUNTIME_SERVICES *
-HOST_MODEL::RuntimeServices (
-  )
+HOST_MODEL::RuntimeServices ()
 {
   return &mBoot->RuntimeServices;
 }
@@ -188,12 +179,9 @@ HOST_MODEL::RuntimeServices (
   would otherwise point into a model that is gone.
 **/
 void
-HOST_MODEL::ResetLibraryCaches (
-  )
+HOST_MODEL::ResetLibraryCaches ()
 {
-  VOID  **Caches[] = {
-    &mHobList, &mPcd, &mPiPcd, &mPcdInfo, &mPiPcdInfo, &mReportStatusCodeLibStatusCodeProtocol
-  };
+  VOID **Caches[] = { &mHobList, &mPcd, &mPiPcd, &mPcdInfo, &mPiPcdInfo, &mReportStatusCodeLibStatusCodeProtocol };
 
   for (VOID **Cache : Caches) {
     if (Cache != nullptr) {
@@ -203,17 +191,15 @@ HOST_MODEL::ResetLibraryCaches (
 }
 
 EFI_HANDLE
-HOST_MODEL::NewImageHandle (
-  )
+HOST_MODEL::NewImageHandle ()
 {
   return InstallProtocol (nullptr, gEfiLoadedImageProtocolGuid, NewLoadedImage (*mBoot));
 }
 
 std::vector<LIBRARY_CONSTRUCTOR>
-HOST_MODEL::Edk2LibraryConstructors (
-  )
+HOST_MODEL::Edk2LibraryConstructors ()
 {
-  std::vector<LIBRARY_CONSTRUCTOR>  List;
+  std::vector<LIBRARY_CONSTRUCTOR> List;
 
   if (BaseSerialPortLib16550 != nullptr) {
     List.push_back (BaseSerialPortLib16550);
@@ -243,11 +229,9 @@ HOST_MODEL::Edk2LibraryConstructors (
 }
 
 EFI_STATUS
-HOST_MODEL::StartModule (
-  EFI_IMAGE_ENTRY_POINT  EntryPoint
-  )
+HOST_MODEL::StartModule (EFI_IMAGE_ENTRY_POINT EntryPoint)
 {
-  return StartModule (MODULE_IMAGE { EntryPoint, Edk2LibraryConstructors (), { } });
+  return StartModule (MODULE_IMAGE{ EntryPoint, Edk2LibraryConstructors (), {} });
 }
 
 /**
@@ -256,11 +240,9 @@ HOST_MODEL::StartModule (
   the entry point, and the destructors when the entry point fails.
 **/
 EFI_STATUS
-HOST_MODEL::StartModule (
-  const MODULE_IMAGE  &Image
-  )
+HOST_MODEL::StartModule (const MODULE_IMAGE &Image)
 {
-  EFI_SYSTEM_TABLE  *St = &mBoot->SystemTable;
+  EFI_SYSTEM_TABLE *St = &mBoot->SystemTable;
   EFI_STATUS        Status;
 
   mImageHandle = NewImageHandle ();
@@ -272,7 +254,7 @@ HOST_MODEL::StartModule (
   Status = Image.EntryPoint (mImageHandle, St);
   if (EFI_ERROR (Status)) {
     for (LIBRARY_DESTRUCTOR Destructor : Image.Destructors) {
-      EFI_STATUS  DestructorStatus = Destructor (mImageHandle, St);
+      EFI_STATUS DestructorStatus = Destructor (mImageHandle, St);
       ASSERT_EFI_ERROR (DestructorStatus);
     }
   }
@@ -281,17 +263,13 @@ HOST_MODEL::StartModule (
 }
 
 void
-HOST_MODEL::RecordStall (
-  UINTN  Microseconds
-  )
+HOST_MODEL::RecordStall (UINTN Microseconds)
 {
-  mStalls.push_back (STALL_RECORD { NextSequence (), Microseconds });
+  mStalls.push_back (STALL_RECORD{ NextSequence (), Microseconds });
 }
 
 VOID *
-HOST_MODEL::ConfigurationTable (
-  const EFI_GUID  &Guid
-  ) const
+HOST_MODEL::ConfigurationTable (const EFI_GUID &Guid) const
 {
   for (UINTN Index = 0; Index < mBoot->SystemTable.NumberOfTableEntries; Index++) {
     if (CompareGuid (&mBoot->ConfigTables[Index].VendorGuid, &Guid)) {
@@ -307,13 +285,11 @@ HOST_MODEL::ConfigurationTable (
 //
 
 BOOLEAN
-HOST_MODEL::ExpectDeadLoop (
-  const std::function<void ()>  &Body
-  )
+HOST_MODEL::ExpectDeadLoop (const std::function<void ()> &Body)
 {
-  std::jmp_buf  Jump;
-  VOID          *Outer = mDeadLoopJump;
-  EFI_TPL       Tpl    = mBoot->Tpl;
+  std::jmp_buf Jump;
+  VOID        *Outer = mDeadLoopJump;
+  EFI_TPL      Tpl   = mBoot->Tpl;
 
   mDeadLoopJump = &Jump;
   if (setjmp (Jump) == 0) {
@@ -332,8 +308,7 @@ HOST_MODEL::ExpectDeadLoop (
 }
 
 void
-HOST_MODEL::OnDeadLoop (
-  )
+HOST_MODEL::OnDeadLoop ()
 {
   mDeadLoops++;
   if (mDeadLoopJump != nullptr) {
@@ -345,8 +320,7 @@ HOST_MODEL::OnDeadLoop (
 }
 
 void
-HOST_MODEL::OnBreakpoint (
-  )
+HOST_MODEL::OnBreakpoint ()
 {
   mBreakpoints++;
   if (!mAllowBreakpoints) {
@@ -356,11 +330,8 @@ HOST_MODEL::OnBreakpoint (
 
 extern "C" {
 /// CpuDeadLoop () of every host test executable (linked with --wrap).
-VOID
-EFIAPI
-__wrap_CpuDeadLoop (
-  VOID
-  )
+VOID EFIAPI
+__wrap_CpuDeadLoop (VOID)
 {
   if (mCurrentModel == nullptr) {
     fprintf (stderr, "CpuDeadLoop () reached with no HOST_MODEL alive\n");
@@ -371,11 +342,8 @@ __wrap_CpuDeadLoop (
 }
 
 /// CpuBreakpoint () of every host test executable (linked with --wrap).
-VOID
-EFIAPI
-__wrap_CpuBreakpoint (
-  VOID
-  )
+VOID EFIAPI
+__wrap_CpuBreakpoint (VOID)
 {
   if (mCurrentModel == nullptr) {
     fprintf (stderr, "CpuBreakpoint () reached with no HOST_MODEL alive\n");

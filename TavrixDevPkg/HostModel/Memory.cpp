@@ -12,30 +12,23 @@
 namespace {
 
 /// Fill of new memory, as a DEBUG firmware leaves it.
-const UINT8  mNewMemoryFill = 0xAF;
+const UINT8 mNewMemoryFill = 0xAF;
 
 BOOLEAN
-ValidType (
-  EFI_MEMORY_TYPE  Type
-  )
+ValidType (EFI_MEMORY_TYPE Type)
 {
   return ((UINT32)Type < EfiMaxMemoryType && Type != EfiPersistentMemory) || ((UINT32)Type >= 0x70000000);
 }
 
 BOOLEAN
-Selected (
-  const MEMORY_BLOCK  &Block,
-  UINT64              Since,
-  EFI_MEMORY_TYPE     Type
-  )
+Selected (const MEMORY_BLOCK &Block, UINT64 Since, EFI_MEMORY_TYPE Type)
 {
   return Block.Sequence > Since && (Type == EfiMaxMemoryType || Block.Type == Type);
 }
 
 } // namespace
 
-MEMORY_MODEL::~MEMORY_MODEL (
-  )
+MEMORY_MODEL::~MEMORY_MODEL ()
 {
   for (auto &Entry : mBlocks) {
     free (Entry.second.Address);
@@ -43,25 +36,20 @@ MEMORY_MODEL::~MEMORY_MODEL (
 }
 
 void
-MEMORY_MODEL::FailAllocation (
-  UINTN  Nth
-  )
+MEMORY_MODEL::FailAllocation (UINTN Nth)
 {
   mFailAt = mSequence + Nth;
 }
 
 void
-MEMORY_MODEL::FailAllocationsOfSize (
-  UINTN  Size
-  )
+MEMORY_MODEL::FailAllocationsOfSize (UINTN Size)
 {
   mFailBySize = TRUE;
   mFailSize   = Size;
 }
 
 void
-MEMORY_MODEL::StopFailing (
-  )
+MEMORY_MODEL::StopFailing ()
 {
   mFailAt     = 0;
   mFailBySize = FALSE;
@@ -69,9 +57,7 @@ MEMORY_MODEL::StopFailing (
 
 /// Counts one allocation attempt and tells whether it is to fail.
 BOOLEAN
-MEMORY_MODEL::ShouldFail (
-  UINTN  Size
-  )
+MEMORY_MODEL::ShouldFail (UINTN Size)
 {
   mSequence++;
   if (mSequence == mFailAt) {
@@ -83,11 +69,7 @@ MEMORY_MODEL::ShouldFail (
 }
 
 EFI_STATUS
-MEMORY_MODEL::AllocatePool (
-  EFI_MEMORY_TYPE  Type,
-  UINTN            Size,
-  VOID             **Buffer
-  )
+MEMORY_MODEL::AllocatePool (EFI_MEMORY_TYPE Type, UINTN Size, VOID **Buffer)
 {
   if ((Buffer == nullptr) || !ValidType (Type)) {
     return EFI_INVALID_PARAMETER;
@@ -101,24 +83,22 @@ MEMORY_MODEL::AllocatePool (
   //
   // A zero-byte pool still gets a distinct address, as the firmware's does.
   //
-  VOID  *Memory = malloc (Size == 0 ? 1 : Size);
+  VOID *Memory = malloc (Size == 0 ? 1 : Size);
 
   if (Memory == nullptr) {
     return EFI_OUT_OF_RESOURCES;
   }
 
-  memset (Memory, mNewMemoryFill, Size);      // not SetMem: its UINT8 shifts overflow int for fills >= 0x80
-  mBlocks[(UINTN)Memory] = MEMORY_BLOCK { mSequence, Memory, Size, Type, FALSE };
+  memset (Memory, mNewMemoryFill, Size); // not SetMem: its UINT8 shifts overflow int for fills >= 0x80
+  mBlocks[(UINTN)Memory] = MEMORY_BLOCK{ mSequence, Memory, Size, Type, FALSE };
   *Buffer                = Memory;
   return EFI_SUCCESS;
 }
 
 EFI_STATUS
-MEMORY_MODEL::FreePool (
-  VOID  *Buffer
-  )
+MEMORY_MODEL::FreePool (VOID *Buffer)
 {
-  auto  It = mBlocks.find ((UINTN)Buffer);
+  auto It = mBlocks.find ((UINTN)Buffer);
 
   if ((It == mBlocks.end ()) || It->second.IsPages) {
     ADD_FAILURE () << "FreePool of " << Buffer << ", which is not a live pool block";
@@ -135,8 +115,8 @@ MEMORY_MODEL::AllocatePages (
   EFI_ALLOCATE_TYPE     AllocateType,
   EFI_MEMORY_TYPE       Type,
   UINTN                 Pages,
-  EFI_PHYSICAL_ADDRESS  *Memory
-  )
+  EFI_PHYSICAL_ADDRESS *Memory
+)
 {
   if ((Memory == nullptr) || !ValidType (Type) || (AllocateType >= MaxAllocateType)) {
     return EFI_INVALID_PARAMETER;
@@ -153,7 +133,7 @@ MEMORY_MODEL::AllocatePages (
     return EFI_NOT_FOUND;
   }
 
-  VOID  *Block = aligned_alloc (EFI_PAGE_SIZE, EFI_PAGES_TO_SIZE (Pages));
+  VOID *Block = aligned_alloc (EFI_PAGE_SIZE, EFI_PAGES_TO_SIZE (Pages));
 
   if (Block == nullptr) {
     return EFI_OUT_OF_RESOURCES;
@@ -165,18 +145,15 @@ MEMORY_MODEL::AllocatePages (
   }
 
   memset (Block, mNewMemoryFill, EFI_PAGES_TO_SIZE (Pages));
-  mBlocks[(UINTN)Block] = MEMORY_BLOCK { mSequence, Block, EFI_PAGES_TO_SIZE (Pages), Type, TRUE };
+  mBlocks[(UINTN)Block] = MEMORY_BLOCK{ mSequence, Block, EFI_PAGES_TO_SIZE (Pages), Type, TRUE };
   *Memory               = (EFI_PHYSICAL_ADDRESS)(UINTN)Block;
   return EFI_SUCCESS;
 }
 
 EFI_STATUS
-MEMORY_MODEL::FreePages (
-  EFI_PHYSICAL_ADDRESS  Memory,
-  UINTN                 Pages
-  )
+MEMORY_MODEL::FreePages (EFI_PHYSICAL_ADDRESS Memory, UINTN Pages)
 {
-  auto  It = mBlocks.find ((UINTN)Memory);
+  auto It = mBlocks.find ((UINTN)Memory);
 
   if ((It == mBlocks.end ()) || !It->second.IsPages) {
     ADD_FAILURE () << "FreePages of 0x" << std::hex << Memory << ", which is not a live page block";
@@ -194,12 +171,9 @@ MEMORY_MODEL::FreePages (
 }
 
 std::vector<MEMORY_BLOCK>
-MEMORY_MODEL::Outstanding (
-  UINT64           Since,
-  EFI_MEMORY_TYPE  Type
-  ) const
+MEMORY_MODEL::Outstanding (UINT64 Since, EFI_MEMORY_TYPE Type) const
 {
-  std::vector<MEMORY_BLOCK>  Blocks;
+  std::vector<MEMORY_BLOCK> Blocks;
 
   for (auto &Entry : mBlocks) {
     if (Selected (Entry.second, Since, Type)) {
@@ -211,12 +185,9 @@ MEMORY_MODEL::Outstanding (
 }
 
 UINTN
-MEMORY_MODEL::OutstandingPoolBytes (
-  UINT64           Since,
-  EFI_MEMORY_TYPE  Type
-  ) const
+MEMORY_MODEL::OutstandingPoolBytes (UINT64 Since, EFI_MEMORY_TYPE Type) const
 {
-  UINTN  Bytes = 0;
+  UINTN Bytes = 0;
 
   for (const MEMORY_BLOCK &Block : Outstanding (Since, Type)) {
     Bytes += Block.IsPages ? 0 : Block.Size;
@@ -226,12 +197,9 @@ MEMORY_MODEL::OutstandingPoolBytes (
 }
 
 UINTN
-MEMORY_MODEL::OutstandingPages (
-  UINT64           Since,
-  EFI_MEMORY_TYPE  Type
-  ) const
+MEMORY_MODEL::OutstandingPages (UINT64 Since, EFI_MEMORY_TYPE Type) const
 {
-  UINTN  Pages = 0;
+  UINTN Pages = 0;
 
   for (const MEMORY_BLOCK &Block : Outstanding (Since, Type)) {
     Pages += Block.IsPages ? Block.Size / EFI_PAGE_SIZE : 0;
@@ -241,11 +209,9 @@ MEMORY_MODEL::OutstandingPages (
 }
 
 std::string
-MEMORY_MODEL::LeakReport (
-  UINT64  Since
-  ) const
+MEMORY_MODEL::LeakReport (UINT64 Since) const
 {
-  std::ostringstream  Report;
+  std::ostringstream Report;
 
   for (const MEMORY_BLOCK &Block : Outstanding (Since)) {
     Report << "allocation #" << Block.Sequence << ": " << (Block.IsPages ? "pages" : "pool") << ", " << Block.Size
@@ -256,11 +222,9 @@ MEMORY_MODEL::LeakReport (
 }
 
 BOOLEAN
-MEMORY_MODEL::IsLivePool (
-  const VOID  *Buffer
-  ) const
+MEMORY_MODEL::IsLivePool (const VOID *Buffer) const
 {
-  auto  It = mBlocks.find ((UINTN)Buffer);
+  auto It = mBlocks.find ((UINTN)Buffer);
 
   return It != mBlocks.end () && !It->second.IsPages;
 }

@@ -13,18 +13,16 @@ extern "C" {
 
 namespace {
 
-const UINT16  mUartBase       = 0x3F8;
-const UINT16  mConfigAddress  = 0xCF8;
-const UINT16  mConfigData     = 0xCFC;
-const UINT8   mLcrDlab        = 0x80;
-const UINT8   mLsrAlwaysReady = 0x60;     // transmit holding and shift registers empty
-const UINT8   mMsrConnected   = 0xB0;     // carrier, data set ready, clear to send
+const UINT16 mUartBase       = 0x3F8;
+const UINT16 mConfigAddress  = 0xCF8;
+const UINT16 mConfigData     = 0xCFC;
+const UINT8  mLcrDlab        = 0x80;
+const UINT8  mLsrAlwaysReady = 0x60; // transmit holding and shift registers empty
+const UINT8  mMsrConnected   = 0xB0; // carrier, data set ready, clear to send
 
 /// Identity, class code and header type of a function do not take writes.
 BOOLEAN
-ReadOnlyConfigByte (
-  UINT32  Offset
-  )
+ReadOnlyConfigByte (UINT32 Offset)
 {
   return Offset < 4 || (Offset >= 8 && Offset < 0x0C) || Offset == 0x0E;
 }
@@ -36,41 +34,41 @@ ReadOnlyConfigByte (
 //
 
 void
-UART_16550::Preset (
-  UINT16  Divisor,
-  UINT8   LineControl
-  )
+UART_16550::Preset (UINT16 Divisor, UINT8 LineControl)
 {
   mDivisor = Divisor;
   mLcr     = LineControl;
 }
 
 UINT8
-UART_16550::Read (
-  UINT16  Register
-  )
+UART_16550::Read (UINT16 Register)
 {
-  BOOLEAN  Dlab = (mLcr & mLcrDlab) != 0;
+  BOOLEAN Dlab = (mLcr & mLcrDlab) != 0;
 
   switch (Register) {
-    case 0: return Dlab ? (UINT8)mDivisor : 0;
-    case 1: return Dlab ? (UINT8)(mDivisor >> 8) : mIer;
-    case 2: return (mFcr & 1) != 0 ? 0xC1 : 0x01;     // no interrupt pending
-    case 3: return mLcr;
-    case 4: return mMcr;
-    case 5: return mLsrAlwaysReady;
-    case 6: return mMsrConnected;
-    default: return mScratch;
+    case 0:
+      return Dlab ? (UINT8)mDivisor : 0;
+    case 1:
+      return Dlab ? (UINT8)(mDivisor >> 8) : mIer;
+    case 2:
+      return (mFcr & 1) != 0 ? 0xC1 : 0x01; // no interrupt pending
+    case 3:
+      return mLcr;
+    case 4:
+      return mMcr;
+    case 5:
+      return mLsrAlwaysReady;
+    case 6:
+      return mMsrConnected;
+    default:
+      return mScratch;
   }
 }
 
 void
-UART_16550::Write (
-  UINT16  Register,
-  UINT8   Value
-  )
+UART_16550::Write (UINT16 Register, UINT8 Value)
 {
-  BOOLEAN  Dlab = (mLcr & mLcrDlab) != 0;
+  BOOLEAN Dlab = (mLcr & mLcrDlab) != 0;
 
   if ((Register == 0) && !Dlab) {
     mText.push_back ((char)Value);
@@ -82,7 +80,9 @@ UART_16550::Write (
   }
 
   switch (Register) {
-    case 0: mDivisor = (UINT16)((mDivisor & 0xFF00) | Value); break;
+    case 0:
+      mDivisor = (UINT16)((mDivisor & 0xFF00) | Value);
+      break;
     case 1:
       if (Dlab) {
         mDivisor = (UINT16)((mDivisor & 0x00FF) | (Value << 8));
@@ -95,10 +95,17 @@ UART_16550::Write (
       mFcr = Value;
       mFifoWrites++;
       break;
-    case 3: mLcr     = Value; break;
-    case 4: mMcr     = Value; break;
-    case 7: mScratch = Value; break;
-    default: break;        // line and modem status are read-only
+    case 3:
+      mLcr = Value;
+      break;
+    case 4:
+      mMcr = Value;
+      break;
+    case 7:
+      mScratch = Value;
+      break;
+    default:
+      break; // line and modem status are read-only
   }
 }
 
@@ -106,8 +113,7 @@ UART_16550::Write (
 // Port space
 //
 
-PORT_IO_MODEL::PORT_IO_MODEL (
-  )
+PORT_IO_MODEL::PORT_IO_MODEL ()
 {
   ZeroMem (mBridge, sizeof (mBridge));
   *(UINT16 *)&mBridge[PCI_VENDOR_ID_OFFSET] = 0x8086;
@@ -118,21 +124,14 @@ PORT_IO_MODEL::PORT_IO_MODEL (
 }
 
 void
-PORT_IO_MODEL::SetBridgeLocation (
-  UINT8  Device,
-  UINT8  Function
-  )
+PORT_IO_MODEL::SetBridgeLocation (UINT8 Device, UINT8 Function)
 {
   mBridgeDevice   = Device;
   mBridgeFunction = Function;
 }
 
 void
-PORT_IO_MODEL::SetControllerLocation (
-  UINT8  Bus,
-  UINT8  Device,
-  UINT8  Function
-  )
+PORT_IO_MODEL::SetControllerLocation (UINT8 Bus, UINT8 Device, UINT8 Function)
 {
   mBus      = Bus;
   mDevice   = Device;
@@ -145,22 +144,16 @@ PORT_IO_MODEL::SetControllerLocation (
   bridge's secondary..subordinate range. Nothing else answers.
 **/
 UINT8 *
-PORT_IO_MODEL::DecodeConfig (
-  UINT8  Bus,
-  UINT8  Device,
-  UINT8  Function
-  )
+PORT_IO_MODEL::DecodeConfig (UINT8 Bus, UINT8 Device, UINT8 Function)
 {
   if ((Bus == 0) && (Device == mBridgeDevice) && (Function == mBridgeFunction)) {
     return mBridge;
   }
 
-  UINT8  Secondary   = mBridge[PCI_BRIDGE_SECONDARY_BUS_REGISTER_OFFSET];
-  UINT8  Subordinate = mBridge[PCI_BRIDGE_SUBORDINATE_BUS_REGISTER_OFFSET];
+  UINT8 Secondary   = mBridge[PCI_BRIDGE_SECONDARY_BUS_REGISTER_OFFSET];
+  UINT8 Subordinate = mBridge[PCI_BRIDGE_SUBORDINATE_BUS_REGISTER_OFFSET];
 
-  if ((Bus != 0) && (Bus >= Secondary) && (Bus <= Subordinate) && (Bus == mBus) && (Device == mDevice) &&
-      (Function == mFunction))
-  {
+  if ((Bus != 0) && (Bus >= Secondary) && (Bus <= Subordinate) && (Bus == mBus) && (Device == mDevice) && (Function == mFunction)) {
     return HOST_MODEL::Current ().Controller.ConfigSpace ();
   }
 
@@ -168,19 +161,14 @@ PORT_IO_MODEL::DecodeConfig (
 }
 
 UINT32
-PORT_IO_MODEL::ConfigAccess (
-  UINT16   Port,
-  UINT8    Size,
-  UINT32   Value,
-  BOOLEAN  IsWrite
-  )
+PORT_IO_MODEL::ConfigAccess (UINT16 Port, UINT8 Size, UINT32 Value, BOOLEAN IsWrite)
 {
-  UINT8   Bus      = (UINT8)(mCf8 >> 16);
-  UINT8   Device   = (UINT8)((mCf8 >> 11) & 0x1F);
-  UINT8   Function = (UINT8)((mCf8 >> 8) & 0x07);
-  UINT16  Register = (UINT16)((mCf8 & 0xFC) + (Port - mConfigData));
-  UINT8   *Space   = ((mCf8 & BIT31) != 0) ? DecodeConfig (Bus, Device, Function) : nullptr;
-  UINT32  Result   = 0xFFFFFFFF;
+  UINT8  Bus      = (UINT8)(mCf8 >> 16);
+  UINT8  Device   = (UINT8)((mCf8 >> 11) & 0x1F);
+  UINT8  Function = (UINT8)((mCf8 >> 8) & 0x07);
+  UINT16 Register = (UINT16)((mCf8 & 0xFC) + (Port - mConfigData));
+  UINT8 *Space    = ((mCf8 & BIT31) != 0) ? DecodeConfig (Bus, Device, Function) : nullptr;
+  UINT32 Result   = 0xFFFFFFFF;
 
   if ((Space != nullptr) && (Register + Size <= 256)) {
     if (IsWrite) {
@@ -199,21 +187,13 @@ PORT_IO_MODEL::ConfigAccess (
     Result &= (1u << (8 * Size)) - 1;
   }
 
-  mConfigLog.push_back (
-               CONFIG_ACCESS {
-    HOST_MODEL::Current ().NextSequence (), Bus, Device, Function, Register, Size, IsWrite ? Value : Result, IsWrite,
-    Space != nullptr
-  }
-               );
+  mConfigLog.push_back (CONFIG_ACCESS{ HOST_MODEL::Current ().NextSequence (), Bus, Device, Function, Register, Size,
+                                       IsWrite ? Value : Result, IsWrite, Space != nullptr });
   return Result;
 }
 
 UINT32
-PORT_IO_MODEL::Read (
-  UINT16   Port,
-  UINT8    Size,
-  BOOLEAN  ThroughPciIo
-  )
+PORT_IO_MODEL::Read (UINT16 Port, UINT8 Size, BOOLEAN ThroughPciIo)
 {
   if ((Port >= mUartBase) && (Port < mUartBase + 8)) {
     return Uart.Read ((UINT16)(Port - mUartBase));
@@ -227,24 +207,19 @@ PORT_IO_MODEL::Read (
     return ConfigAccess (Port, Size, 0, FALSE);
   }
 
-  auto    Preset = mPortValues.find (Port);
-  UINT32  Value  = Preset != mPortValues.end () ? Preset->second : 0xFFFFFFFF;
+  auto   Preset = mPortValues.find (Port);
+  UINT32 Value  = Preset != mPortValues.end () ? Preset->second : 0xFFFFFFFF;
 
   if (Size < 4) {
     Value &= (1u << (8 * Size)) - 1;
   }
 
-  mLog.push_back (PORT_ACCESS { HOST_MODEL::Current ().NextSequence (), Port, Value, Size, FALSE, ThroughPciIo });
+  mLog.push_back (PORT_ACCESS{ HOST_MODEL::Current ().NextSequence (), Port, Value, Size, FALSE, ThroughPciIo });
   return Value;
 }
 
 void
-PORT_IO_MODEL::Write (
-  UINT16   Port,
-  UINT8    Size,
-  UINT32   Value,
-  BOOLEAN  ThroughPciIo
-  )
+PORT_IO_MODEL::Write (UINT16 Port, UINT8 Size, UINT32 Value, BOOLEAN ThroughPciIo)
 {
   if ((Port >= mUartBase) && (Port < mUartBase + 8)) {
     Uart.Write ((UINT16)(Port - mUartBase), (UINT8)Value);
@@ -261,15 +236,13 @@ PORT_IO_MODEL::Write (
     return;
   }
 
-  mLog.push_back (PORT_ACCESS { HOST_MODEL::Current ().NextSequence (), Port, Value, Size, TRUE, ThroughPciIo });
+  mLog.push_back (PORT_ACCESS{ HOST_MODEL::Current ().NextSequence (), Port, Value, Size, TRUE, ThroughPciIo });
 }
 
 std::vector<UINT32>
-PORT_IO_MODEL::WritesTo (
-  UINT16  Port
-  ) const
+PORT_IO_MODEL::WritesTo (UINT16 Port) const
 {
-  std::vector<UINT32>  Values;
+  std::vector<UINT32> Values;
 
   for (const PORT_ACCESS &Access : mLog) {
     if (Access.IsWrite && (Access.Port == Port)) {
@@ -281,10 +254,9 @@ PORT_IO_MODEL::WritesTo (
 }
 
 std::vector<CONFIG_ACCESS>
-PORT_IO_MODEL::ConfigWrites (
-  ) const
+PORT_IO_MODEL::ConfigWrites () const
 {
-  std::vector<CONFIG_ACCESS>  Writes;
+  std::vector<CONFIG_ACCESS> Writes;
 
   for (const CONFIG_ACCESS &Access : mConfigLog) {
     if (Access.IsWrite) {
@@ -296,8 +268,7 @@ PORT_IO_MODEL::ConfigWrites (
 }
 
 void
-PORT_IO_MODEL::ClearLogs (
-  )
+PORT_IO_MODEL::ClearLogs ()
 {
   mLog.clear ();
   mConfigLog.clear ();

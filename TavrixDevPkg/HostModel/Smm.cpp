@@ -12,10 +12,7 @@ namespace {
 
 EFI_STATUS
 EFIAPI
-InSmm (
-  IN CONST EFI_SMM_BASE2_PROTOCOL  *This,
-  OUT BOOLEAN                      *InSmram
-  )
+InSmm (IN CONST EFI_SMM_BASE2_PROTOCOL *This, OUT BOOLEAN *InSmram)
 {
   if (InSmram == nullptr) {
     return EFI_INVALID_PARAMETER;
@@ -27,12 +24,9 @@ InSmm (
 
 EFI_STATUS
 EFIAPI
-GetSmstLocation (
-  IN CONST EFI_SMM_BASE2_PROTOCOL  *This,
-  IN OUT EFI_SMM_SYSTEM_TABLE2     **Smst
-  )
+GetSmstLocation (IN CONST EFI_SMM_BASE2_PROTOCOL *This, IN OUT EFI_SMM_SYSTEM_TABLE2 **Smst)
 {
-  SMM_MODEL  &Smm = HOST_MODEL::Current ().Smm;
+  SMM_MODEL &Smm = HOST_MODEL::Current ().Smm;
 
   if (Smst == nullptr) {
     return EFI_INVALID_PARAMETER;
@@ -48,11 +42,7 @@ GetSmstLocation (
 
 EFI_STATUS
 EFIAPI
-SmmLocateProtocol (
-  IN  EFI_GUID  *Protocol,
-  IN  VOID      *Registration OPTIONAL,
-  OUT VOID      **Interface
-  )
+SmmLocateProtocol (IN EFI_GUID *Protocol, IN VOID *Registration OPTIONAL, OUT VOID **Interface)
 {
   if ((Protocol == nullptr) || (Interface == nullptr)) {
     return EFI_INVALID_PARAMETER;
@@ -65,21 +55,21 @@ SmmLocateProtocol (
 EFI_STATUS
 EFIAPI
 SmmInstallProtocolInterface (
-  IN OUT EFI_HANDLE      *UserHandle,
-  IN EFI_GUID            *Protocol,
-  IN EFI_INTERFACE_TYPE  InterfaceType,
-  IN VOID                *Interface
-  )
+  IN OUT EFI_HANDLE    *UserHandle,
+  IN EFI_GUID          *Protocol,
+  IN EFI_INTERFACE_TYPE InterfaceType,
+  IN VOID              *Interface
+)
 {
   if ((UserHandle == nullptr) || (Protocol == nullptr) || (InterfaceType != EFI_NATIVE_INTERFACE)) {
     return EFI_INVALID_PARAMETER;
   }
 
-  SMM_MODEL  &Smm = HOST_MODEL::Current ().Smm;
+  SMM_MODEL &Smm = HOST_MODEL::Current ().Smm;
 
   Smm.Installed.push_back ({ *Protocol, Interface });
   if (*UserHandle == nullptr) {
-    *UserHandle = (EFI_HANDLE)(UINTN)Smm.Installed.size ();     // a distinct non-null handle
+    *UserHandle = (EFI_HANDLE)(UINTN)Smm.Installed.size (); // a distinct non-null handle
   }
 
   return EFI_SUCCESS;
@@ -87,22 +77,19 @@ SmmInstallProtocolInterface (
 
 EFI_STATUS
 EFIAPI
-UnmodelledSmm (
-  VOID
-  )
+UnmodelledSmm (VOID)
 {
   ADD_FAILURE () << "an SMM service that the host model does not model was called";
   return EFI_UNSUPPORTED;
 }
 
-EFI_SMM_BASE2_PROTOCOL  mSmmBase2 = { InSmm, GetSmstLocation };
+EFI_SMM_BASE2_PROTOCOL mSmmBase2 = { InSmm, GetSmstLocation };
 
 } // namespace
 
-SMM_MODEL::SMM_MODEL (
-  )
+SMM_MODEL::SMM_MODEL ()
 {
-  VOID  **Slots = (VOID **)&mSmst;
+  VOID **Slots = (VOID **)&mSmst;
 
   //
   // Everything after the header answers "unmodelled"; the two services
@@ -127,18 +114,14 @@ SMM_MODEL::SMM_MODEL (
 }
 
 void
-SMM_MODEL::Install (
-  BOOLEAN  InSmm
-  )
+SMM_MODEL::Install (BOOLEAN InSmm)
 {
   mInSmm = InSmm;
   HOST_MODEL::Current ().InstallProtocol (nullptr, gEfiSmmBase2ProtocolGuid, &mSmmBase2);
 }
 
 VOID *
-SMM_MODEL::Protocol (
-  const EFI_GUID  &Guid
-  ) const
+SMM_MODEL::Protocol (const EFI_GUID &Guid) const
 {
   for (const auto &Entry : Installed) {
     if (CompareGuid (&Entry.first, &Guid)) {

@@ -17,23 +17,21 @@ namespace {
 
 /// DEBUG_PRINT_MARKER_DATA as the reporter lays it out.
 struct PRINT_MARKER {
-  UINT64         ErrorLevel;
-  CONST CHAR8    *Format;
-  VOID           *VaListMarker;
-  VOID           *BaseListMarker;
+  UINT64       ErrorLevel;
+  CONST CHAR8 *Format;
+  VOID        *VaListMarker;
+  VOID        *BaseListMarker;
 };
 
 std::string
-FormatMarker (
-  const EFI_STATUS_CODE_DATA  *Data
-  )
+FormatMarker (const EFI_STATUS_CODE_DATA *Data)
 {
   if (Data->Size < sizeof (PRINT_MARKER)) {
     return "";
   }
 
-  PRINT_MARKER  Marker;
-  CHAR8         Text[1024];
+  PRINT_MARKER Marker;
+  CHAR8        Text[1024];
 
   //
   // The record sits behind the 20-byte header, so it is not 8-aligned.
@@ -56,7 +54,7 @@ FormatMarker (
   //
   // PrintLib writes every line end as CR LF; keep the text as the format has it.
   //
-  std::string  Message (Text);
+  std::string Message (Text);
 
   for (size_t At = Message.find ("\r\n"); At != std::string::npos; At = Message.find ("\r\n", At)) {
     Message.erase (At, 1);
@@ -68,15 +66,15 @@ FormatMarker (
 EFI_STATUS
 EFIAPI
 ReportStatusCode (
-  IN EFI_STATUS_CODE_TYPE   Type,
-  IN EFI_STATUS_CODE_VALUE  Value,
-  IN UINT32                 Instance,
-  IN EFI_GUID               *CallerId OPTIONAL,
-  IN EFI_STATUS_CODE_DATA   *Data OPTIONAL
-  )
+  IN EFI_STATUS_CODE_TYPE       Type,
+  IN EFI_STATUS_CODE_VALUE      Value,
+  IN UINT32                     Instance,
+  IN EFI_GUID *CallerId         OPTIONAL,
+  IN EFI_STATUS_CODE_DATA *Data OPTIONAL
+)
 {
-  HOST_MODEL          &Model = HOST_MODEL::Current ();
-  STATUS_CODE_RECORD  Record = { };
+  HOST_MODEL        &Model  = HOST_MODEL::Current ();
+  STATUS_CODE_RECORD Record = {};
 
   if (!Model.StatusCodes.Installed ()) {
     ADD_FAILURE () << "the status code protocol was called after it was uninstalled (through a cached pointer?)";
@@ -94,7 +92,7 @@ ReportStatusCode (
   }
 
   if (Data != nullptr) {
-    const UINT8  *Bytes = (const UINT8 *)Data + Data->HeaderSize;
+    const UINT8 *Bytes = (const UINT8 *)Data + Data->HeaderSize;
 
     Record.HasData  = TRUE;
     Record.DataType = Data->Type;
@@ -108,13 +106,12 @@ ReportStatusCode (
   return EFI_SUCCESS;
 }
 
-EFI_STATUS_CODE_PROTOCOL  mStatusCode = { ReportStatusCode };
+EFI_STATUS_CODE_PROTOCOL mStatusCode = { ReportStatusCode };
 
 } // namespace
 
 void
-STATUS_CODE_LISTENER::Install (
-  )
+STATUS_CODE_LISTENER::Install ()
 {
   if (mHandle == nullptr) {
     mHandle = HOST_MODEL::Current ().InstallProtocol (nullptr, gEfiStatusCodeRuntimeProtocolGuid, &mStatusCode);
@@ -122,25 +119,21 @@ STATUS_CODE_LISTENER::Install (
 }
 
 void
-STATUS_CODE_LISTENER::Uninstall (
-  )
+STATUS_CODE_LISTENER::Uninstall ()
 {
   if (mHandle != nullptr) {
-    EFI_STATUS  Status = HOST_MODEL::Current ().BootServices ()->UninstallProtocolInterface (
-                                                                  mHandle,
-                                                                  &gEfiStatusCodeRuntimeProtocolGuid,
-                                                                  &mStatusCode
-                                                                  );
+    EFI_STATUS Status = HOST_MODEL::Current ().BootServices ()->UninstallProtocolInterface (
+      mHandle, &gEfiStatusCodeRuntimeProtocolGuid, &mStatusCode
+    );
     EXPECT_EQ (Status, EFI_SUCCESS);
     mHandle = nullptr;
   }
 }
 
 std::vector<std::string>
-STATUS_CODE_LISTENER::Messages (
-  ) const
+STATUS_CODE_LISTENER::Messages () const
 {
-  std::vector<std::string>  Texts;
+  std::vector<std::string> Texts;
 
   for (const STATUS_CODE_RECORD &Record : mRecords) {
     if (Record.HasData && CompareGuid (&Record.DataType, &gDebugPrintMarkerDataGuid)) {

@@ -9,11 +9,9 @@
 namespace {
 
 std::u16string
-NameOf (
-  const CHAR16  *Name
-  )
+NameOf (const CHAR16 *Name)
 {
-  std::u16string  Text;
+  std::u16string Text;
 
   while (*Name != 0) {
     Text.push_back ((char16_t)*Name++);
@@ -25,34 +23,26 @@ NameOf (
 EFI_STATUS
 EFIAPI
 GetVariable (
-  IN     CHAR16    *VariableName,
-  IN     EFI_GUID  *VendorGuid,
-  OUT    UINT32    *Attributes OPTIONAL,
-  IN OUT UINTN     *DataSize,
-  OUT    VOID      *Data OPTIONAL
-  )
+  IN CHAR16             *VariableName,
+  IN EFI_GUID           *VendorGuid,
+  OUT UINT32 *Attributes OPTIONAL,
+  IN OUT UINTN          *DataSize,
+  OUT VOID *Data         OPTIONAL
+)
 {
   return HOST_MODEL::Current ().Variables.GetVariable (VariableName, VendorGuid, Attributes, DataSize, Data);
 }
 
 EFI_STATUS
 EFIAPI
-SetVariable (
-  IN CHAR16    *VariableName,
-  IN EFI_GUID  *VendorGuid,
-  IN UINT32    Attributes,
-  IN UINTN     DataSize,
-  IN VOID      *Data
-  )
+SetVariable (IN CHAR16 *VariableName, IN EFI_GUID *VendorGuid, IN UINT32 Attributes, IN UINTN DataSize, IN VOID *Data)
 {
   return HOST_MODEL::Current ().Variables.SetVariable (VariableName, VendorGuid, Attributes, DataSize, Data);
 }
 
 EFI_STATUS
 EFIAPI
-UnmodelledRuntime (
-  VOID
-  )
+UnmodelledRuntime (VOID)
 {
   ADD_FAILURE () << "a runtime service that the host model does not model was called";
   return EFI_UNSUPPORTED;
@@ -61,45 +51,34 @@ UnmodelledRuntime (
 } // namespace
 
 void
-InitRuntimeServices (
-  EFI_RUNTIME_SERVICES  *Rt
-  )
+InitRuntimeServices (EFI_RUNTIME_SERVICES *Rt)
 {
-  Rt->GetVariable                = GetVariable;
-  Rt->SetVariable                = SetVariable;
-  Rt->GetTime                    = (EFI_GET_TIME)UnmodelledRuntime;
-  Rt->SetTime                    = (EFI_SET_TIME)UnmodelledRuntime;
-  Rt->GetWakeupTime              = (EFI_GET_WAKEUP_TIME)UnmodelledRuntime;
-  Rt->SetWakeupTime              = (EFI_SET_WAKEUP_TIME)UnmodelledRuntime;
-  Rt->SetVirtualAddressMap       = (EFI_SET_VIRTUAL_ADDRESS_MAP)UnmodelledRuntime;
-  Rt->ConvertPointer             = (EFI_CONVERT_POINTER)UnmodelledRuntime;
-  Rt->GetNextVariableName        = (EFI_GET_NEXT_VARIABLE_NAME)UnmodelledRuntime;
-  Rt->GetNextHighMonotonicCount  = (EFI_GET_NEXT_HIGH_MONO_COUNT)UnmodelledRuntime;
-  Rt->ResetSystem                = (EFI_RESET_SYSTEM)UnmodelledRuntime;
-  Rt->UpdateCapsule              = (EFI_UPDATE_CAPSULE)UnmodelledRuntime;
-  Rt->QueryCapsuleCapabilities   = (EFI_QUERY_CAPSULE_CAPABILITIES)UnmodelledRuntime;
-  Rt->QueryVariableInfo          = (EFI_QUERY_VARIABLE_INFO)UnmodelledRuntime;
+  Rt->GetVariable               = GetVariable;
+  Rt->SetVariable               = SetVariable;
+  Rt->GetTime                   = (EFI_GET_TIME)UnmodelledRuntime;
+  Rt->SetTime                   = (EFI_SET_TIME)UnmodelledRuntime;
+  Rt->GetWakeupTime             = (EFI_GET_WAKEUP_TIME)UnmodelledRuntime;
+  Rt->SetWakeupTime             = (EFI_SET_WAKEUP_TIME)UnmodelledRuntime;
+  Rt->SetVirtualAddressMap      = (EFI_SET_VIRTUAL_ADDRESS_MAP)UnmodelledRuntime;
+  Rt->ConvertPointer            = (EFI_CONVERT_POINTER)UnmodelledRuntime;
+  Rt->GetNextVariableName       = (EFI_GET_NEXT_VARIABLE_NAME)UnmodelledRuntime;
+  Rt->GetNextHighMonotonicCount = (EFI_GET_NEXT_HIGH_MONO_COUNT)UnmodelledRuntime;
+  Rt->ResetSystem               = (EFI_RESET_SYSTEM)UnmodelledRuntime;
+  Rt->UpdateCapsule             = (EFI_UPDATE_CAPSULE)UnmodelledRuntime;
+  Rt->QueryCapsuleCapabilities  = (EFI_QUERY_CAPSULE_CAPABILITIES)UnmodelledRuntime;
+  Rt->QueryVariableInfo         = (EFI_QUERY_VARIABLE_INFO)UnmodelledRuntime;
 }
 
 void
-VARIABLE_STORE::Set (
-  const char16_t  *Name,
-  const EFI_GUID  &Guid,
-  const VOID      *Data,
-  UINTN           Size,
-  UINT32          Attributes
-  )
+VARIABLE_STORE::Set (const char16_t *Name, const EFI_GUID &Guid, const VOID *Data, UINTN Size, UINT32 Attributes)
 {
-  const UINT8  *Bytes = (const UINT8 *)Data;
+  const UINT8 *Bytes = (const UINT8 *)Data;
 
-  mValues[{ Name, GuidKey (&Guid) }] = VALUE { Attributes, std::vector<UINT8>(Bytes, Bytes + Size) };
+  mValues[{ Name, GuidKey (&Guid) }] = VALUE{ Attributes, std::vector<UINT8> (Bytes, Bytes + Size) };
 }
 
 void
-VARIABLE_STORE::Remove (
-  const char16_t  *Name,
-  const EFI_GUID  &Guid
-  )
+VARIABLE_STORE::Remove (const char16_t *Name, const EFI_GUID &Guid)
 {
   mValues.erase ({ Name, GuidKey (&Guid) });
 }
@@ -109,16 +88,11 @@ VARIABLE_STORE::Remove (
   gets EFI_BUFFER_TOO_SMALL and the needed size in *DataSize.
 **/
 EFI_STATUS
-VARIABLE_STORE::GetVariable (
-  CHAR16    *Name,
-  EFI_GUID  *Guid,
-  UINT32    *Attributes,
-  UINTN     *DataSize,
-  VOID      *Data
-  )
+VARIABLE_STORE::GetVariable (CHAR16 *Name, EFI_GUID *Guid, UINT32 *Attributes, UINTN *DataSize, VOID *Data)
 {
-  VARIABLE_READ  Read = { HOST_MODEL::Current ().NextSequence (), u"", { }, 0, EFI_SUCCESS, HOST_MODEL::Current ().CurrentTpl () };
-  EFI_STATUS     Status;
+  VARIABLE_READ Read = { HOST_MODEL::Current ().NextSequence (), u"", {}, 0, EFI_SUCCESS,
+                         HOST_MODEL::Current ().CurrentTpl () };
+  EFI_STATUS    Status;
 
   if ((Name == nullptr) || (Guid == nullptr) || (DataSize == nullptr)) {
     Status = EFI_INVALID_PARAMETER;
@@ -127,7 +101,7 @@ VARIABLE_STORE::GetVariable (
     Read.Guid       = *Guid;
     Read.BufferSize = *DataSize;
 
-    auto  It = mValues.find ({ Read.Name, GuidKey (Guid) });
+    auto It = mValues.find ({ Read.Name, GuidKey (Guid) });
 
     if (mNotAvailable) {
       Status = EFI_NOT_AVAILABLE_YET;
@@ -155,13 +129,7 @@ VARIABLE_STORE::GetVariable (
 }
 
 EFI_STATUS
-VARIABLE_STORE::SetVariable (
-  CHAR16    *Name,
-  EFI_GUID  *Guid,
-  UINT32    Attributes,
-  UINTN     DataSize,
-  VOID      *Data
-  )
+VARIABLE_STORE::SetVariable (CHAR16 *Name, EFI_GUID *Guid, UINT32 Attributes, UINTN DataSize, VOID *Data)
 {
   if ((Name == nullptr) || (Name[0] == 0) || (Guid == nullptr) || ((DataSize != 0) && (Data == nullptr))) {
     return EFI_INVALID_PARAMETER;
@@ -171,7 +139,7 @@ VARIABLE_STORE::SetVariable (
     return EFI_NOT_AVAILABLE_YET;
   }
 
-  std::u16string  Key = NameOf (Name);
+  std::u16string Key = NameOf (Name);
 
   if ((DataSize == 0) || (Attributes == 0)) {
     return mValues.erase ({ Key, GuidKey (Guid) }) == 0 ? EFI_NOT_FOUND : EFI_SUCCESS;

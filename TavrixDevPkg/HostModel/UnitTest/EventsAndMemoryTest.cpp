@@ -14,26 +14,21 @@ extern "C" {
 
 namespace {
 
-std::vector<EFI_TPL>  mNotifyTpls;
+std::vector<EFI_TPL> mNotifyTpls;
 
-VOID
-EFIAPI
-RecordTpl (
-  EFI_EVENT  Event,
-  VOID       *Context
-  )
+VOID EFIAPI
+RecordTpl (EFI_EVENT Event, VOID *Context)
 {
   mNotifyTpls.push_back (HOST_MODEL::Current ().CurrentTpl ());
 }
 
 class EventsAndMemory : public HOST_MODEL_TEST {
 protected:
-  EFI_EVENT    Event = nullptr;
-  VOID         *Registration = nullptr;
+  EFI_EVENT Event        = nullptr;
+  VOID     *Registration = nullptr;
 
   void
-  SetUp (
-    ) override
+  SetUp () override
   {
     mNotifyTpls.clear ();
     ASSERT_EQ (gBS->CreateEvent (EVT_NOTIFY_SIGNAL, TPL_NOTIFY, RecordTpl, nullptr, &Event), EFI_SUCCESS);
@@ -41,25 +36,28 @@ protected:
   }
 };
 
-TEST_F (EventsAndMemory, ProtocolNotificationRunsAtItsLevelOncePerInstall) {
-  UINT32      Marker;
-  EFI_HANDLE  Handle = nullptr;
+TEST_F (EventsAndMemory, ProtocolNotificationRunsAtItsLevelOncePerInstall)
+{
+  UINT32     Marker;
+  EFI_HANDLE Handle = nullptr;
 
   EXPECT_EQ (gBS->InstallProtocolInterface (&Handle, &gEfiCallerIdGuid, EFI_NATIVE_INTERFACE, &Marker), EFI_SUCCESS);
   EXPECT_EQ (mNotifyTpls, std::vector<EFI_TPL>{ TPL_NOTIFY });
   EXPECT_EQ (Model.CurrentTpl (), (EFI_TPL)TPL_APPLICATION);
 
-  VOID  *Found = nullptr;
+  VOID *Found = nullptr;
 
   EXPECT_EQ (gBS->LocateProtocol (&gEfiCallerIdGuid, Registration, &Found), EFI_SUCCESS);
   EXPECT_EQ (Found, &Marker);
-  EXPECT_EQ (gBS->LocateProtocol (&gEfiCallerIdGuid, Registration, &Found), EFI_NOT_FOUND) << "each install is reported once";
+  EXPECT_EQ (gBS->LocateProtocol (&gEfiCallerIdGuid, Registration, &Found), EFI_NOT_FOUND)
+    << "each install is reported once";
 }
 
-TEST_F (EventsAndMemory, NotificationWaitsWhileTheLevelIsRaised) {
-  UINT32      Marker;
-  EFI_HANDLE  Handle = nullptr;
-  EFI_TPL     Old    = gBS->RaiseTPL (TPL_NOTIFY);
+TEST_F (EventsAndMemory, NotificationWaitsWhileTheLevelIsRaised)
+{
+  UINT32     Marker;
+  EFI_HANDLE Handle = nullptr;
+  EFI_TPL    Old    = gBS->RaiseTPL (TPL_NOTIFY);
 
   gBS->InstallProtocolInterface (&Handle, &gEfiCallerIdGuid, EFI_NATIVE_INTERFACE, &Marker);
   EXPECT_TRUE (mNotifyTpls.empty ());
@@ -75,9 +73,10 @@ TEST_F (EventsAndMemory, NotificationWaitsWhileTheLevelIsRaised) {
   EXPECT_EQ (mNotifyTpls.size (), 2u);
 }
 
-TEST_F (EventsAndMemory, ClosedEventIsNoLongerNotified) {
-  UINT32      Marker;
-  EFI_HANDLE  Handle = nullptr;
+TEST_F (EventsAndMemory, ClosedEventIsNoLongerNotified)
+{
+  UINT32     Marker;
+  EFI_HANDLE Handle = nullptr;
 
   EXPECT_EQ (gBS->CloseEvent (Event), EFI_SUCCESS);
   gBS->InstallProtocolInterface (&Handle, &gEfiCallerIdGuid, EFI_NATIVE_INTERFACE, &Marker);
@@ -85,26 +84,28 @@ TEST_F (EventsAndMemory, ClosedEventIsNoLongerNotified) {
   EXPECT_EQ (gBS->CloseEvent (Event), EFI_INVALID_PARAMETER);
 }
 
-TEST_F (EventsAndMemory, EventGroupIsSignalledAsAWhole) {
-  EFI_EVENT  Member;
+TEST_F (EventsAndMemory, EventGroupIsSignalledAsAWhole)
+{
+  EFI_EVENT Member;
 
   ASSERT_EQ (
     gBS->CreateEventEx (EVT_NOTIFY_SIGNAL, TPL_CALLBACK, RecordTpl, nullptr, &gEfiEventExitBootServicesGuid, &Member),
     EFI_SUCCESS
-    );
+  );
   Model.SignalEventGroup (gEfiEventExitBootServicesGuid);
   EXPECT_EQ (mNotifyTpls, std::vector<EFI_TPL>{ TPL_CALLBACK });
   EXPECT_EQ (gBS->CreateEvent (EVT_NOTIFY_SIGNAL, TPL_HIGH_LEVEL, RecordTpl, nullptr, &Member), EFI_INVALID_PARAMETER);
 }
 
-TEST_F (EventsAndMemory, NthAllocationFailsOnceAndLeaksAreReported) {
-  UINT64  Mark = Model.Memory.Mark ();
+TEST_F (EventsAndMemory, NthAllocationFailsOnceAndLeaksAreReported)
+{
+  UINT64 Mark = Model.Memory.Mark ();
 
   Model.Memory.FailAllocation (2);
 
-  VOID  *First  = AllocatePool (16);
-  VOID  *Second = AllocatePool (16);
-  VOID  *Third  = AllocateZeroPool (32);
+  VOID *First  = AllocatePool (16);
+  VOID *Second = AllocatePool (16);
+  VOID *Third  = AllocateZeroPool (32);
 
   EXPECT_NE (First, nullptr);
   EXPECT_EQ (Second, nullptr);
@@ -118,14 +119,15 @@ TEST_F (EventsAndMemory, NthAllocationFailsOnceAndLeaksAreReported) {
   EXPECT_EQ (Model.Memory.LeakReport (Mark), "");
 }
 
-TEST_F (EventsAndMemory, AllocationsOfOneSizeFailWhilePagesAreCounted) {
-  UINT64  Mark = Model.Memory.Mark ();
+TEST_F (EventsAndMemory, AllocationsOfOneSizeFailWhilePagesAreCounted)
+{
+  UINT64 Mark = Model.Memory.Mark ();
 
   Model.Memory.FailAllocationsOfSize (8294400);
   EXPECT_EQ (AllocatePool (8294400), nullptr);
   EXPECT_EQ (AllocatePool (8294400), nullptr);
 
-  VOID  *Pages = AllocatePages (3);
+  VOID *Pages = AllocatePages (3);
 
   ASSERT_NE (Pages, nullptr);
   EXPECT_EQ ((UINTN)Pages % EFI_PAGE_SIZE, 0u);

@@ -21,43 +21,32 @@ extern "C" {
 
 namespace {
 
-std::string  mOrder;
-EFI_STATUS   mEntryStatus;
+std::string mOrder;
+EFI_STATUS  mEntryStatus;
 
 EFI_STATUS EFIAPI
-FirstConstructor (
-  EFI_HANDLE        Image,
-  EFI_SYSTEM_TABLE  *St
-  )
+FirstConstructor (EFI_HANDLE Image, EFI_SYSTEM_TABLE *St)
 {
   mOrder += (gBS == St->BootServices) ? "C1 " : "C1-without-gBS ";
   return EFI_SUCCESS;
 }
 
 RETURN_STATUS EFIAPI
-SecondConstructor (
-  VOID
-  )
+SecondConstructor (VOID)
 {
   mOrder += "C2 ";
   return RETURN_SUCCESS;
 }
 
 EFI_STATUS EFIAPI
-Entry (
-  EFI_HANDLE        Image,
-  EFI_SYSTEM_TABLE  *St
-  )
+Entry (EFI_HANDLE Image, EFI_SYSTEM_TABLE *St)
 {
   mOrder += (Image == gImageHandle) ? "E " : "E-wrong-image ";
   return mEntryStatus;
 }
 
 EFI_STATUS EFIAPI
-Destructor (
-  EFI_HANDLE        Image,
-  EFI_SYSTEM_TABLE  *St
-  )
+Destructor (EFI_HANDLE Image, EFI_SYSTEM_TABLE *St)
 {
   mOrder += "D";
   return EFI_SUCCESS;
@@ -66,32 +55,32 @@ Destructor (
 class FirmwareServices : public HOST_MODEL_TEST {
 protected:
   EFI_STATUS
-  Start (
-    EFI_STATUS  EntryStatus
-    )
+  Start (EFI_STATUS EntryStatus)
   {
     mOrder       = "";
     mEntryStatus = EntryStatus;
 
-    std::vector<LIBRARY_CONSTRUCTOR>  Constructors = HOST_MODEL::Edk2LibraryConstructors ();
+    std::vector<LIBRARY_CONSTRUCTOR> Constructors = HOST_MODEL::Edk2LibraryConstructors ();
 
     Constructors.push_back (FirstConstructor);
     Constructors.push_back (SecondConstructor);
-    return Model.StartModule (MODULE_IMAGE { Entry, Constructors, { Destructor } });
+    return Model.StartModule (MODULE_IMAGE{ Entry, Constructors, { Destructor } });
   }
 };
 
-TEST_F (FirmwareServices, ModuleStartRunsConstructorsEntryAndDestructorsOnFailure) {
+TEST_F (FirmwareServices, ModuleStartRunsConstructorsEntryAndDestructorsOnFailure)
+{
   EXPECT_EQ (Start (EFI_SUCCESS), EFI_SUCCESS);
   EXPECT_EQ (mOrder, "C1 C2 E ");
   EXPECT_EQ (Start (EFI_NOT_FOUND), EFI_NOT_FOUND);
   EXPECT_EQ (mOrder, "C1 C2 E D");
 }
 
-TEST_F (FirmwareServices, GetVariableFollowsTheSizeRules) {
-  UINT64  Value = 0x80000040;
-  UINTN   Size  = 4;
-  UINT64  Buffer[2];
+TEST_F (FirmwareServices, GetVariableFollowsTheSizeRules)
+{
+  UINT64 Value = 0x80000040;
+  UINTN  Size  = 4;
+  UINT64 Buffer[2];
 
   Model.Variables.Set (u"EFIDebug", gEfiCallerIdGuid, &Value, sizeof (Value));
   EXPECT_EQ (gRT->GetVariable ((CHAR16 *)u"EFIDebug", &gEfiCallerIdGuid, nullptr, &Size, Buffer), EFI_BUFFER_TOO_SMALL);
@@ -103,13 +92,16 @@ TEST_F (FirmwareServices, GetVariableFollowsTheSizeRules) {
   EXPECT_EQ (gRT->GetVariable ((CHAR16 *)u"Other", &gEfiCallerIdGuid, nullptr, &Size, Buffer), EFI_NOT_FOUND);
 
   Model.Variables.SetNotAvailableYet (TRUE);
-  EXPECT_EQ (gRT->GetVariable ((CHAR16 *)u"EFIDebug", &gEfiCallerIdGuid, nullptr, &Size, Buffer), EFI_NOT_AVAILABLE_YET);
+  EXPECT_EQ (
+    gRT->GetVariable ((CHAR16 *)u"EFIDebug", &gEfiCallerIdGuid, nullptr, &Size, Buffer), EFI_NOT_AVAILABLE_YET
+  );
   ASSERT_EQ (Model.Variables.Reads ().size (), 4u);
   EXPECT_EQ (Model.Variables.Reads ()[0].Name, u"EFIDebug");
   EXPECT_EQ (Model.Variables.Reads ()[0].BufferSize, 4u);
 }
 
-TEST_F (FirmwareServices, PcdsAndHobsThroughTheEdk2Libraries) {
+TEST_F (FirmwareServices, PcdsAndHobsThroughTheEdk2Libraries)
+{
   Model.Pcd.SetEx32 (gEarlyVideoTokenSpaceGuid, 7, 768);
   Model.Pcd.SetExBool (gEarlyVideoTokenSpaceGuid, 10, TRUE);
   EXPECT_EQ (LibPcdGetEx32 (&gEarlyVideoTokenSpaceGuid, 7), 768u);
@@ -119,31 +111,26 @@ TEST_F (FirmwareServices, PcdsAndHobsThroughTheEdk2Libraries) {
 
   EXPECT_EQ (GetFirstGuidHob (&gEarlyVideoInfoHobGuid), nullptr);
 
-  UINT8  *Info = Model.Hobs.AddEarlyVideoInfo (800, 600, 3, 1);
-  VOID   *Hob  = GetFirstGuidHob (&gEarlyVideoInfoHobGuid);
+  UINT8 *Info = Model.Hobs.AddEarlyVideoInfo (800, 600, 3, 1);
+  VOID  *Hob  = GetFirstGuidHob (&gEarlyVideoInfoHobGuid);
 
   ASSERT_NE (Hob, nullptr);
   EXPECT_EQ ((UINT8 *)GET_GUID_HOB_DATA (Hob), Info);
   EXPECT_EQ (ReadUnaligned32 ((UINT32 *)((UINT8 *)Hob + 0x13E4)), 800u);
   EXPECT_EQ (((UINT8 *)Hob)[0x1401], 1);
   EXPECT_EQ (Model.Hobs.EarlyVideoCurrentBank (), 3u);
-  UINT8  *Config = Model.Hobs.AddDebugMessageConfig (0x80000040);
+  UINT8 *Config = Model.Hobs.AddDebugMessageConfig (0x80000040);
 
   EXPECT_EQ (((EFI_HOB_GUID_TYPE *)(Config - sizeof (EFI_HOB_GUID_TYPE)))->Header.HobLength, 32);
 }
 
 /// Reports a debug message the way a status-code DebugLib does: only the
 /// format and a pointer to this frame's variable arguments travel.
-VOID
-EFIAPI
-ReportMessage (
-  UINT32       Level,
-  CONST CHAR8  *Format,
-  ...
-  )
+VOID EFIAPI
+ReportMessage (UINT32 Level, CONST CHAR8 *Format, ...)
 {
-  VA_LIST  Marker;
-  UINT64   Data[4] = { Level, (UINT64)(UINTN)Format, 0, 0 };
+  VA_LIST Marker;
+  UINT64  Data[4] = { Level, (UINT64)(UINTN)Format, 0, 0 };
 
   VA_START (Marker, Format);
   Data[2] = (UINT64)(UINTN)Marker;
@@ -151,13 +138,16 @@ ReportMessage (
   VA_END (Marker);
 }
 
-TEST_F (FirmwareServices, StatusCodesAreRecordedAndMessagesFormattedDuringTheCall) {
-  UINT32  Extended = 0x1234;
+TEST_F (FirmwareServices, StatusCodesAreRecordedAndMessagesFormattedDuringTheCall)
+{
+  UINT32 Extended = 0x1234;
 
-  ReportStatusCodeEx (EFI_ERROR_CODE | EFI_ERROR_UNRECOVERED, 0x03050007, 0, nullptr, nullptr, &Extended, sizeof (Extended));
+  ReportStatusCodeEx (
+    EFI_ERROR_CODE | EFI_ERROR_UNRECOVERED, 0x03050007, 0, nullptr, nullptr, &Extended, sizeof (Extended)
+  );
   ReportMessage (0x40, "line:%d,Status:%r\n", 276, EFI_OUT_OF_RESOURCES);
 
-  const std::vector<STATUS_CODE_RECORD>  &Records = Model.StatusCodes.Records ();
+  const std::vector<STATUS_CODE_RECORD> &Records = Model.StatusCodes.Records ();
 
   ASSERT_EQ (Records.size (), 2u);
   EXPECT_EQ (Records[0].Value, 0x03050007u);
@@ -167,37 +157,37 @@ TEST_F (FirmwareServices, StatusCodesAreRecordedAndMessagesFormattedDuringTheCal
   EXPECT_EQ (Model.StatusCodes.Messages (), std::vector<std::string>{ "line:276,Status:Out of Resources\n" });
 }
 
-TEST_F (FirmwareServices, StatusCodeProtocolNotThereYet) {
+TEST_F (FirmwareServices, StatusCodeProtocolNotThereYet)
+{
   Model.StatusCodes.Uninstall ();
   EXPECT_EQ (ReportStatusCodeEx (EFI_ERROR_CODE, 1, 0, nullptr, nullptr, nullptr, 0), EFI_UNSUPPORTED);
   Model.StatusCodes.Install ();
-  EXPECT_EQ (ReportStatusCodeEx (EFI_ERROR_CODE, 1, 0, nullptr, nullptr, nullptr, 0), EFI_SUCCESS) << "the library looks again";
+  EXPECT_EQ (ReportStatusCodeEx (EFI_ERROR_CODE, 1, 0, nullptr, nullptr, nullptr, 0), EFI_SUCCESS)
+    << "the library looks again";
   EXPECT_EQ (Model.StatusCodes.Records ().size (), 1u);
 }
 
-EARLY_GRAPHICS_CALLBACKS  *mSeenThis;
+EARLY_GRAPHICS_CALLBACKS *mSeenThis;
 UINT32                    mSeenBank;
 
 EFI_STATUS EFIAPI
-SetBankSeen (
-  EARLY_GRAPHICS_CALLBACKS  *This,
-  UINT32                    Bank
-  )
+SetBankSeen (EARLY_GRAPHICS_CALLBACKS *This, UINT32 Bank)
 {
   mSeenThis = This;
   mSeenBank = Bank;
   return EFI_SUCCESS;
 }
 
-TEST_F (FirmwareServices, GraphicsProtocolKeepsItsOwnCopyOfTheTable) {
-  EARLY_GRAPHICS_DISPLAY_PROTOCOL  *Protocol = nullptr;
+TEST_F (FirmwareServices, GraphicsProtocolKeepsItsOwnCopyOfTheTable)
+{
+  EARLY_GRAPHICS_DISPLAY_PROTOCOL *Protocol = nullptr;
 
   Model.EarlyDisplay.InstallGraphics ();
   ASSERT_EQ (gBS->LocateProtocol (&gEarlyGraphicsDisplayProtocolGuid, nullptr, (VOID **)&Protocol), EFI_SUCCESS);
   {
-    EARLY_GRAPHICS_CALLBACKS  Table = { nullptr, nullptr, SetBankSeen, nullptr };
+    EARLY_GRAPHICS_CALLBACKS Table = { nullptr, nullptr, SetBankSeen, nullptr };
     Protocol->RegisterCallbacks (Protocol, Table, 0);
-    Table.SetBank = nullptr;            // the caller's copy dies with the call
+    Table.SetBank = nullptr; // the caller's copy dies with the call
   }
 
   EXPECT_EQ (Model.EarlyDisplay.GraphicsRegistrations (), 1u);
@@ -207,24 +197,27 @@ TEST_F (FirmwareServices, GraphicsProtocolKeepsItsOwnCopyOfTheTable) {
   EXPECT_NONFATAL_FAILURE (Model.EarlyDisplay.DrawString (0, 0, 0, 0, "x"), "before RegisterCallbacks");
 }
 
-TEST_F (FirmwareServices, SmmBaseIsAbsentUntilInstalled) {
-  EFI_SMM_BASE2_PROTOCOL  *SmmBase = nullptr;
+TEST_F (FirmwareServices, SmmBaseIsAbsentUntilInstalled)
+{
+  EFI_SMM_BASE2_PROTOCOL *SmmBase = nullptr;
 
   EXPECT_EQ (gBS->LocateProtocol (&gEfiSmmBase2ProtocolGuid, nullptr, (VOID **)&SmmBase), EFI_NOT_FOUND);
   Model.Smm.Install (TRUE);
   ASSERT_EQ (gBS->LocateProtocol (&gEfiSmmBase2ProtocolGuid, nullptr, (VOID **)&SmmBase), EFI_SUCCESS);
 
-  BOOLEAN                InSmm = FALSE;
-  EFI_SMM_SYSTEM_TABLE2  *Smst = nullptr;
+  BOOLEAN                InSmm  = FALSE;
+  EFI_SMM_SYSTEM_TABLE2 *Smst   = nullptr;
   EFI_HANDLE             Handle = nullptr;
   UINT32                 Marker;
-  VOID                   *Found;
+  VOID                  *Found;
 
   EXPECT_EQ (SmmBase->InSmm (SmmBase, &InSmm), EFI_SUCCESS);
   EXPECT_TRUE (InSmm);
   ASSERT_EQ (SmmBase->GetSmstLocation (SmmBase, &Smst), EFI_SUCCESS);
   EXPECT_EQ (Smst->SmmLocateProtocol (&gEfiCallerIdGuid, nullptr, &Found), EFI_NOT_FOUND);
-  EXPECT_EQ (Smst->SmmInstallProtocolInterface (&Handle, &gEfiCallerIdGuid, EFI_NATIVE_INTERFACE, &Marker), EFI_SUCCESS);
+  EXPECT_EQ (
+    Smst->SmmInstallProtocolInterface (&Handle, &gEfiCallerIdGuid, EFI_NATIVE_INTERFACE, &Marker), EFI_SUCCESS
+  );
   EXPECT_EQ (Smst->SmmLocateProtocol (&gEfiCallerIdGuid, nullptr, &Found), EFI_SUCCESS);
   EXPECT_EQ (Found, &Marker);
   EXPECT_EQ (Model.FindProtocol (Handle, gEfiCallerIdGuid), nullptr) << "SMM protocols stay out of the DXE database";

@@ -16,37 +16,36 @@ namespace {
 
 class HandleDatabase : public HOST_MODEL_TEST {
 protected:
-  EFI_HANDLE    Controller = Model.Controller.Publish ();
-  EFI_HANDLE    DriverA    = Model.InstallProtocol (nullptr, gEfiCallerIdGuid, nullptr);
-  EFI_HANDLE    DriverB    = Model.InstallProtocol (nullptr, gEfiCallerIdGuid, nullptr);
+  EFI_HANDLE Controller = Model.Controller.Publish ();
+  EFI_HANDLE DriverA    = Model.InstallProtocol (nullptr, gEfiCallerIdGuid, nullptr);
+  EFI_HANDLE DriverB    = Model.InstallProtocol (nullptr, gEfiCallerIdGuid, nullptr);
 
   EFI_STATUS
-  Open (
-    EFI_HANDLE  Agent,
-    EFI_HANDLE  ControllerHandle,
-    UINT32      Attributes
-    )
+  Open (EFI_HANDLE Agent, EFI_HANDLE ControllerHandle, UINT32 Attributes)
   {
-    VOID  *Interface;
+    VOID *Interface;
 
     return gBS->OpenProtocol (Controller, &gEfiPciIoProtocolGuid, &Interface, Agent, ControllerHandle, Attributes);
   }
 };
 
-TEST_F (HandleDatabase, ByDriverIsExclusive) {
+TEST_F (HandleDatabase, ByDriverIsExclusive)
+{
   ASSERT_EQ (Open (DriverA, Controller, EFI_OPEN_PROTOCOL_BY_DRIVER), EFI_SUCCESS);
 
-  VOID  *Interface = nullptr;
+  VOID *Interface = nullptr;
 
   EXPECT_EQ (
-    gBS->OpenProtocol (Controller, &gEfiPciIoProtocolGuid, &Interface, DriverA, Controller, EFI_OPEN_PROTOCOL_BY_DRIVER),
+    gBS->OpenProtocol (
+      Controller, &gEfiPciIoProtocolGuid, &Interface, DriverA, Controller, EFI_OPEN_PROTOCOL_BY_DRIVER
+    ),
     EFI_ALREADY_STARTED
-    );
+  );
   EXPECT_EQ (Interface, Model.Controller.PciIo ()) << "EFI_ALREADY_STARTED still hands out the interface";
   EXPECT_EQ (Open (DriverB, Controller, EFI_OPEN_PROTOCOL_BY_DRIVER), EFI_ACCESS_DENIED);
   EXPECT_EQ (Open (DriverB, Controller, EFI_OPEN_PROTOCOL_GET_PROTOCOL), EFI_SUCCESS);
 
-  std::vector<OPEN_RECORD>  Opens = Model.OpenRecords (Controller, gEfiPciIoProtocolGuid);
+  std::vector<OPEN_RECORD> Opens = Model.OpenRecords (Controller, gEfiPciIoProtocolGuid);
 
   ASSERT_EQ (Opens.size (), 2u);
   EXPECT_EQ (Opens[0].Agent, DriverA);
@@ -57,8 +56,9 @@ TEST_F (HandleDatabase, ByDriverIsExclusive) {
   EXPECT_EQ (gBS->CloseProtocol (Controller, &gEfiPciIoProtocolGuid, DriverA, Controller), EFI_NOT_FOUND);
 }
 
-TEST_F (HandleDatabase, ByChildControllerNeedsAValidOtherHandle) {
-  EFI_HANDLE  Child = Model.InstallProtocol (nullptr, gEfiCallerIdGuid, nullptr);
+TEST_F (HandleDatabase, ByChildControllerNeedsAValidOtherHandle)
+{
+  EFI_HANDLE Child = Model.InstallProtocol (nullptr, gEfiCallerIdGuid, nullptr);
 
   EXPECT_EQ (Open (DriverA, nullptr, EFI_OPEN_PROTOCOL_BY_CHILD_CONTROLLER), EFI_INVALID_PARAMETER);
   EXPECT_EQ (Open (DriverA, (EFI_HANDLE)&Child, EFI_OPEN_PROTOCOL_BY_CHILD_CONTROLLER), EFI_INVALID_PARAMETER);
@@ -66,25 +66,22 @@ TEST_F (HandleDatabase, ByChildControllerNeedsAValidOtherHandle) {
   EXPECT_TRUE (Model.OpenRecords (Controller, gEfiPciIoProtocolGuid).empty ());
 
   EXPECT_EQ (Open (DriverA, Child, EFI_OPEN_PROTOCOL_BY_CHILD_CONTROLLER), EFI_SUCCESS);
-  EXPECT_EQ (Open (DriverA, Child, EFI_OPEN_PROTOCOL_BY_CHILD_CONTROLLER), EFI_SUCCESS) << "no exclusivity for children";
+  EXPECT_EQ (Open (DriverA, Child, EFI_OPEN_PROTOCOL_BY_CHILD_CONTROLLER), EFI_SUCCESS)
+    << "no exclusivity for children";
   EXPECT_EQ (Model.ChildrenOf (Controller), std::vector<EFI_HANDLE>{ Child });
 }
 
-TEST_F (HandleDatabase, DuplicateDevicePathIsRefusedAndNothingInstalled) {
-  EFI_HANDLE  Handle = nullptr;
-  UINT32      Marker = 0;
+TEST_F (HandleDatabase, DuplicateDevicePathIsRefusedAndNothingInstalled)
+{
+  EFI_HANDLE Handle = nullptr;
+  UINT32     Marker = 0;
 
   EXPECT_EQ (
     gBS->InstallMultipleProtocolInterfaces (
-           &Handle,
-           &gEfiCallerIdGuid,
-           &Marker,
-           &gEfiDevicePathProtocolGuid,
-           Model.Controller.DevicePath (),
-           nullptr
-           ),
+      &Handle, &gEfiCallerIdGuid, &Marker, &gEfiDevicePathProtocolGuid, Model.Controller.DevicePath (), nullptr
+    ),
     EFI_ALREADY_STARTED
-    );
+  );
   EXPECT_EQ (Handle, nullptr);
   EXPECT_EQ (Model.HandlesWith (gEfiDevicePathProtocolGuid).size (), 1u);
   EXPECT_EQ (Model.FindProtocol (DriverA, gEfiCallerIdGuid), nullptr) << "DriverA's own protocol is untouched";
@@ -95,23 +92,21 @@ TEST_F (HandleDatabase, DuplicateDevicePathIsRefusedAndNothingInstalled) {
 // A small bus driver: Start takes the controller and makes one child.
 //
 struct BUS_DRIVER {
-  EFI_DRIVER_BINDING_PROTOCOL    Binding;
-  EFI_HANDLE                     Child;
-  UINT8                          ChildPath[12];
+  EFI_DRIVER_BINDING_PROTOCOL Binding;
+  EFI_HANDLE                  Child;
+  UINT8                       ChildPath[12];
 };
 
-BUS_DRIVER  mBus;
+BUS_DRIVER mBus;
 
 EFI_STATUS
 EFIAPI
-BusSupported (
-  EFI_DRIVER_BINDING_PROTOCOL  *This,
-  EFI_HANDLE                   Controller,
-  EFI_DEVICE_PATH_PROTOCOL     *Remaining
-  )
+BusSupported (EFI_DRIVER_BINDING_PROTOCOL *This, EFI_HANDLE Controller, EFI_DEVICE_PATH_PROTOCOL *Remaining)
 {
-  VOID        *PciIo;
-  EFI_STATUS  Status = gBS->OpenProtocol (Controller, &gEfiPciIoProtocolGuid, &PciIo, This->DriverBindingHandle, Controller, EFI_OPEN_PROTOCOL_BY_DRIVER);
+  VOID      *PciIo;
+  EFI_STATUS Status = gBS->OpenProtocol (
+    Controller, &gEfiPciIoProtocolGuid, &PciIo, This->DriverBindingHandle, Controller, EFI_OPEN_PROTOCOL_BY_DRIVER
+  );
 
   if (!EFI_ERROR (Status)) {
     gBS->CloseProtocol (Controller, &gEfiPciIoProtocolGuid, This->DriverBindingHandle, Controller);
@@ -122,30 +117,34 @@ BusSupported (
 
 EFI_STATUS
 EFIAPI
-BusStart (
-  EFI_DRIVER_BINDING_PROTOCOL  *This,
-  EFI_HANDLE                   Controller,
-  EFI_DEVICE_PATH_PROTOCOL     *Remaining
-  )
+BusStart (EFI_DRIVER_BINDING_PROTOCOL *This, EFI_HANDLE Controller, EFI_DEVICE_PATH_PROTOCOL *Remaining)
 {
-  VOID  *PciIo;
-  UINT8 Path[] = { HARDWARE_DEVICE_PATH, HW_VENDOR_DP, 8, 0, 1, 2, 3, 4, END_DEVICE_PATH_TYPE, END_ENTIRE_DEVICE_PATH_SUBTYPE, 4, 0 };
+  VOID *PciIo;
+  UINT8 Path[] = {
+    HARDWARE_DEVICE_PATH, HW_VENDOR_DP, 8, 0, 1, 2, 3, 4, END_DEVICE_PATH_TYPE, END_ENTIRE_DEVICE_PATH_SUBTYPE, 4, 0
+  };
 
-  EXPECT_EQ (gBS->OpenProtocol (Controller, &gEfiPciIoProtocolGuid, &PciIo, This->DriverBindingHandle, Controller, EFI_OPEN_PROTOCOL_BY_DRIVER), EFI_SUCCESS);
+  EXPECT_EQ (
+    gBS->OpenProtocol (
+      Controller, &gEfiPciIoProtocolGuid, &PciIo, This->DriverBindingHandle, Controller, EFI_OPEN_PROTOCOL_BY_DRIVER
+    ),
+    EFI_SUCCESS
+  );
   CopyMem (mBus.ChildPath, Path, sizeof (Path));
   mBus.Child = nullptr;
-  EXPECT_EQ (gBS->InstallMultipleProtocolInterfaces (&mBus.Child, &gEfiDevicePathProtocolGuid, mBus.ChildPath, nullptr), EFI_SUCCESS);
-  return gBS->OpenProtocol (Controller, &gEfiPciIoProtocolGuid, &PciIo, This->DriverBindingHandle, mBus.Child, EFI_OPEN_PROTOCOL_BY_CHILD_CONTROLLER);
+  EXPECT_EQ (
+    gBS->InstallMultipleProtocolInterfaces (&mBus.Child, &gEfiDevicePathProtocolGuid, mBus.ChildPath, nullptr),
+    EFI_SUCCESS
+  );
+  return gBS->OpenProtocol (
+    Controller, &gEfiPciIoProtocolGuid, &PciIo, This->DriverBindingHandle, mBus.Child,
+    EFI_OPEN_PROTOCOL_BY_CHILD_CONTROLLER
+  );
 }
 
 EFI_STATUS
 EFIAPI
-BusStop (
-  EFI_DRIVER_BINDING_PROTOCOL  *This,
-  EFI_HANDLE                   Controller,
-  UINTN                        NumberOfChildren,
-  EFI_HANDLE                   *Children
-  )
+BusStop (EFI_DRIVER_BINDING_PROTOCOL *This, EFI_HANDLE Controller, UINTN NumberOfChildren, EFI_HANDLE *Children)
 {
   if (NumberOfChildren == 0) {
     return gBS->CloseProtocol (Controller, &gEfiPciIoProtocolGuid, This->DriverBindingHandle, Controller);
@@ -156,19 +155,20 @@ BusStop (
   return gBS->UninstallMultipleProtocolInterfaces (Children[0], &gEfiDevicePathProtocolGuid, mBus.ChildPath, nullptr);
 }
 
-TEST_F (HandleDatabase, DisconnectStopsChildrenFirstThenTheController) {
-  mBus.Binding = EFI_DRIVER_BINDING_PROTOCOL { BusSupported, BusStart, BusStop, 0x10, DriverA, DriverA };
+TEST_F (HandleDatabase, DisconnectStopsChildrenFirstThenTheController)
+{
+  mBus.Binding = EFI_DRIVER_BINDING_PROTOCOL{ BusSupported, BusStart, BusStop, 0x10, DriverA, DriverA };
   Model.InstallProtocol (DriverA, gEfiDriverBindingProtocolGuid, &mBus.Binding);
 
   ASSERT_EQ (Model.ConnectController (Controller), EFI_SUCCESS);
   EXPECT_EQ (Model.ConnectController (Controller), EFI_NOT_FOUND) << "Supported answers EFI_ALREADY_STARTED";
   EXPECT_EQ (Model.ChildrenOf (Controller).size (), 1u);
 
-  size_t  Before = Model.BindingCalls ().size ();
+  size_t Before = Model.BindingCalls ().size ();
 
   EXPECT_EQ (Model.DisconnectController (Controller), EFI_SUCCESS);
 
-  std::vector<BINDING_CALL>  Calls (Model.BindingCalls ().begin () + Before, Model.BindingCalls ().end ());
+  std::vector<BINDING_CALL> Calls (Model.BindingCalls ().begin () + Before, Model.BindingCalls ().end ());
 
   ASSERT_EQ (Calls.size (), 2u);
   EXPECT_EQ (Calls[0].Kind, BindingStop);
@@ -179,12 +179,15 @@ TEST_F (HandleDatabase, DisconnectStopsChildrenFirstThenTheController) {
   EXPECT_TRUE (Model.OpenRecords (Controller, gEfiPciIoProtocolGuid).empty ());
 }
 
-TEST_F (HandleDatabase, UninstallingAnInterfaceHeldByADriverStopsTheDriverFirst) {
-  mBus.Binding = EFI_DRIVER_BINDING_PROTOCOL { BusSupported, BusStart, BusStop, 0x10, DriverA, DriverA };
+TEST_F (HandleDatabase, UninstallingAnInterfaceHeldByADriverStopsTheDriverFirst)
+{
+  mBus.Binding = EFI_DRIVER_BINDING_PROTOCOL{ BusSupported, BusStart, BusStop, 0x10, DriverA, DriverA };
   Model.InstallProtocol (DriverA, gEfiDriverBindingProtocolGuid, &mBus.Binding);
   ASSERT_EQ (Model.ConnectController (Controller), EFI_SUCCESS);
 
-  EXPECT_EQ (gBS->UninstallProtocolInterface (Controller, &gEfiPciIoProtocolGuid, Model.Controller.PciIo ()), EFI_SUCCESS);
+  EXPECT_EQ (
+    gBS->UninstallProtocolInterface (Controller, &gEfiPciIoProtocolGuid, Model.Controller.PciIo ()), EFI_SUCCESS
+  );
   EXPECT_EQ (Model.FindProtocol (Controller, gEfiPciIoProtocolGuid), nullptr);
   EXPECT_FALSE (Model.IsValidHandle (mBus.Child));
 }

@@ -23,39 +23,35 @@ namespace {
 
 class Hardware : public HOST_MODEL_TEST {
 protected:
-  EFI_PCI_IO_PROTOCOL    *PciIo = Model.Controller.PciIo ();
+  EFI_PCI_IO_PROTOCOL *PciIo = Model.Controller.PciIo ();
 
   UINT32
-  ReadRegister (
-    UINT64  Offset
-    )
+  ReadRegister (UINT64 Offset)
   {
-    UINT32  Value = 0;
+    UINT32 Value = 0;
 
     EXPECT_EQ (PciIo->Mem.Read (PciIo, EfiPciIoWidthUint32, 1, Offset, 1, &Value), EFI_SUCCESS);
     return Value;
   }
 
   void
-  WriteRegister (
-    UINT64  Offset,
-    UINT32  Value
-    )
+  WriteRegister (UINT64 Offset, UINT32 Value)
   {
     EXPECT_EQ (PciIo->Mem.Write (PciIo, EfiPciIoWidthUint32, 1, Offset, 1, &Value), EFI_SUCCESS);
   }
 };
 
-TEST_F (Hardware, RegisterFileLogsInOrderAndHonoursHooks) {
+TEST_F (Hardware, RegisterFileLogsInOrderAndHonoursHooks)
+{
   Model.Controller.SetRegister (0x4C, 1);
-  Model.Controller.OnRegisterRead (0x80000, [](UINT32 Stored) { return Stored & 0x3F0F7FFF; });
+  Model.Controller.OnRegisterRead (0x80000, [] (UINT32 Stored) { return Stored & 0x3F0F7FFF; });
 
   EXPECT_EQ (ReadRegister (0x4C), 1u);
   WriteRegister (0x80000, 0xFFFFFFFF);
   EXPECT_EQ (ReadRegister (0x80000), 0x3F0F7FFFu) << "reads back masked";
   EXPECT_EQ (Model.Controller.Register (0x80000), 0xFFFFFFFFu);
 
-  const std::vector<REGISTER_ACCESS>  &Log = Model.Controller.RegisterLog ();
+  const std::vector<REGISTER_ACCESS> &Log = Model.Controller.RegisterLog ();
 
   ASSERT_EQ (Log.size (), 3u);
   EXPECT_FALSE (Log[0].IsWrite);
@@ -64,29 +60,34 @@ TEST_F (Hardware, RegisterFileLogsInOrderAndHonoursHooks) {
   EXPECT_EQ (Log[2].Value, 0x3F0F7FFFu);
   EXPECT_LT (Log[0].Sequence, Log[2].Sequence);
 
-  UINT8  Byte = 0;
+  UINT8 Byte = 0;
 
   EXPECT_NONFATAL_FAILURE (
-    EXPECT_EQ (PciIo->Mem.Read (PciIo, EfiPciIoWidthUint8, 1, 0x40, 1, &Byte), EFI_INVALID_PARAMETER),
-    "32-bit"
-    );
-  EXPECT_EQ (PciIo->Mem.Read (PciIo, EfiPciIoWidthUint32, 1, HOST_MODEL_REGISTER_FILE_SIZE, 1, &Byte), EFI_INVALID_PARAMETER);
+    EXPECT_EQ (PciIo->Mem.Read (PciIo, EfiPciIoWidthUint8, 1, 0x40, 1, &Byte), EFI_INVALID_PARAMETER), "32-bit"
+  );
+  EXPECT_EQ (
+    PciIo->Mem.Read (PciIo, EfiPciIoWidthUint32, 1, HOST_MODEL_REGISTER_FILE_SIZE, 1, &Byte), EFI_INVALID_PARAMETER
+  );
 }
 
-TEST_F (Hardware, FrameBufferFillAndBarDescriptor) {
-  UINT32  Blue = 0x000000FF;
-  UINT64  Mark = Model.Memory.Mark ();
+TEST_F (Hardware, FrameBufferFillAndBarDescriptor)
+{
+  UINT32 Blue = 0x000000FF;
+  UINT64 Mark = Model.Memory.Mark ();
 
   Model.Controller.FrameBuffer ()[4 * 10] = 0x55;
   EXPECT_EQ (PciIo->Mem.Write (PciIo, EfiPciIoWidthFillUint32, 0, 0, 8, &Blue), EFI_SUCCESS);
   EXPECT_EQ (Model.Controller.Pixel (4 * 7), Blue);
   EXPECT_EQ (Model.Controller.Pixel (4 * 8), 0u);
   EXPECT_EQ (Model.Controller.FrameBuffer ()[4 * 10], 0x55);
-  EXPECT_EQ (PciIo->Mem.Write (PciIo, EfiPciIoWidthFillUint32, 0, HOST_MODEL_FRAME_BUFFER_SIZE - 4, 2, &Blue), EFI_INVALID_PARAMETER);
+  EXPECT_EQ (
+    PciIo->Mem.Write (PciIo, EfiPciIoWidthFillUint32, 0, HOST_MODEL_FRAME_BUFFER_SIZE - 4, 2, &Blue),
+    EFI_INVALID_PARAMETER
+  );
   ASSERT_EQ (Model.Controller.FrameLog ().size (), 1u) << "the refused call moved nothing";
   EXPECT_EQ (Model.Controller.FrameLog ()[0].Count, 8u);
 
-  VOID  *Resources = nullptr;
+  VOID *Resources = nullptr;
 
   ASSERT_EQ (PciIo->GetBarAttributes (PciIo, 0, nullptr, &Resources), EFI_SUCCESS);
   EXPECT_EQ (((UINT8 *)Resources)[0], ACPI_ADDRESS_SPACE_DESCRIPTOR);
@@ -96,13 +97,17 @@ TEST_F (Hardware, FrameBufferFillAndBarDescriptor) {
   gBS->FreePool (Resources);
 }
 
-TEST_F (Hardware, AttributesAndInjectedFaults) {
-  UINT64  Value = 0;
+TEST_F (Hardware, AttributesAndInjectedFaults)
+{
+  UINT64 Value = 0;
 
   EXPECT_EQ (PciIo->Attributes (PciIo, EfiPciIoAttributeOperationEnable, 0x700, nullptr), EFI_SUCCESS);
   EXPECT_EQ (Model.Controller.Attributes (), 0x700u);
   EXPECT_EQ (PciIo->Attributes (PciIo, EfiPciIoAttributeOperationGet, 0, nullptr), EFI_INVALID_PARAMETER);
-  EXPECT_EQ (PciIo->Attributes (PciIo, EfiPciIoAttributeOperationEnable, EFI_PCI_IO_ATTRIBUTE_DUAL_ADDRESS_CYCLE, nullptr), EFI_UNSUPPORTED);
+  EXPECT_EQ (
+    PciIo->Attributes (PciIo, EfiPciIoAttributeOperationEnable, EFI_PCI_IO_ATTRIBUTE_DUAL_ADDRESS_CYCLE, nullptr),
+    EFI_UNSUPPORTED
+  );
 
   Model.Controller.FailAttributeOperation (EfiPciIoAttributeOperationDisable, EFI_DEVICE_ERROR);
   EXPECT_EQ (PciIo->Attributes (PciIo, EfiPciIoAttributeOperationDisable, 0x700, nullptr), EFI_DEVICE_ERROR);
@@ -115,15 +120,16 @@ TEST_F (Hardware, AttributesAndInjectedFaults) {
   EXPECT_EQ (Model.Controller.RegisterLog ().size (), 2u);
 }
 
-TEST_F (Hardware, PassThroughIoReachesTheLoggedVgaPorts) {
-  UINT8  Index = 0x88;
-  UINT8  Data  = 0x06;
+TEST_F (Hardware, PassThroughIoReachesTheLoggedVgaPorts)
+{
+  UINT8 Index = 0x88;
+  UINT8 Data  = 0x06;
 
   PciIo->Io.Write (PciIo, EfiPciIoWidthUint8, EFI_PCI_IO_PASS_THROUGH_BAR, 0x3D4, 1, &Index);
   PciIo->Io.Write (PciIo, EfiPciIoWidthUint8, EFI_PCI_IO_PASS_THROUGH_BAR, 0x3D5, 1, &Data);
   IoWrite8 (0x3CB, 0x22);
 
-  const std::vector<PORT_ACCESS>  &Log = Model.Ports.Log ();
+  const std::vector<PORT_ACCESS> &Log = Model.Ports.Log ();
 
   ASSERT_EQ (Log.size (), 3u);
   EXPECT_EQ (Log[0].Port, 0x3D4);
@@ -133,9 +139,10 @@ TEST_F (Hardware, PassThroughIoReachesTheLoggedVgaPorts) {
   EXPECT_EQ (Model.Ports.WritesTo (0x3CB), std::vector<UINT32>{ 0x22 });
 }
 
-TEST_F (Hardware, ConfigurationCyclesReachTheControllerOnlyThroughTheBridge) {
-  UINTN  Bridge     = PCI_CF8_LIB_ADDRESS (0, 0x1C, 0, 0);
-  UINTN  Controller = PCI_CF8_LIB_ADDRESS (1, 0, 0, 0);
+TEST_F (Hardware, ConfigurationCyclesReachTheControllerOnlyThroughTheBridge)
+{
+  UINTN Bridge     = PCI_CF8_LIB_ADDRESS (0, 0x1C, 0, 0);
+  UINTN Controller = PCI_CF8_LIB_ADDRESS (1, 0, 0, 0);
 
   IoWrite32 (0xCF8, 0x12345678);
   EXPECT_EQ (PciCf8Read16 (Controller), 0xFFFF) << "no bus 1 before the bridge is programmed";
@@ -150,7 +157,7 @@ TEST_F (Hardware, ConfigurationCyclesReachTheControllerOnlyThroughTheBridge) {
   EXPECT_EQ (Model.Controller.ConfigSpace ()[4], 0x03);
   EXPECT_EQ (IoRead32 (0xCF8), 0x12345678u) << "PciCf8Lib restores the address register";
 
-  std::vector<CONFIG_ACCESS>  Writes = Model.Ports.ConfigWrites ();
+  std::vector<CONFIG_ACCESS> Writes = Model.Ports.ConfigWrites ();
 
   ASSERT_EQ (Writes.size (), 4u);
   EXPECT_EQ (Writes[0].Register, 0x19);
@@ -160,7 +167,8 @@ TEST_F (Hardware, ConfigurationCyclesReachTheControllerOnlyThroughTheBridge) {
   EXPECT_FALSE (Model.Ports.ConfigLog ()[0].Claimed);
 }
 
-TEST_F (Hardware, UartCapturesTextAndHowTheLibraryProgrammedIt) {
+TEST_F (Hardware, UartCapturesTextAndHowTheLibraryProgrammedIt)
+{
   ASSERT_EQ (SerialPortInitialize (), RETURN_SUCCESS);
   EXPECT_EQ (Model.Ports.Uart.Divisor (), 1);
   EXPECT_EQ (Model.Ports.Uart.LineControl (), 0x03);
@@ -172,38 +180,37 @@ TEST_F (Hardware, UartCapturesTextAndHowTheLibraryProgrammedIt) {
   EXPECT_EQ (Model.Ports.Uart.Text (), "line:276\n");
 }
 
-TEST_F (Hardware, UartProgrammedBeforeIsLeftAlone) {
+TEST_F (Hardware, UartProgrammedBeforeIsLeftAlone)
+{
   Model.Ports.Uart.Preset (1, 0x03);
   ASSERT_EQ (SerialPortInitialize (), RETURN_SUCCESS);
   EXPECT_EQ (Model.Ports.Uart.DivisorLatchWrites (), 0u);
   EXPECT_EQ (Model.Ports.Uart.FifoControlWrites (), 0u);
 }
 
-TEST_F (Hardware, FatalAssertionIsCaughtWithItsText) {
-  BOOLEAN  Continued = FALSE;
+TEST_F (Hardware, FatalAssertionIsCaughtWithItsText)
+{
+  BOOLEAN Continued = FALSE;
 
-  EXPECT_TRUE (
-    Model.ExpectDeadLoop (
-            [&] {
+  EXPECT_TRUE (Model.ExpectDeadLoop ([&] {
     ASSERT (1 == 2);
     Continued = TRUE;
-  }
-            )
-    );
+  }));
   EXPECT_FALSE (Continued);
   EXPECT_NE (Model.Ports.Uart.Text ().find ("ASSERT "), std::string::npos);
   EXPECT_NE (Model.Ports.Uart.Text ().find ("1 == 2"), std::string::npos) << Model.Ports.Uart.Text ();
-  EXPECT_FALSE (Model.ExpectDeadLoop ([] { }));
+  EXPECT_FALSE (Model.ExpectDeadLoop ([] {}));
   EXPECT_EQ (Model.DeadLoops (), 1u);
 }
 
-TEST_F (Hardware, WindowsAreMappedAndClearedForEachModel) {
-  UINT8  *Text = Model.Windows.TextMemory ();
+TEST_F (Hardware, WindowsAreMappedAndClearedForEachModel)
+{
+  UINT8 *Text = Model.Windows.TextMemory ();
 
   EXPECT_EQ ((UINTN)Text, 0xB8000u);
   EXPECT_EQ (Text[0], 0) << "cleared: a previous test wrote here";
-  Text[0]                                          = 'A';
-  Text[HOST_MODEL_TEXT_MEMORY_SIZE - 1]            = 0x07;
+  Text[0]                                                 = 'A';
+  Text[HOST_MODEL_TEXT_MEMORY_SIZE - 1]                   = 0x07;
   Model.Windows.Aperture ()[HOST_MODEL_APERTURE_SIZE - 4] = 0x11;
   EXPECT_EQ (Model.Windows.AperturePixel (HOST_MODEL_APERTURE_SIZE - 4), 0x11u);
 #ifdef EARLY_VIDEO_APERTURE_BASE
@@ -211,7 +218,8 @@ TEST_F (Hardware, WindowsAreMappedAndClearedForEachModel) {
 #endif
 }
 
-TEST_F (Hardware, WindowsAreClearedEvenAfterAWrite) {
+TEST_F (Hardware, WindowsAreClearedEvenAfterAWrite)
+{
   EXPECT_EQ (Model.Windows.TextMemory ()[0], 0);
   Model.Windows.TextMemory ()[0] = 'B';
 }

@@ -12,10 +12,7 @@ HOST_MODEL_USES_TEST_FILE (HardwareTest);
 HOST_MODEL_USES_TEST_FILE (FirmwareServicesTest);
 
 int
-main (
-  int   argc,
-  char  *argv[]
-  )
+main (int argc, char *argv[])
 {
   testing::InitGoogleTest (&argc, argv);
   return RUN_ALL_TESTS ();
