@@ -633,7 +633,9 @@ SelectHandles (EFI_LOCATE_SEARCH_TYPE SearchType, EFI_GUID *Protocol, VOID *Sear
     case ByRegisterNotify: {
       auto &Registrations = Boot ().Registrations;
 
-      if (std::find (Registrations.begin (), Registrations.end (), SearchKey) == Registrations.end ()) {
+      if ((std::find (Registrations.begin (), Registrations.end (), SearchKey) == Registrations.end ()) ||
+          !((NOTIFY_REGISTRATION *)SearchKey)->Alive)
+      {
         return EFI_INVALID_PARAMETER;
       }
 
@@ -800,7 +802,7 @@ RegisterProtocolNotify (IN EFI_GUID *Protocol, IN EFI_EVENT Event, OUT VOID **Re
     return EFI_INVALID_PARAMETER;
   }
 
-  NOTIFY_REGISTRATION *Record = new NOTIFY_REGISTRATION{ *Protocol, Event, {} };
+  NOTIFY_REGISTRATION *Record = new NOTIFY_REGISTRATION{ *Protocol, Event, {}, TRUE };
 
   Boot ().Registrations.push_back (Record);
   *Registration = Record;
@@ -892,7 +894,7 @@ NotifyProtocolInstalled (const EFI_GUID *Protocol, EFI_HANDLE Handle)
   std::vector<NOTIFY_REGISTRATION *> Registrations = Boot ().Registrations;
 
   for (NOTIFY_REGISTRATION *Registration : Registrations) {
-    if (CompareGuid (&Registration->Protocol, Protocol)) {
+    if (Registration->Alive && CompareGuid (&Registration->Protocol, Protocol)) {
       Registration->NewHandles.push_back (Handle);
       HOST_MODEL::Current ().BootServices ()->SignalEvent (Registration->Event);
     }
@@ -902,14 +904,10 @@ NotifyProtocolInstalled (const EFI_GUID *Protocol, EFI_HANDLE Handle)
 void
 DropRegistrations (EFI_EVENT Event)
 {
-  auto &Registrations = Boot ().Registrations;
-
-  for (auto It = Registrations.begin (); It != Registrations.end ();) {
-    if ((*It)->Event == Event) {
-      delete *It;
-      It = Registrations.erase (It);
-    } else {
-      ++It;
+  for (NOTIFY_REGISTRATION *Registration : Boot ().Registrations) {
+    if (Registration->Event == Event) {
+      Registration->Alive = FALSE;
+      Registration->NewHandles.clear ();
     }
   }
 }

@@ -36,10 +36,13 @@ struct HANDLE_RECORD {
 };
 
 /// A protocol-notify registration; the value handed out as Registration.
+/// Kept (marked dead) after its event closes, until the model goes: a
+/// notification may close another event while installs are being reported.
 struct NOTIFY_REGISTRATION {
   EFI_GUID               Protocol;
   EFI_EVENT              Event;
   std::deque<EFI_HANDLE> NewHandles; // installs not yet reported by Locate*
+  BOOLEAN                Alive;
 };
 
 struct EVENT_RECORD {

@@ -84,6 +84,35 @@ TEST_F (EventsAndMemory, ClosedEventIsNoLongerNotified)
   EXPECT_EQ (gBS->CloseEvent (Event), EFI_INVALID_PARAMETER);
 }
 
+EFI_EVENT mOtherEvent;
+
+VOID EFIAPI
+CloseOther (EFI_EVENT Event, VOID *Context)
+{
+  mNotifyTpls.push_back (HOST_MODEL::Current ().CurrentTpl ());
+  gBS->CloseEvent (mOtherEvent);
+  gBS->CloseEvent (Event);
+}
+
+TEST_F (EventsAndMemory, NotificationMayCloseEventsStillWaitingForTheSameInstall)
+{
+  EFI_EVENT  First;
+  VOID      *Key;
+  UINT32     Marker;
+  EFI_HANDLE Handle = nullptr;
+
+  gBS->CloseEvent (Event);
+  ASSERT_EQ (gBS->CreateEvent (EVT_NOTIFY_SIGNAL, TPL_NOTIFY, CloseOther, nullptr, &First), EFI_SUCCESS);
+  ASSERT_EQ (gBS->RegisterProtocolNotify (&gEfiCallerIdGuid, First, &Key), EFI_SUCCESS);
+  ASSERT_EQ (gBS->CreateEvent (EVT_NOTIFY_SIGNAL, TPL_NOTIFY, RecordTpl, nullptr, &mOtherEvent), EFI_SUCCESS);
+  ASSERT_EQ (gBS->RegisterProtocolNotify (&gEfiCallerIdGuid, mOtherEvent, &Key), EFI_SUCCESS);
+
+  gBS->InstallProtocolInterface (&Handle, &gEfiCallerIdGuid, EFI_NATIVE_INTERFACE, &Marker);
+  EXPECT_EQ (mNotifyTpls.size (), 1u) << "the closed event is not notified";
+  EXPECT_EQ (Model.OpenEventCount (), 0u);
+  EXPECT_EQ (gBS->LocateProtocol (&gEfiCallerIdGuid, Key, (VOID **)&Handle), EFI_NOT_FOUND);
+}
+
 TEST_F (EventsAndMemory, EventGroupIsSignalledAsAWhole)
 {
   EFI_EVENT Member;

@@ -8,6 +8,10 @@
 
 #include <HostModel.h>
 #include <gtest/gtest-spi.h>
+#include <csetjmp>
+#include <csignal>
+#include <csetjmp>
+#include <csignal>
 
 extern "C" {
 #include <IndustryStandard/Acpi.h>
@@ -216,6 +220,43 @@ TEST_F (Hardware, WindowsAreMappedAndClearedForEachModel)
 #ifdef EARLY_VIDEO_APERTURE_BASE
   EXPECT_EQ ((UINT64)(UINTN)Model.Windows.Aperture (), (UINT64)EARLY_VIDEO_APERTURE_BASE);
 #endif
+}
+
+sigjmp_buf mFaultJump;
+
+void
+OnFault (int Signal)
+{
+  siglongjmp (mFaultJump, 1);
+}
+
+/// TRUE when a one-byte store at Address faults.
+BOOLEAN
+StoreFaults (UINT8 *Address)
+{
+  struct sigaction Action = {};
+  struct sigaction Saved;
+  volatile BOOLEAN Faulted = FALSE;
+
+  Action.sa_handler = OnFault;
+  sigaction (SIGSEGV, &Action, &Saved);
+  if (sigsetjmp (mFaultJump, 1) == 0) {
+    *(volatile UINT8 *)Address = 0x5A;
+  } else {
+    Faulted = TRUE;
+  }
+
+  sigaction (SIGSEGV, &Saved, nullptr);
+  return Faulted;
+}
+
+TEST_F (Hardware, StoresJustOutsideAWindowFault)
+{
+  EXPECT_TRUE (StoreFaults (Model.Windows.TextMemory () - 1));
+  EXPECT_TRUE (StoreFaults (Model.Windows.TextMemory () + HOST_MODEL_TEXT_MEMORY_SIZE));
+  EXPECT_TRUE (StoreFaults (Model.Windows.Aperture () - 1));
+  EXPECT_TRUE (StoreFaults (Model.Windows.Aperture () + HOST_MODEL_APERTURE_SIZE));
+  EXPECT_FALSE (StoreFaults (Model.Windows.Aperture ()));
 }
 
 TEST_F (Hardware, WindowsAreClearedEvenAfterAWrite)
