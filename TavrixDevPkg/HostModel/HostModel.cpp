@@ -231,7 +231,12 @@ HOST_MODEL::Edk2LibraryConstructors ()
 EFI_STATUS
 HOST_MODEL::StartModule (EFI_IMAGE_ENTRY_POINT EntryPoint)
 {
-  return StartModule (MODULE_IMAGE{ EntryPoint, Edk2LibraryConstructors (), {} });
+  //
+  // The image is kept in the model, not in a temporary: a fatal assertion
+  // inside ExpectDeadLoop abandons this frame without running destructors.
+  //
+  mModule = MODULE_IMAGE{ EntryPoint, Edk2LibraryConstructors (), {} };
+  return StartModule (mModule);
 }
 
 /**

@@ -1068,7 +1068,9 @@ public:
   // it (Ports.Uart.Text () for the serial DebugLib). Outside, a dead loop
   // fails the test and returns to its caller, as a debugger stepping past
   // the loop would. A breakpoint returns to its caller; unless allowed, it
-  // fails the test.
+  // fails the test. An abandoned Body runs no destructors: make objects that
+  // own memory (a MODULE_IMAGE, a std::vector) outside it, or LeakSanitizer
+  // reports them at exit.
   //
 
   BOOLEAN
@@ -1111,6 +1113,7 @@ private:
 
   UINT64                               mSequence = 0;
   std::unique_ptr<BOOT_SERVICES_STATE> mBoot;
+  MODULE_IMAGE                         mModule      = {};
   EFI_HANDLE                           mImageHandle = nullptr;
   std::vector<STALL_RECORD>            mStalls;
   UINTN                                mDeadLoops        = 0;

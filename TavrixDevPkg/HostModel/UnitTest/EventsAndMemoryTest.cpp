@@ -6,6 +6,7 @@
 **/
 
 #include <HostModel.h>
+#include <gtest/gtest-spi.h>
 
 extern "C" {
 #include <Library/MemoryAllocationLib.h>
@@ -163,6 +164,35 @@ TEST_F (EventsAndMemory, AllocationsOfOneSizeFailWhilePagesAreCounted)
   EXPECT_EQ (Model.Memory.OutstandingPages (Mark), 3u);
   FreePages (Pages, 3);
   EXPECT_TRUE (Model.Memory.Outstanding (Mark).empty ());
+}
+
+TEST_F (EventsAndMemory, PendingNotificationsRunHighestLevelFirstOnRestore)
+{
+  EFI_EVENT Callback;
+  EFI_TPL   Old = gBS->RaiseTPL (TPL_HIGH_LEVEL);
+
+  ASSERT_EQ (gBS->CreateEvent (EVT_NOTIFY_SIGNAL, TPL_CALLBACK, RecordTpl, nullptr, &Callback), EFI_SUCCESS);
+  gBS->SignalEvent (Callback);
+  gBS->SignalEvent (Event);
+  gBS->SignalEvent (Event);
+  EXPECT_TRUE (mNotifyTpls.empty ());
+  gBS->RestoreTPL (TPL_NOTIFY);
+  EXPECT_TRUE (mNotifyTpls.empty ()) << "a notification waits until the level is below its own";
+  gBS->RestoreTPL (TPL_CALLBACK);
+  EXPECT_EQ (mNotifyTpls, std::vector<EFI_TPL>{ TPL_NOTIFY }) << "one run for two signals";
+  gBS->RestoreTPL (Old);
+  EXPECT_EQ (mNotifyTpls, (std::vector<EFI_TPL>{ TPL_NOTIFY, TPL_CALLBACK }));
+  EXPECT_EQ (Model.CurrentTpl (), (EFI_TPL)TPL_APPLICATION);
+}
+
+TEST_F (EventsAndMemory, FreeingWhatWasNotAllocatedFailsTheTest)
+{
+  UINT8 Local[16];
+  VOID *Pool = AllocatePool (8);
+
+  EXPECT_NONFATAL_FAILURE (EXPECT_EQ (gBS->FreePool (Local), EFI_INVALID_PARAMETER), "not a live pool block");
+  EXPECT_EQ (gBS->FreePool (Pool), EFI_SUCCESS);
+  EXPECT_NONFATAL_FAILURE (gBS->FreePool (Pool), "not a live pool block");
 }
 
 } // namespace

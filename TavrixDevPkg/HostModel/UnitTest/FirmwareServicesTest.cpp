@@ -90,12 +90,15 @@ TEST_F (FirmwareServices, GetVariableFollowsTheSizeRules)
   EXPECT_EQ (Size, 8u);
   EXPECT_EQ (Buffer[0], Value);
   EXPECT_EQ (gRT->GetVariable ((CHAR16 *)u"Other", &gEfiCallerIdGuid, nullptr, &Size, Buffer), EFI_NOT_FOUND);
+  EXPECT_EQ (
+    gRT->GetVariable ((CHAR16 *)u"EFIDebug", &gEfiCallerIdGuid, nullptr, &Size, nullptr), EFI_INVALID_PARAMETER
+  );
 
   Model.Variables.SetNotAvailableYet (TRUE);
   EXPECT_EQ (
     gRT->GetVariable ((CHAR16 *)u"EFIDebug", &gEfiCallerIdGuid, nullptr, &Size, Buffer), EFI_NOT_AVAILABLE_YET
   );
-  ASSERT_EQ (Model.Variables.Reads ().size (), 4u);
+  ASSERT_EQ (Model.Variables.Reads ().size (), 5u);
   EXPECT_EQ (Model.Variables.Reads ()[0].Name, u"EFIDebug");
   EXPECT_EQ (Model.Variables.Reads ()[0].BufferSize, 4u);
 }
@@ -221,6 +224,43 @@ TEST_F (FirmwareServices, SmmBaseIsAbsentUntilInstalled)
   EXPECT_EQ (Smst->SmmLocateProtocol (&gEfiCallerIdGuid, nullptr, &Found), EFI_SUCCESS);
   EXPECT_EQ (Found, &Marker);
   EXPECT_EQ (Model.FindProtocol (Handle, gEfiCallerIdGuid), nullptr) << "SMM protocols stay out of the DXE database";
+}
+
+EFI_STATUS EFIAPI
+FailingConstructor (EFI_HANDLE Image, EFI_SYSTEM_TABLE *St)
+{
+  mOrder += "F ";
+  return EFI_OUT_OF_RESOURCES;
+}
+
+TEST_F (FirmwareServices, FailingConstructorIsAStatusAssertion)
+{
+  //
+  // This executable's DebugLib is the firmware's serial one: the assertion
+  // prints and then loops forever.
+  //
+  MODULE_IMAGE Image = { Entry, { FailingConstructor, SecondConstructor }, {} };
+
+  mOrder       = "";
+  mEntryStatus = EFI_SUCCESS;
+  EXPECT_TRUE (Model.ExpectDeadLoop ([&] { Model.StartModule (Image); }));
+  EXPECT_EQ (mOrder, "F ");
+  EXPECT_NE (Model.Ports.Uart.Text ().find ("ASSERT_EFI_ERROR (Status = Out of Resources)"), std::string::npos)
+    << Model.Ports.Uart.Text ();
+}
+
+TEST_F (FirmwareServices, ConfigurationTableEntriesAreReplacedAndRemoved)
+{
+  UINT32 First, Second;
+
+  EXPECT_EQ (Model.ConfigurationTable (gEfiHobListGuid), Model.Hobs.List ());
+  EXPECT_EQ (gBS->InstallConfigurationTable (&gEfiCallerIdGuid, nullptr), EFI_NOT_FOUND);
+  EXPECT_EQ (gBS->InstallConfigurationTable (&gEfiCallerIdGuid, &First), EFI_SUCCESS);
+  EXPECT_EQ (gBS->InstallConfigurationTable (&gEfiCallerIdGuid, &Second), EFI_SUCCESS);
+  EXPECT_EQ (Model.ConfigurationTable (gEfiCallerIdGuid), &Second);
+  EXPECT_EQ (gBS->InstallConfigurationTable (&gEfiCallerIdGuid, nullptr), EFI_SUCCESS);
+  EXPECT_EQ (Model.ConfigurationTable (gEfiCallerIdGuid), nullptr);
+  EXPECT_EQ (Model.ConfigurationTable (gEfiHobListGuid), Model.Hobs.List ());
 }
 
 } // namespace

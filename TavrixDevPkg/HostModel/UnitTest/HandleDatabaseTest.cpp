@@ -192,6 +192,76 @@ TEST_F (HandleDatabase, UninstallingAnInterfaceHeldByADriverStopsTheDriverFirst)
   EXPECT_FALSE (Model.IsValidHandle (mBus.Child));
 }
 
+TEST_F (HandleDatabase, UninstallIsRefusedWhileAnOpenCannotBeReleased)
+{
+  EFI_HANDLE Child = Model.InstallProtocol (nullptr, gEfiCallerIdGuid, nullptr);
+
+  ASSERT_EQ (Open (DriverA, Child, EFI_OPEN_PROTOCOL_BY_CHILD_CONTROLLER), EFI_SUCCESS);
+  ASSERT_EQ (Open (DriverB, nullptr, EFI_OPEN_PROTOCOL_GET_PROTOCOL), EFI_SUCCESS);
+  EXPECT_EQ (
+    gBS->UninstallProtocolInterface (Controller, &gEfiPciIoProtocolGuid, Model.Controller.PciIo ()), EFI_ACCESS_DENIED
+  );
+  EXPECT_EQ (Model.FindProtocol (Controller, gEfiPciIoProtocolGuid), Model.Controller.PciIo ());
+  EXPECT_EQ (Model.OpenRecords (Controller, gEfiPciIoProtocolGuid).size (), 1u) << "passive opens are dropped";
+}
+
+TEST_F (HandleDatabase, ExclusiveOpenTakesTheControllerFromItsDriver)
+{
+  mBus.Binding = EFI_DRIVER_BINDING_PROTOCOL{ BusSupported, BusStart, BusStop, 0x10, DriverA, DriverA };
+  Model.InstallProtocol (DriverA, gEfiDriverBindingProtocolGuid, &mBus.Binding);
+  ASSERT_EQ (Model.ConnectController (Controller), EFI_SUCCESS);
+
+  EXPECT_EQ (Open (DriverB, Controller, EFI_OPEN_PROTOCOL_BY_DRIVER | EFI_OPEN_PROTOCOL_EXCLUSIVE), EFI_SUCCESS);
+  EXPECT_FALSE (Model.IsValidHandle (mBus.Child)) << "the driver was stopped";
+  EXPECT_EQ (Open (DriverA, Controller, EFI_OPEN_PROTOCOL_BY_DRIVER), EFI_ACCESS_DENIED);
+  EXPECT_EQ (Open (DriverA, nullptr, EFI_OPEN_PROTOCOL_EXCLUSIVE), EFI_ACCESS_DENIED);
+}
+
+TEST_F (HandleDatabase, LocateServicesAnswerInInstallOrder)
+{
+  UINT32      Second;
+  EFI_HANDLE  Third = Model.InstallProtocol (nullptr, gEfiCallerIdGuid, &Second);
+  UINTN       Count = 0;
+  EFI_HANDLE *Buffer;
+  VOID       *Interface;
+
+  ASSERT_EQ (gBS->LocateHandleBuffer (ByProtocol, &gEfiCallerIdGuid, nullptr, &Count, &Buffer), EFI_SUCCESS);
+  ASSERT_EQ (Count, 3u);
+  EXPECT_EQ (Buffer[0], DriverA);
+  EXPECT_EQ (Buffer[2], Third);
+  gBS->FreePool (Buffer);
+  EXPECT_EQ (gBS->LocateProtocol (&gEfiCallerIdGuid, nullptr, &Interface), EFI_SUCCESS);
+  EXPECT_EQ (Interface, nullptr) << "the first install, DriverA's null interface";
+  EXPECT_EQ (
+    gBS->LocateHandleBuffer (ByProtocol, &gEfiGraphicsOutputProtocolGuid, nullptr, &Count, &Buffer), EFI_NOT_FOUND
+  );
+  EXPECT_EQ (Count, 0u);
+
+  EFI_GUID **Protocols;
+
+  ASSERT_EQ (gBS->ProtocolsPerHandle (Controller, &Protocols, &Count), EFI_SUCCESS);
+  ASSERT_EQ (Count, 2u);
+  EXPECT_TRUE (CompareGuid (Protocols[1], &gEfiPciIoProtocolGuid));
+  gBS->FreePool (Protocols);
+}
+
+TEST_F (HandleDatabase, ReinstallReplacesTheInterfaceAndReconnects)
+{
+  EFI_PCI_IO_PROTOCOL Other = *Model.Controller.PciIo ();
+
+  mBus.Binding = EFI_DRIVER_BINDING_PROTOCOL{ BusSupported, BusStart, BusStop, 0x10, DriverA, DriverA };
+  Model.InstallProtocol (DriverA, gEfiDriverBindingProtocolGuid, &mBus.Binding);
+  ASSERT_EQ (Model.ConnectController (Controller), EFI_SUCCESS);
+
+  EXPECT_EQ (gBS->ReinstallProtocolInterface (Controller, &gEfiPciIoProtocolGuid, &Other, &Other), EFI_NOT_FOUND);
+  EXPECT_EQ (
+    gBS->ReinstallProtocolInterface (Controller, &gEfiPciIoProtocolGuid, Model.Controller.PciIo (), &Other), EFI_SUCCESS
+  );
+  EXPECT_EQ (Model.FindProtocol (Controller, gEfiPciIoProtocolGuid), &Other);
+  EXPECT_EQ (Model.ChildrenOf (Controller).size (), 1u) << "stopped, then started again";
+  EXPECT_EQ (Model.BindingCalls ().back ().Kind, BindingStart);
+}
+
 } // namespace
 
 HOST_MODEL_TEST_FILE (HandleDatabaseTest)
