@@ -10,12 +10,13 @@
 #
 # Evidence (docs/PERFORMANCE.md, docs/RELIABILITY.md):
 #   make bench-sizes  RELEASE image sizes beside EDK II's QemuVideoDxe
+#   make bench-blt    GOP Blt instructions beside EDK II's FrameBufferBltLib
 
 SHELL := /bin/bash
 FORMAT_FILES = $(shell git ls-files '*.cpp' '*.h' | grep -v -e '^MdePkg/Override/.*\.c$$')
 
 .PHONY: all setup build build-host-tests test run run-window format format-check clean
-.PHONY: bench-sizes
+.PHONY: bench-sizes bench-blt
 
 all: build
 
@@ -52,3 +53,6 @@ clean:
 
 bench-sizes: setup
 	@bash scripts/bench-sizes.sh
+
+bench-blt: setup
+	@bash scripts/bench-blt.sh

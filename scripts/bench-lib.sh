@@ -1,0 +1,38 @@
+# Shared pieces of the benchmarks, sourced by scripts/bench-*.sh.
+
+# bench_build: builds the benchmark executables (TavrixDevPkg/TavrixDevBench.dsc,
+# RELEASE, no sanitizers). Sets BENCH_BIN.
+bench_build() {
+  local log=Build/build-bench.log
+  mkdir -p Build
+  if ! build -p TavrixDevPkg/TavrixDevBench.dsc -a X64 -t GCC5 -b RELEASE -n "$(nproc)" >"$log" 2>&1; then
+    grep -E -A3 ': error|error:|Error [0-9]' "$log" | head -n 60; echo "[bench] build failed; full log in $log"; exit 1
+  fi
+  BENCH_BIN=Build/TavrixDevBench/RELEASE_GCC5/X64
+}
+
+# bench_callgrind NAME EXE [ARGS...]: runs EXE under callgrind with collection
+# off except around the measured calls; each measurement is one record in
+# out/bench/NAME/callgrind.out.N. Prints one line per record: "<label>\t<Ir>".
+bench_callgrind() {
+  local name=$1; shift
+  local dir=$REPO/out/bench/$name
+  rm -rf "$dir"; mkdir -p "$dir"
+  if ! valgrind --tool=callgrind --collect-atstart=no --callgrind-out-file="$dir/callgrind.out" \
+       "$@" >"$dir/run.log" 2>&1; then
+    echo "[bench] $* failed under callgrind; see $dir/run.log" >&2; tail -n 20 "$dir/run.log" >&2; exit 1
+  fi
+  python3 - "$dir" <<'PY'
+import glob, os, re, sys
+for path in sorted(glob.glob(os.path.join(sys.argv[1], "callgrind.out.*")),
+                   key=lambda p: int(p.rsplit(".", 1)[1])):
+    label = total = None
+    for line in open(path):
+        if line.startswith("desc: Trigger: Client Request: "):
+            label = line[len("desc: Trigger: Client Request: "):].strip()
+        elif line.startswith("totals:"):
+            total = int(line.split()[1])
+    if label is not None and total is not None:
+        print("%s\t%d" % (label, total))
+PY
+}
