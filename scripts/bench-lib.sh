@@ -22,17 +22,6 @@ bench_callgrind() {
        "$@" >"$dir/run.log" 2>&1; then
     echo "[bench] $* failed under callgrind; see $dir/run.log" >&2; tail -n 20 "$dir/run.log" >&2; exit 1
   fi
-  python3 - "$dir" <<'PY'
-import glob, os, re, sys
-for path in sorted(glob.glob(os.path.join(sys.argv[1], "callgrind.out.*")),
-                   key=lambda p: int(p.rsplit(".", 1)[1])):
-    label = total = None
-    for line in open(path):
-        if line.startswith("desc: Trigger: Client Request: "):
-            label = line[len("desc: Trigger: Client Request: "):].strip()
-        elif line.startswith("totals:"):
-            total = int(line.split()[1])
-    if label is not None and total is not None:
-        print("%s\t%d" % (label, total))
-PY
+  python3 "$REPO/scripts/callgrind-costs.py" "$dir"
+  python3 "$REPO/scripts/callgrind-costs.py" --by-area "$dir" >"$dir/areas.tsv"
 }
