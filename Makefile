@@ -11,12 +11,15 @@
 # Evidence (docs/PERFORMANCE.md, docs/RELIABILITY.md):
 #   make bench-sizes  RELEASE image sizes beside EDK II's QemuVideoDxe
 #   make bench-blt    GOP Blt instructions beside EDK II's FrameBufferBltLib
+#   make bench-draw   early drawing instructions beside a plain store loop
+#   make bench        the three benchmarks above
+#   make reliability  the reliability sweeps at full size (make test runs them small)
 
 SHELL := /bin/bash
 FORMAT_FILES = $(shell git ls-files '*.cpp' '*.h' | grep -v -e '^MdePkg/Override/.*\.c$$')
 
 .PHONY: all setup build build-host-tests test run run-window format format-check clean
-.PHONY: bench-sizes bench-blt
+.PHONY: bench bench-sizes bench-blt bench-draw reliability
 
 all: build
 
@@ -56,3 +59,11 @@ bench-sizes: setup
 
 bench-blt: setup
 	@bash scripts/bench-blt.sh
+
+bench-draw: setup
+	@bash scripts/bench-draw.sh
+
+bench: bench-sizes bench-blt bench-draw
+
+reliability: setup
+	@bash scripts/reliability.sh

@@ -21,13 +21,9 @@
 **/
 template <typename CALL>
 void
-BenchMeasure (
-  const char  *Name,
-  unsigned    Repeats,
-  CALL        Call
-  )
+BenchMeasure (const char *Name, unsigned Repeats, CALL Call)
 {
-  char  Label[160];
+  char Label[160];
 
   snprintf (Label, sizeof (Label), "%s x%u", Name, Repeats);
   Call ();

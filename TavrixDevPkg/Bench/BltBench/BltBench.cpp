@@ -36,46 +36,46 @@ extern "C" {
 
 namespace {
 
-constexpr UINTN   FRAME_WIDTH  = 1280;
-constexpr UINTN   FRAME_HEIGHT = 1024;
-constexpr UINTN   FRAME_BYTES  = FRAME_WIDTH * FRAME_HEIGHT * 4;
-constexpr UINT32  FRAME_MODE   = 3;         // 1280 x 1024
-constexpr UINTN   GLYPH_WIDTH  = 8;
-constexpr UINTN   GLYPH_HEIGHT = 16;
-constexpr UINTN   SCROLL_ROWS  = 16;
+constexpr UINTN  FRAME_WIDTH  = 1280;
+constexpr UINTN  FRAME_HEIGHT = 1024;
+constexpr UINTN  FRAME_BYTES  = FRAME_WIDTH * FRAME_HEIGHT * 4;
+constexpr UINT32 FRAME_MODE   = 3; // 1280 x 1024
+constexpr UINTN  GLYPH_WIDTH  = 8;
+constexpr UINTN  GLYPH_HEIGHT = 16;
+constexpr UINTN  SCROLL_ROWS  = 16;
 
 /// One Blt request; Delta 0 as a console passes it.
 struct BLT_CASE {
-  const char                           *Name;
-  EFI_GRAPHICS_OUTPUT_BLT_OPERATION    Operation;
-  UINTN                                SourceX, SourceY, DestinationX, DestinationY, Width, Height;
-  unsigned                             Repeats;
+  const char                       *Name;
+  EFI_GRAPHICS_OUTPUT_BLT_OPERATION Operation;
+  UINTN                             SourceX, SourceY, DestinationX, DestinationY, Width, Height;
+  unsigned                          Repeats;
 };
 
 //
 // The glyph cases sit in the middle of the screen, away from the edges; the
 // video-to-video glyph moves a cell up by one text row, as a scroll does.
 //
-constexpr BLT_CASE  mCases[] = {
-  { "fill full",             EfiBltVideoFill,        0,   0,                   0,   0,   FRAME_WIDTH, FRAME_HEIGHT,               1    },
-  { "buffer-to-video full",  EfiBltBufferToVideo,    0,   0,                   0,   0,   FRAME_WIDTH, FRAME_HEIGHT,               1    },
-  { "video-to-buffer full",  EfiBltVideoToBltBuffer, 0,   0,                   0,   0,   FRAME_WIDTH, FRAME_HEIGHT,               1    },
-  { "video-to-video full",   EfiBltVideoToVideo,     0,   SCROLL_ROWS,         0,   0,   FRAME_WIDTH, FRAME_HEIGHT - SCROLL_ROWS, 1    },
-  { "fill glyph",            EfiBltVideoFill,        0,   0,                   640, 512, GLYPH_WIDTH, GLYPH_HEIGHT,               1000 },
-  { "buffer-to-video glyph", EfiBltBufferToVideo,    0,   0,                   640, 512, GLYPH_WIDTH, GLYPH_HEIGHT,               1000 },
-  { "video-to-buffer glyph", EfiBltVideoToBltBuffer, 640, 512,                 0,   0,   GLYPH_WIDTH, GLYPH_HEIGHT,               1000 },
-  { "video-to-video glyph",  EfiBltVideoToVideo,     640, 512 + GLYPH_HEIGHT,  640, 512, GLYPH_WIDTH, GLYPH_HEIGHT,               1000 },
+constexpr BLT_CASE mCases[] = {
+  { "fill full", EfiBltVideoFill, 0, 0, 0, 0, FRAME_WIDTH, FRAME_HEIGHT, 1 },
+  { "buffer-to-video full", EfiBltBufferToVideo, 0, 0, 0, 0, FRAME_WIDTH, FRAME_HEIGHT, 1 },
+  { "video-to-buffer full", EfiBltVideoToBltBuffer, 0, 0, 0, 0, FRAME_WIDTH, FRAME_HEIGHT, 1 },
+  { "video-to-video full", EfiBltVideoToVideo, 0, SCROLL_ROWS, 0, 0, FRAME_WIDTH, FRAME_HEIGHT - SCROLL_ROWS, 1 },
+  { "fill glyph", EfiBltVideoFill, 0, 0, 640, 512, GLYPH_WIDTH, GLYPH_HEIGHT, 1000 },
+  { "buffer-to-video glyph", EfiBltBufferToVideo, 0, 0, 640, 512, GLYPH_WIDTH, GLYPH_HEIGHT, 1000 },
+  { "video-to-buffer glyph", EfiBltVideoToBltBuffer, 640, 512, 0, 0, GLYPH_WIDTH, GLYPH_HEIGHT, 1000 },
+  { "video-to-video glyph", EfiBltVideoToVideo, 640, 512 + GLYPH_HEIGHT, 640, 512, GLYPH_WIDTH, GLYPH_HEIGHT, 1000 },
 };
 
 enum BLT_SIDE { Peer, Ours, OursMinimal };
 
-const char  *mSideNames[] = { "peer", "ours", "minimal" };
+const char *mSideNames[] = { "peer", "ours", "minimal" };
 
-HOST_MODEL                    *mModel;
-EFI_GRAPHICS_OUTPUT_PROTOCOL  *mGop;
-UINT8                         *mFrame;
-UINT32                        *mBuffer;
-FRAME_BUFFER_CONFIGURE        *mPeer;
+HOST_MODEL                   *mModel;
+EFI_GRAPHICS_OUTPUT_PROTOCOL *mGop;
+UINT8                        *mFrame;
+UINT32                       *mBuffer;
+FRAME_BUFFER_CONFIGURE       *mPeer;
 EFI_PCI_IO_PROTOCOL_IO_MEM    mModelMemRead;
 EFI_PCI_IO_PROTOCOL_IO_MEM    mModelMemWrite;
 
@@ -87,17 +87,17 @@ EFI_PCI_IO_PROTOCOL_IO_MEM    mModelMemWrite;
 EFI_STATUS
 EFIAPI
 MinimalMemAccess (
-  BOOLEAN                    IsWrite,
-  EFI_PCI_IO_PROTOCOL        *This,
-  EFI_PCI_IO_PROTOCOL_WIDTH  Width,
-  UINT8                      BarIndex,
-  UINT64                     Offset,
-  UINTN                      Count,
-  VOID                       *Buffer
-  )
+  BOOLEAN                   IsWrite,
+  EFI_PCI_IO_PROTOCOL      *This,
+  EFI_PCI_IO_PROTOCOL_WIDTH Width,
+  UINT8                     BarIndex,
+  UINT64                    Offset,
+  UINTN                     Count,
+  VOID                     *Buffer
+)
 {
   if ((BarIndex != 0) || ((Width != EfiPciIoWidthUint32) && (Width != EfiPciIoWidthFillUint32))) {
-    return (IsWrite ? mModelMemWrite : mModelMemRead)(This, Width, BarIndex, Offset, Count, Buffer);
+    return (IsWrite ? mModelMemWrite : mModelMemRead) (This, Width, BarIndex, Offset, Count, Buffer);
   }
 
   if ((Buffer == nullptr) || (Offset > HOST_MODEL_FRAME_BUFFER_SIZE) || (Count > (HOST_MODEL_FRAME_BUFFER_SIZE - Offset) / 4)) {
@@ -107,7 +107,7 @@ MinimalMemAccess (
   if (!IsWrite) {
     CopyMem (Buffer, mFrame + Offset, Count * 4);
   } else if (Width == EfiPciIoWidthFillUint32) {
-    SetMem32 (mFrame + Offset, Count * 4, *static_cast<UINT32 *>(Buffer));
+    SetMem32 (mFrame + Offset, Count * 4, *static_cast<UINT32 *> (Buffer));
   } else {
     CopyMem (mFrame + Offset, Buffer, Count * 4);
   }
@@ -118,13 +118,13 @@ MinimalMemAccess (
 EFI_STATUS
 EFIAPI
 MinimalMemRead (
-  EFI_PCI_IO_PROTOCOL        *This,
-  EFI_PCI_IO_PROTOCOL_WIDTH  Width,
-  UINT8                      BarIndex,
-  UINT64                     Offset,
-  UINTN                      Count,
-  VOID                       *Buffer
-  )
+  EFI_PCI_IO_PROTOCOL      *This,
+  EFI_PCI_IO_PROTOCOL_WIDTH Width,
+  UINT8                     BarIndex,
+  UINT64                    Offset,
+  UINTN                     Count,
+  VOID                     *Buffer
+)
 {
   return MinimalMemAccess (FALSE, This, Width, BarIndex, Offset, Count, Buffer);
 }
@@ -132,23 +132,21 @@ MinimalMemRead (
 EFI_STATUS
 EFIAPI
 MinimalMemWrite (
-  EFI_PCI_IO_PROTOCOL        *This,
-  EFI_PCI_IO_PROTOCOL_WIDTH  Width,
-  UINT8                      BarIndex,
-  UINT64                     Offset,
-  UINTN                      Count,
-  VOID                       *Buffer
-  )
+  EFI_PCI_IO_PROTOCOL      *This,
+  EFI_PCI_IO_PROTOCOL_WIDTH Width,
+  UINT8                     BarIndex,
+  UINT64                    Offset,
+  UINTN                     Count,
+  VOID                     *Buffer
+)
 {
   return MinimalMemAccess (TRUE, This, Width, BarIndex, Offset, Count, Buffer);
 }
 
 void
-UsePciIo (
-  BLT_SIDE  Side
-  )
+UsePciIo (BLT_SIDE Side)
 {
-  EFI_PCI_IO_PROTOCOL  *PciIo = mModel->Controller.PciIo ();
+  EFI_PCI_IO_PROTOCOL *PciIo = mModel->Controller.PciIo ();
 
   PciIo->Mem.Read  = (Side == OursMinimal) ? MinimalMemRead : mModelMemRead;
   PciIo->Mem.Write = (Side == OursMinimal) ? MinimalMemWrite : mModelMemWrite;
@@ -156,16 +154,16 @@ UsePciIo (
 
 /// Starts TavrixGopDxe on the model's controller in 1280 x 1024.
 bool
-StartOurs (
-  )
+StartOurs ()
 {
-  EFI_HANDLE  Controller = mModel->Controller.Publish ();
+  EFI_HANDLE Controller = mModel->Controller.Publish ();
 
   if ((mModel->StartModule (DisplayDriverEntryPoint) != EFI_SUCCESS) || (mModel->ConnectController (Controller) != EFI_SUCCESS)) {
     return false;
   }
 
-  mGop = static_cast<EFI_GRAPHICS_OUTPUT_PROTOCOL *>(mModel->FindProtocol (Controller, gEfiGraphicsOutputProtocolGuid));
+  mGop =
+    static_cast<EFI_GRAPHICS_OUTPUT_PROTOCOL *> (mModel->FindProtocol (Controller, gEfiGraphicsOutputProtocolGuid));
   if ((mGop == nullptr) || (mGop->SetMode (mGop, FRAME_MODE) != EFI_SUCCESS)) {
     return false;
   }
@@ -178,11 +176,10 @@ StartOurs (
 
 /// FrameBufferBltLib over the same frame-buffer memory.
 bool
-ConfigurePeer (
-  )
+ConfigurePeer ()
 {
-  EFI_GRAPHICS_OUTPUT_MODE_INFORMATION  Info;
-  UINTN                                 Size = 0;
+  EFI_GRAPHICS_OUTPUT_MODE_INFORMATION Info;
+  UINTN                                Size = 0;
 
   memset (&Info, 0, sizeof (Info));
   Info.HorizontalResolution = FRAME_WIDTH;
@@ -194,39 +191,35 @@ ConfigurePeer (
     return false;
   }
 
-  mPeer = static_cast<FRAME_BUFFER_CONFIGURE *>(malloc (Size));
+  mPeer = static_cast<FRAME_BUFFER_CONFIGURE *> (malloc (Size));
   return (mPeer != nullptr) && !RETURN_ERROR (FrameBufferBltConfigure (mFrame, &Info, mPeer, &Size));
 }
 
 EFI_STATUS
-Blt (
-  BLT_SIDE        Side,
-  const BLT_CASE  &Case
-  )
+Blt (BLT_SIDE Side, const BLT_CASE &Case)
 {
-  auto  *Buffer = reinterpret_cast<EFI_GRAPHICS_OUTPUT_BLT_PIXEL *>(mBuffer);
+  auto *Buffer = reinterpret_cast<EFI_GRAPHICS_OUTPUT_BLT_PIXEL *> (mBuffer);
 
   if (Side == Peer) {
     return (EFI_STATUS)FrameBufferBlt (
-                         mPeer, Buffer, Case.Operation, Case.SourceX, Case.SourceY,
-                         Case.DestinationX, Case.DestinationY, Case.Width, Case.Height, 0
-                         );
+      mPeer, Buffer, Case.Operation, Case.SourceX, Case.SourceY, Case.DestinationX, Case.DestinationY, Case.Width,
+      Case.Height, 0
+    );
   }
 
   return mGop->Blt (
-                 mGop, Buffer, Case.Operation, Case.SourceX, Case.SourceY,
-                 Case.DestinationX, Case.DestinationY, Case.Width, Case.Height, 0
-                 );
+    mGop, Buffer, Case.Operation, Case.SourceX, Case.SourceY, Case.DestinationX, Case.DestinationY, Case.Width,
+    Case.Height, 0
+  );
 }
 
 /// A pattern that differs in every pixel, so that a misplaced row shows.
 /// The caller's pixels have a zero reserved byte, as consoles pass them
 /// (FrameBufferBltLib's fill clears that byte; ours passes it on).
 void
-Paint (
-  )
+Paint ()
 {
-  UINT32  *Frame = reinterpret_cast<UINT32 *>(mFrame);
+  UINT32 *Frame = reinterpret_cast<UINT32 *> (mFrame);
 
   for (UINTN Index = 0; Index < FRAME_WIDTH * FRAME_HEIGHT; Index++) {
     Frame[Index]   = (UINT32)(Index * 2654435761u) ^ 0x12345678;
@@ -236,17 +229,14 @@ Paint (
 
 /// The frame and the buffer after one call of Case from the painted state.
 std::vector<UINT8>
-Outcome (
-  BLT_SIDE        Side,
-  const BLT_CASE  &Case
-  )
+Outcome (BLT_SIDE Side, const BLT_CASE &Case)
 {
   Paint ();
   if (EFI_ERROR (Blt (Side, Case))) {
     return {};
   }
 
-  std::vector<UINT8>  Result (mFrame, mFrame + FRAME_BYTES);
+  std::vector<UINT8> Result (mFrame, mFrame + FRAME_BYTES);
 
   Result.insert (Result.end (), (UINT8 *)mBuffer, (UINT8 *)mBuffer + FRAME_BYTES);
   return Result;
@@ -255,28 +245,25 @@ Outcome (
 } // namespace
 
 int
-main (
-  int   Argc,
-  char  **Argv
-  )
+main (int Argc, char **Argv)
 {
-  HOST_MODEL  Model;
+  HOST_MODEL Model;
 
   mModel  = &Model;
-  mBuffer = static_cast<UINT32 *>(aligned_alloc (4096, FRAME_BYTES));
+  mBuffer = static_cast<UINT32 *> (aligned_alloc (4096, FRAME_BYTES));
   if ((mBuffer == nullptr) || !StartOurs () || !ConfigurePeer ()) {
     fprintf (stderr, "BltBench: set-up failed\n");
     return 1;
   }
 
-  int  Failures = 0;
+  int Failures = 0;
 
   for (const BLT_CASE &Case : mCases) {
     //
     // Outside the measurements: the three must do the same work.
     //
     UsePciIo (Ours);
-    const std::vector<UINT8>  Expected = Outcome (Peer, Case);
+    const std::vector<UINT8> Expected = Outcome (Peer, Case);
 
     for (BLT_SIDE Side : { Ours, OursMinimal }) {
       UsePciIo (Side);
@@ -287,7 +274,7 @@ main (
     }
 
     for (BLT_SIDE Side : { Peer, Ours, OursMinimal }) {
-      char  Name[96];
+      char Name[96];
 
       UsePciIo (Side);
       Paint ();
