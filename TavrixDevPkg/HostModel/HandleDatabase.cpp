@@ -470,6 +470,10 @@ OpenProtocol (
       if (ByDriver) {
         DisconnectOpeners (Record, Protocol);
         Entry = LookupInterface (Record, Protocol);
+        if (Entry == nullptr) {
+          return EFI_UNSUPPORTED; // the stopped driver took the interface with it
+        }
+
         for (const OPEN_RECORD &Open : Entry->Opens) {
           if ((Open.Attributes & EFI_OPEN_PROTOCOL_BY_DRIVER) != 0) {
             return EFI_ACCESS_DENIED;

@@ -973,9 +973,10 @@ public:
   // Starting a module under test.
   //
 
-  /// The EDK II library constructors linked into this test executable, in
-  /// the order the generated entry code of a DXE driver runs them: serial
-  /// port, serial DebugLib, boot and runtime services tables, UefiLib, HobLib.
+  /// The EDK II library constructors linked into this test executable (a
+  /// library object is linked when something uses it), in the order the
+  /// generated entry code of a DXE driver runs them: serial port, serial
+  /// DebugLib, boot and runtime services tables, UefiLib, HobLib.
   static std::vector<LIBRARY_CONSTRUCTOR> Edk2LibraryConstructors ();
 
   /// Makes a new image handle (with a Loaded Image protocol), runs
