@@ -58,34 +58,45 @@ CopyBoundedString (const CHAR8 *Text, const CHAR8 *Limit, CHAR8 *Out, UINTN OutS
 }
 
 VOID
-KeepDebugMessage (STATUS_CODE_RECORD &Record, const UINT8 *Extended, UINTN Size)
+KeepDebugMessage (EMULATED_STATUS_CODE &Record, const UINT8 *Extended, UINTN Size)
 {
   if (Size < sizeof (DEBUG_PRINT_MARKER)) {
     return;
   }
 
-  const auto *Marker = reinterpret_cast<const DEBUG_PRINT_MARKER *> (Extended);
-  Record.ErrorLevel  = (UINT32)Marker->ErrorLevel;
-  if (Marker->Format == nullptr) {
+  //
+  // The extended data follows the 20-byte status-code header, so the record
+  // is only 4-byte aligned: copy it before reading its pointers.
+  //
+  DEBUG_PRINT_MARKER Marker;
+  CopyMem (&Marker, Extended, sizeof (Marker));
+  Record.ErrorLevel = (UINT32)Marker.ErrorLevel;
+  if (Marker.Format == nullptr) {
     return;
   }
 
-  if (Marker->BaseListMarker != nullptr) {
-    AsciiBSPrint (Record.Text, sizeof (Record.Text), Marker->Format, static_cast<BASE_LIST> (Marker->BaseListMarker));
+  if (Marker.BaseListMarker != nullptr) {
+    AsciiBSPrint (Record.Text, sizeof (Record.Text), Marker.Format, static_cast<BASE_LIST> (Marker.BaseListMarker));
   } else {
-    AsciiVSPrint (Record.Text, sizeof (Record.Text), Marker->Format, reinterpret_cast<VA_LIST> (Marker->VaListMarker));
+    AsciiVSPrint (Record.Text, sizeof (Record.Text), Marker.Format, reinterpret_cast<VA_LIST> (Marker.VaListMarker));
+  }
+
+  // One record, one line: drop the line end (PrintLib makes "\n" "\r\n").
+  for (UINTN Length = AsciiStrLen (Record.Text);
+       Length > 0 && (Record.Text[Length - 1] == '\n' || Record.Text[Length - 1] == '\r');) {
+    Record.Text[--Length] = '\0';
   }
 }
 
 /// Renders an assertion record as "<tag and file>(<line>): <expression>".
 VOID
-KeepAssertion (STATUS_CODE_RECORD &Record, const UINT8 *Extended, UINTN Size)
+KeepAssertion (EMULATED_STATUS_CODE &Record, const UINT8 *Extended, UINTN Size)
 {
   if (Size < kAssertHeaderSize) {
     return;
   }
 
-  Record.LineNumber = *reinterpret_cast<const UINT32 *> (Extended + 20);
+  Record.LineNumber = ReadUnaligned32 (reinterpret_cast<const UINT32 *> (Extended + 20));
 
   const CHAR8 *Text  = reinterpret_cast<const CHAR8 *> (Extended + kAssertHeaderSize);
   const CHAR8 *Limit = reinterpret_cast<const CHAR8 *> (Extended + Size);
@@ -115,7 +126,7 @@ OnStatusCode (
     return EFI_SUCCESS;
   }
 
-  STATUS_CODE_RECORD &Record = mPlatform.StatusCodes[mPlatform.StatusCodeCount % mPlatform.StatusCodeCapacity];
+  EMULATED_STATUS_CODE &Record = mPlatform.StatusCodes[mPlatform.StatusCodeCount % mPlatform.StatusCodeCapacity];
   ZeroMem (&Record, sizeof (Record));
   Record.Type     = CodeType;
   Record.Value    = Value;
@@ -160,7 +171,7 @@ RegisterStatusCodeListener (VOID)
   }
 
   mPlatform.StatusCodes =
-    static_cast<STATUS_CODE_RECORD *> (AllocateZeroPool (kStatusCodeCapacity * sizeof (STATUS_CODE_RECORD)));
+    static_cast<EMULATED_STATUS_CODE *> (AllocateZeroPool (kStatusCodeCapacity * sizeof (EMULATED_STATUS_CODE)));
   mPlatform.StatusCodeCapacity = kStatusCodeCapacity;
   if (mPlatform.StatusCodes == nullptr) {
     return EFI_OUT_OF_RESOURCES;

@@ -296,7 +296,7 @@ CountShadowWarnings (ROAD &Road, UINT64 Before)
   UINTN Warnings = 0;
 
   for (UINT64 Index = Before; Index < Road.Platform->StatusCodeCount; Index++) {
-    const STATUS_CODE_RECORD &Record = Road.Platform->StatusCodes[Index % Road.Platform->StatusCodeCapacity];
+    const EMULATED_STATUS_CODE &Record = Road.Platform->StatusCodes[Index % Road.Platform->StatusCodeCapacity];
     Warnings +=
       (Record.ErrorLevel == 0x2 && AsciiStrStr (Record.Text, "no shadow buffer of 4294836224 bytes") != nullptr) ? 1
                                                                                                                  : 0;
@@ -435,7 +435,7 @@ CheckDebugRecords (IN ROAD &Road, IN BOOLEAN OneLevel)
   UINTN                       Untagged = 0;
 
   for (UINT64 Index = Platform.StatusCodeCount - Kept; Index < Platform.StatusCodeCount; Index++) {
-    const STATUS_CODE_RECORD &Record = Platform.StatusCodes[Index % Platform.StatusCodeCapacity];
+    const EMULATED_STATUS_CODE &Record = Platform.StatusCodes[Index % Platform.StatusCodeCapacity];
     AsciiPrint (
       "ROAD-STATUS-CODE type 0x%08x value 0x%08x level 0x%08x: %a\n", Record.Type, Record.Value, Record.ErrorLevel,
       Record.Text

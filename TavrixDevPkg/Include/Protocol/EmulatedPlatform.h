@@ -88,7 +88,7 @@ typedef struct {
   UINT32                RawSize;    ///< bytes kept in Raw
   UINT8                 Raw[200];   ///< the extended data as reported (assertions)
   CHAR8                 Text[224];  ///< formatted message, or tag/file/expression
-} STATUS_CODE_RECORD;
+} EMULATED_STATUS_CODE;
 
 ///
 /// The graphics display protocol as the stand-in produces it: the public
@@ -155,7 +155,7 @@ struct _EMULATED_PLATFORM_PROTOCOL {
 
   // Status codes of the early video driver.
   BOOLEAN             ListenerRegistered;
-  STATUS_CODE_RECORD *StatusCodes; ///< ring: record n at n % capacity
+  EMULATED_STATUS_CODE *StatusCodes; ///< ring: record n at n % capacity
   UINT32              StatusCodeCapacity;
   UINT64              StatusCodeCount;
   UINT64              OtherStatusCodes; ///< reports of other modules, not kept
