@@ -450,80 +450,107 @@ CheckModes (IN ROAD &Road)
   );
 }
 
-/// All four Blt operations, each read back, and the rectangle checks.
-VOID
-CheckBlt (IN ROAD &Road)
-{
-  EFI_GRAPHICS_OUTPUT_PROTOCOL *Gop  = Road.Gop;
-  const UINT32                  HRes = Gop->Mode->Info->HorizontalResolution;
-  const UINT32                  VRes = Gop->Mode->Info->VerticalResolution;
-  constexpr UINTN               W    = 64;
-  constexpr UINTN               H    = 32;
-  EFI_GRAPHICS_OUTPUT_BLT_PIXEL Fill = { 0x99, 0x66, 0x33, 0 };
-  auto *Buf  = static_cast<EFI_GRAPHICS_OUTPUT_BLT_PIXEL *> (AllocateZeroPool ((W + 8) * (H + 4) * 4 * 2));
-  auto *Back = Buf + (W + 8) * (H + 4);
+//
+// Blt, operation by operation. The test rectangles are W x H pixels; the
+// pattern buffer is a (W + 8) x (H + 4) picture of distinct pixels, of which
+// BufferToVideo takes the W x H part at (4, 2).
+//
+constexpr UINTN  kBltW       = 64;
+constexpr UINTN  kBltH       = 32;
+constexpr UINTN  kPatternW   = kBltW + 8;
+constexpr UINTN  kPatternH   = kBltH + 4;
+constexpr UINT32 kFillColour = 0x00336699;
 
-  if (Buf == nullptr) {
-    Check ("Blt", FALSE, "no memory for the test buffers");
-    return;
+struct BLT_BUFFERS {
+  EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Pattern; // kPatternW x kPatternH
+  EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Back;    // what is read back, kBltW wide
+};
+
+/// Rows of Back that differ from the pattern's W x H part shifted by Shift rows.
+UINTN
+RowsDifferingFromPattern (const BLT_BUFFERS &Buffers, UINTN Rows, UINTN Shift)
+{
+  UINTN Wrong = 0;
+
+  for (UINTN Row = 0; Row < Rows; Row++) {
+    Wrong +=
+      (CompareMem (&Buffers.Back[Row * kBltW], &Buffers.Pattern[(Row + 2 + Shift) * kPatternW + 4], kBltW * 4) != 0)
+        ? 1
+        : 0;
   }
 
-  // Video fill: one fill call per row, every pixel the colour.
-  const UINT64 Fills   = Road.Platform->AccessCount;
-  EFI_STATUS   Status  = Gop->Blt (Gop, &Fill, EfiBltVideoFill, 0, 0, 100, 50, W, H, 0);
-  EFI_STATUS   Status2 = Gop->Blt (Gop, Back, EfiBltVideoToBltBuffer, 100, 50, 0, 0, W, H, 0);
-  UINTN        Wrong   = 0;
-  for (UINTN Index = 0; Index < W * H; Index++) {
-    Wrong += (*reinterpret_cast<UINT32 *> (&Back[Index]) != 0x00336699) ? 1 : 0;
+  return Wrong;
+}
+
+/// Video fill: one fill call per row, every pixel the colour.
+VOID
+CheckBltFill (ROAD &Road, const BLT_BUFFERS &Buffers)
+{
+  EFI_GRAPHICS_OUTPUT_PROTOCOL *Gop   = Road.Gop;
+  EFI_GRAPHICS_OUTPUT_BLT_PIXEL Fill  = { 0x99, 0x66, 0x33, 0 };
+  const UINT64                  Calls = Road.Platform->AccessCount;
+
+  EFI_STATUS   Status    = Gop->Blt (Gop, &Fill, EfiBltVideoFill, 0, 0, 100, 50, kBltW, kBltH, 0);
+  const UINT64 FillCalls = Road.Platform->AccessCount - Calls;
+  EFI_STATUS   Status2   = Gop->Blt (Gop, Buffers.Back, EfiBltVideoToBltBuffer, 100, 50, 0, 0, kBltW, kBltH, 0);
+  UINTN        Wrong     = 0;
+  for (UINTN Index = 0; Index < kBltW * kBltH; Index++) {
+    Wrong += (*reinterpret_cast<UINT32 *> (&Buffers.Back[Index]) != kFillColour) ? 1 : 0;
   }
 
   Check (
     "Blt VideoFill fills the rectangle, one PCI I/O fill per row; VideoToBltBuffer reads it back",
-    Status == EFI_SUCCESS && Status2 == EFI_SUCCESS && Wrong == 0 && Road.Platform->AccessCount - Fills == H,
-    "%r/%r, %u pixels differ, %lu fill calls", Status, Status2, (UINT32)Wrong, Road.Platform->AccessCount - Fills
+    Status == EFI_SUCCESS && Status2 == EFI_SUCCESS && Wrong == 0 && FillCalls == kBltH,
+    "%r/%r, %u pixels differ, %lu fill calls", Status, Status2, (UINT32)Wrong, FillCalls
   );
+}
 
-  // Buffer to video: a sub-rectangle of a larger buffer, rows Delta apart.
-  for (UINTN Index = 0; Index < (W + 8) * (H + 4); Index++) {
-    *reinterpret_cast<UINT32 *> (&Buf[Index]) = (UINT32)(Index * 2654435761u) & 0x00FFFFFF;
-  }
+/// Buffer to video: a sub-rectangle of a larger buffer, rows Delta apart.
+VOID
+CheckBltBufferToVideo (ROAD &Road, const BLT_BUFFERS &Buffers)
+{
+  EFI_GRAPHICS_OUTPUT_PROTOCOL *Gop = Road.Gop;
 
-  const UINTN Delta = (W + 8) * 4;
-  Status            = Gop->Blt (Gop, Buf, EfiBltBufferToVideo, 4, 2, 200, 60, W, H, Delta);
-  Status2           = Gop->Blt (Gop, Back, EfiBltVideoToBltBuffer, 200, 60, 0, 0, W, H, 0);
-  Wrong             = 0;
-  for (UINTN Row = 0; Row < H; Row++) {
-    Wrong += (CompareMem (&Back[Row * W], &Buf[(Row + 2) * (W + 8) + 4], W * 4) != 0) ? 1 : 0;
-  }
-
+  EFI_STATUS  Status = Gop->Blt (Gop, Buffers.Pattern, EfiBltBufferToVideo, 4, 2, 200, 60, kBltW, kBltH, kPatternW * 4);
+  EFI_STATUS  Status2 = Gop->Blt (Gop, Buffers.Back, EfiBltVideoToBltBuffer, 200, 60, 0, 0, kBltW, kBltH, 0);
+  const UINTN Wrong   = RowsDifferingFromPattern (Buffers, kBltH, 0);
   Check (
     "Blt BufferToVideo takes the sub-rectangle (SourceX/Y, Delta) and lands it exactly",
     Status == EFI_SUCCESS && Status2 == EFI_SUCCESS && Wrong == 0, "%r/%r, %u rows differ", Status, Status2,
     (UINT32)Wrong
   );
+}
 
-  // Video to video, overlapping: up one row, then down one row.
-  Status        = Gop->Blt (Gop, nullptr, EfiBltVideoToVideo, 200, 61, 200, 60, W, H - 1, 0);
-  Status2       = Gop->Blt (Gop, Back, EfiBltVideoToBltBuffer, 200, 60, 0, 0, W, H - 1, 0);
-  UINTN UpWrong = 0;
-  for (UINTN Row = 0; Row + 1 < H; Row++) {
-    UpWrong += (CompareMem (&Back[Row * W], &Buf[(Row + 3) * (W + 8) + 4], W * 4) != 0) ? 1 : 0;
-  }
+/// Video to video, overlapping: the pattern (at y 60) up one row, then down.
+VOID
+CheckBltVideoToVideo (ROAD &Road, const BLT_BUFFERS &Buffers)
+{
+  EFI_GRAPHICS_OUTPUT_PROTOCOL *Gop = Road.Gop;
 
-  EFI_STATUS Status3 = Gop->Blt (Gop, nullptr, EfiBltVideoToVideo, 200, 60, 200, 61, W, H - 1, 0);
-  Gop->Blt (Gop, Back, EfiBltVideoToBltBuffer, 200, 61, 0, 0, W, H - 1, 0);
-  UINTN DownWrong = 0;
-  for (UINTN Row = 0; Row + 1 < H; Row++) {
-    DownWrong += (CompareMem (&Back[Row * W], &Buf[(Row + 3) * (W + 8) + 4], W * 4) != 0) ? 1 : 0;
-  }
+  EFI_STATUS Up = Gop->Blt (Gop, nullptr, EfiBltVideoToVideo, 200, 61, 200, 60, kBltW, kBltH - 1, 0);
+  Gop->Blt (Gop, Buffers.Back, EfiBltVideoToBltBuffer, 200, 60, 0, 0, kBltW, kBltH - 1, 0);
+  const UINTN UpWrong = RowsDifferingFromPattern (Buffers, kBltH - 1, 1);
+
+  EFI_STATUS Down = Gop->Blt (Gop, nullptr, EfiBltVideoToVideo, 200, 60, 200, 61, kBltW, kBltH - 1, 0);
+  Gop->Blt (Gop, Buffers.Back, EfiBltVideoToBltBuffer, 200, 61, 0, 0, kBltW, kBltH - 1, 0);
+  const UINTN DownWrong = RowsDifferingFromPattern (Buffers, kBltH - 1, 1);
 
   Check (
     "Blt VideoToVideo moves overlapping rectangles up and down by one row exactly",
-    Status == EFI_SUCCESS && Status2 == EFI_SUCCESS && Status3 == EFI_SUCCESS && UpWrong == 0 && DownWrong == 0,
-    "%r/%r, %u rows wrong up, %u down", Status, Status3, (UINT32)UpWrong, (UINT32)DownWrong
+    Up == EFI_SUCCESS && Down == EFI_SUCCESS && UpWrong == 0 && DownWrong == 0, "%r/%r, %u rows wrong up, %u down", Up,
+    Down, (UINT32)UpWrong, (UINT32)DownWrong
   );
+}
 
-  // Rectangle limits.
+/// The rectangle tests: the corner is reachable, one pixel more is not.
+VOID
+CheckBltLimits (ROAD &Road)
+{
+  EFI_GRAPHICS_OUTPUT_PROTOCOL *Gop  = Road.Gop;
+  const UINT32                  HRes = Gop->Mode->Info->HorizontalResolution;
+  const UINT32                  VRes = Gop->Mode->Info->VerticalResolution;
+  EFI_GRAPHICS_OUTPUT_BLT_PIXEL Fill = { 0x99, 0x66, 0x33, 0 };
+
   EFI_STATUS Edge    = Gop->Blt (Gop, &Fill, EfiBltVideoFill, 0, 0, HRes - 8, VRes - 8, 8, 8, 0);
   EFI_STATUS Wider   = Gop->Blt (Gop, &Fill, EfiBltVideoFill, 0, 0, HRes - 8, VRes - 8, 9, 8, 0);
   EFI_STATUS Taller  = Gop->Blt (Gop, &Fill, EfiBltVideoFill, 0, 0, HRes - 8, VRes - 8, 8, 9, 0);
@@ -536,25 +563,55 @@ CheckBlt (IN ROAD &Road)
       BadOp == EFI_INVALID_PARAMETER && NoWidth == EFI_INVALID_PARAMETER && NoRows == EFI_INVALID_PARAMETER,
     "%r %r %r %r %r %r", Edge, Wider, Taller, BadOp, NoWidth, NoRows
   );
+}
 
-  // VideoToBltBuffer is checked on its source only: the destination may lie
-  // far below the frame's height inside the caller's buffer.
-  const UINTN Far  = VRes + 10;
-  auto       *Tall = static_cast<UINT32 *> (AllocateZeroPool ((Far + 4) * 4 * 4));
-  Status           = (Tall == nullptr) ? EFI_OUT_OF_RESOURCES
-                                       : Gop->Blt (
-                                           Gop, reinterpret_cast<EFI_GRAPHICS_OUTPUT_BLT_PIXEL *> (Tall), EfiBltVideoToBltBuffer,
-                                           100, 50, 0, Far, 4, 4, 0
-                                         );
-  Check (
-    "Blt VideoToBltBuffer accepts a destination below the frame's height (inside the buffer)",
-    Status == EFI_SUCCESS && Tall[Far * 4] == 0x00336699, "%r", Status
-  );
-  if (Tall != nullptr) {
-    FreePool (Tall);
+/// VideoToBltBuffer is checked on its source only: the destination may lie
+/// below the frame's height, inside the caller's buffer.
+VOID
+CheckBltFarDestination (ROAD &Road)
+{
+  EFI_GRAPHICS_OUTPUT_PROTOCOL *Gop  = Road.Gop;
+  const UINTN                   Far  = Gop->Mode->Info->VerticalResolution + 10;
+  auto                         *Tall = static_cast<UINT32 *> (AllocateZeroPool ((Far + 4) * 4 * 4));
+
+  if (Tall == nullptr) {
+    Check ("Blt VideoToBltBuffer into a tall buffer", FALSE, "no memory for the buffer");
+    return;
   }
 
-  FreePool (Buf);
+  EFI_STATUS Status = Gop->Blt (
+    Gop, reinterpret_cast<EFI_GRAPHICS_OUTPUT_BLT_PIXEL *> (Tall), EfiBltVideoToBltBuffer, 100, 50, 0, Far, 4, 4, 0
+  );
+  Check (
+    "Blt VideoToBltBuffer accepts a destination below the frame's height (inside the buffer)",
+    Status == EFI_SUCCESS && Tall[Far * 4] == kFillColour, "%r", Status
+  );
+  FreePool (Tall);
+}
+
+/// All four Blt operations, each read back, and the rectangle checks.
+VOID
+CheckBlt (IN ROAD &Road)
+{
+  BLT_BUFFERS Buffers;
+
+  Buffers.Pattern = static_cast<EFI_GRAPHICS_OUTPUT_BLT_PIXEL *> (AllocatePool (kPatternW * kPatternH * 4 * 2));
+  if (Buffers.Pattern == nullptr) {
+    Check ("Blt", FALSE, "no memory for the test buffers");
+    return;
+  }
+
+  Buffers.Back = Buffers.Pattern + kPatternW * kPatternH;
+  for (UINTN Index = 0; Index < kPatternW * kPatternH; Index++) {
+    *reinterpret_cast<UINT32 *> (&Buffers.Pattern[Index]) = (UINT32)(Index * 2654435761u) & 0x00FFFFFF;
+  }
+
+  CheckBltFill (Road, Buffers);
+  CheckBltBufferToVideo (Road, Buffers);
+  CheckBltVideoToVideo (Road, Buffers);
+  CheckBltLimits (Road);
+  CheckBltFarDestination (Road);
+  FreePool (Buffers.Pattern);
 }
 
 VOID
