@@ -461,34 +461,17 @@ CheckDebugRecords (IN ROAD &Road, IN BOOLEAN OneLevel)
   );
 }
 
+namespace {
+
 /**
-  Text-mode boot: the early video driver prints into VGA text memory, which
-  the machine VGA shows once the stand-in has put it into text mode. Two
-  starts of the driver check the debug level in both directions with a
-  warning it gives for a shadow buffer it cannot get.
+  The two starts of the text-mode boot. Shadow tokens whose product overflows
+  to almost 4 GiB make the allocation fail and the driver warn: the warning is
+  reported at level 0x80000003 (first start) and withheld at 0x80000000
+  (second start, "DebugMessageConfig" preset 2).
 **/
 VOID
-CheckTextMode (IN ROAD &Road)
+StartTextModeTwice (ROAD &Road, EFI_PCD_PROTOCOL *Pcd)
 {
-  EFI_PCD_PROTOCOL *Pcd    = nullptr;
-  EFI_STATUS        Status = gBS->LocateProtocol (&gEfiPcdProtocolGuid, nullptr, reinterpret_cast<VOID **> (&Pcd));
-
-  if (!EFI_ERROR (Status)) {
-    Status = Pcd->SetBool (&gEarlyVideoTokenSpaceGuid, 10, FALSE);
-  }
-
-  Check (
-    "platform switches Prelumen to text mode (token 10 FALSE)",
-    !EFI_ERROR (Status) && !Pcd->GetBool (&gEarlyVideoTokenSpaceGuid, 10), "%r", Status
-  );
-  Status = Road.Platform->ShowVgaText (Road.Platform);
-  Check ("machine VGA shows 80 x 25 text", Status == EFI_SUCCESS, "%r", Status);
-
-  //
-  // Shadow tokens whose product overflows to almost 4 GiB: the allocation
-  // fails and the driver warns. The warning is reported at level 0x80000003
-  // (first start) and withheld at 0x80000000 (second start, preset 2).
-  //
   Pcd->Set32 (&gEarlyVideoTokenSpaceGuid, 8, 0x8000);
   Pcd->Set32 (&gEarlyVideoTokenSpaceGuid, 7, 0x7FFF);
   UINT64 Before = Road.Platform->StatusCodeCount;
@@ -514,20 +497,21 @@ CheckTextMode (IN ROAD &Road)
   );
   Pcd->Set32 (&gEarlyVideoTokenSpaceGuid, 8, 800);
   Pcd->Set32 (&gEarlyVideoTokenSpaceGuid, 7, 600);
+}
 
-  if (Road.EarlyVideoImage == nullptr) {
-    return;
-  }
-
+/// PrintString into VGA text memory, read back cell by cell.
+VOID
+CheckPrintString (ROAD &Road)
+{
   EARLY_TEXT_CALLBACKS &Text  = Road.Platform->TextDisplay->Callbacks;
   volatile UINT8       *Cells = reinterpret_cast<volatile UINT8 *> ((UINTN)0xB8000);
   CONST CHAR8          *Line  = "Prelumen: text mode, printed into VGA text memory at 0xB8000";
 
-  Status      = Text.PrintString (nullptr, 10, 3, 0x1F, const_cast<CHAR8 *> (Line));
-  UINTN Wrong = 0;
+  EFI_STATUS Status = Text.PrintString (nullptr, 10, 3, 0x1F, const_cast<CHAR8 *> (Line));
+  UINTN      Wrong  = 0;
   for (UINTN Index = 0; Line[Index] != '\0'; Index++) {
-    Wrong +=
-      (Cells[(3 * 80 + 10 + Index) * 2] != (UINT8)Line[Index] || Cells[(3 * 80 + 10 + Index) * 2 + 1] != 0x1F) ? 1 : 0;
+    const UINTN Cell = 3 * 80 + 10 + Index;
+    Wrong += (Cells[Cell * 2] != (UINT8)Line[Index] || Cells[Cell * 2 + 1] != 0x1F) ? 1 : 0;
   }
 
   Check (
@@ -542,7 +526,41 @@ CheckTextMode (IN ROAD &Road)
       Cells[(6 * 80) * 2 + 1] == 0x2E,
     "%r, cells '%c' '%c'", Status, Cells[(5 * 80 + 79) * 2], Cells[(6 * 80) * 2]
   );
+}
 
+} // namespace
+
+/**
+  Text-mode boot: the early video driver prints into VGA text memory, which
+  the machine VGA shows once the stand-in has put it into text mode. Two
+  starts of the driver check the debug level in both directions.
+**/
+VOID
+CheckTextMode (IN ROAD &Road)
+{
+  EFI_PCD_PROTOCOL *Pcd    = nullptr;
+  EFI_STATUS        Status = gBS->LocateProtocol (&gEfiPcdProtocolGuid, nullptr, reinterpret_cast<VOID **> (&Pcd));
+
+  if (!EFI_ERROR (Status)) {
+    Status = Pcd->SetBool (&gEarlyVideoTokenSpaceGuid, 10, FALSE);
+  }
+
+  if (!Check (
+        "platform switches Prelumen to text mode (token 10 FALSE)",
+        !EFI_ERROR (Status) && !Pcd->GetBool (&gEarlyVideoTokenSpaceGuid, 10), "%r", Status
+      )) {
+    return;
+  }
+
+  Status = Road.Platform->ShowVgaText (Road.Platform);
+  Check ("machine VGA shows 80 x 25 text", Status == EFI_SUCCESS, "%r", Status);
+  StartTextModeTwice (Road, Pcd);
+  if (Road.EarlyVideoImage == nullptr) {
+    return;
+  }
+
+  CheckPrintString (Road);
+  EARLY_TEXT_CALLBACKS &Text = Road.Platform->TextDisplay->Callbacks;
   Text.PrintString (
     nullptr, 10, 8, 0x4F, const_cast<CHAR8 *> (" Tavrix road, text-mode boot: the VGA shows Prelumen's output ")
   );
