@@ -5,11 +5,11 @@
   same frame-buffer memory, for full-screen and glyph-sized rectangles of
   the four Blt operations.
 
-  Ours is measured twice: through the host model's PCI I/O as it is (its
-  memory calls also log every access for the tests), and through a minimal
-  PCI I/O whose BAR 0 memory calls are a bounds check and one CopyMem or
-  SetMem32, the least a platform's PCI I/O can do. The second isolates the
-  driver's own cost.
+  Ours is measured twice: on the host model as it is (its PCI I/O and task
+  priority services also log and check for the tests), and on a minimal
+  platform: BAR 0 memory calls that are a bounds check and one CopyMem or
+  SetMem32, and RaiseTPL/RestoreTPL that only swap the level, the least a
+  platform can do. The second isolates the driver's own cost.
 
   Run under valgrind --tool=callgrind --collect-atstart=no by
   scripts/bench-blt.sh, which reads one callgrind record per case. Run
@@ -143,13 +143,42 @@ MinimalMemWrite (
   return MinimalMemAccess (TRUE, This, Width, BarIndex, Offset, Count, Buffer);
 }
 
-void
-UsePciIo (BLT_SIDE Side)
-{
-  EFI_PCI_IO_PROTOCOL *PciIo = mModel->Controller.PciIo ();
+//
+// The minimal task priority services: the level is kept and handed back, as
+// the DXE core does when no event is pending.
+//
+EFI_TPL         mMinimalTpl = TPL_APPLICATION;
+EFI_RAISE_TPL   mModelRaiseTpl;
+EFI_RESTORE_TPL mModelRestoreTpl;
 
-  PciIo->Mem.Read  = (Side == OursMinimal) ? MinimalMemRead : mModelMemRead;
-  PciIo->Mem.Write = (Side == OursMinimal) ? MinimalMemWrite : mModelMemWrite;
+EFI_TPL
+EFIAPI
+MinimalRaiseTpl (EFI_TPL NewTpl)
+{
+  const EFI_TPL OldTpl = mMinimalTpl;
+
+  mMinimalTpl = NewTpl;
+  return OldTpl;
+}
+
+VOID EFIAPI
+MinimalRestoreTpl (EFI_TPL OldTpl)
+{
+  mMinimalTpl = OldTpl;
+}
+
+/// Ours runs on the model's PCI I/O and boot services, or on the minimal ones.
+void
+UsePlatform (BLT_SIDE Side)
+{
+  EFI_PCI_IO_PROTOCOL *PciIo        = mModel->Controller.PciIo ();
+  EFI_BOOT_SERVICES   *BootServices = mModel->BootServices ();
+  const bool           Minimal      = (Side == OursMinimal);
+
+  PciIo->Mem.Read          = Minimal ? MinimalMemRead : mModelMemRead;
+  PciIo->Mem.Write         = Minimal ? MinimalMemWrite : mModelMemWrite;
+  BootServices->RaiseTPL   = Minimal ? MinimalRaiseTpl : mModelRaiseTpl;
+  BootServices->RestoreTPL = Minimal ? MinimalRestoreTpl : mModelRestoreTpl;
 }
 
 /// Starts TavrixGopDxe on the model's controller in 1280 x 1024.
@@ -168,9 +197,11 @@ StartOurs ()
     return false;
   }
 
-  mFrame         = mModel->Controller.FrameBuffer ();
-  mModelMemRead  = mModel->Controller.PciIo ()->Mem.Read;
-  mModelMemWrite = mModel->Controller.PciIo ()->Mem.Write;
+  mFrame           = mModel->Controller.FrameBuffer ();
+  mModelMemRead    = mModel->Controller.PciIo ()->Mem.Read;
+  mModelMemWrite   = mModel->Controller.PciIo ()->Mem.Write;
+  mModelRaiseTpl   = mModel->BootServices ()->RaiseTPL;
+  mModelRestoreTpl = mModel->BootServices ()->RestoreTPL;
   return true;
 }
 
@@ -262,11 +293,11 @@ main (int Argc, char **Argv)
     //
     // Outside the measurements: the three must do the same work.
     //
-    UsePciIo (Ours);
+    UsePlatform (Ours);
     const std::vector<UINT8> Expected = Outcome (Peer, Case);
 
     for (BLT_SIDE Side : { Ours, OursMinimal }) {
-      UsePciIo (Side);
+      UsePlatform (Side);
       if (Expected.empty () || (Outcome (Side, Case) != Expected)) {
         fprintf (stderr, "BltBench: %s %s differs from the peer or failed\n", mSideNames[Side], Case.Name);
         Failures++;
@@ -276,7 +307,7 @@ main (int Argc, char **Argv)
     for (BLT_SIDE Side : { Peer, Ours, OursMinimal }) {
       char Name[96];
 
-      UsePciIo (Side);
+      UsePlatform (Side);
       Paint ();
       Model.Controller.ClearLogs ();
       snprintf (Name, sizeof (Name), "%s %s", mSideNames[Side], Case.Name);
