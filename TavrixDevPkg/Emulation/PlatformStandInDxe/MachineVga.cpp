@@ -184,7 +184,7 @@ AttachMachineVga (IN EFI_HANDLE ImageHandle)
   }
 
   DEBUG ((DEBUG_WARN, "PlatformStandIn: no machine VGA (%r); BAR 0 is plain memory\n", Status));
-  VOID *Memory = AllocateAlignedPages (EFI_SIZE_TO_PAGES (kFallbackFrameBufferSize), SIZE_64KB);
+  VOID *Memory = AllocatePages (EFI_SIZE_TO_PAGES (kFallbackFrameBufferSize));
   if (Memory == nullptr) {
     return EFI_OUT_OF_RESOURCES;
   }
@@ -209,7 +209,7 @@ DetachMachineVga (IN EFI_HANDLE ImageHandle)
   }
 
   if (mFrameBufferAllocated) {
-    FreeAlignedPages (
+    FreePages (
       reinterpret_cast<VOID *> ((UINTN)mPlatform.FrameBufferBase), EFI_SIZE_TO_PAGES (mPlatform.FrameBufferSize)
     );
     mFrameBufferAllocated = FALSE;

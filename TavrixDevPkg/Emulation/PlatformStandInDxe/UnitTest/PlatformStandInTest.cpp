@@ -23,17 +23,9 @@ extern "C" {
 }
 
 //
-// What the stand-in's entry file and its machine-VGA file give the files
-// under test.
+// What the stand-in's entry file gives the files under test.
 //
 EMULATED_PLATFORM_PROTOCOL mPlatform;
-static UINTN               mMirrorCalls;
-
-VOID
-MirrorDisplayMode (VOID)
-{
-  mMirrorCalls++;
-}
 
 namespace {
 
@@ -53,7 +45,6 @@ protected:
   {
     ASSERT_EQ (Model.StartModule (NoEntryPoint), EFI_SUCCESS);
     ZeroMem (&mPlatform, sizeof (mPlatform));
-    mMirrorCalls              = 0;
     mPlatform.FrameBufferBase = (EFI_PHYSICAL_ADDRESS)(UINTN)Frame.data ();
     mPlatform.FrameBufferSize = Frame.size () - 0x1000; // the last 4 KiB lie beyond BAR 0
   }
@@ -124,12 +115,73 @@ TEST_F (StandInTest, RegisterFileKeepsWritesAndLogsEachCall)
   EXPECT_EQ (mPlatform.AccessLog[0].Offset, 0x802A8u);
   EXPECT_EQ (mPlatform.AccessLog[0].Value, 0x42D40F02u);
   EXPECT_EQ (mPlatform.AccessLog[1].Kind, EmulatedAccessMemRead);
-  EXPECT_EQ (mMirrorCalls, 0u);
+}
 
-  // Only the display-control register of channel B hands the mode over.
-  Value = 0x02087106;
-  PciIo->Mem.Write (PciIo, EfiPciIoWidthUint32, 1, 0x80200, 1, &Value);
-  EXPECT_EQ (mMirrorCalls, 1u);
+/// Bochs display-interface writes (index, value) since the last ClearLogs.
+std::vector<std::pair<UINT32, UINT32>>
+DisplayInterfaceWrites (const HOST_MODEL &Model)
+{
+  std::vector<std::pair<UINT32, UINT32>> Writes;
+  UINT32                                 Index = 0;
+
+  for (const PORT_ACCESS &Access : Model.Ports.Log ()) {
+    if (Access.IsWrite && (Access.Port == 0x1CE)) {
+      Index = Access.Value;
+    } else if (Access.IsWrite && (Access.Port == 0x1D0)) {
+      Writes.emplace_back (Index, Access.Value);
+    }
+  }
+
+  return Writes;
+}
+
+TEST_F (StandInTest, ChannelBModeReachesTheMachineDisplay)
+{
+  mPlatform.FrameBufferOnVga = TRUE; // as if QEMU's VGA lent BAR 0 (16 MiB; the test writes none of it)
+  mPlatform.FrameBufferSize  = EMULATED_FRAME_BUFFER_SIZE;
+  CreateController ();
+  UINT32 ActiveSize = 0x01DF027F; // 640 x 480
+  UINT32 Pitch      = 0x0A000A00; // 2560 bytes
+  UINT32 Control    = 0x02087106; // 32 bpp, display enabled
+  PciIo->Mem.Write (PciIo, EfiPciIoWidthUint32, 1, 0x80284, 1, &ActiveSize);
+  PciIo->Mem.Write (PciIo, EfiPciIoWidthUint32, 1, 0x80208, 1, &Pitch);
+  EXPECT_EQ (mPlatform.VgaModeSets, 0u); // only the control register hands the mode over
+
+  Model.Ports.ClearLogs ();
+  PciIo->Mem.Write (PciIo, EfiPciIoWidthUint32, 1, 0x80200, 1, &Control);
+  const std::vector<std::pair<UINT32, UINT32>> Expected = {
+    { 4, 0 }, { 5, 0 }, { 3, 32 },  { 1, 640 }, { 2, 480 }, { 6, 640 }, { 7, 0xFFFF & (0x1000000 / 2560) },
+    { 8, 0 }, { 9, 0 }, { 4, 0xC1 }
+  };
+  EXPECT_EQ (DisplayInterfaceWrites (Model), Expected);
+  EXPECT_EQ (mPlatform.VgaModeSets, 1u);
+  EXPECT_EQ (mPlatform.VgaWidth, 640u);
+  EXPECT_EQ (mPlatform.VgaHeight, 480u);
+
+  // Display off, or a pitch too small for the width: the display keeps its mode.
+  Model.Ports.ClearLogs ();
+  Control = 0x02087006;
+  PciIo->Mem.Write (PciIo, EfiPciIoWidthUint32, 1, 0x80200, 1, &Control);
+  Control = 0x02087106;
+  Pitch   = 0x00000400;
+  PciIo->Mem.Write (PciIo, EfiPciIoWidthUint32, 1, 0x80208, 1, &Pitch);
+  PciIo->Mem.Write (PciIo, EfiPciIoWidthUint32, 1, 0x80200, 1, &Control);
+  EXPECT_TRUE (DisplayInterfaceWrites (Model).empty ());
+  EXPECT_EQ (mPlatform.VgaModeSets, 1u);
+}
+
+TEST_F (StandInTest, WithoutTheMachineVgaBarZeroIsMemory)
+{
+  mPlatform.FrameBufferBase = 0;
+  mPlatform.FrameBufferSize = 0;
+  ASSERT_EQ (AttachMachineVga (Model.ImageHandle ()), EFI_SUCCESS);
+  EXPECT_FALSE (mPlatform.FrameBufferOnVga);
+  ASSERT_NE (mPlatform.FrameBufferBase, 0u);
+  EXPECT_EQ (mPlatform.FrameBufferSize, (UINT64)EMULATED_FRAME_BUFFER_SIZE);
+  EXPECT_EQ (ShowVgaText (&mPlatform), EFI_UNSUPPORTED);
+
+  DetachMachineVga (Model.ImageHandle ());
+  EXPECT_EQ (mPlatform.FrameBufferBase, 0u);
 }
 
 TEST_F (StandInTest, AccessesOutsideABarAreRefusedAndWriteNothing)
