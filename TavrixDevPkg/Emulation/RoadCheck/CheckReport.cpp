@@ -9,6 +9,7 @@
 
 extern "C" {
 #include <Library/PrintLib.h>
+#include <Library/SerialPortLib.h>
 }
 
 namespace {
@@ -74,8 +75,14 @@ PassedChecks (VOID)
 VOID
 Snapshot (IN ROAD &Road, IN CONST CHAR8 *Name, IN CONST CHAR8 *What)
 {
-  // The closing " ;" tells the host that the whole line has arrived.
-  AsciiPrint ("ROAD-SNAP %a %a ;\n", Name, What);
+  //
+  // Straight to the serial port, where the host reads it, so that the line
+  // stays off the screen being captured. The closing " ;" tells the host
+  // that the whole line has arrived.
+  //
+  CHAR8       Line[128];
+  const UINTN Length = AsciiSPrint (Line, sizeof (Line), "\r\nROAD-SNAP %a %a ;\r\n", Name, What);
+  SerialPortWrite (reinterpret_cast<UINT8 *> (Line), Length);
   if (!Road.WaitForSnapshots) {
     return;
   }
