@@ -19,6 +19,7 @@ extern "C" {
 //
 RETURN_STATUS EFIAPI BaseSerialPortLib16550 (VOID) __attribute__ ((weak));
 RETURN_STATUS EFIAPI BaseDebugLibSerialPortConstructor (VOID) __attribute__ ((weak));
+RETURN_STATUS EFIAPI SerialDebugLibConstructor (VOID) __attribute__ ((weak));
 EFI_STATUS EFIAPI    UefiBootServicesTableLibConstructor (EFI_HANDLE, EFI_SYSTEM_TABLE *) __attribute__ ((weak));
 EFI_STATUS EFIAPI    UefiRuntimeServicesTableLibConstructor (EFI_HANDLE, EFI_SYSTEM_TABLE *) __attribute__ ((weak));
 EFI_STATUS EFIAPI    UefiLibConstructor (EFI_HANDLE, EFI_SYSTEM_TABLE *) __attribute__ ((weak));
@@ -207,6 +208,10 @@ HOST_MODEL::Edk2LibraryConstructors ()
 
   if (BaseDebugLibSerialPortConstructor != nullptr) {
     List.push_back (BaseDebugLibSerialPortConstructor);
+  }
+
+  if (SerialDebugLibConstructor != nullptr) {
+    List.push_back (SerialDebugLibConstructor);
   }
 
   if (UefiBootServicesTableLibConstructor != nullptr) {
