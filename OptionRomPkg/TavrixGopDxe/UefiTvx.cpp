@@ -333,7 +333,7 @@ DisplayDriverEntryPoint (IN EFI_HANDLE ImageHandle, IN EFI_SYSTEM_TABLE *SystemT
                                        &gDisplayDriverBinding.DriverBindingHandle, &gEfiDriverBindingProtocolGuid, &gDisplayDriverBinding,
                                        &gEfiComponentNameProtocolGuid, &gDisplayComponentName, nullptr
                                      );
-  ASSERT_EFI_ERROR (Status);
+  DISPLAY_ASSERT_EFI_ERROR (Status);
   return Status;
 }
 

@@ -80,6 +80,27 @@ DisplayContextFromGraphicsOutput (IN EFI_GRAPHICS_OUTPUT_PROTOCOL *Gop, IN CONST
 
 #define DISPLAY_CONTEXT_FROM_GOP(Gop, LineNumber) DisplayContextFromGraphicsOutput ((Gop), __FILE__, (LineNumber))
 
+/**
+  Checks a status that must not fail. A failure prints the status at error
+  level as "\nASSERT_EFI_ERROR (Status = %r)\n" and then fails the assertion
+  "!EFI_ERROR (Status)" with the caller's file and line, which is fatal with
+  the driver's debug settings. The expression is named in words rather than
+  as the compiler sees it, so the serial text reads the same on every build.
+**/
+inline VOID
+DisplayAssertEfiError (IN EFI_STATUS Status, IN CONST CHAR8 *FileName, IN UINTN LineNumber)
+{
+#if !defined(MDEPKG_NDEBUG)
+  if (DebugAssertEnabled () && EFI_ERROR (Status)) {
+    DEBUG ((DEBUG_ERROR, "\nASSERT_EFI_ERROR (Status = %r)\n", Status));
+    DebugAssert (FileName, LineNumber, "!EFI_ERROR (Status)");
+  }
+
+#endif
+}
+
+#define DISPLAY_ASSERT_EFI_ERROR(Status) DisplayAssertEfiError ((Status), __FILE__, __LINE__)
+
 extern "C" {
 extern EFI_DRIVER_BINDING_PROTOCOL gDisplayDriverBinding;
 

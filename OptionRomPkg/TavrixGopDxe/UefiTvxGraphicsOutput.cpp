@@ -549,7 +549,7 @@ ReadControllerRegister (IN DISPLAY_DEVICE_CONTEXT *Context, IN UINT64 Register)
 
   Value  = 0;
   Status = Context->PciIo->Mem.Read (Context->PciIo, EfiPciIoWidthUint32, 1, Register, 1, &Value);
-  ASSERT_EFI_ERROR (Status);
+  DISPLAY_ASSERT_EFI_ERROR (Status);
   return Value;
 }
 
@@ -559,7 +559,7 @@ WriteControllerRegister (IN DISPLAY_DEVICE_CONTEXT *Context, IN UINT64 Register,
   EFI_STATUS Status;
 
   Status = Context->PciIo->Mem.Write (Context->PciIo, EfiPciIoWidthUint32, 1, Register, 1, &Value);
-  ASSERT_EFI_ERROR (Status);
+  DISPLAY_ASSERT_EFI_ERROR (Status);
 }
 
 VOID

@@ -114,6 +114,16 @@ TEST_F (DriverBinding, EntryPointInstallsBindingAndNamesOnTheImage)
   EXPECT_EQ (gDisplayDriverBinding.Version, 0x10u);
 }
 
+TEST_F (DriverBinding, EntryPointFailingToInstallIsAFatalStatusAssertion)
+{
+  // The image already carries both protocols: the second install is refused.
+  EXPECT_TRUE (Model.ExpectDeadLoop ([&] { DisplayDriverEntryPoint (Model.ImageHandle (), gST); }));
+  EXPECT_EQ (
+    SerialWithoutDirectories (),
+    "\r\nASSERT_EFI_ERROR (Status = Invalid Parameter)\r\nASSERT UefiTvx.cpp(336): !EFI_ERROR (Status)\r\n"
+  );
+}
+
 TEST_F (DriverBinding, SupportedAcceptsOurIdsWithAcceptableRemainingPaths)
 {
   std::vector<UINT8> End         = { 0x7F, 0xFF, 0x04, 0x00 };
@@ -469,7 +479,7 @@ TEST_F (DriverBinding, ForgedGopIsAFatalBadSignature)
 
   Forged.Signature = SIGNATURE_32 ('T', 'V', 'X', 'H');
   EXPECT_TRUE (Model.ExpectDeadLoop ([&] { gDisplayDriverBinding.Stop (&gDisplayDriverBinding, Handle, 0, nullptr); }));
-  EXPECT_NE (Serial ().find ("UefiTvx.cpp(546): CR has Bad Signature\r\n"), std::string::npos) << Serial ();
+  EXPECT_EQ (SerialWithoutDirectories (), "ASSERT UefiTvx.cpp(546): CR has Bad Signature\r\n");
 }
 
 } // namespace

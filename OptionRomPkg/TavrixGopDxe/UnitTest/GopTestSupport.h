@@ -11,6 +11,7 @@
 
 #include <HostModel.h>
 #include <algorithm>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,15 @@ protected:
   Serial ()
   {
     return Model.Ports.Uart.Text ();
+  }
+
+  /// The serial text with the directories of assertion file names removed
+  /// ("ASSERT /any/where/UefiTvx.cpp(546): ..." reads "ASSERT UefiTvx.cpp(546): ..."),
+  /// as the compiler's path to a source depends on the workspace.
+  std::string
+  SerialWithoutDirectories ()
+  {
+    return std::regex_replace (Serial (), std::regex ("ASSERT [^ (]*/"), "ASSERT ");
   }
 
   EFI_STATUS
