@@ -19,6 +19,12 @@
 
 #include <Uefi.h>
 
+//
+// A public header that platform C code includes: it keeps EDK II's own C
+// layout, which clang-format cannot produce for function-pointer typedefs.
+//
+// clang-format off
+
 typedef struct _EARLY_GRAPHICS_CALLBACKS EARLY_GRAPHICS_CALLBACKS;
 
 /// Draws up to 256 characters of String in the 8x16 font at cell (Column, Row).
@@ -104,5 +110,7 @@ struct _EARLY_TEXT_DISPLAY_PROTOCOL {
 
 extern EFI_GUID  gEarlyGraphicsDisplayProtocolGuid;
 extern EFI_GUID  gEarlyTextDisplayProtocolGuid;
+
+// clang-format on
 
 #endif
