@@ -68,6 +68,7 @@ WalkGraphicsRoad (ROAD &Road)
   CheckComponentNames (Road);
   CheckOptionRom (Road);
   CheckReconnectCycles (Road);
+  CheckBltStorm (Road);
   CheckDebugRecords (Road, TRUE);
 }
 

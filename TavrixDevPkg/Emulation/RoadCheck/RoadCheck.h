@@ -88,6 +88,8 @@ VOID CheckComponentNames (IN ROAD &Road);
 
 VOID CheckReconnectCycles (IN ROAD &Road);
 
+VOID CheckBltStorm (IN ROAD &Road);
+
 VOID CheckDebugRecords (IN ROAD &Road, IN BOOLEAN OneLevel);
 
 VOID CheckTextMode (IN ROAD &Road);
