@@ -154,11 +154,11 @@ struct _EMULATED_PLATFORM_PROTOCOL {
   UINT64                     BankSwitches;
 
   // Status codes of the early video driver.
-  BOOLEAN             ListenerRegistered;
+  BOOLEAN               ListenerRegistered;
   EMULATED_STATUS_CODE *StatusCodes; ///< ring: record n at n % capacity
-  UINT32              StatusCodeCapacity;
-  UINT64              StatusCodeCount;
-  UINT64              OtherStatusCodes; ///< reports of other modules, not kept
+  UINT32                StatusCodeCapacity;
+  UINT64                StatusCodeCount;
+  UINT64                OtherStatusCodes; ///< reports of other modules, not kept
 
   EMULATED_PLATFORM_SHOW_VGA_TEXT ShowVgaText;
 };
