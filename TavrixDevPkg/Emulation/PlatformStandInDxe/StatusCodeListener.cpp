@@ -14,6 +14,7 @@
 #include "PlatformStandIn.h"
 
 extern "C" {
+#include <Guid/DebugPrintMarkerData.h>
 #include <Guid/EventGroup.h>
 #include <Guid/StatusCodeDataTypeId.h>
 #include <Library/PrintLib.h>
@@ -29,14 +30,6 @@ constexpr EFI_GUID kEarlyVideoCallerId = { 0x847FF339,
                                            0x9457,
                                            0x428D,
                                            { 0xB0, 0x79, 0xDB, 0xAD, 0x06, 0x6A, 0xED, 0xB7 } };
-
-/// Extended data of a debug message: pointers into the reporting frame.
-struct DEBUG_PRINT_MARKER {
-  UINT64  ErrorLevel; ///< low 32 bits hold the level
-  CHAR8  *Format;
-  UINT64 *VaListMarker;
-  VOID   *BaseListMarker;
-};
 
 constexpr UINTN kAssertHeaderSize = 40; // EFI_DEBUG_ASSERT_DATA with its alignment
 
@@ -60,7 +53,7 @@ CopyBoundedString (const CHAR8 *Text, const CHAR8 *Limit, CHAR8 *Out, UINTN OutS
 VOID
 KeepDebugMessage (EMULATED_STATUS_CODE &Record, const UINT8 *Extended, UINTN Size)
 {
-  if (Size < sizeof (DEBUG_PRINT_MARKER)) {
+  if (Size < sizeof (DEBUG_PRINT_MARKER_DATA)) {
     return;
   }
 
@@ -68,15 +61,15 @@ KeepDebugMessage (EMULATED_STATUS_CODE &Record, const UINT8 *Extended, UINTN Siz
   // The extended data follows the 20-byte status-code header, so the record
   // is only 4-byte aligned: copy it before reading its pointers.
   //
-  DEBUG_PRINT_MARKER Marker;
+  DEBUG_PRINT_MARKER_DATA Marker;
   CopyMem (&Marker, Extended, sizeof (Marker));
-  Record.ErrorLevel = (UINT32)Marker.ErrorLevel;
+  Record.ErrorLevel = Marker.ErrorLevel;
   if (Marker.Format == nullptr) {
     return;
   }
 
   if (Marker.BaseListMarker != nullptr) {
-    AsciiBSPrint (Record.Text, sizeof (Record.Text), Marker.Format, static_cast<BASE_LIST> (Marker.BaseListMarker));
+    AsciiBSPrint (Record.Text, sizeof (Record.Text), Marker.Format, Marker.BaseListMarker);
   } else {
     AsciiVSPrint (Record.Text, sizeof (Record.Text), Marker.Format, reinterpret_cast<VA_LIST> (Marker.VaListMarker));
   }
