@@ -5,7 +5,9 @@
   Before a GOP exists the frame is reached through the fixed aperture, one
   64 KiB bank at a time: a pixel store outside the current bank first
   selects the bank that holds it. Once a GOP is found the services write at its frame buffer
-  without bank switching. The frame's geometry, the current bank and the
+  without bank switching, looking the GOP up on its handle at each call so
+  that a stopped driver's freed GOP is never read and a reconnected one is
+  followed. The frame's geometry, the current bank and the
   transparent-text switch live in the display-information HOB.
 
   Every store is checked against the frame the HOB describes, with 64-bit
@@ -22,6 +24,7 @@ extern "C" {
 #include <Library/BaseLib.h>
 #include <Library/HobLib.h>
 #include <Library/IoLib.h>
+#include <Library/UefiBootServicesTableLib.h>
 }
 
 namespace {
@@ -47,7 +50,34 @@ NibblePair (UINT32 Bank, UINT32 Shift)
   return static_cast<UINT8> (((Bank >> Shift) & 0x0F) * 0x11);
 }
 
+/**
+  Whether there is a frame to draw on, checked once per drawing call. Before
+  a GOP there is always the aperture. After one, its driver may have been
+  stopped since the notification took it (the interface is then gone and its
+  memory freed) or reconnected (the same handle then carries a new interface
+  at a new address), so the GOP is looked up afresh on the handle it came
+  from and the current interface adopted. FALSE when that handle carries no
+  GOP: nothing may be read through the old pointer.
+**/
+BOOLEAN
+RefreshGraphicsOutput (VOID)
+{
+  VOID *Interface;
+
+  if (!mGopFound) {
+    return TRUE;
+  }
+
+  if (EFI_ERROR (gBS->HandleProtocol (mGraphicsOutputHandle, &gEfiGraphicsOutputProtocolGuid, &Interface))) {
+    return FALSE;
+  }
+
+  mGraphicsOutput = static_cast<EFI_GRAPHICS_OUTPUT_PROTOCOL *> (Interface);
+  return TRUE;
+}
+
 /// Where drawing goes now: the GOP's current frame buffer, or the aperture.
+/// After a GOP, only valid once RefreshGraphicsOutput has said TRUE.
 EFI_PHYSICAL_ADDRESS
 FrameBase (VOID)
 {
@@ -271,6 +301,17 @@ DrawString (
     return EFI_OUT_OF_RESOURCES;
   }
 
+  //
+  // A GOP that has gone away leaves nothing to draw on. The call still
+  // succeeds, as it does while drawing is switched off: the display
+  // protocol cannot do anything about it, callers that ignore the result
+  // stay as they were, and drawing resumes by itself once the GOP's driver
+  // is started again on the same controller.
+  //
+  if (!RefreshGraphicsOutput ()) {
+    return EFI_SUCCESS;
+  }
+
   const GLYPH_DESCRIPTOR Descriptor = { mFont8x16, FONT_8X16_WIDTH, FONT_8X16_HEIGHT, 1, 1, Foreground, Background };
 
   //
@@ -308,6 +349,13 @@ DrawImage (
 
   if (Info == nullptr) {
     return EFI_OUT_OF_RESOURCES;
+  }
+
+  //
+  // No GOP left to draw on: success, as for DrawString.
+  //
+  if (!RefreshGraphicsOutput ()) {
+    return EFI_SUCCESS;
   }
 
   const EFI_PHYSICAL_ADDRESS Base = FrameBase ();

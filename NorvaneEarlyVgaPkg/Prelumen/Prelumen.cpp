@@ -39,6 +39,7 @@ EARLY_GRAPHICS_CALLBACKS      mGraphicsCallbacks;
 EARLY_TEXT_CALLBACKS          mTextCallbacks;
 BOOLEAN                       mGopFound;
 EFI_GRAPHICS_OUTPUT_PROTOCOL *mGraphicsOutput;
+EFI_HANDLE                    mGraphicsOutputHandle;
 UINT8                        *mShadowBuffer;
 UINT32                        mShadowBufferSize;
 BOOLEAN                       mDrawingDisabled;
@@ -177,9 +178,11 @@ EarlyVideoEntryPoint (IN EFI_HANDLE ImageHandle, IN EFI_SYSTEM_TABLE *SystemTabl
 /**
   Takes the first GOP whose handle also carries a device path (the display
   controller's handle does; a console splitter's does not). Once one is
-  taken the event is closed: later GOPs do not move the drawing again. A
-  scan that finds none leaves the event open for the next installation,
-  which scans every GOP handle again.
+  taken the event is closed: later GOPs on other handles do not move the
+  drawing again. The handle is kept so that drawing can look the GOP up
+  there afresh: its driver may be stopped or reconnected later. A scan that
+  finds none leaves the event open for the next installation, which scans
+  every GOP handle again.
 **/
 extern "C" VOID EFIAPI
 OnGraphicsOutputInstalled (IN EFI_EVENT Event, IN VOID *Context)
@@ -207,10 +210,11 @@ OnGraphicsOutputInstalled (IN EFI_EVENT Event, IN VOID *Context)
     }
 
     //
-    // mGraphicsOutput already holds the interface: a drawing call that sees
-    // the flag set finds a valid GOP.
+    // mGraphicsOutput and its handle are set first: a drawing call that sees
+    // the flag set finds both.
     //
-    mGopFound = TRUE;
+    mGraphicsOutputHandle = Handles[Index];
+    mGopFound             = TRUE;
     gBS->CloseEvent (Event);
     break;
   }

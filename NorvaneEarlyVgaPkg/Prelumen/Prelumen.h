@@ -97,11 +97,12 @@ extern const UINT8 mFont8x16[FONT_8X16_SIZE];
 extern EARLY_VIDEO_DEVICE            mSupportedDevices[];
 extern EARLY_GRAPHICS_CALLBACKS      mGraphicsCallbacks;
 extern EARLY_TEXT_CALLBACKS          mTextCallbacks;
-extern BOOLEAN                       mGopFound;         ///< a GOP on a handle with a device path was found
-extern EFI_GRAPHICS_OUTPUT_PROTOCOL *mGraphicsOutput;   ///< that GOP; valid once mGopFound is TRUE
-extern UINT8                        *mShadowBuffer;     ///< shadow copy of the frame, or NULL
-extern UINT32                        mShadowBufferSize; ///< bytes of mShadowBuffer, 0 when NULL
-extern BOOLEAN                       mDrawingDisabled;  ///< string and image drawing off
+extern BOOLEAN                       mGopFound;             ///< a GOP on a handle with a device path was found
+extern EFI_GRAPHICS_OUTPUT_PROTOCOL *mGraphicsOutput;       ///< that GOP; valid once mGopFound is TRUE
+extern EFI_HANDLE                    mGraphicsOutputHandle; ///< the handle that GOP was taken from
+extern UINT8                        *mShadowBuffer;         ///< shadow copy of the frame, or NULL
+extern UINT32                        mShadowBufferSize;     ///< bytes of mShadowBuffer, 0 when NULL
+extern BOOLEAN                       mDrawingDisabled;      ///< string and image drawing off
 
 extern "C" {
 EFI_STATUS

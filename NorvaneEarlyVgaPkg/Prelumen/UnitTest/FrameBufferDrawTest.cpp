@@ -11,6 +11,12 @@
 
 #include "PrelumenTest.h"
 
+#include <memory>
+
+extern "C" {
+#include <Library/UefiBootServicesTableLib.h>
+}
+
 int FrameBufferDrawTestAnchor;
 
 namespace {
@@ -133,6 +139,53 @@ TEST_F (PrelumenDraw, BanksAreSwitchedOnlyWhenTheyChangeAndNeverOnceAGopIsFound)
   EXPECT_EQ (Gop.Frame[(10 * 16 + 2) * WIDTH + 2], FG);
   EXPECT_EQ (ApertureBytesWritten (), ApertureBefore);
   EXPECT_EQ (VideoInfo->CurrentBank, 1U);
+}
+
+TEST_F (PrelumenDraw, AStoppedGopIsNotTouchedAndAReconnectedOneIsDrawnOn)
+{
+  const UINT32 Pixels[] = { 0xFF000001 };
+
+  StartGraphics ();
+  auto             Stopped = std::make_unique<TEST_GOP> (WIDTH * HEIGHT);
+  const EFI_HANDLE Handle  = InstallGop (*Stopped, TRUE);
+
+  ASSERT_TRUE (mGopFound);
+  EXPECT_EQ (DrawPixels (0, Pixels, 1), EFI_SUCCESS);
+  EXPECT_EQ (Stopped->Frame[0], 0x00000001U);
+
+  //
+  // The GOP's driver stops: the interface leaves the handle and its memory
+  // (protocol, mode and frame) is freed, so any read of it is a
+  // use-after-free that the sanitizer reports.
+  //
+  ASSERT_EQ (
+    gBS->UninstallProtocolInterface (Handle, &gEfiGraphicsOutputProtocolGuid, &Stopped->Protocol), EFI_SUCCESS
+  );
+  Stopped.reset ();
+  Model.Ports.ClearLogs ();
+  const UINTN ApertureBefore = ApertureBytesWritten ();
+
+  EXPECT_EQ (DrawPixels (0, Pixels, 1), EFI_SUCCESS);
+  EXPECT_EQ (Model.EarlyDisplay.DrawString (0, 10, FG, BG, "I"), EFI_SUCCESS);
+  EXPECT_EQ (ApertureBytesWritten (), ApertureBefore);
+  EXPECT_TRUE (BankPortWrites ().empty ());
+  EXPECT_TRUE (mGopFound);
+
+  //
+  // Reconnected: the same handle carries a new GOP at a new address. The
+  // notification is closed, yet drawing goes to the new frame buffer.
+  //
+  TEST_GOP Reconnected (WIDTH * HEIGHT);
+
+  Model.InstallProtocol (Handle, gEfiGraphicsOutputProtocolGuid, &Reconnected.Protocol);
+  EXPECT_EQ (DrawPixels (8, Pixels, 1), EFI_SUCCESS);
+  EXPECT_EQ (Model.EarlyDisplay.DrawString (0, 10, FG, BG, "I"), EFI_SUCCESS);
+  EXPECT_EQ (mGraphicsOutput, &Reconnected.Protocol);
+  EXPECT_EQ (Reconnected.Frame[2], 0x00000001U);
+  EXPECT_EQ (Reconnected.Frame[(10 * 16 + 2) * WIDTH + 1], BG); // 'I' row 2 is 0x3C
+  EXPECT_EQ (Reconnected.Frame[(10 * 16 + 2) * WIDTH + 2], FG);
+  EXPECT_EQ (ApertureBytesWritten (), ApertureBefore);
+  EXPECT_TRUE (BankPortWrites ().empty ());
 }
 
 //

@@ -37,13 +37,14 @@ PrelumenTest::SetUp ()
   }
 
   std::copy (LoadedDevices.begin (), LoadedDevices.end (), mSupportedDevices);
-  mGraphicsCallbacks = {};
-  mTextCallbacks     = {};
-  mGopFound          = FALSE;
-  mGraphicsOutput    = nullptr;
-  mShadowBuffer      = nullptr;
-  mShadowBufferSize  = 0;
-  mDrawingDisabled   = FALSE;
+  mGraphicsCallbacks    = {};
+  mTextCallbacks        = {};
+  mGopFound             = FALSE;
+  mGraphicsOutput       = nullptr;
+  mGraphicsOutputHandle = nullptr;
+  mShadowBuffer         = nullptr;
+  mShadowBufferSize     = 0;
+  mDrawingDisabled      = FALSE;
 }
 
 void

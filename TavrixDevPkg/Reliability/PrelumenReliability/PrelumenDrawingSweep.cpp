@@ -76,11 +76,12 @@ public:
     // The driver's module state lives as long as the process; every
     // platform starts from a freshly loaded image.
     //
-    mGopFound         = FALSE;
-    mGraphicsOutput   = nullptr;
-    mShadowBuffer     = nullptr;
-    mShadowBufferSize = 0;
-    mDrawingDisabled  = FALSE;
+    mGopFound             = FALSE;
+    mGraphicsOutput       = nullptr;
+    mGraphicsOutputHandle = nullptr;
+    mShadowBuffer         = nullptr;
+    mShadowBufferSize     = 0;
+    mDrawingDisabled      = FALSE;
 
     const EFI_GUID &Space = gEarlyVideoTokenSpaceGuid;
 
