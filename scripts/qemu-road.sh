@@ -1,22 +1,33 @@
 #!/usr/bin/env bash
-# The road of one event in real firmware: two boots of Debian's OVMF under QEMU
-# (q35, 2.5 GiB so that the aperture at 0x92000000 is RAM, QEMU's standard VGA,
-# no network), each loading the platform stand-in from the UEFI shell and
-# running the road application, which starts both drivers and checks them:
-#   1. graphics boot: the whole road (early drawing, GOP, console, modes, Blt,
-#      names, option ROM, 20 reconnect cycles, debug level and status codes);
-#   2. text boot: the early video driver in text mode, printing into VGA text
-#      memory, which the machine VGA shows.
-# At each "ROAD-SNAP" line the script captures the screen (QEMU's screendump)
-# or a frame in guest memory (pmemsave) as PNG through the monitor socket, then
-# answers with a key so the application goes on.
+# The road of one event in real firmware, on the virtual device: two boots of
+# Debian's OVMF on our QEMU (scripts/setup-qemu.sh; q35, 2 GiB so that the
+# aperture at 0x92000000 is neither RAM nor a BAR, no network, no other
+# display) with the controller as a PCI card behind a PCIe root port at
+# 0:1C.0 (-device tavrix-display, bus 1). Each boot loads the platform
+# stand-in from the UEFI shell and runs the road application, which starts
+# both drivers and checks them through the firmware's own PCI I/O:
+#   1. graphics boot: the whole road (early drawing into the aperture with
+#      bank switches, GOP, console, modes, Blt, names, option ROM, 20
+#      reconnect cycles, debug level and status codes);
+#   2. text boot: the early video driver in text mode, routing legacy VGA
+#      through configuration writes to the root port and the controller and
+#      printing into VGA text memory, which the device shows as 80 x 25 text.
+# The card carries no option ROM here: the road starts TavrixGopDxe itself,
+# after the early drawing, so that no GOP exists while the early video driver
+# draws and the text boot keeps the device's VGA text screen (a GOP driver
+# would enable channel B). The ROM road is scripts/qemu-device.sh.
+# At each "ROAD-SNAP" line the script captures the device's screen (QEMU's
+# screendump) as PNG through the monitor socket, with the device's own
+# account of it (qom-get), then answers with a key so the application goes on.
 #
 # Prints every "PASS: ..."/"FAIL: ..." line (the application's and this
 # script's own), then where the screenshots and logs are. Exits non-zero when
 # a check failed.
 # Usage: scripts/qemu-road.sh [BUILD_TARGET]   (default DEBUG; the build must exist)
 # Environment: ROAD_DISPLAY=gtk opens a QEMU window (default: headless);
-#              ROAD_OUT=DIR puts the results elsewhere (default out/run).
+#              ROAD_OUT=DIR puts the results elsewhere (default out/run);
+#              TAVRIX_QEMU=PATH uses that qemu-system-x86_64 instead of
+#              building ours (it must have -device tavrix-display).
 set -uo pipefail
 REPO=$(cd "$(dirname "$0")/.." && pwd)
 . "$REPO/scripts/qemu-lib.sh"
@@ -38,18 +49,35 @@ FILES=(PlatformStandInDxe.efi TavrixRoad.efi Prelumen.efi TavrixGopDxe.efi Tavri
 for f in "${FILES[@]}"; do
   [ -f "$BIN/$f" ] || { echo "FAIL: road: $BIN/$f missing (build first: make build)"; exit 1; }
 done
+QEMU=${TAVRIX_QEMU:-}
+if [ -z "$QEMU" ] && ! QEMU=$(bash "$REPO/scripts/setup-qemu.sh" 2>"$OUT/setup-qemu.log" | tail -n 1); then
+  QEMU=
+fi
+[ -x "$QEMU" ] || { echo "FAIL: road: our QEMU could not be built (see $OUT/setup-qemu.log)"; exit 1; }
+
+# qom DIR PROPERTY: one of the device's read-only properties.
+qom() {
+  python3 "$MONITOR" "$1/monitor.sock" "qom-get gpu $2" 2>&1 | sed -n 's/^monitor: qom-get gpu [a-z0-9-]*: *//p' | tr -d '\r'
+}
 
 # capture DIR NAME WHAT...: one snapshot through the monitor, as OUT/NAME.png.
 capture() {
   local dir=$1 name=$2 kind=$3
   case "$kind" in
-    screen)
+    device)
+      # The device's screen, its size, and what the application expects of
+      # the device's registers next to what the device holds ("want"/"have").
       python3 "$MONITOR" "$dir/monitor.sock" "screendump $dir/$name.ppm" &&
-        python3 "$MONITOR" png-from-ppm "$dir/$name.ppm" "$OUT/$name.png" ;;
-    memory)
-      local base=$4 width=$5 height=$6
-      python3 "$MONITOR" "$dir/monitor.sock" "pmemsave $base $((width * height * 4)) \"$dir/$name.raw\"" &&
-        python3 "$MONITOR" png-from-frame "$dir/$name.raw" "$OUT/$name.png" "$width" "$height" ;;
+        python3 "$MONITOR" png-from-ppm "$dir/$name.ppm" "$OUT/$name.png"
+      local size=$4
+      shift 4
+      {
+        echo "size $(head -c 20 "$dir/$name.ppm" | tr '\n' ' ' | awk '{print $2 "x" $3}') want $size"
+        echo "want $*"
+        if [ "${1:-}" != text ]; then
+          echo "have bank=$(qom "$dir" bank) selects=$(qom "$dir" bank-selects)"
+        fi
+      } >"$dir/$name.snap" ;;
   esac
   python3 "$MONITOR" "$dir/monitor.sock" "sendkey ret"
 }
@@ -74,8 +102,10 @@ NSH
   qemu_make_esp "$dir/esp.img" "$dir/startup.nsh" "${FILES[@]/#/$BIN/}"
   cp "$OVMF_VARS" "$dir/vars.fd"
   : >"$dir/serial.log"
-  qemu-system-x86_64 \
-    -machine q35 -m 2560 -smp 1 -nic none -no-reboot -vga std -display "$DISPLAY_KIND" \
+  "$QEMU" -L /usr/share/qemu -L /usr/share/seabios \
+    -machine q35 -m 2048 -smp 1 -nic none -no-reboot -vga none -display "$DISPLAY_KIND" \
+    -device pcie-root-port,id=rp,bus=pcie.0,addr=0x1c,chassis=1 \
+    -device tavrix-display,id=gpu,bus=rp,addr=0 \
     -drive "if=pflash,format=raw,unit=0,readonly=on,file=$OVMF_CODE" \
     -drive "if=pflash,format=raw,unit=1,file=$dir/vars.fd" \
     -drive "file=$dir/esp.img,format=raw" \
@@ -128,13 +158,46 @@ host_check "the shell's device list names \"Tavrix TVX  PCI Adapter\"" grep -a -
 for shot in aperture console text; do
   host_check "screenshot $shot.png captured" test -s "$OUT/$shot.png"
 done
+A=$OUT/graphics/aperture.snap
+C=$OUT/graphics/console.snap
+# shown FILE: the screendump has the size the application expected.
+shown() { grep -q -E '^size ([0-9]+x[0-9]+) want \1$' "$1"; }
+host_check "before the GOP the device shows the early 800 x 600 frame (channel B as the platform set it)" \
+  grep -q '^size 800x600 want 800x600$' "$A"
+host_check "the device's bank registers hold the bank Prelumen selected last, one selection per SetBank (qom-get)" \
+  bash -c "want=\$(sed -n 's/^want //p' '$A'); [ -n \"\$want\" ] && grep -q \"^have \$want\$\" '$A'"
+host_check "after the GOP no bank is selected any more: the device counts no further selection (qom-get)" \
+  bash -c "want=\$(sed -n 's/^want //p' '$C'); [ -n \"\$want\" ] && grep -q \"^have \$want\$\" '$C' &&
+           [ \"\$want\" = \"\$(sed -n 's/^want //p' '$A')\" ]"
+host_check "after the GOP the device shows the console at the size of the GOP's current mode" shown "$C"
+host_check "the text boot's screen is the device's 80 x 25 text (720 x 400) with Prelumen's text on it" \
+  bash -c "grep -q '^size 720x400 want 720x400$' '$OUT/text/text.snap' && python3 - '$OUT/text/text.ppm' <<'PY'
+import sys
+data = open(sys.argv[1], 'rb').read()
+fields, pos = [], 0
+while len(fields) < 4:
+    while data[pos:pos + 1].isspace():
+        pos += 1
+    end = pos
+    while not data[end:end + 1].isspace():
+        end += 1
+    fields.append(data[pos:end]); pos = end
+pixels = data[pos + 1:]
+counts = {}
+for i in range(0, len(pixels), 3):
+    counts[pixels[i:i + 3]] = counts.get(pixels[i:i + 3], 0) + 1
+# Prelumen's lines have white on blue, white on red and green: at least 3 colours beyond the blank cells' 2.
+sys.exit(0 if len([c for c in counts.values() if c > 200]) >= 4 else 1)
+PY"
 
 cat >"$OUT/README.txt" <<TXT
 Road of one event, $(date -u '+%Y-%m-%d %H:%M UTC'), build $TARGET.
-  aperture.png      the aperture at 0x92000000 before any GOP (guest memory)
-  console.png       QEMU's screen: firmware console + Prelumen through TavrixGopDxe's GOP
-  text.png          QEMU's screen in the text-mode boot (VGA text memory)
-  graphics/, text/  per boot: serial.log (raw), console.txt (readable), startup.nsh, qemu.log
+  aperture.png      the device's screen before any GOP: Prelumen's drawing into the aperture
+                    at 0x92000000 (bank switches on the legacy ports), channel B at 800 x 600
+  console.png       the device's screen: firmware console + Prelumen through TavrixGopDxe's GOP
+  text.png          the device's screen in the text-mode boot (VGA text memory, 80 x 25)
+  graphics/, text/  per boot: serial.log (raw), console.txt (readable), startup.nsh, qemu.log,
+                    NAME.snap (screendump size; wanted and held bank registers)
   *-console.txt     copies of the two readable serial logs
   status-codes.log  Prelumen's status codes as the stand-in's listener kept them
 TXT

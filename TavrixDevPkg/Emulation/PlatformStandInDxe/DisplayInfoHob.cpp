@@ -1,12 +1,11 @@
 /** @file
-  The display-information HOB and the memory behind the fixed aperture.
+  The display-information HOB.
 
   On a real platform an earlier boot phase leaves the HOB behind. Here the
   stand-in copies the firmware's HOB list, appends the HOB, and publishes the
   copy as the HOB list configuration table, so that a driver started later
   finds it with GetFirstGuidHob (its HOB library reads the table when the
-  driver starts). The aperture at 0x92000000 lies in RAM on the machine the
-  road uses; the stand-in reserves it so nothing else lives there.
+  driver starts).
 
   SPDX-License-Identifier: BSD-2-Clause-Patent
 **/
@@ -77,27 +76,5 @@ PublishDisplayInfoHob (VOID)
   }
 
   mPlatform.VideoInfo = Data;
-  return EFI_SUCCESS;
-}
-
-/**
-  Reserves and clears the RAM behind the fixed aperture. Fails where the
-  address is not free RAM; the aperture is then not backed.
-**/
-EFI_STATUS
-ReserveAperture (VOID)
-{
-  EFI_PHYSICAL_ADDRESS Address = EMULATED_APERTURE_BASE;
-  EFI_STATUS           Status =
-    gBS->AllocatePages (AllocateAddress, EfiReservedMemoryType, EFI_SIZE_TO_PAGES (EMULATED_APERTURE_SIZE), &Address);
-
-  mPlatform.ApertureBase = EMULATED_APERTURE_BASE;
-  mPlatform.ApertureSize = EMULATED_APERTURE_SIZE;
-  if (EFI_ERROR (Status)) {
-    return Status;
-  }
-
-  ZeroMem (reinterpret_cast<VOID *> ((UINTN)Address), EMULATED_APERTURE_SIZE);
-  mPlatform.ApertureReserved = TRUE;
   return EFI_SUCCESS;
 }

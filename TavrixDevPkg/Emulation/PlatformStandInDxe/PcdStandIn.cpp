@@ -28,14 +28,19 @@ struct TOKEN_VALUE {
 
 //
 // The platform's answers. The shadow buffer (tokens 8 and 7) covers the
-// frame that the display-information HOB describes; the controller sits at
-// bus 1, device 0, function 0 behind the bridge at 0:0x1C.0.
+// frame that the display-information HOB describes; tokens 1, 4 and 5 are
+// set at installation to where the firmware found the controller and its
+// bridge (bus 1, device 0 behind 0:0x1C.0 until then).
 //
+constexpr UINTN kTokenLocation       = 0;
+constexpr UINTN kTokenBridgeDevice   = 1;
+constexpr UINTN kTokenBridgeFunction = 2;
+constexpr UINTN kTokenGraphicsMode   = 5;
+
 TOKEN_VALUE mTokens[] = {
-  { 1, 4,
-    (UINT64)EMULATED_CONTROLLER_BUS << 24 | EMULATED_CONTROLLER_DEVICE << 16 | EMULATED_CONTROLLER_FUNCTION << 8 },
-  { 4, 1, EMULATED_BRIDGE_DEVICE },
-  { 5, 1, EMULATED_BRIDGE_FUNCTION },
+  { 1, 4, 0x01000000 },
+  { 4, 1, 0x1C },
+  { 5, 1, 0 },
   { 7, 4, STAND_IN_FRAME_HEIGHT },
   { 8, 4, STAND_IN_FRAME_WIDTH },
   { 10, 1, TRUE },
@@ -273,9 +278,21 @@ EFI_PCD_PROTOCOL mPcdStandIn = { StandInSetSku,         StandInGet8,         Sta
 
 } // namespace
 
+BOOLEAN
+StandInGraphicsMode (VOID)
+{
+  return mTokens[kTokenGraphicsMode].Value != 0;
+}
+
 EFI_STATUS
 InstallPcdStandIn (VOID)
 {
+  if (mPlatform.ControllerHandle != nullptr) {
+    mTokens[kTokenLocation].Value       = mPlatform.ControllerLocation;
+    mTokens[kTokenBridgeDevice].Value   = mPlatform.BridgeDevice;
+    mTokens[kTokenBridgeFunction].Value = mPlatform.BridgeFunction;
+  }
+
   UINTN       HandleCount = 0;
   EFI_HANDLE *Handles     = nullptr;
   EFI_STATUS  Status      = gBS->LocateHandleBuffer (ByProtocol, &gEfiPcdProtocolGuid, nullptr, &HandleCount, &Handles);

@@ -22,24 +22,15 @@ extern "C" {
 extern EMULATED_PLATFORM_PROTOCOL mPlatform;
 
 //
-// The emulated display controller (EmulatedController.cpp).
+// The display controller the firmware enumerated (DisplayDevice.cpp).
 //
 EFI_STATUS
-CreateEmulatedController (VOID);
+FindDisplayController (VOID);
 
-VOID DestroyEmulatedController (VOID);
-
-//
-// The machine's VGA behind BAR 0 (MachineVga.cpp).
-//
 EFI_STATUS
-AttachMachineVga (IN EFI_HANDLE ImageHandle);
+TurnApertureOn (VOID);
 
-VOID DetachMachineVga (IN EFI_HANDLE ImageHandle);
-
-VOID MirrorDisplayMode (VOID);
-
-extern "C" EFI_STATUS EFIAPI ShowVgaText (IN EMULATED_PLATFORM_PROTOCOL *This);
+extern "C" EFI_STATUS EFIAPI PrepareEarlyVideo (IN EMULATED_PLATFORM_PROTOCOL *This);
 
 //
 // The two firmware display protocols (DisplayProtocols.cpp).
@@ -55,14 +46,15 @@ VOID UninstallDisplayProtocols (VOID);
 EFI_STATUS
 InstallPcdStandIn (VOID);
 
+/// The stand-in's answer to token 10: TRUE for graphics mode.
+BOOLEAN
+StandInGraphicsMode (VOID);
+
 //
-// The display-information HOB and the aperture (DisplayInfoHob.cpp).
+// The display-information HOB (DisplayInfoHob.cpp).
 //
 EFI_STATUS
 PublishDisplayInfoHob (VOID);
-
-EFI_STATUS
-ReserveAperture (VOID);
 
 //
 // The status-code listener (StatusCodeListener.cpp).

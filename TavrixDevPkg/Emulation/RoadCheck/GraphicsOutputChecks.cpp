@@ -1,6 +1,6 @@
 /** @file
   The GOP driver on the road: loaded from its file and started by the
-  firmware's ConnectController on the emulated controller; the registers it
+  firmware's ConnectController on the controller; the registers it
   programs, its GOP's modes and Blt, its names, and 20 disconnect/reconnect
   cycles.
 
@@ -78,12 +78,7 @@ constexpr UINTN  kBlockSize       = 0x1000;
 **/
 struct START_SNAPSHOT {
   BOOLEAN                              Taken;
-  EMULATED_PLATFORM_PROTOCOL          *Platform;
-  UINT64                               AccessCount;
-  UINT64                               FrameBytesFilled;
-  UINT32                               VgaWidth;
-  UINT32                               VgaHeight;
-  UINT32                               VgaBitsPerPixel;
+  EFI_HANDLE                           Controller;
   EFI_GRAPHICS_OUTPUT_PROTOCOL_MODE    Mode;
   EFI_GRAPHICS_OUTPUT_MODE_INFORMATION Info;
   UINT8                                Registers[kBlockSize];
@@ -94,21 +89,19 @@ START_SNAPSHOT mStart;
 extern "C" VOID EFIAPI
 OnGopArrival (IN EFI_EVENT Event, IN VOID *Context)
 {
-  EFI_GRAPHICS_OUTPUT_PROTOCOL *Gop      = nullptr;
-  EMULATED_PLATFORM_PROTOCOL   &Platform = *mStart.Platform;
+  EFI_GRAPHICS_OUTPUT_PROTOCOL *Gop   = nullptr;
+  EFI_PCI_IO_PROTOCOL          *PciIo = nullptr;
 
-  if (mStart.Taken || EFI_ERROR (gBS->HandleProtocol (Platform.ControllerHandle, &gEfiGraphicsOutputProtocolGuid, reinterpret_cast<VOID **> (&Gop)))) {
+  if (mStart.Taken ||
+      EFI_ERROR (gBS->HandleProtocol (mStart.Controller, &gEfiGraphicsOutputProtocolGuid, reinterpret_cast<VOID **> (&Gop))) ||
+      EFI_ERROR (gBS->HandleProtocol (mStart.Controller, &gEfiPciIoProtocolGuid, reinterpret_cast<VOID **> (&PciIo))))
+  {
     return;
   }
 
-  mStart.AccessCount      = Platform.AccessCount;
-  mStart.FrameBytesFilled = Platform.FrameBytesFilled;
-  mStart.VgaWidth         = Platform.VgaWidth;
-  mStart.VgaHeight        = Platform.VgaHeight;
-  mStart.VgaBitsPerPixel  = Platform.VgaBitsPerPixel;
   CopyMem (&mStart.Mode, Gop->Mode, sizeof (mStart.Mode));
   CopyMem (&mStart.Info, Gop->Mode->Info, sizeof (mStart.Info));
-  CopyMem (mStart.Registers, Platform.RegisterFile + kBlockBase, kBlockSize);
+  PciIo->Mem.Read (PciIo, EfiPciIoWidthUint32, 1, kBlockBase, kBlockSize / 4, mStart.Registers);
   mStart.Taken = TRUE;
 }
 
@@ -143,66 +136,11 @@ ModeRegisterMismatches (const UINT8 *Block, UINT32 Mode)
   return Wrong;
 }
 
-const EMULATED_ACCESS &
-LogEntry (ROAD &Road, UINT64 Index)
-{
-  return Road.Platform->AccessLog[Index % Road.Platform->AccessLogCapacity];
-}
-
-/**
-  The start's register traffic, from the log: the initialisation table as
-  read-then-write of 0x802B0..0x802BC, then CRT controller index 0x88 <- 6
-  on ports 0x3D4/0x3D5 before any other register, and register 0x802A8
-  written six times in the pixel-clock order.
-**/
-VOID
-CheckStartSequence (ROAD &Road, UINT64 First, UINT32 OldClock)
-{
-  const UINT64 Last   = mStart.AccessCount;
-  UINT64       Index  = First;
-  UINTN        InitOk = 0;
-
-  for (UINT32 Row = 0; Row < 4 && Index + 1 < Last; Row++, Index += 2) {
-    const EMULATED_ACCESS &Read  = LogEntry (Road, Index);
-    const EMULATED_ACCESS &Write = LogEntry (Road, Index + 1);
-    InitOk += (Read.Kind == EmulatedAccessMemRead && Read.Offset == 0x802B0 + 4 * Row &&
-               Write.Kind == EmulatedAccessMemWrite && Write.Offset == 0x802B0 + 4 * Row)
-                ? 1
-                : 0;
-  }
-
-  const EMULATED_ACCESS &Index88 = LogEntry (Road, Index);
-  const EMULATED_ACCESS &Data06  = LogEntry (Road, Index + 1);
-  Check (
-    "Start: init table (read, write 0x802B0-0x802BC), then CRTC 0x88 <- 0x06, then channel B",
-    InitOk == 4 && Index + 1 < Last && Index88.Kind == EmulatedAccessIoWrite && Index88.Offset == 0x3D4 &&
-      Index88.Value == 0x88 && Data06.Kind == EmulatedAccessIoWrite && Data06.Offset == 0x3D5 && Data06.Value == 0x06,
-    "%u init rows in order; then kind %u port 0x%lx value 0x%lx", (UINT32)InitOk, Index88.Kind, Index88.Offset,
-    Index88.Value
-  );
-
-  const UINT32 Clock[6] = { OldClock & ~0x40000000u, 0x21000000, 0x23D40F02, 0x22D40F02, 0x02D40F02, 0x42D40F02 };
-  UINTN        Seen     = 0;
-  UINTN        InOrder  = 0;
-  for (UINT64 Entry = First; Entry < Last; Entry++) {
-    const EMULATED_ACCESS &Access = LogEntry (Road, Entry);
-    if ((Access.Kind == EmulatedAccessMemWrite) && (Access.Offset == 0x802A8)) {
-      InOrder += (Seen < 6 && Access.Value == Clock[Seen]) ? 1 : 0;
-      Seen++;
-    }
-  }
-
-  Check (
-    "Start: 0x802A8 gets the six pixel-clock writes of 640 x 480 in order", Seen == 6 && InOrder == 6,
-    "%u writes, %u as expected", (UINT32)Seen, (UINT32)InOrder
-  );
-}
-
 /// The child handle: the controller's path plus ACPI _ADR 0x80010100.
 EFI_HANDLE
 FindOutputChild (ROAD &Road, UINTN *Count)
 {
-  EFI_DEVICE_PATH_PROTOCOL *Parent = DevicePathFromHandle (Road.Platform->ControllerHandle);
+  EFI_DEVICE_PATH_PROTOCOL *Parent = DevicePathFromHandle (Road.ControllerHandle);
   const UINTN               Prefix = GetDevicePathSize (Parent) - END_DEVICE_PATH_LENGTH;
   UINTN                     HandleCount;
   EFI_HANDLE               *Handles;
@@ -240,7 +178,7 @@ IsChildOfController (ROAD &Road, EFI_HANDLE Child)
   BOOLEAN                              Found = FALSE;
 
   if (EFI_ERROR (
-        gBS->OpenProtocolInformation (Road.Platform->ControllerHandle, &gEfiPciIoProtocolGuid, &Entries, &Count)
+        gBS->OpenProtocolInformation (Road.ControllerHandle, &gEfiPciIoProtocolGuid, &Entries, &Count)
       )) {
     return FALSE;
   }
@@ -260,7 +198,7 @@ ControllerGop (ROAD &Road)
   EFI_GRAPHICS_OUTPUT_PROTOCOL *Gop = nullptr;
 
   gBS->HandleProtocol (
-    Road.Platform->ControllerHandle, &gEfiGraphicsOutputProtocolGuid, reinterpret_cast<VOID **> (&Gop)
+    Road.ControllerHandle, &gEfiGraphicsOutputProtocolGuid, reinterpret_cast<VOID **> (&Gop)
   );
   return Gop;
 }
@@ -284,7 +222,7 @@ CheckModeRecord (
     Name,
     Record.MaxMode == 4 && Record.Mode == Mode && Record.SizeOfInfo == 36 && Info.HorizontalResolution == Row.Width &&
       Info.VerticalResolution == Row.Height && Info.PixelFormat == PixelBlueGreenRedReserved8BitPerColor &&
-      Info.PixelsPerScanLine == Row.Width && Record.FrameBufferBase == Road.Platform->FrameBufferBase &&
+      Info.PixelsPerScanLine == Row.Width && Record.FrameBufferBase == Road.FrameBufferBase &&
       Record.FrameBufferSize == (UINTN)Row.Width * Row.Height * 4,
     "MaxMode %u, Mode %u, %u x %u, format %u, scan line %u, base 0x%lx, size %lu", Record.MaxMode, Record.Mode,
     Info.HorizontalResolution, Info.VerticalResolution, Info.PixelFormat, Info.PixelsPerScanLine,
@@ -295,8 +233,8 @@ CheckModeRecord (
 } // namespace
 
 /**
-  Loads the GOP driver and lets the firmware connect it to the emulated
-  controller (this driver only), then checks what Start did.
+  Loads the GOP driver and lets the firmware connect it to the controller
+  (this driver only), then checks what Start did.
 **/
 VOID
 CheckGopStart (IN ROAD &Road)
@@ -317,27 +255,24 @@ CheckGopStart (IN ROAD &Road)
     "binding %p, names %p", Binding, Names
   );
 
-  const UINT64 First     = Road.Platform->AccessCount;
-  const UINT64 Filled    = Road.Platform->FrameBytesFilled;
-  const UINT32 OldClock  = ReadRegister (Road, 0x802A8);
-  EFI_HANDLE   Drivers[] = { Road.GopDriverImage, nullptr };
-  EFI_EVENT    Arrival   = nullptr;
-  VOID        *Registration;
+  EFI_HANDLE Drivers[] = { Road.GopDriverImage, nullptr };
+  EFI_EVENT  Arrival   = nullptr;
+  VOID      *Registration;
 
-  mStart.Platform = Road.Platform;
-  mStart.Taken    = FALSE;
+  mStart.Controller = Road.ControllerHandle;
+  mStart.Taken      = FALSE;
   if (!EFI_ERROR (gBS->CreateEvent (EVT_NOTIFY_SIGNAL, TPL_NOTIFY, OnGopArrival, nullptr, &Arrival))) {
     gBS->RegisterProtocolNotify (&gEfiGraphicsOutputProtocolGuid, Arrival, &Registration);
   }
 
-  Status   = gBS->ConnectController (Road.Platform->ControllerHandle, Drivers, nullptr, FALSE);
+  Status   = gBS->ConnectController (Road.ControllerHandle, Drivers, nullptr, FALSE);
   Road.Gop = ControllerGop (Road);
   if (Arrival != nullptr) {
     gBS->CloseEvent (Arrival);
   }
 
   Check (
-    "ConnectController starts TavrixGopDxe on the emulated controller; GOP on the controller handle",
+    "ConnectController starts TavrixGopDxe on the controller; GOP on the controller handle",
     Status == EFI_SUCCESS && Road.Gop != nullptr && mStart.Taken, "%r, GOP %p", Status, Road.Gop
   );
   if ((Road.Gop == nullptr) || !mStart.Taken) {
@@ -350,9 +285,16 @@ CheckGopStart (IN ROAD &Road)
     "a child handle carries the controller's path + ACPI _ADR(0x80010100), recorded as child",
     Child != nullptr && IsChildOfController (Road, Child), "child %p", Child
   );
+  EFI_PCI_IO_PROTOCOL *PciIo      = nullptr;
+  UINT64               Attributes = 0;
+  gBS->HandleProtocol (Road.ControllerHandle, &gEfiPciIoProtocolGuid, reinterpret_cast<VOID **> (&PciIo));
+  if (PciIo != nullptr) {
+    PciIo->Attributes (PciIo, EfiPciIoAttributeOperationGet, 0, &Attributes);
+  }
+
   Check (
-    "Start enables I/O, memory and bus mastering (0x700)", (Road.Platform->Attributes & 0x700) == 0x700,
-    "attributes 0x%lx", Road.Platform->Attributes
+    "Start enables I/O, memory and bus mastering (0x700)", (Attributes & 0x700) == 0x700, "attributes 0x%lx",
+    Attributes
   );
   Check (
     "register initialisation table applied (0x802B0-0x802BC)",
@@ -367,56 +309,74 @@ CheckGopStart (IN ROAD &Road)
     "mode 0 programmed: channel B timing, clock, control and grey palette of 640 x 480", Wrong == 0,
     "%u registers differ", (UINT32)Wrong
   );
-  CheckStartSequence (Road, First, OldClock);
-  Check (
-    "the first mode set after Start leaves the frame buffer uncleared", mStart.FrameBytesFilled == Filled,
-    "%lu bytes filled", mStart.FrameBytesFilled - Filled
-  );
   CheckModeRecord (Road, 0, mStart.Mode, mStart.Info);
-  Check (
-    "the machine VGA shows the programmed mode (640 x 480 at 32 bpp)",
-    !Road.Platform->FrameBufferOnVga ||
-      (mStart.VgaWidth == 640 && mStart.VgaHeight == 480 && mStart.VgaBitsPerPixel == 32),
-    "VGA shows %u x %u at %u bpp", mStart.VgaWidth, mStart.VgaHeight, mStart.VgaBitsPerPixel
-  );
   Note (
     "the firmware's connect logic went on: GOP now in mode %u (%u x %u)", Road.Gop->Mode->Mode,
     Road.Gop->Mode->Info->HorizontalResolution, Road.Gop->Mode->Info->VerticalResolution
   );
 }
 
+/// Channel B's block of registers as the controller holds it now.
+const UINT8 *
+CurrentRegisterBlock (ROAD &Road)
+{
+  static UINT8         Block[kBlockSize];
+  EFI_PCI_IO_PROTOCOL *PciIo = nullptr;
+
+  SetMem (Block, sizeof (Block), 0xFF);
+  if (!EFI_ERROR (gBS->HandleProtocol (Road.ControllerHandle, &gEfiPciIoProtocolGuid, reinterpret_cast<VOID **> (&PciIo)))) {
+    PciIo->Mem.Read (PciIo, EfiPciIoWidthUint32, 1, kBlockBase, kBlockSize / 4, Block);
+  }
+
+  return Block;
+}
+
+/// Marks the first and the last pixel that a mode set clears.
+VOID
+MarkClearedRange (ROAD &Road, UINT32 Marker)
+{
+  *FramePixel (Road.FrameBufferBase, 0)                    = Marker;
+  *FramePixel (Road.FrameBufferBase, kFrameClearBytes - 4) = Marker;
+}
+
+BOOLEAN
+MarksLeft (ROAD &Road, UINT32 Marker)
+{
+  return *FramePixel (Road.FrameBufferBase, 0) == Marker &&
+         *FramePixel (Road.FrameBufferBase, kFrameClearBytes - 4) == Marker;
+}
+
 /// SetMode through all four modes and QueryMode of each; the refusals.
 VOID
 CheckModes (IN ROAD &Road)
 {
-  EFI_GRAPHICS_OUTPUT_PROTOCOL *Gop      = Road.Gop;
-  const UINT32                  Current  = Gop->Mode->Mode;
-  const UINT64                  Accesses = Road.Platform->AccessCount;
-  EFI_STATUS                    Status   = Gop->SetMode (Gop, Current);
+  constexpr UINT32              kMarker = 0x00C0FFEE;
+  EFI_GRAPHICS_OUTPUT_PROTOCOL *Gop     = Road.Gop;
+  const UINT32                  Current = Gop->Mode->Mode;
 
+  MarkClearedRange (Road, kMarker);
+  EFI_STATUS Status = Gop->SetMode (Gop, Current);
   Check (
-    "SetMode to the current mode succeeds without touching the controller",
-    Status == EFI_SUCCESS && Road.Platform->AccessCount == Accesses, "%r, %lu accesses", Status,
-    Road.Platform->AccessCount - Accesses
+    "SetMode to the current mode succeeds and leaves the frame buffer as it was",
+    Status == EFI_SUCCESS && MarksLeft (Road, kMarker), "%r", Status
   );
 
   for (UINT32 Step = 1; Step <= 4; Step++) {
-    const UINT32 Mode   = (Current + Step) % 4;
-    const UINT64 Filled = Road.Platform->FrameBytesFilled;
+    const UINT32 Mode = (Current + Step) % 4;
     CHAR8        Name[96];
 
-    Status            = Gop->SetMode (Gop, Mode);
-    const UINTN Wrong = ModeRegisterMismatches (Road.Platform->RegisterFile + kBlockBase, Mode);
+    MarkClearedRange (Road, kMarker);
+    Status              = Gop->SetMode (Gop, Mode);
+    const BOOLEAN Clear = *FramePixel (Road.FrameBufferBase, 0) == 0 &&
+                          *FramePixel (Road.FrameBufferBase, kFrameClearBytes - 4) == 0;
+    const UINTN   Wrong = ModeRegisterMismatches (CurrentRegisterBlock (Road), Mode);
     AsciiSPrint (
       Name, sizeof (Name), "SetMode(%u) programs %u x %u and clears 5,242,880 bytes of frame buffer", Mode,
       kModes[Mode].Width, kModes[Mode].Height
     );
     Check (
-      Name,
-      Status == EFI_SUCCESS && Wrong == 0 && Road.Platform->FrameBytesFilled - Filled == kFrameClearBytes &&
-        (!Road.Platform->FrameBufferOnVga || Road.Platform->VgaWidth == kModes[Mode].Width),
-      "%r, %u registers differ, %lu bytes filled, VGA %u wide", Status, (UINT32)Wrong,
-      Road.Platform->FrameBytesFilled - Filled, Road.Platform->VgaWidth
+      Name, Status == EFI_SUCCESS && Wrong == 0 && Clear, "%r, %u registers differ, first and last pixel %a", Status,
+      (UINT32)Wrong, Clear ? "cleared" : "not cleared"
     );
     CheckModeRecord (Road, Mode, *Gop->Mode, *Gop->Mode->Info);
   }
@@ -486,22 +446,20 @@ RowsDifferingFromPattern (const BLT_BUFFERS &Buffers, UINTN Rows, UINTN Shift)
 VOID
 CheckBltFill (ROAD &Road, const BLT_BUFFERS &Buffers)
 {
-  EFI_GRAPHICS_OUTPUT_PROTOCOL *Gop   = Road.Gop;
-  EFI_GRAPHICS_OUTPUT_BLT_PIXEL Fill  = { 0x99, 0x66, 0x33, 0 };
-  const UINT64                  Calls = Road.Platform->AccessCount;
+  EFI_GRAPHICS_OUTPUT_PROTOCOL *Gop  = Road.Gop;
+  EFI_GRAPHICS_OUTPUT_BLT_PIXEL Fill = { 0x99, 0x66, 0x33, 0 };
 
-  EFI_STATUS   Status    = Gop->Blt (Gop, &Fill, EfiBltVideoFill, 0, 0, 100, 50, kBltW, kBltH, 0);
-  const UINT64 FillCalls = Road.Platform->AccessCount - Calls;
-  EFI_STATUS   Status2   = Gop->Blt (Gop, Buffers.Back, EfiBltVideoToBltBuffer, 100, 50, 0, 0, kBltW, kBltH, 0);
-  UINTN        Wrong     = 0;
+  EFI_STATUS Status  = Gop->Blt (Gop, &Fill, EfiBltVideoFill, 0, 0, 100, 50, kBltW, kBltH, 0);
+  EFI_STATUS Status2 = Gop->Blt (Gop, Buffers.Back, EfiBltVideoToBltBuffer, 100, 50, 0, 0, kBltW, kBltH, 0);
+  UINTN      Wrong   = 0;
   for (UINTN Index = 0; Index < kBltW * kBltH; Index++) {
     Wrong += (*reinterpret_cast<UINT32 *> (&Buffers.Back[Index]) != kFillColour) ? 1 : 0;
   }
 
   Check (
-    "Blt VideoFill fills the rectangle, one PCI I/O fill per row; VideoToBltBuffer reads it back",
-    Status == EFI_SUCCESS && Status2 == EFI_SUCCESS && Wrong == 0 && FillCalls == kBltH,
-    "%r/%r, %u pixels differ, %lu fill calls", Status, Status2, (UINT32)Wrong, FillCalls
+    "Blt VideoFill fills the rectangle; VideoToBltBuffer reads it back",
+    Status == EFI_SUCCESS && Status2 == EFI_SUCCESS && Wrong == 0, "%r/%r, %u pixels differ", Status, Status2,
+    (UINT32)Wrong
   );
 }
 
@@ -642,7 +600,7 @@ CheckComponentNames (IN ROAD &Road)
   CHAR16    *Other      = nullptr;
   EFI_STATUS Status     = Names->GetDriverName (Names, const_cast<CHAR8 *> ("eng"), &Driver);
   EFI_STATUS Status2    = Names->GetControllerName (
-       Names, Road.Platform->ControllerHandle, nullptr, const_cast<CHAR8 *> ("eng"), &Controller
+       Names, Road.ControllerHandle, nullptr, const_cast<CHAR8 *> ("eng"), &Controller
      );
   Check (
     "Component Name gives \"Tavrix TVX  GOP Driver\" and \"Tavrix TVX  PCI Adapter\" in eng",
@@ -655,7 +613,7 @@ CheckComponentNames (IN ROAD &Road)
   EFI_HANDLE Child  = FindOutputChild (Road, &Children);
   EFI_STATUS French = Names->GetDriverName (Names, const_cast<CHAR8 *> ("fra"), &Other);
   EFI_STATUS ForKid =
-    Names->GetControllerName (Names, Road.Platform->ControllerHandle, Child, const_cast<CHAR8 *> ("eng"), &Other);
+    Names->GetControllerName (Names, Road.ControllerHandle, Child, const_cast<CHAR8 *> ("eng"), &Other);
   Check (
     "Component Name refuses other languages and the child handle",
     French == EFI_UNSUPPORTED && ForKid == EFI_UNSUPPORTED, "fra %r, child %r", French, ForKid
@@ -713,15 +671,15 @@ CheckReconnectCycles (IN ROAD &Road)
   const UINT64    Before     = FreePages ();
 
   for (UINTN Cycle = 0; Cycle < kCycles; Cycle++) {
-    EFI_STATUS Status = gBS->DisconnectController (Road.Platform->ControllerHandle, nullptr, nullptr);
+    EFI_STATUS Status = gBS->DisconnectController (Road.ControllerHandle, nullptr, nullptr);
     Disconnect        = EFI_ERROR (Status) ? Status : Disconnect;
     Gone += (ControllerGop (Road) == nullptr) ? 1 : 0;
 
-    gBS->ConnectController (Road.Platform->ControllerHandle, nullptr, nullptr, TRUE);
+    gBS->ConnectController (Road.ControllerHandle, nullptr, nullptr, TRUE);
     Back += (ControllerGop (Road) != nullptr) ? 1 : 0;
 
     VOID *TextOut = nullptr;
-    gBS->HandleProtocol (Road.Platform->ControllerHandle, &gEfiSimpleTextOutProtocolGuid, &TextOut);
+    gBS->HandleProtocol (Road.ControllerHandle, &gEfiSimpleTextOutProtocolGuid, &TextOut);
     Console += (TextOut != nullptr) ? 1 : 0;
   }
 

@@ -1,6 +1,7 @@
 /** @file
-  The platform before the drivers: the stand-in's pieces are in place, and
-  the debug-level variables are set before the early video driver starts.
+  The platform before the drivers: the stand-in found the controller that
+  the firmware enumerated and has its pieces in place, and the debug-level
+  variables are set before the early video driver starts.
 
   SPDX-License-Identifier: BSD-2-Clause-Patent
 **/
@@ -20,54 +21,64 @@ namespace {
 VOID
 CheckController (ROAD &Road)
 {
-  EFI_PCI_IO_PROTOCOL *PciIo = nullptr;
-  UINT16               Id[2] = { 0, 0 };
-  EFI_STATUS           Status =
-    gBS->HandleProtocol (Road.Platform->ControllerHandle, &gEfiPciIoProtocolGuid, reinterpret_cast<VOID **> (&PciIo));
+  EMULATED_PLATFORM_PROTOCOL &Platform = *Road.Platform;
+  UINT16                      Id[2]    = { 0, 0 };
+  EFI_STATUS                  Status   = EFI_NOT_FOUND;
 
-  if (!EFI_ERROR (Status)) {
-    Status = PciIo->Pci.Read (PciIo, EfiPciIoWidthUint16, PCI_VENDOR_ID_OFFSET, 2, Id);
+  if (Platform.ControllerPciIo != nullptr) {
+    Status = Platform.ControllerPciIo->Pci.Read (Platform.ControllerPciIo, EfiPciIoWidthUint16, PCI_VENDOR_ID_OFFSET, 2, Id);
   }
 
   Check (
-    "emulated controller answers as 0x19E5:0x1711 through PCI I/O",
-    !EFI_ERROR (Status) && Id[0] == 0x19E5 && Id[1] == 0x1711, "status %r, IDs %04x:%04x", Status, Id[0], Id[1]
+    "the firmware enumerated 0x19E5:0x1711 behind a bridge on bus 0 (PCI I/O of its bus driver)",
+    !EFI_ERROR (Status) && Id[0] == 0x19E5 && Id[1] == 0x1711 && (Platform.ControllerLocation >> 24) != 0,
+    "status %r, IDs %04x:%04x, location 0x%08x", Status, Id[0], Id[1], Platform.ControllerLocation
   );
-  Check (
-    "BAR 0 is the machine VGA's frame buffer", Road.Platform->FrameBufferOnVga,
-    "no QEMU standard VGA could be taken; BAR 0 is plain memory at 0x%lx", Road.Platform->FrameBufferBase
+  Note (
+    "controller at bus %u, device %u behind the bridge 0:0x%x.%u; BAR 0 at 0x%lx (%lu MiB)",
+    Platform.ControllerLocation >> 24, (Platform.ControllerLocation >> 16) & 0x1F, Platform.BridgeDevice,
+    Platform.BridgeFunction, Platform.FrameBufferBase, Platform.FrameBufferSize >> 20
   );
 }
 
 VOID
 CheckEarlyVideoPieces (ROAD &Road)
 {
-  Check ("aperture 0x92000000 backed by reserved memory", Road.Platform->ApertureReserved, "not reserved");
+  EMULATED_PLATFORM_PROTOCOL &Platform = *Road.Platform;
+
+  Check (
+    "the platform turned the controller's aperture at 0x92000000 on (configuration register 0x40 bit 0)",
+    Platform.ApertureOn, "not on"
+  );
 
   VOID *Hob = GetFirstGuidHob (&gEarlyVideoInfoHobGuid);
   Check (
     "display-information HOB in the republished HOB list (800 x 600)",
-    Hob != nullptr && GET_GUID_HOB_DATA (Hob) == Road.Platform->VideoInfo &&
-      Road.Platform->VideoInfo->FrameWidth == 800 && Road.Platform->VideoInfo->FrameHeight == 600,
-    "HOB %p, stand-in's %p", Hob, Road.Platform->VideoInfo
+    Hob != nullptr && GET_GUID_HOB_DATA (Hob) == Platform.VideoInfo && Platform.VideoInfo->FrameWidth == 800 &&
+      Platform.VideoInfo->FrameHeight == 600,
+    "HOB %p, stand-in's %p", Hob, Platform.VideoInfo
   );
 
-  EFI_PCD_PROTOCOL *Pcd    = nullptr;
-  EFI_STATUS        Status = gBS->LocateProtocol (&gEfiPcdProtocolGuid, nullptr, reinterpret_cast<VOID **> (&Pcd));
-  UINT32            Width  = EFI_ERROR (Status) ? 0 : Pcd->Get32 (&gEarlyVideoTokenSpaceGuid, 8);
-  UINT32            Height = EFI_ERROR (Status) ? 0 : Pcd->Get32 (&gEarlyVideoTokenSpaceGuid, 7);
-  UINT32            Place  = EFI_ERROR (Status) ? 0 : Pcd->Get32 (&gEarlyVideoTokenSpaceGuid, 1);
+  EFI_PCD_PROTOCOL *Pcd      = nullptr;
+  EFI_STATUS        Status   = gBS->LocateProtocol (&gEfiPcdProtocolGuid, nullptr, reinterpret_cast<VOID **> (&Pcd));
+  UINT32            Width    = EFI_ERROR (Status) ? 0 : Pcd->Get32 (&gEarlyVideoTokenSpaceGuid, 8);
+  UINT32            Height   = EFI_ERROR (Status) ? 0 : Pcd->Get32 (&gEarlyVideoTokenSpaceGuid, 7);
+  UINT32            Place    = EFI_ERROR (Status) ? 0 : Pcd->Get32 (&gEarlyVideoTokenSpaceGuid, 1);
+  UINT8             Device   = EFI_ERROR (Status) ? 0 : Pcd->Get8 (&gEarlyVideoTokenSpaceGuid, 4);
+  UINT8             Function = EFI_ERROR (Status) ? 0 : Pcd->Get8 (&gEarlyVideoTokenSpaceGuid, 5);
   Check (
-    "PCD protocol answers the early video tokens (8: 800, 7: 600, 1: 0x01000000)",
-    Width == 800 && Height == 600 && Place == 0x01000000 && Road.Platform->PcdForwarding,
-    "status %r, tokens %u %u 0x%x, forwarding %d", Status, Width, Height, Place, Road.Platform->PcdForwarding
+    "PCD protocol answers the early video tokens (8: 800, 7: 600; 1, 4, 5: the controller and its bridge)",
+    Width == 800 && Height == 600 && Place == Platform.ControllerLocation && Device == Platform.BridgeDevice &&
+      Function == Platform.BridgeFunction && Platform.PcdForwarding,
+    "status %r, tokens %u %u 0x%x 0x%x %u, forwarding %d", Status, Width, Height, Place, Device, Function,
+    Platform.PcdForwarding
   );
 
-  Check ("status-code listener registered with the router", Road.Platform->ListenerRegistered, "not registered");
+  Check ("status-code listener registered with the router", Platform.ListenerRegistered, "not registered");
   Check (
     "display protocols installed, nothing registered yet",
-    Road.Platform->GraphicsDisplay != nullptr && Road.Platform->GraphicsDisplay->Registrations == 0 &&
-      Road.Platform->TextDisplay->Registrations == 0,
+    Platform.GraphicsDisplay != nullptr && Platform.GraphicsDisplay->Registrations == 0 &&
+      Platform.TextDisplay->Registrations == 0,
     "an early video driver already registered"
   );
 }
@@ -86,6 +97,8 @@ CheckPlatform (IN ROAD &Road)
     return FALSE;
   }
 
+  Road.ControllerHandle = Road.Platform->ControllerHandle;
+  Road.FrameBufferBase  = Road.Platform->FrameBufferBase;
   CheckController (Road);
   CheckEarlyVideoPieces (Road);
   return TRUE;

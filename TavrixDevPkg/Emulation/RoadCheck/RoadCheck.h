@@ -30,8 +30,10 @@ Ucs2 (const char16_t *String)
 /// What the road has found so far; filled stage by stage.
 struct ROAD {
   EFI_HANDLE                    ImageHandle;
-  BOOLEAN                       WaitForSnapshots; ///< a host captures the screen at each snapshot
-  EMULATED_PLATFORM_PROTOCOL   *Platform;
+  BOOLEAN                       WaitForSnapshots;   ///< a host captures the screen at each snapshot
+  EMULATED_PLATFORM_PROTOCOL   *Platform;           ///< the stand-in; NULL on the real device
+  EFI_HANDLE                    ControllerHandle;   ///< the 0x19E5:0x1711 controller's handle
+  EFI_PHYSICAL_ADDRESS          FrameBufferBase;    ///< where BAR 0 lies
   EFI_HANDLE                    EarlyVideoImage;    ///< the started early video driver
   EFI_HANDLE                    GopDriverImage;     ///< the started GOP driver
   EFI_GRAPHICS_OUTPUT_PROTOCOL *Gop;                ///< GOP on the controller handle
@@ -99,10 +101,19 @@ VOID CheckOptionRom (IN ROAD &Road);
 //
 // Helpers shared by the stages.
 //
+/// A BAR 1 register of the controller, read through its PCI I/O (the
+/// device reads back what was written); 0 when it cannot be read.
 inline UINT32
 ReadRegister (IN ROAD &Road, IN UINTN Offset)
 {
-  return *reinterpret_cast<const UINT32 *> (Road.Platform->RegisterFile + Offset);
+  EFI_PCI_IO_PROTOCOL *PciIo = nullptr;
+  UINT32               Value = 0;
+
+  if (!EFI_ERROR (gBS->HandleProtocol (Road.ControllerHandle, &gEfiPciIoProtocolGuid, reinterpret_cast<VOID **> (&PciIo)))) {
+    PciIo->Mem.Read (PciIo, EfiPciIoWidthUint32, 1, Offset, 1, &Value);
+  }
+
+  return Value;
 }
 
 inline UINT32 *

@@ -1,8 +1,10 @@
 /** @file
   What the platform stand-in (TavrixDevPkg/Emulation/PlatformStandInDxe)
-  publishes for the road application: the emulated display controller's
-  state, the observed calls of the display protocols, the status codes kept by
-  its listener and the display-information HOB it republished.
+  publishes for the road application: the display controller it prepared
+  for the early video driver (the virtual device, found through the
+  firmware's own PCI enumeration), the observed calls of the display
+  protocols, the status codes kept by its listener and the
+  display-information HOB it republished.
 
   This is a test interface between two modules of the development package,
   not part of the product. All pointers stay valid while the stand-in is
@@ -19,23 +21,9 @@
 #include <Protocol/PciIo.h>
 #include <Protocol/EarlyVideoDisplay.h>
 
-#define EMULATED_PLATFORM_PROTOCOL_REVISION 0x00010000
+#define EMULATED_PLATFORM_PROTOCOL_REVISION 0x00020000
 
-//
-// Where the emulated controller sits: bus 1, device 0, function 0 behind a
-// bridge at bus 0, device 0x1C, function 0 -- the topology the configuration
-// tokens of the early video driver describe by default.
-//
-#define EMULATED_CONTROLLER_BUS      1
-#define EMULATED_CONTROLLER_DEVICE   0
-#define EMULATED_CONTROLLER_FUNCTION 0
-#define EMULATED_BRIDGE_DEVICE       0x1C
-#define EMULATED_BRIDGE_FUNCTION     0
-
-#define EMULATED_REGISTER_FILE_SIZE 0x100000  ///< BAR 1: 1 MiB of 32-bit registers
-#define EMULATED_FRAME_BUFFER_SIZE  0x1000000 ///< BAR 0: 16 MiB
-#define EMULATED_APERTURE_BASE      0x92000000ULL
-#define EMULATED_APERTURE_SIZE      0x800000 ///< reserved behind the aperture
+#define EMULATED_APERTURE_BASE 0x92000000ULL ///< the device decodes it once turned on
 
 ///
 /// Data of the display-information HOB as the stand-in produces it. Only the
@@ -51,27 +39,6 @@ typedef struct {
   UINT8  TransparentText; ///< 0x13E9: clear glyph bits show the shadow buffer
   UINT8  Unused3[0x1400 - 0x13EA];
 } STAND_IN_VIDEO_INFO;
-
-///
-/// One logged access of the emulated controller.
-///
-typedef enum {
-  EmulatedAccessMemRead  = 1,
-  EmulatedAccessMemWrite = 2,
-  EmulatedAccessMemFill  = 3,
-  EmulatedAccessIoWrite  = 4,
-  EmulatedAccessIoRead   = 5
-} EMULATED_ACCESS_KIND;
-
-typedef struct {
-  UINT8  Kind;     ///< EMULATED_ACCESS_KIND
-  UINT8  BarIndex; ///< 0, 1, or EFI_PCI_IO_PASS_THROUGH_BAR for I/O
-  UINT8  Width;    ///< bytes per unit
-  UINT8  Reserved;
-  UINT32 Count;  ///< units
-  UINT64 Offset; ///< BAR offset or I/O port
-  UINT64 Value;  ///< first unit written or read
-} EMULATED_ACCESS;
 
 ///
 /// One status code kept by the listener (only those reported by the early
@@ -111,42 +78,39 @@ typedef struct {
 
 typedef struct _EMULATED_PLATFORM_PROTOCOL EMULATED_PLATFORM_PROTOCOL;
 
-/// Puts the machine's own VGA into 80x25 text mode, so that VGA text memory
-/// at 0xB8000 is decoded and shown. EFI_UNSUPPORTED without a VGA to drive.
-typedef EFI_STATUS (EFIAPI *EMULATED_PLATFORM_SHOW_VGA_TEXT) (IN EMULATED_PLATFORM_PROTOCOL *This);
+/**
+  Does what the platform does for the early video driver's configured mode
+  (token 10 of its PCD answers) right before that driver runs:
+    graphics: programs channel B to show the HOB's 800 x 600 frame from BAR 0
+              offset 0, so that drawing into the aperture shows at once;
+    text:     sets the VGA enable of the bridge in front of the controller
+              (through the firmware's PCI I/O attributes), so that legacy VGA
+              reaches the controller once its decoding is on.
+  EFI_NOT_READY when no controller was found.
+**/
+typedef EFI_STATUS (EFIAPI *EMULATED_PLATFORM_PREPARE_EARLY_VIDEO) (IN EMULATED_PLATFORM_PROTOCOL *This);
 
 struct _EMULATED_PLATFORM_PROTOCOL {
   UINT64 Revision;
 
-  // The emulated display controller.
+  // The display controller 0x19E5:0x1711 as the firmware's PCI bus driver
+  // enumerated it, and the bridge in front of it on bus 0.
   EFI_HANDLE           ControllerHandle;
   EFI_PCI_IO_PROTOCOL *ControllerPciIo;
-  UINT64               Attributes;      ///< current PCI I/O attributes
-  UINT8               *RegisterFile;    ///< BAR 1 contents
-  EFI_PHYSICAL_ADDRESS FrameBufferBase; ///< BAR 0 address
+  EFI_PHYSICAL_ADDRESS FrameBufferBase; ///< BAR 0 as enumerated
   UINT64               FrameBufferSize;
-  BOOLEAN              FrameBufferOnVga; ///< BAR 0 is the machine VGA's frame buffer
-  UINT32               VgaModeSets;      ///< modes mirrored to the machine VGA
-  UINT32               VgaWidth;         ///< last mirrored mode
-  UINT32               VgaHeight;
-  UINT32               VgaBitsPerPixel;
-  UINT32               VgaPitch;
-
-  EMULATED_ACCESS *AccessLog; ///< ring: entry n at n % AccessLogCapacity
-  UINT32           AccessLogCapacity;
-  UINT64           AccessCount;      ///< BAR 1, I/O and fill accesses logged
-  UINT64           FrameReadCalls;   ///< BAR 0 reads (not logged)
-  UINT64           FrameWriteCalls;  ///< BAR 0 writes other than fills (not logged)
-  UINT64           FrameBytesFilled; ///< BAR 0 bytes written by fills
-  UINT64           RefusedAccesses;  ///< accesses answered with an error
+  UINT32               ControllerLocation; ///< bus << 24 | device << 16 | function << 8 (token 1)
+  UINT8                BridgeDevice;       ///< on bus 0 (token 4)
+  UINT8                BridgeFunction;     ///< (token 5)
+  BOOLEAN              ApertureOn;         ///< configuration register 0x40 bit 0 set, memory decoding on
+  BOOLEAN              EarlyFrameShown;    ///< channel B shows the HOB's frame (graphics)
+  BOOLEAN              VgaRouted;          ///< the bridge forwards legacy VGA (text)
 
   // Firmware pieces the early video driver needs.
   STAND_IN_VIDEO_INFO       *VideoInfo; ///< data of the republished HOB
   EFI_PHYSICAL_ADDRESS       ApertureBase;
-  UINT64                     ApertureSize;
-  BOOLEAN                    ApertureReserved; ///< memory behind the aperture is ours
-  BOOLEAN                    PcdForwarding;    ///< other PCD requests reach the firmware's
-  UINT64                     PcdRequests;      ///< requests answered for our token space
+  BOOLEAN                    PcdForwarding; ///< other PCD requests reach the firmware's
+  UINT64                     PcdRequests;   ///< requests answered for our token space
   STAND_IN_GRAPHICS_DISPLAY *GraphicsDisplay;
   STAND_IN_TEXT_DISPLAY     *TextDisplay;
   UINT32                    *BankLog; ///< ring of banks selected through Observed
@@ -160,7 +124,7 @@ struct _EMULATED_PLATFORM_PROTOCOL {
   UINT64                StatusCodeCount;
   UINT64                OtherStatusCodes; ///< reports of other modules, not kept
 
-  EMULATED_PLATFORM_SHOW_VGA_TEXT ShowVgaText;
+  EMULATED_PLATFORM_PREPARE_EARLY_VIDEO PrepareEarlyVideo;
 };
 
 extern EFI_GUID gEmulatedPlatformProtocolGuid;

@@ -1,11 +1,13 @@
 /** @file
   Host tests of the platform stand-in: what the QEMU runs rely on without
-  being able to see it -- that the emulated controller refuses what a PCI bus
-  driver refuses and writes nothing out of bounds, logs what it is asked, and
-  hands its mode to the display; that the PCD answers stay in their token
-  space; that the display protocols keep their own copy of the callbacks; that
-  the republished HOB list is the old one plus the display-information HOB;
-  and that the listener formats a debug message from the caller's arguments.
+  being able to see it -- that it finds the controller the firmware
+  enumerated and the bridge in front of it, turns the aperture on, routes
+  legacy VGA and shows the early frame only as asked, and fails cleanly
+  without them; that the PCD answers stay in their token space and point at
+  what was found; that the display protocols keep their own copy of the
+  callbacks; that the republished HOB list is the old one plus the
+  display-information HOB; and that the listener formats a debug message
+  from the caller's arguments.
 
   SPDX-License-Identifier: BSD-2-Clause-Patent
 **/
@@ -17,6 +19,8 @@
 extern "C" {
 #include <Guid/HobList.h>
 #include <Guid/StatusCodeDataTypeId.h>
+#include <IndustryStandard/Acpi.h>
+#include <IndustryStandard/Pci.h>
 #include <Library/HobLib.h>
 #include <Protocol/PiPcd.h>
 #include <Protocol/ReportStatusCodeHandler.h>
@@ -35,226 +39,175 @@ NoEntryPoint (EFI_HANDLE, EFI_SYSTEM_TABLE *)
   return EFI_SUCCESS;
 }
 
+//
+// The bridge in front of the controller, at PciRoot(0)/Pci(0x1C,0): only its
+// configuration space, as a PCI bus driver's PCI I/O of a bridge gives it.
+//
+UINT8 mBridgeConfig[256];
+
+extern "C" EFI_STATUS EFIAPI
+BridgeConfigAccess (EFI_PCI_IO_PROTOCOL *, EFI_PCI_IO_PROTOCOL_WIDTH Width, UINT32 Offset, UINTN Count, VOID *Buffer, BOOLEAN IsWrite)
+{
+  const UINTN Bytes = ((UINTN)1 << (Width & 3)) * Count;
+
+  if (Offset + Bytes > sizeof (mBridgeConfig)) {
+    return EFI_INVALID_PARAMETER;
+  }
+
+  if (IsWrite) {
+    CopyMem (mBridgeConfig + Offset, Buffer, Bytes);
+  } else {
+    CopyMem (Buffer, mBridgeConfig + Offset, Bytes);
+  }
+
+  return EFI_SUCCESS;
+}
+
+extern "C" EFI_STATUS EFIAPI
+BridgeConfigRead (EFI_PCI_IO_PROTOCOL *This, EFI_PCI_IO_PROTOCOL_WIDTH Width, UINT32 Offset, UINTN Count, VOID *Buffer)
+{
+  return BridgeConfigAccess (This, Width, Offset, Count, Buffer, FALSE);
+}
+
+extern "C" EFI_STATUS EFIAPI
+BridgeConfigWrite (EFI_PCI_IO_PROTOCOL *This, EFI_PCI_IO_PROTOCOL_WIDTH Width, UINT32 Offset, UINTN Count, VOID *Buffer)
+{
+  return BridgeConfigAccess (This, Width, Offset, Count, Buffer, TRUE);
+}
+
+struct BRIDGE_PATH {
+  ACPI_HID_DEVICE_PATH     Root;
+  PCI_DEVICE_PATH          Bridge;
+  EFI_DEVICE_PATH_PROTOCOL End;
+};
+
+const BRIDGE_PATH kBridgePath = {
+  { { ACPI_DEVICE_PATH, ACPI_DP, { sizeof (ACPI_HID_DEVICE_PATH), 0 } }, EISA_PNP_ID (0x0A03), 0 },
+  { { HARDWARE_DEVICE_PATH, HW_PCI_DP, { sizeof (PCI_DEVICE_PATH), 0 } }, 0, 0x1C },
+  { END_DEVICE_PATH_TYPE, END_ENTIRE_DEVICE_PATH_SUBTYPE, { sizeof (EFI_DEVICE_PATH_PROTOCOL), 0 } }
+};
+
 class StandInTest : public HOST_MODEL_TEST {
 protected:
-  std::vector<UINT8>   Frame = std::vector<UINT8> (0x10000, 0xEE); // BAR 0: 64 KiB, guard value
-  EFI_PCI_IO_PROTOCOL *PciIo = nullptr;
+  EFI_PCI_IO_PROTOCOL BridgeIo = {};
 
   void
   SetUp () override
   {
     ASSERT_EQ (Model.StartModule (NoEntryPoint), EFI_SUCCESS);
     ZeroMem (&mPlatform, sizeof (mPlatform));
-    mPlatform.FrameBufferBase = (EFI_PHYSICAL_ADDRESS)(UINTN)Frame.data ();
-    mPlatform.FrameBufferSize = Frame.size () - 0x1000; // the last 4 KiB lie beyond BAR 0
-  }
-
-  void
-  CreateController ()
-  {
-    ASSERT_EQ (CreateEmulatedController (), EFI_SUCCESS);
-    PciIo = mPlatform.ControllerPciIo;
+    ZeroMem (mBridgeConfig, sizeof (mBridgeConfig));
   }
 
   void
   TearDown () override
   {
-    DestroyEmulatedController ();
     UninstallDisplayProtocols ();
   }
 
-  /// Bytes of the guard area behind BAR 0 that were written.
-  UINTN
-  GuardBytesTouched () const
+  /// The controller enumerated behind its bridge, as OVMF leaves it.
+  void
+  EnumerateWithBridge ()
   {
-    UINTN Touched = 0;
-    for (UINTN Index = mPlatform.FrameBufferSize; Index < Frame.size (); Index++) {
-      Touched += (Frame[Index] != 0xEE) ? 1 : 0;
-    }
+    Model.Controller.Publish ();
+    BridgeIo.Pci.Read  = BridgeConfigRead;
+    BridgeIo.Pci.Write = BridgeConfigWrite;
+    EFI_HANDLE Bridge  = Model.InstallProtocol (nullptr, gEfiPciIoProtocolGuid, &BridgeIo);
+    Model.InstallProtocol (Bridge, gEfiDevicePathProtocolGuid, const_cast<BRIDGE_PATH *> (&kBridgePath));
+  }
 
-    return Touched;
+  BOOLEAN
+  BridgeForwardsVga () const
+  {
+    return (mBridgeConfig[PCI_BRIDGE_CONTROL_REGISTER_OFFSET] & 0x08) != 0;
   }
 };
 
-TEST_F (StandInTest, ControllerAnswersAsTheDisplayController)
+TEST_F (StandInTest, FindsTheEnumeratedControllerAndTurnsTheApertureOn)
 {
-  CreateController ();
-  UINT16 Ids[2];
-  UINT8  Class[3];
+  EnumerateWithBridge ();
 
-  ASSERT_EQ (PciIo->Pci.Read (PciIo, EfiPciIoWidthUint16, 0, 2, Ids), EFI_SUCCESS);
-  ASSERT_EQ (PciIo->Pci.Read (PciIo, EfiPciIoWidthUint8, 9, 3, Class), EFI_SUCCESS);
-  EXPECT_EQ (Ids[0], 0x19E5);
-  EXPECT_EQ (Ids[1], 0x1711);
-  EXPECT_EQ (Class[2], 0x03);
-  EXPECT_EQ (Class[1], 0x00);
-  EXPECT_NE (Model.FindProtocol (mPlatform.ControllerHandle, gEfiDevicePathProtocolGuid), nullptr);
+  ASSERT_EQ (FindDisplayController (), EFI_SUCCESS);
+  EXPECT_EQ (mPlatform.ControllerHandle, Model.Controller.Handle ());
+  EXPECT_EQ (mPlatform.ControllerLocation, 0x01000000u); // bus 1, device 0, function 0
+  EXPECT_EQ (mPlatform.BridgeDevice, 0x1C);
+  EXPECT_EQ (mPlatform.BridgeFunction, 0);
+  EXPECT_EQ (mPlatform.FrameBufferBase, (EFI_PHYSICAL_ADDRESS)(UINTN)Model.Controller.FrameBuffer ());
+  EXPECT_NE (mPlatform.FrameBufferSize, 0u);
 
-  // The identity is read-only; the command register follows the attributes.
-  UINT32 Zero = 0;
-  EXPECT_EQ (PciIo->Pci.Write (PciIo, EfiPciIoWidthUint32, 0, 1, &Zero), EFI_SUCCESS);
-  EXPECT_EQ (PciIo->Pci.Read (PciIo, EfiPciIoWidthUint16, 0, 2, Ids), EFI_SUCCESS);
-  EXPECT_EQ (Ids[0], 0x19E5);
-  ASSERT_EQ (PciIo->Attributes (PciIo, EfiPciIoAttributeOperationEnable, 0x700, nullptr), EFI_SUCCESS);
-  UINT16 Command = 0;
-  PciIo->Pci.Read (PciIo, EfiPciIoWidthUint16, 4, 1, &Command);
-  EXPECT_EQ (Command & 0x7, 0x7);
+  ASSERT_EQ (TurnApertureOn (), EFI_SUCCESS);
+  EXPECT_TRUE (mPlatform.ApertureOn);
+  EXPECT_EQ (Model.Controller.ConfigSpace ()[0x40] & 0x01, 0x01);
+  EXPECT_EQ (Model.Controller.Attributes () & 0x300, 0x300u); // I/O and memory decoding
+  EXPECT_EQ (mPlatform.ApertureBase, 0x92000000u);
 }
 
-TEST_F (StandInTest, RegisterFileKeepsWritesAndLogsEachCall)
+TEST_F (StandInTest, WithoutTheControllerNothingIsPrepared)
 {
-  CreateController ();
-  UINT32 Value = 0x42D40F02;
-  UINT32 Read  = 0;
+  Model.Controller.SetIds (0x1234, 0x1111);
+  Model.Controller.Publish ();
 
-  ASSERT_EQ (PciIo->Mem.Write (PciIo, EfiPciIoWidthUint32, 1, 0x802A8, 1, &Value), EFI_SUCCESS);
-  ASSERT_EQ (PciIo->Mem.Read (PciIo, EfiPciIoWidthUint32, 1, 0x802A8, 1, &Read), EFI_SUCCESS);
-  EXPECT_EQ (Read, Value);
-  ASSERT_EQ (mPlatform.AccessCount, 2u);
-  EXPECT_EQ (mPlatform.AccessLog[0].Kind, EmulatedAccessMemWrite);
-  EXPECT_EQ (mPlatform.AccessLog[0].Offset, 0x802A8u);
-  EXPECT_EQ (mPlatform.AccessLog[0].Value, 0x42D40F02u);
-  EXPECT_EQ (mPlatform.AccessLog[1].Kind, EmulatedAccessMemRead);
+  EXPECT_EQ (FindDisplayController (), EFI_NOT_FOUND);
+  EXPECT_EQ (mPlatform.ControllerHandle, nullptr);
+  EXPECT_EQ (PrepareEarlyVideo (&mPlatform), EFI_NOT_READY);
+  EXPECT_FALSE (mPlatform.VgaRouted);
 }
 
-/// Bochs display-interface writes (index, value) since the last ClearLogs.
-std::vector<std::pair<UINT32, UINT32>>
-DisplayInterfaceWrites (const HOST_MODEL &Model)
+TEST_F (StandInTest, ApertureFailureIsReportedNotAssumed)
 {
-  std::vector<std::pair<UINT32, UINT32>> Writes;
-  UINT32                                 Index = 0;
+  EnumerateWithBridge ();
+  ASSERT_EQ (FindDisplayController (), EFI_SUCCESS);
+  Model.Controller.FailCall (PciIoPciWrite, 1);
 
-  for (const PORT_ACCESS &Access : Model.Ports.Log ()) {
-    if (Access.IsWrite && (Access.Port == 0x1CE)) {
-      Index = Access.Value;
-    } else if (Access.IsWrite && (Access.Port == 0x1D0)) {
-      Writes.emplace_back (Index, Access.Value);
-    }
-  }
-
-  return Writes;
+  EXPECT_EQ (TurnApertureOn (), EFI_DEVICE_ERROR);
+  EXPECT_FALSE (mPlatform.ApertureOn);
+  EXPECT_EQ (Model.Controller.ConfigSpace ()[0x40] & 0x01, 0);
 }
 
-TEST_F (StandInTest, ChannelBModeReachesTheMachineDisplay)
+TEST_F (StandInTest, GraphicsModeRoutesVgaAndShowsTheEarlyFrame)
 {
-  mPlatform.FrameBufferOnVga = TRUE; // as if QEMU's VGA lent BAR 0 (16 MiB; the test writes none of it)
-  mPlatform.FrameBufferSize  = EMULATED_FRAME_BUFFER_SIZE;
-  CreateController ();
-  UINT32 ActiveSize = 0x01DF027F; // 640 x 480
-  UINT32 Pitch      = 0x0A000A00; // 2560 bytes
-  UINT32 Control    = 0x02087106; // 32 bpp, display enabled
-  PciIo->Mem.Write (PciIo, EfiPciIoWidthUint32, 1, 0x80284, 1, &ActiveSize);
-  PciIo->Mem.Write (PciIo, EfiPciIoWidthUint32, 1, 0x80208, 1, &Pitch);
-  EXPECT_EQ (mPlatform.VgaModeSets, 0u); // only the control register hands the mode over
+  EnumerateWithBridge ();
+  ASSERT_EQ (FindDisplayController (), EFI_SUCCESS);
 
-  Model.Ports.ClearLogs ();
-  PciIo->Mem.Write (PciIo, EfiPciIoWidthUint32, 1, 0x80200, 1, &Control);
-  const std::vector<std::pair<UINT32, UINT32>> Expected = {
-    { 4, 0 }, { 5, 0 }, { 3, 32 },  { 1, 640 }, { 2, 480 }, { 6, 640 }, { 7, 0xFFFF & (0x1000000 / 2560) },
-    { 8, 0 }, { 9, 0 }, { 4, 0xC1 }
-  };
-  EXPECT_EQ (DisplayInterfaceWrites (Model), Expected);
-  EXPECT_EQ (mPlatform.VgaModeSets, 1u);
-  EXPECT_EQ (mPlatform.VgaWidth, 640u);
-  EXPECT_EQ (mPlatform.VgaHeight, 480u);
+  ASSERT_EQ (PrepareEarlyVideo (&mPlatform), EFI_SUCCESS);
+  EXPECT_TRUE (BridgeForwardsVga ());
+  EXPECT_TRUE (mPlatform.VgaRouted);
+  EXPECT_TRUE (mPlatform.EarlyFrameShown);
 
-  // Display off, or a pitch too small for the width: the display keeps its mode.
-  Model.Ports.ClearLogs ();
-  Control = 0x02087006;
-  PciIo->Mem.Write (PciIo, EfiPciIoWidthUint32, 1, 0x80200, 1, &Control);
-  Control = 0x02087106;
-  Pitch   = 0x00000400;
-  PciIo->Mem.Write (PciIo, EfiPciIoWidthUint32, 1, 0x80208, 1, &Pitch);
-  PciIo->Mem.Write (PciIo, EfiPciIoWidthUint32, 1, 0x80200, 1, &Control);
-  EXPECT_TRUE (DisplayInterfaceWrites (Model).empty ());
-  EXPECT_EQ (mPlatform.VgaModeSets, 1u);
+  // What the controller's display makes of the registers.
+  TAVRIX_DISPLAY_GEOMETRY Geometry;
+  ASSERT_TRUE (Model.Controller.DisplayGeometry (&Geometry));
+  EXPECT_EQ (Geometry.Width, 800u);
+  EXPECT_EQ (Geometry.Height, 600u);
+  EXPECT_EQ (Geometry.Pitch, 3200u);
+  EXPECT_EQ (Geometry.BytesPerPixel, 4u);
 }
 
-TEST_F (StandInTest, WithoutTheMachineVgaBarZeroIsMemory)
+TEST_F (StandInTest, TextModeRoutesVgaAndLeavesChannelBAlone)
 {
-  mPlatform.FrameBufferBase = 0;
-  mPlatform.FrameBufferSize = 0;
-  ASSERT_EQ (AttachMachineVga (Model.ImageHandle ()), EFI_SUCCESS);
-  EXPECT_FALSE (mPlatform.FrameBufferOnVga);
-  ASSERT_NE (mPlatform.FrameBufferBase, 0u);
-  EXPECT_EQ (mPlatform.FrameBufferSize, (UINT64)EMULATED_FRAME_BUFFER_SIZE);
-  EXPECT_EQ (ShowVgaText (&mPlatform), EFI_UNSUPPORTED);
+  EnumerateWithBridge ();
+  ASSERT_EQ (FindDisplayController (), EFI_SUCCESS);
+  ASSERT_EQ (InstallPcdStandIn (), EFI_SUCCESS);
+  EFI_PCD_PROTOCOL *Pcd = nullptr;
+  ASSERT_EQ (gBS->LocateProtocol (&gEfiPcdProtocolGuid, nullptr, reinterpret_cast<VOID **> (&Pcd)), EFI_SUCCESS);
+  ASSERT_EQ (Pcd->SetBool (&gEarlyVideoTokenSpaceGuid, 10, FALSE), EFI_SUCCESS);
 
-  DetachMachineVga (Model.ImageHandle ());
-  EXPECT_EQ (mPlatform.FrameBufferBase, 0u);
+  ASSERT_EQ (PrepareEarlyVideo (&mPlatform), EFI_SUCCESS);
+  EXPECT_TRUE (BridgeForwardsVga ());
+  EXPECT_FALSE (mPlatform.EarlyFrameShown);
+  TAVRIX_DISPLAY_GEOMETRY Geometry;
+  EXPECT_FALSE (Model.Controller.DisplayGeometry (&Geometry)); // the VGA text screen stays
+  Pcd->SetBool (&gEarlyVideoTokenSpaceGuid, 10, TRUE);
 }
 
-TEST_F (StandInTest, AccessesOutsideABarAreRefusedAndWriteNothing)
+TEST_F (StandInTest, WithoutTheBridgeVgaIsNotRouted)
 {
-  CreateController ();
-  const UINT64 Size     = mPlatform.FrameBufferSize;
-  UINT32       Words[4] = { 1, 2, 3, 4 };
+  Model.Controller.Publish (); // no PCI I/O for the bridge
+  ASSERT_EQ (FindDisplayController (), EFI_SUCCESS);
 
-  EXPECT_EQ (PciIo->Mem.Write (PciIo, EfiPciIoWidthUint32, 0, Size - 4, 1, Words), EFI_SUCCESS);
-  EXPECT_EQ (PciIo->Mem.Write (PciIo, EfiPciIoWidthUint32, 0, Size - 8, 4, Words), EFI_INVALID_PARAMETER);
-  EXPECT_EQ (PciIo->Mem.Write (PciIo, EfiPciIoWidthUint32, 0, Size, 1, Words), EFI_INVALID_PARAMETER);
-  EXPECT_EQ (PciIo->Mem.Write (PciIo, EfiPciIoWidthUint32, 0, 0, MAX_UINTN / 2, Words), EFI_INVALID_PARAMETER);
-  EXPECT_EQ (PciIo->Mem.Write (PciIo, EfiPciIoWidthFillUint32, 0, Size - 8, 3, Words), EFI_INVALID_PARAMETER);
-  EXPECT_EQ (PciIo->Mem.Write (PciIo, EfiPciIoWidthUint32, 0, 2, 1, Words), EFI_UNSUPPORTED); // unaligned
-  EXPECT_EQ (PciIo->Mem.Write (PciIo, EfiPciIoWidthUint32, 2, 0, 1, Words), EFI_UNSUPPORTED); // no BAR 2
-  EXPECT_EQ (PciIo->Mem.Write (PciIo, EfiPciIoWidthUint32, 0, 0, 1, nullptr), EFI_INVALID_PARAMETER);
-  EXPECT_EQ (PciIo->Mem.Write (PciIo, EfiPciIoWidthMaximum, 0, 0, 1, Words), EFI_INVALID_PARAMETER);
-  EXPECT_EQ (
-    PciIo->Mem.Read (PciIo, EfiPciIoWidthUint32, 1, EMULATED_REGISTER_FILE_SIZE, 1, Words), EFI_INVALID_PARAMETER
-  );
-  EXPECT_EQ (PciIo->Pci.Read (PciIo, EfiPciIoWidthUint32, 0xFC, 2, Words), EFI_INVALID_PARAMETER);
-  EXPECT_EQ (GuardBytesTouched (), 0u);
-  EXPECT_EQ (mPlatform.RefusedAccesses, 9u);
-}
-
-TEST_F (StandInTest, FillAndFifoWidths)
-{
-  CreateController ();
-  UINT32 Value = 0x00336699;
-
-  ASSERT_EQ (PciIo->Mem.Write (PciIo, EfiPciIoWidthFillUint32, 0, 0x100, 16, &Value), EFI_SUCCESS);
-  const UINT32 *Pixels = reinterpret_cast<const UINT32 *> (Frame.data ());
-  for (UINTN Index = 0x40; Index < 0x50; Index++) {
-    EXPECT_EQ (Pixels[Index], 0x00336699u);
-  }
-
-  EXPECT_EQ (Pixels[0x50], 0xEEEEEEEEu);
-  EXPECT_EQ (mPlatform.FrameBytesFilled, 64u);
-  EXPECT_EQ (mPlatform.AccessLog[0].Kind, EmulatedAccessMemFill);
-  EXPECT_EQ (mPlatform.AccessLog[0].Count, 16u);
-
-  // A FIFO write puts every unit at the same register.
-  UINT32 Units[3] = { 7, 8, 9 };
-  ASSERT_EQ (PciIo->Mem.Write (PciIo, EfiPciIoWidthFifoUint32, 1, 0x40, 3, Units), EFI_SUCCESS);
-  UINT32 Read[2] = { 0, 0 };
-  PciIo->Mem.Read (PciIo, EfiPciIoWidthUint32, 1, 0x40, 2, Read);
-  EXPECT_EQ (Read[0], 9u);
-  EXPECT_EQ (Read[1], 0u);
-}
-
-TEST_F (StandInTest, AttributesAndBarDescriptors)
-{
-  CreateController ();
-  UINT64 Attributes = 0;
-
-  EXPECT_EQ (
-    PciIo->Attributes (PciIo, EfiPciIoAttributeOperationEnable, EFI_PCI_IO_ATTRIBUTE_ISA_IO, nullptr), EFI_UNSUPPORTED
-  );
-  EXPECT_EQ (PciIo->Attributes (PciIo, EfiPciIoAttributeOperationGet, 0, nullptr), EFI_INVALID_PARAMETER);
-  ASSERT_EQ (PciIo->Attributes (PciIo, EfiPciIoAttributeOperationEnable, 0x700, nullptr), EFI_SUCCESS);
-  ASSERT_EQ (PciIo->Attributes (PciIo, EfiPciIoAttributeOperationDisable, 0x100, nullptr), EFI_SUCCESS);
-  ASSERT_EQ (PciIo->Attributes (PciIo, EfiPciIoAttributeOperationGet, 0, &Attributes), EFI_SUCCESS);
-  EXPECT_EQ (Attributes, 0x600u);
-
-  EFI_ACPI_ADDRESS_SPACE_DESCRIPTOR *Bar = nullptr;
-  EXPECT_EQ (PciIo->GetBarAttributes (PciIo, 0, nullptr, nullptr), EFI_INVALID_PARAMETER);
-  EXPECT_EQ (PciIo->GetBarAttributes (PciIo, 3, nullptr, reinterpret_cast<VOID **> (&Bar)), EFI_UNSUPPORTED);
-  ASSERT_EQ (PciIo->GetBarAttributes (PciIo, 0, nullptr, reinterpret_cast<VOID **> (&Bar)), EFI_SUCCESS);
-  EXPECT_EQ (Bar->Desc, ACPI_ADDRESS_SPACE_DESCRIPTOR);
-  EXPECT_EQ (ReadUnaligned64 (&Bar->AddrRangeMin), mPlatform.FrameBufferBase); // packed record
-  EXPECT_EQ (ReadUnaligned64 (&Bar->AddrLen), mPlatform.FrameBufferSize);
-  EXPECT_EQ (reinterpret_cast<EFI_ACPI_END_TAG_DESCRIPTOR *> (Bar + 1)->Desc, ACPI_END_TAG_DESCRIPTOR);
-  FreePool (Bar);
+  EXPECT_EQ (PrepareEarlyVideo (&mPlatform), EFI_NOT_FOUND);
+  EXPECT_FALSE (mPlatform.VgaRouted);
+  EXPECT_FALSE (mPlatform.EarlyFrameShown);
 }
 
 TEST_F (StandInTest, PcdAnswersOnlyItsTokenSpace)
@@ -263,6 +216,10 @@ TEST_F (StandInTest, PcdAnswersOnlyItsTokenSpace)
   ASSERT_EQ (gBS->LocateProtocol (&gEfiPcdProtocolGuid, nullptr, reinterpret_cast<VOID **> (&Firmware)), EFI_SUCCESS);
   Model.Pcd.SetEx32 (gEfiMdePkgTokenSpaceGuid, 0x1234, 77);
 
+  mPlatform.ControllerHandle   = reinterpret_cast<EFI_HANDLE> (1); // as FindDisplayController leaves it
+  mPlatform.ControllerLocation = 0x02030500;
+  mPlatform.BridgeDevice       = 0x01;
+  mPlatform.BridgeFunction     = 0x02;
   ASSERT_EQ (InstallPcdStandIn (), EFI_SUCCESS);
   EFI_PCD_PROTOCOL *Pcd = nullptr;
   ASSERT_EQ (gBS->LocateProtocol (&gEfiPcdProtocolGuid, nullptr, reinterpret_cast<VOID **> (&Pcd)), EFI_SUCCESS);
@@ -271,8 +228,9 @@ TEST_F (StandInTest, PcdAnswersOnlyItsTokenSpace)
 
   EXPECT_EQ (Pcd->Get32 (&gEarlyVideoTokenSpaceGuid, 8), 800u);
   EXPECT_EQ (Pcd->Get32 (&gEarlyVideoTokenSpaceGuid, 7), 600u);
-  EXPECT_EQ (Pcd->Get32 (&gEarlyVideoTokenSpaceGuid, 1), 0x01000000u);
-  EXPECT_EQ (Pcd->Get8 (&gEarlyVideoTokenSpaceGuid, 4), 0x1C);
+  EXPECT_EQ (Pcd->Get32 (&gEarlyVideoTokenSpaceGuid, 1), 0x02030500u); // where the controller was found
+  EXPECT_EQ (Pcd->Get8 (&gEarlyVideoTokenSpaceGuid, 4), 0x01);
+  EXPECT_EQ (Pcd->Get8 (&gEarlyVideoTokenSpaceGuid, 5), 0x02);
   EXPECT_TRUE (Pcd->GetBool (&gEarlyVideoTokenSpaceGuid, 10));
   EXPECT_EQ (Pcd->Get32 (&gEarlyVideoTokenSpaceGuid, 2), 0u);      // no such token
   EXPECT_EQ (Pcd->Get32 (&gEfiMdePkgTokenSpaceGuid, 0x1234), 77u); // passed on
