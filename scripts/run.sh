@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The main job of `make run`: builds the DEBUG firmware, boots OVMF under QEMU
-# twice with the platform stand-in and the road application (scripts/qemu-road.sh),
+# twice on the virtual device with the platform stand-in and the road application
+# (scripts/qemu-road.sh),
 # and prints a short report: the check counts, any failed check, and the paths
 # of the screenshots and logs (all in out/run/).
 # Environment: ROAD_DISPLAY=gtk opens QEMU windows (`make run-window`); the
@@ -9,7 +10,7 @@ set -uo pipefail
 REPO=$(cd "$(dirname "$0")/.." && pwd)
 cd "$REPO"
 bash scripts/build.sh DEBUG || exit 1
-echo "[run] booting OVMF twice (graphics, then text mode) with both drivers on the emulated controller (about a minute)"
+echo "[run] booting OVMF twice on our QEMU (graphics, then text mode) with both drivers on the virtual device (a minute or two)"
 log=$(mktemp)
 bash scripts/qemu-road.sh DEBUG >"$log" 2>&1; rc=$?
 cp "$log" out/run/road.log 2>/dev/null; rm -f "$log"

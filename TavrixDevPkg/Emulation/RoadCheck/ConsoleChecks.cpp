@@ -130,7 +130,7 @@ CheckGraphicsConsole (IN ROAD &Road)
   AsciiPrint ("Tavrix road: this is the firmware console,\n");
   gST->ConOut->SetAttribute (gST->ConOut, EFI_TEXT_ATTR (EFI_LIGHTGRAY, EFI_BLACK));
   AsciiPrint ("drawn by the graphics console through TavrixGopDxe's GOP\n");
-  AsciiPrint ("on the emulated controller 0x19E5:0x1711 (BAR 0 = QEMU's VGA frame buffer).\n");
+  AsciiPrint ("on the card 0x19E5:0x1711 (-device tavrix-display), through the firmware's PCI I/O.\n");
   const UINTN Written = LitPixels (Road.Gop);
   Check (
     "text written to the console becomes pixels in our frame buffer", Blank == 0 && Written > 500,
