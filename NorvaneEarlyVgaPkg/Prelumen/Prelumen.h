@@ -98,7 +98,7 @@ extern EARLY_VIDEO_DEVICE            mSupportedDevices[];
 extern EARLY_GRAPHICS_CALLBACKS      mGraphicsCallbacks;
 extern EARLY_TEXT_CALLBACKS          mTextCallbacks;
 extern BOOLEAN                       mGopFound;             ///< a GOP on a handle with a device path was found
-extern EFI_GRAPHICS_OUTPUT_PROTOCOL *mGraphicsOutput;       ///< that GOP as last looked up on its handle; NULL once a look-up found none
+extern EFI_GRAPHICS_OUTPUT_PROTOCOL *mGraphicsOutput;       ///< that GOP as last looked up; NULL if it was gone
 extern EFI_HANDLE                    mGraphicsOutputHandle; ///< the handle that GOP was taken from
 extern UINT8                        *mShadowBuffer;         ///< shadow copy of the frame, or NULL
 extern UINT32                        mShadowBufferSize;     ///< bytes of mShadowBuffer, 0 when NULL

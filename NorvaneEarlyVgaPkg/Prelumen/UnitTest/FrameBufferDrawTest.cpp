@@ -33,6 +33,12 @@ BankSelection (UINT8 High, UINT8 Middle, UINT8 Low)
   return { { 0x3D4, 0xA5 }, { 0x3D5, High }, { 0x3CB, Middle }, { 0x3CD, Low } };
 }
 
+bool
+IsClear (UINT32 Pixel)
+{
+  return Pixel == 0;
+}
+
 const UINT8 *
 Bytes (const UINT32 *Pixels)
 {
@@ -208,7 +214,7 @@ TEST_F (PrelumenDraw, AGopThatTurnsBltOnlyOrLosesItsBufferIsNotDrawnInto)
   Gop.Info.PixelFormat = PixelBltOnly;
   EXPECT_EQ (DrawPixels (0, Pixels, 1), EFI_SUCCESS);
   EXPECT_EQ (Model.EarlyDisplay.DrawString (0, 10, FG, BG, "I"), EFI_SUCCESS);
-  EXPECT_TRUE (std::all_of (Gop.Frame.begin (), Gop.Frame.end (), [] (UINT32 Value) { return Value == 0; }));
+  EXPECT_TRUE (std::all_of (Gop.Frame.begin (), Gop.Frame.end (), IsClear));
 
   Gop.Info.PixelFormat = PixelBlueGreenRedReserved8BitPerColor;
   EXPECT_EQ (DrawPixels (0, Pixels, 1), EFI_SUCCESS);
@@ -249,7 +255,7 @@ TEST_F (PrelumenDraw, WithAGopStoresStayInsideTheSmallerOfTheHobFrameAndTheGopBu
   EXPECT_EQ (Gop.Frame[Limit / 4 - 2], 0x00000001U);
   EXPECT_EQ (Gop.Frame[Limit / 4 - 1], 0x00000002U);
   EXPECT_EQ (Gop.Frame[23 * 16 * WIDTH + 15 * WIDTH + 15], FG);
-  EXPECT_TRUE (std::all_of (Gop.Frame.begin () + Limit / 4, Gop.Frame.end (), [] (UINT32 Value) { return Value == 0; }));
+  EXPECT_TRUE (std::all_of (Gop.Frame.begin () + Limit / 4, Gop.Frame.end (), IsClear));
 
   // A pixel across the GOP's end is dropped whole.
   const UINT32 Straddling[] = { 0xFFFFFFFF };

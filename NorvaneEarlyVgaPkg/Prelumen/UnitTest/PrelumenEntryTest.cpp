@@ -303,7 +303,9 @@ TEST_F (PrelumenEntry, NotificationSkipsAGopWithoutALinearFrameBufferAndKeepsWat
   EXPECT_EQ (mGraphicsOutput, nullptr);
   EXPECT_EQ (Model.OpenEventCount (), EventsBefore + 1);
 
-  EXPECT_EQ (Model.EarlyDisplay.DrawImage (0x10000, 4, reinterpret_cast<const UINT8 *> (Pixel1), 1, 1, 32, 0), EFI_SUCCESS);
+  EXPECT_EQ (
+    Model.EarlyDisplay.DrawImage (0x10000, 4, reinterpret_cast<const UINT8 *> (Pixel1), 1, 1, 32, 0), EFI_SUCCESS
+  );
   EXPECT_EQ (Pixel (0x10000), 0x00010203U);
   EXPECT_EQ (VideoInfo->CurrentBank, 1U);
 
