@@ -9,7 +9,11 @@
 #      in "device" mode: the driver from the ROM, its GOP and child, every
 #      mode (each captured at its size), Blt, names, 20 reconnect cycles and
 #      a UART window;
-#   2. RELEASE ROM: the same start and a UART window that must stay empty.
+#   2. RELEASE ROM: the same start and a UART window that must stay empty;
+#   3. no ROM, the card behind a PCI bridge: the shell's mm turns on the
+#      bridge's VGA forwarding, the card's decoding and its aperture, prints
+#      into VGA text memory, selects a bank and writes through the aperture;
+#      the host reads the text screen, the bank registers and BAR 0.
 # At each "ROAD-SNAP" line the script takes QEMU's screendump of the device
 # and reads the device's own idea of the picture (qom-get display-width,
 # display-height), then answers with a key.
@@ -121,6 +125,72 @@ device_boot release "$RELEASE_BIN/TavrixGopDxe.rom" device-release
 D=$OUT/device/console.txt
 R=$OUT/release/console.txt
 
+# legacy_boot: the card without ROM behind a bridge at 00:1C.0 (secondary
+# bus 1), driven by the shell's mm alone.
+legacy_boot() {
+  local dir=$OUT/legacy
+  mkdir -p "$dir"
+  {
+    echo '@echo -off'
+    echo 'mm 0000000001000004 03 -PCI -w 1 -n'        # card: I/O and memory decoding
+    echo 'mm B8144 4F58 -MEM -w 2 -n'                 # an X at row 2, column 2: not forwarded yet
+    echo 'mm 00000000001C003E 08 -PCI -w 1 -n'        # bridge control: VGA enable
+    echo 'mm 0000000001000040 01 -PCI -w 1 -n'        # card: aperture on
+    local text="TAVRIX TEXT MODE" i=0 c
+    while [ $i -lt ${#text} ]; do
+      c=$(printf '%02X' "'${text:$i:1}")
+      printf 'mm %X 1F%s -MEM -w 2 -n
+' $((0xB8000 + 2 * (80 * 12 + 32 + i))) "$c"
+      i=$((i + 1))
+    done
+    echo 'mm 3D4 A5 -IO -w 1 -n'                      # bank 0x123, as the early video driver selects it
+    echo 'mm 3D5 11 -IO -w 1 -n'
+    echo 'mm 3CB 22 -IO -w 1 -n'
+    echo 'mm 3CD 33 -IO -w 1 -n'
+    echo 'mm 92123450 5AA5C33C -MEM -w 4 -n'          # through the aperture
+    echo 'echo "ROAD-SNAP legacy-text screen ;"'
+    echo 'pause -q'
+    echo 'reset -s'
+  } >"$dir/startup.nsh"
+  qemu_make_esp "$dir/esp.img" "$dir/startup.nsh"
+  cp "$OVMF_VARS" "$dir/vars.fd"
+  : >"$dir/serial.log"
+  "$QEMU" -L /usr/share/qemu -L /usr/share/seabios \
+    -machine q35 -m 2048 -smp 1 -nic none -no-reboot -vga none -display none \
+    -device pci-bridge,id=br,chassis_nr=1,addr=0x1c -device tavrix-display,id=gpu,bus=br,addr=0 \
+    -drive "if=pflash,format=raw,unit=0,readonly=on,file=$OVMF_CODE" \
+    -drive "if=pflash,format=raw,unit=1,file=$dir/vars.fd" \
+    -drive "file=$dir/esp.img,format=raw" \
+    -serial "file:$dir/serial.log" -monitor "unix:$dir/monitor.sock,server=on,wait=off" \
+    </dev/null >"$dir/qemu.log" 2>&1 &
+  local pid=$! start=$SECONDS
+  while kill -0 "$pid" 2>/dev/null; do
+    if [ $((SECONDS - start)) -gt "$BOOT_LIMIT" ]; then
+      echo "FAIL: device: legacy boot exceeded ${BOOT_LIMIT} s (stopped; see $dir/serial.log)"
+      fails=$((fails + 1)); kill "$pid"; break
+    fi
+    if grep -a -q 'ROAD-SNAP legacy-text screen ;' "$dir/serial.log" && [ ! -f "$dir/probed" ]; then
+      {
+        python3 "$MONITOR" "$dir/monitor.sock" "screendump $dir/legacy-text.ppm"
+        python3 "$MONITOR" png-from-ppm "$dir/legacy-text.ppm" "$OUT/legacy-text.png"
+        for p in bank bank-selects crtc-a5 aperture-decodes display-width; do echo "$p $(qom "$dir" "$p")"; done
+        local bar0
+        bar0=$(python3 "$MONITOR" "$dir/monitor.sock" "info pci" 2>&1 | tr -d '\r' |
+               sed -n '/PCI device 19e5:1711/,/BAR0/p' | sed -n 's/.*BAR0: 32 bit prefetchable memory at \(0x[0-9a-f]*\).*/\1/p')
+        echo "bar0 $bar0"
+        python3 "$MONITOR" "$dir/monitor.sock" "xp /1wx $((bar0 + 0x123450))" 2>&1 | tr -d '\r' |
+          sed -n 's/.*: *\(0x[0-9a-f]*\)$/bar0-word \1/p'
+      } >"$dir/probed" 2>&1
+      python3 "$MONITOR" "$dir/monitor.sock" "sendkey ret"
+    fi
+    sleep 0.3
+  done
+  wait "$pid" 2>/dev/null
+  echo "[device] legacy boot: $((SECONDS - start)) s" >>"$OUT/timings.txt"
+}
+legacy_boot
+L=$OUT/legacy/probed
+
 grep -a -h -E '^(PASS|FAIL): ' "$D" "$R" | sed 's/^\(PASS\|FAIL\): road: /\1: device: /'
 fails=$((fails + $(cat "$D" "$R" | grep -a -c -E '^FAIL: ')))
 check "DEBUG boot: the road ran to its end" grep -a -q '^ROAD-END ' "$D"
@@ -161,11 +231,24 @@ check "RELEASE ROM: no byte on the UART through 3 disconnect/connect cycles" \
 check "RELEASE ROM: no debug message of the driver anywhere in the boot" \
   bash -c "! grep -a -q -E '^1004$|ASSERT|line:[0-9]+,Status' '$R'"
 
+check "behind a bridge with VGA forwarding, VGA text memory shows as 80 x 25 text (720 x 400) with the string" \
+  bash -c "head -c 20 '$OUT/legacy/legacy-text.ppm' | tr '\n' ' ' | grep -q '^P6 720 400 ' &&
+           python3 '$MONITOR' ppm-has-content '$OUT/legacy/legacy-text.ppm' 300"
+check "without the bridge's VGA enable, a store to VGA text memory does not reach the card" \
+  python3 "$MONITOR" ppm-black "$OUT/legacy/legacy-text.ppm" 18 32 9 16
+check "bank ports 0xA5/0x3CB/0x3CD select bank 0x123, one selection counted" \
+  bash -c "grep -q '^bank 291$' '$L' && grep -q '^bank-selects 1$' '$L' && grep -q '^crtc-a5 17$' '$L'"
+check "configuration register 0x40 bit 0 turns the aperture on; nothing shown on channel B" \
+  bash -c "grep -q '^aperture-decodes 1$' '$L' && grep -q '^display-width 0$' '$L'"
+check "a word written at 0x92123450 lands at BAR 0 offset 0x123450 (the full offset, no bank folding)" \
+  grep -q '^bar0-word 0x5aa5c33c$' "$L"
+
 cat >"$OUT/README.txt" <<TXT
 GOP road on the virtual device, $(date -u '+%Y-%m-%d %H:%M UTC').
   device-firmware-screen-WxH.png   the shell on our GOP, DEBUG ROM (QEMU screendump of tavrix-display)
   device-mode-N-WxH.png            each mode's test picture
   release-firmware-screen-WxH.png  the shell on our GOP, RELEASE ROM
+  legacy-text.png                  the card behind a bridge, no ROM: VGA text written by the shell's mm
   *.txt                            screendump size and the device's display-width x display-height
   device/, release/                per boot: serial.log, console.txt (pci, drivers, dh, road), startup.nsh, qemu.log
   timings.txt                      seconds per boot

@@ -8,6 +8,7 @@
                                       converts a 32-bit B,G,R,X frame dump
   qemu-monitor.py ppm-has-content IN N exits 0 when at least N pixels differ
                                       from the most common colour (text drawn)
+  qemu-monitor.py ppm-black IN X Y W H exits 0 when that rectangle is all black
   qemu-monitor.py ppm-corners IN       exits 0 when the device road's test
                                       picture is in place: red square at the
                                       top-left, white at the bottom-right,
@@ -102,6 +103,12 @@ def ppm_has_content(src, least):
     return len(pixels) // 3 - common >= least
 
 
+def ppm_black(src, x0, y0, w, h):
+    width, _, pixels = read_ppm(src)
+    return all(pixels[((y * width) + x) * 3:((y * width) + x) * 3 + 3] == b"\0\0\0"
+               for y in range(y0, y0 + h) for x in range(x0, x0 + w))
+
+
 def ppm_corners(src):
     width, height, pixels = read_ppm(src)
 
@@ -132,6 +139,8 @@ if __name__ == "__main__":
         png_from_ppm(sys.argv[2], sys.argv[3])
     elif len(sys.argv) >= 4 and sys.argv[1] == "ppm-has-content":
         sys.exit(0 if ppm_has_content(sys.argv[2], int(sys.argv[3])) else 1)
+    elif len(sys.argv) >= 7 and sys.argv[1] == "ppm-black":
+        sys.exit(0 if ppm_black(sys.argv[2], *map(int, sys.argv[3:7])) else 1)
     elif len(sys.argv) >= 3 and sys.argv[1] == "ppm-corners":
         sys.exit(0 if ppm_corners(sys.argv[2]) else 1)
     elif len(sys.argv) >= 6 and sys.argv[1] == "png-from-frame":
