@@ -1,5 +1,9 @@
 # Shared pieces of the benchmarks, sourced by scripts/bench-*.sh.
 
+# The studies redirect their tables into out/bench/ before any measurement
+# runs, so the folder must exist from the start (a fresh clone has no out/).
+mkdir -p "$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/out/bench"
+
 # bench_build: builds the benchmark executables (TavrixDevPkg/TavrixDevBench.dsc,
 # RELEASE, no sanitizers). Sets BENCH_BIN.
 bench_build() {

@@ -4,16 +4,18 @@
 
   Before a GOP exists the frame is reached through the fixed aperture, one
   64 KiB bank at a time: a pixel store outside the current bank first
-  selects the bank that holds it. Once a GOP is found the services write at its frame buffer
-  without bank switching, looking the GOP up on its handle at each call so
-  that a stopped driver's freed GOP is never read and a reconnected one is
-  followed. The frame's geometry, the current bank and the
-  transparent-text switch live in the display-information HOB.
+  selects the bank that holds it. Once a GOP is found the services write at
+  its frame buffer without bank switching, looking the GOP up on its handle
+  at each call so that a stopped driver's freed GOP is never read and a
+  reconnected one is followed. The frame's geometry, the current bank and
+  the transparent-text switch live in the display-information HOB.
 
-  Every store is checked against the frame the HOB describes, with 64-bit
-  offsets: a caller's row, column or image offset cannot reach memory outside
-  the frame. Text that runs past the right edge still continues on the
-  following pixel rows.
+  Every store is checked, with 64-bit offsets, against the frame the HOB
+  describes and, with a GOP, against the GOP's own FrameBufferSize too: the
+  HOB holds the earlier phase's geometry, and the GOP's current mode may be
+  smaller. A caller's row, column or image offset cannot reach memory
+  outside the frame. Text that runs past the right edge still continues on
+  the following pixel rows.
 
   SPDX-License-Identifier: BSD-2-Clause-Patent
 **/
@@ -50,14 +52,31 @@ NibblePair (UINT32 Bank, UINT32 Shift)
   return static_cast<UINT8> (((Bank >> Shift) & 0x0F) * 0x11);
 }
 
+/// The caller's task priority level, read without changing it.
+EFI_TPL
+CurrentTpl (VOID)
+{
+  const EFI_TPL Tpl = gBS->RaiseTPL (TPL_HIGH_LEVEL);
+
+  gBS->RestoreTPL (Tpl);
+  return Tpl;
+}
+
 /**
   Whether there is a frame to draw on, checked once per drawing call. Before
   a GOP there is always the aperture. After one, its driver may have been
   stopped since the notification took it (the interface is then gone and its
   memory freed) or reconnected (the same handle then carries a new interface
   at a new address), so the GOP is looked up afresh on the handle it came
-  from and the current interface adopted. FALSE when that handle carries no
-  GOP: nothing may be read through the old pointer.
+  from and the current interface adopted; a look-up that finds none leaves
+  mGraphicsOutput NULL, so nothing is read through the old pointer.
+
+  Boot services may be called only at TPL_NOTIFY or below. A caller above
+  that (an exception or timer handler, say) gets the interface the last
+  look-up confirmed, or nothing if it found none.
+
+  Even a GOP that is there may have been set to a mode without a linear
+  frame buffer since it was taken: then there is nothing to draw on either.
 **/
 BOOLEAN
 RefreshGraphicsOutput (VOID)
@@ -68,12 +87,15 @@ RefreshGraphicsOutput (VOID)
     return TRUE;
   }
 
-  if (EFI_ERROR (gBS->HandleProtocol (mGraphicsOutputHandle, &gEfiGraphicsOutputProtocolGuid, &Interface))) {
-    return FALSE;
+  if (CurrentTpl () <= TPL_NOTIFY) {
+    if (EFI_ERROR (gBS->HandleProtocol (mGraphicsOutputHandle, &gEfiGraphicsOutputProtocolGuid, &Interface))) {
+      Interface = nullptr;
+    }
+
+    mGraphicsOutput = static_cast<EFI_GRAPHICS_OUTPUT_PROTOCOL *> (Interface);
   }
 
-  mGraphicsOutput = static_cast<EFI_GRAPHICS_OUTPUT_PROTOCOL *> (Interface);
-  return TRUE;
+  return (mGraphicsOutput != nullptr) && IsLinearFrameBuffer (mGraphicsOutput);
 }
 
 /// Where drawing goes now: the GOP's current frame buffer, or the aperture.
@@ -95,6 +117,26 @@ FrameSize (IN CONST EARLY_VIDEO_INFO *Info)
   const UINT64 Pixels = UINT64 (Info->FrameWidth) * Info->FrameHeight;
 
   return (Pixels > MAX_UINT64 / BYTES_PER_PIXEL) ? MAX_UINT64 : Pixels * BYTES_PER_PIXEL;
+}
+
+/**
+  Bytes that the stores may reach: the HOB's frame, and with a GOP no more
+  than its current mode's buffer, which may be the smaller one (a GOP
+  driver that starts in a lower resolution than the earlier phase used).
+  After a GOP, only valid once RefreshGraphicsOutput has said TRUE.
+**/
+UINT64
+DrawingBound (IN CONST EARLY_VIDEO_INFO *Info)
+{
+  const UINT64 Size = FrameSize (Info);
+
+  if (mGopFound) {
+    const UINT64 GopSize = mGraphicsOutput->Mode->FrameBufferSize;
+
+    return (GopSize < Size) ? GopSize : Size;
+  }
+
+  return Size;
 }
 
 /// Whether the four bytes at Offset lie inside a buffer of Size bytes.
@@ -132,13 +174,21 @@ BlendChannel (UINT32 Source, UINT32 Below, UINT32 Alpha)
 }
 
 /**
-  The frame pixel for the 32-bit source pixel at Source: its blue, green and
-  red bytes blended with alpha byte 3 over the shadow pixel at frame offset
+  The frame pixel for the source pixel at Source, whose SOURCE_BYTES bytes
+  are blue, green, red and, with 4 bytes, an alpha. A 3-byte pixel is
+  opaque and is read without touching the byte after it: in the last pixel
+  of an image that byte is not the caller's. A 4-byte pixel's colour bytes
+  are blended with its alpha over the shadow pixel at frame offset
   Destination, or taken as they are. The reserved byte is 0.
 **/
+template <UINT32 SOURCE_BYTES>
 UINT32
 ImagePixel (IN CONST UINT8 *Source, IN UINT64 Destination, IN CONST EARLY_VIDEO_INFO *Info)
 {
+  if constexpr (SOURCE_BYTES == 3) {
+    return Source[0] | (UINT32 (Source[1]) << 8) | (UINT32 (Source[2]) << 16);
+  }
+
   //
   // The four bytes in one read: blue, green, red, alpha from the lowest.
   //
@@ -201,6 +251,61 @@ StorePixel (
   WriteUnaligned32 (reinterpret_cast<UINT32 *> (static_cast<UINTN> (Base + Offset)), Pixel);
 }
 
+/// Where DrawImage's pixels go: the frame at Base, bounded by Bound bytes,
+/// or the shadow buffer.
+struct IMAGE_TARGET {
+  EARLY_GRAPHICS_CALLBACKS *This;
+  EFI_PHYSICAL_ADDRESS      Base;
+  UINT64                    Bound;
+  BOOLEAN                   ShadowOnly;
+};
+
+/**
+  DrawImage's pixel loop for source pixels of SOURCE_BYTES bytes. Source
+  rows are padded to a multiple of 4 bytes.
+**/
+template <UINT32 SOURCE_BYTES>
+VOID
+DrawImageRows (
+  IN CONST IMAGE_TARGET     &Target,
+  IN CONST EARLY_VIDEO_INFO *Info,
+  IN UINT32                  Offset,
+  IN UINT32                  RowStep,
+  IN CONST UINT8            *Image,
+  IN UINT32                  ImageWidth,
+  IN UINT32                  ImageHeight
+)
+{
+  const UINT32 SourceStride = ((SOURCE_BYTES * 8 * ImageWidth) / 8 + 3) & ~UINT32 (3);
+
+  //
+  // Row starts advance in 32 bits, so a RowStep of minus the pitch (mod 2^32)
+  // draws upwards; within a row the offset is 64-bit and never wraps.
+  //
+  for (UINT32 Y = 0; Y < ImageHeight; Y++, Offset += RowStep) {
+    //
+    // A row that lies wholly inside the frame needs no test per pixel.
+    //
+    const BOOLEAN RowFits = (UINT64 (Offset) + UINT64 (ImageWidth) * BYTES_PER_PIXEL <= Target.Bound);
+
+    for (UINT32 X = 0; X < ImageWidth; X++) {
+      const UINT8 *Source      = Image + (Y * SourceStride + X * SOURCE_BYTES);
+      const UINT64 Destination = Offset + UINT64 (X) * BYTES_PER_PIXEL;
+      const UINT32 Pixel       = ImagePixel<SOURCE_BYTES> (Source, Destination, Info);
+
+      if (!Target.ShadowOnly) {
+        if (RowFits) {
+          StorePixel (Target.This, Target.Base, Destination, Pixel, Info->CurrentBank);
+        } else {
+          WritePixel (Target.This, Target.Base, Target.Bound, Destination, Pixel, Info->CurrentBank);
+        }
+      } else {
+        WriteShadowPixel (Destination, Pixel);
+      }
+    }
+  }
+}
+
 } // namespace
 
 EARLY_VIDEO_INFO *
@@ -244,7 +349,7 @@ DrawGlyph (
 )
 {
   const EFI_PHYSICAL_ADDRESS Base        = FrameBase ();
-  const UINT64               Size        = FrameSize (Info);
+  const UINT64               Size        = DrawingBound (Info);
   const UINT64               Pitch       = UINT64 (Info->FrameWidth) * BYTES_PER_PIXEL;
   const BOOLEAN              Transparent = Info->TransparentText != 0;
   const UINTN                Code        = static_cast<UINT8> (Character);
@@ -351,52 +456,42 @@ DrawImage (
     return EFI_OUT_OF_RESOURCES;
   }
 
-  //
-  // No GOP left to draw on: success, as for DrawString.
-  //
-  if (!RefreshGraphicsOutput ()) {
-    return EFI_SUCCESS;
-  }
-
-  const EFI_PHYSICAL_ADDRESS Base = FrameBase ();
-
   if (Image == nullptr) {
     return EFI_SUCCESS;
   }
 
   //
-  // Source rows are padded to a multiple of 4 bytes. Four bytes are read
-  // per pixel whatever BitsPerPixel says: images come as 32-bit BGRA.
+  // Images come as 32-bit BGRA or 24-bit BGR. Any other depth would be read
+  // with a pixel size that is not its own, so it is refused before any byte
+  // of it is read.
   //
-  const UINT32 SourceBytesPerPixel = BitsPerPixel / 8;
-  const UINT32 SourceStride        = ((BitsPerPixel * ImageWidth) / 8 + 3) & ~UINT32 (3);
-  const UINT64 Size                = FrameSize (Info);
+  if ((BitsPerPixel != 32) && (BitsPerPixel != 24)) {
+    return EFI_UNSUPPORTED;
+  }
 
   //
-  // Row starts advance in 32 bits, so a RowStep of minus the pitch (mod 2^32)
-  // draws upwards; within a row the offset is 64-bit and never wraps.
+  // A shadow-only image needs no frame: it goes into the shadow buffer
+  // whatever has become of the GOP, so that later blends see it. Drawing on
+  // the frame needs one: with the GOP gone, or without a linear frame
+  // buffer, the call succeeds, as it does while drawing is switched off;
+  // the display protocol cannot do anything about it, and drawing resumes
+  // by itself once the GOP's driver is started again on the same controller.
   //
-  for (UINT32 Y = 0; Y < ImageHeight; Y++, Offset += RowStep) {
-    //
-    // A row that lies wholly inside the frame needs no test per pixel.
-    //
-    const BOOLEAN RowFits = (UINT64 (Offset) + UINT64 (ImageWidth) * BYTES_PER_PIXEL <= Size);
+  IMAGE_TARGET Target = { This, 0, 0, ShadowOnly != 0 };
 
-    for (UINT32 X = 0; X < ImageWidth; X++) {
-      const UINT8 *Source      = Image + (Y * SourceStride + X * SourceBytesPerPixel);
-      const UINT64 Destination = Offset + UINT64 (X) * BYTES_PER_PIXEL;
-      const UINT32 Pixel       = ImagePixel (Source, Destination, Info);
-
-      if (ShadowOnly == 0) {
-        if (RowFits) {
-          StorePixel (This, Base, Destination, Pixel, Info->CurrentBank);
-        } else {
-          WritePixel (This, Base, Size, Destination, Pixel, Info->CurrentBank);
-        }
-      } else {
-        WriteShadowPixel (Destination, Pixel);
-      }
+  if (!Target.ShadowOnly) {
+    if (!RefreshGraphicsOutput ()) {
+      return EFI_SUCCESS;
     }
+
+    Target.Base  = FrameBase ();
+    Target.Bound = DrawingBound (Info);
+  }
+
+  if (BitsPerPixel == 32) {
+    DrawImageRows<4> (Target, Info, Offset, RowStep, Image, ImageWidth, ImageHeight);
+  } else {
+    DrawImageRows<3> (Target, Info, Offset, RowStep, Image, ImageWidth, ImageHeight);
   }
 
   return EFI_SUCCESS;

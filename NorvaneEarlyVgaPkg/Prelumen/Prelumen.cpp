@@ -175,14 +175,25 @@ EarlyVideoEntryPoint (IN EFI_HANDLE ImageHandle, IN EFI_SYSTEM_TABLE *SystemTabl
   return EFI_SUCCESS;
 }
 
+BOOLEAN
+IsLinearFrameBuffer (IN CONST EFI_GRAPHICS_OUTPUT_PROTOCOL *GraphicsOutput)
+{
+  const EFI_GRAPHICS_OUTPUT_PROTOCOL_MODE *Mode = GraphicsOutput->Mode;
+
+  return (Mode != nullptr) && (Mode->Info != nullptr) && (Mode->Info->PixelFormat != PixelBltOnly) &&
+         (Mode->FrameBufferBase != 0);
+}
+
 /**
   Takes the first GOP whose handle also carries a device path (the display
-  controller's handle does; a console splitter's does not). Once one is
-  taken the event is closed: later GOPs on other handles do not move the
-  drawing again. The handle is kept so that drawing can look the GOP up
-  there afresh: its driver may be stopped or reconnected later. A scan that
-  finds none leaves the event open for the next installation, which scans
-  every GOP handle again.
+  controller's handle does; a console splitter's does not) and whose current
+  mode has a linear frame buffer: a Blt-only GOP, or one whose buffer is at
+  address 0, gives nothing to store pixels into, so drawing stays on the
+  aperture. Once one is taken the event is closed: later GOPs on other
+  handles do not move the drawing again. The handle is kept so that drawing
+  can look the GOP up there afresh: its driver may be stopped or reconnected
+  later. A scan that takes none leaves the event open for the next
+  installation, which scans every GOP handle again.
 **/
 extern "C" VOID EFIAPI
 OnGraphicsOutputInstalled (IN EFI_EVENT Event, IN VOID *Context)
@@ -209,6 +220,10 @@ OnGraphicsOutputInstalled (IN EFI_EVENT Event, IN VOID *Context)
       continue;
     }
 
+    if (!IsLinearFrameBuffer (mGraphicsOutput)) {
+      continue;
+    }
+
     //
     // mGraphicsOutput and its handle are set first: a drawing call that sees
     // the flag set finds both.
@@ -217,6 +232,13 @@ OnGraphicsOutputInstalled (IN EFI_EVENT Event, IN VOID *Context)
     mGopFound             = TRUE;
     gBS->CloseEvent (Event);
     break;
+  }
+
+  //
+  // A GOP that was looked at but skipped is not kept.
+  //
+  if (!mGopFound) {
+    mGraphicsOutput = nullptr;
   }
 
   gBS->FreePool (Handles);

@@ -98,7 +98,7 @@ extern EARLY_VIDEO_DEVICE            mSupportedDevices[];
 extern EARLY_GRAPHICS_CALLBACKS      mGraphicsCallbacks;
 extern EARLY_TEXT_CALLBACKS          mTextCallbacks;
 extern BOOLEAN                       mGopFound;             ///< a GOP on a handle with a device path was found
-extern EFI_GRAPHICS_OUTPUT_PROTOCOL *mGraphicsOutput;       ///< that GOP; valid once mGopFound is TRUE
+extern EFI_GRAPHICS_OUTPUT_PROTOCOL *mGraphicsOutput;       ///< that GOP as last looked up; NULL if it was gone
 extern EFI_HANDLE                    mGraphicsOutputHandle; ///< the handle that GOP was taken from
 extern UINT8                        *mShadowBuffer;         ///< shadow copy of the frame, or NULL
 extern UINT32                        mShadowBufferSize;     ///< bytes of mShadowBuffer, 0 when NULL
@@ -165,6 +165,13 @@ EFI_STATUS
 RouteLegacyVga (OUT UINT16 *Vendor, OUT UINT16 *Device, OUT UINT32 *Location);
 
 /**
+  Whether the GOP's current mode has a linear frame buffer to draw into: not
+  Blt-only, and not at address 0.
+**/
+BOOLEAN
+IsLinearFrameBuffer (IN CONST EFI_GRAPHICS_OUTPUT_PROTOCOL *GraphicsOutput);
+
+/**
   Returns the data of the display-information HOB, or NULL when there is no
   such HOB or it is too short to hold EARLY_VIDEO_INFO.
 **/
@@ -185,7 +192,7 @@ DrawGlyph (
 /**
   Stores one 32-bit pixel at Base + Offset, selecting its 64 KiB bank first
   while no GOP exists. A pixel whose four bytes do not all lie inside the
-  FrameSize bytes of the frame is dropped before any bank switch.
+  first FrameSize bytes of the frame is dropped before any bank switch.
 **/
 VOID WritePixel (
   IN EARLY_GRAPHICS_CALLBACKS *This,

@@ -622,8 +622,8 @@ DISPLAY_CONTROLLER::Memory (
     UINT32  Stored   = this->Register (Register);
 
     if (IsWrite) {
-      UINT32 Written       = *Item;
-      auto   Hook          = mWriteHooks.find (Register);
+      UINT32 Written = *Item;
+      auto   Hook    = mWriteHooks.find (Register);
       TavrixCoreWriteRegister (mCore, Register, Hook == mWriteHooks.end () ? Written : Hook->second (Written, Stored));
       mRegisterLog.push_back (REGISTER_ACCESS{ HOST_MODEL::Current ().NextSequence (), Register, Written, TRUE, Tpl });
     } else {

@@ -366,7 +366,10 @@ UninstallMultipleProtocolInterfaces (IN EFI_HANDLE Handle, ...)
 }
 
 /**
-  OpenProtocol with the attribute rules of the UEFI specification.
+  OpenProtocol with the attribute rules of the UEFI specification. Like
+  HandleProtocol, which comes here, it may be called only at TPL_NOTIFY or
+  below: a DEBUG DXE core asserts when its protocol lock raises the TPL to
+  TPL_NOTIFY from above, so a call from higher up fails the test.
 **/
 EFI_STATUS
 EFIAPI
@@ -379,6 +382,8 @@ OpenProtocol (
   IN UINT32            Attributes
 )
 {
+  EXPECT_LE (Boot ().Tpl, (EFI_TPL)TPL_NOTIFY) << "OpenProtocol or HandleProtocol called above TPL_NOTIFY";
+
   if (Protocol == nullptr) {
     return EFI_INVALID_PARAMETER;
   }

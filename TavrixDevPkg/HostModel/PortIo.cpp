@@ -218,9 +218,7 @@ PORT_IO_MODEL::Read (UINT16 Port, UINT8 Size, BOOLEAN ThroughPciIo)
 
   if (Preset != mPortValues.end ()) {
     Value = Preset->second;
-  } else if ((Size == 1) &&
-             (TavrixCorePortRead (&HOST_MODEL::Current ().Controller.Core (), Port, &Byte) == TavrixPortClaimed))
-  {
+  } else if ((Size == 1) && (TavrixCorePortRead (&HOST_MODEL::Current ().Controller.Core (), Port, &Byte) == TavrixPortClaimed)) {
     Value = Byte;
   }
 
@@ -254,7 +252,9 @@ PORT_IO_MODEL::Write (UINT16 Port, UINT8 Size, UINT32 Value, BOOLEAN ThroughPciI
 
   // The controller sees the bytes of the access in port order.
   for (UINT8 Byte = 0; Byte < Size; Byte++) {
-    TavrixCorePortWrite (&HOST_MODEL::Current ().Controller.Core (), (UINT16)(Port + Byte), (UINT8)(Value >> (8 * Byte)));
+    TavrixCorePortWrite (
+      &HOST_MODEL::Current ().Controller.Core (), (UINT16)(Port + Byte), (UINT8)(Value >> (8 * Byte))
+    );
   }
 }
 

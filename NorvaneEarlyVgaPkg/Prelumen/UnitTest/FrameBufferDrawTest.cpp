@@ -11,6 +11,7 @@
 
 #include "PrelumenTest.h"
 
+#include <algorithm>
 #include <memory>
 
 extern "C" {
@@ -30,6 +31,12 @@ PORT_WRITES
 BankSelection (UINT8 High, UINT8 Middle, UINT8 Low)
 {
   return { { 0x3D4, 0xA5 }, { 0x3D5, High }, { 0x3CB, Middle }, { 0x3CD, Low } };
+}
+
+bool
+IsClear (UINT32 Pixel)
+{
+  return Pixel == 0;
 }
 
 const UINT8 *
@@ -189,6 +196,162 @@ TEST_F (PrelumenDraw, AStoppedGopIsNotTouchedAndAReconnectedOneIsDrawnOn)
 }
 
 //
+// A GOP whose current mode has no linear frame buffer (Blt only, or at
+// address 0) is not drawn into, though it stays the one taken; drawing
+// goes on there once it has one again.
+//
+TEST_F (PrelumenDraw, AGopThatTurnsBltOnlyOrLosesItsBufferIsNotDrawnInto)
+{
+  const UINT32 Pixels[] = { 0xFF000001 };
+
+  StartGraphics ();
+  TEST_GOP Gop (WIDTH * HEIGHT);
+
+  InstallGop (Gop, TRUE);
+  ASSERT_TRUE (mGopFound);
+  Model.Ports.ClearLogs ();
+
+  Gop.Info.PixelFormat = PixelBltOnly;
+  EXPECT_EQ (DrawPixels (0, Pixels, 1), EFI_SUCCESS);
+  EXPECT_EQ (Model.EarlyDisplay.DrawString (0, 10, FG, BG, "I"), EFI_SUCCESS);
+  EXPECT_TRUE (std::all_of (Gop.Frame.begin (), Gop.Frame.end (), IsClear));
+
+  Gop.Info.PixelFormat = PixelBlueGreenRedReserved8BitPerColor;
+  EXPECT_EQ (DrawPixels (0, Pixels, 1), EFI_SUCCESS);
+  EXPECT_EQ (Gop.Frame[0], 0x00000001U);
+
+  // At address 0 a store would land in the null page.
+  Gop.Mode.FrameBufferBase = 0;
+  EXPECT_EQ (DrawPixels (4, Pixels, 1), EFI_SUCCESS);
+  EXPECT_EQ (Model.EarlyDisplay.DrawString (0, 10, FG, BG, "I"), EFI_SUCCESS);
+
+  EXPECT_EQ (ApertureBytesWritten (), 0U);
+  EXPECT_TRUE (BankPortWrites ().empty ());
+  EXPECT_EQ (mGraphicsOutput, &Gop.Protocol);
+}
+
+//
+// With a GOP the stores stay inside the smaller of the HOB's frame and the
+// GOP's FrameBufferSize. The GOP's buffer here is larger than its
+// FrameBufferSize says, so that a store past that size can be seen.
+//
+TEST_F (PrelumenDraw, WithAGopStoresStayInsideTheSmallerOfTheHobFrameAndTheGopBuffer)
+{
+  const UINT32 Limit    = 640 * 480 * 4; // the GOP's mode: smaller than the HOB's 800 x 600
+  const UINT32 Pixels[] = { 0xFF000001, 0xFF000002, 0xFF000003 };
+
+  StartGraphics ();
+  TEST_GOP Gop (WIDTH * HEIGHT);
+
+  Gop.Mode.FrameBufferSize = Limit;
+  InstallGop (Gop, TRUE);
+  ASSERT_TRUE (mGopFound);
+
+  EXPECT_EQ (DrawPixels (Limit - 8, Pixels, 3), EFI_SUCCESS);
+  EXPECT_EQ (DrawPixels (Limit + PITCH - 2, Pixels, 1), EFI_SUCCESS); // beyond the GOP's buffer, inside the HOB's frame
+  EXPECT_EQ (Model.EarlyDisplay.DrawString (0, 23, FG, BG, "\xDB\xDB"), EFI_SUCCESS); // the last text row inside
+  EXPECT_EQ (Model.EarlyDisplay.DrawString (0, 24, FG, BG, "\xDB"), EFI_SUCCESS);     // starts at the limit
+
+  EXPECT_EQ (Gop.Frame[Limit / 4 - 2], 0x00000001U);
+  EXPECT_EQ (Gop.Frame[Limit / 4 - 1], 0x00000002U);
+  EXPECT_EQ (Gop.Frame[23 * 16 * WIDTH + 15 * WIDTH + 15], FG);
+  EXPECT_TRUE (std::all_of (Gop.Frame.begin () + Limit / 4, Gop.Frame.end (), IsClear));
+
+  // A pixel across the GOP's end is dropped whole.
+  const UINT32 Straddling[] = { 0xFFFFFFFF };
+
+  Gop.Mode.FrameBufferSize = Limit - 2;
+  EXPECT_EQ (DrawPixels (Limit - 4, Straddling, 1), EFI_SUCCESS);
+  EXPECT_EQ (Gop.Frame[Limit / 4 - 1], 0x00000002U);
+
+  // A GOP buffer larger than the HOB's frame: the HOB's frame stays the bound.
+  Gop.Mode.FrameBufferSize = UINT64 (WIDTH) * HEIGHT * 4 * 2;
+  VideoInfo->FrameHeight   = 100;
+  EXPECT_EQ (DrawPixels (100 * PITCH, Pixels, 1), EFI_SUCCESS);
+  EXPECT_EQ (Gop.Frame[100 * WIDTH], 0U);
+  EXPECT_EQ (ApertureBytesWritten (), 0U);
+}
+
+//
+// Boot services may be called only at TPL_NOTIFY or below (the model fails
+// the test otherwise). Above it drawing uses the GOP the last look-up
+// confirmed, and draws nothing if that look-up found none; at TPL_NOTIFY
+// the GOP is still looked up afresh.
+//
+TEST_F (PrelumenDraw, AboveTplNotifyTheGopIsNotLookedUpAndTheLastOneConfirmedIsUsed)
+{
+  const UINT32 Pixels[] = { 0xFF000001 };
+
+  StartGraphics ();
+  auto             First  = std::make_unique<TEST_GOP> (WIDTH * HEIGHT);
+  const EFI_HANDLE Handle = InstallGop (*First, TRUE);
+
+  ASSERT_TRUE (mGopFound);
+  EFI_TPL Old = gBS->RaiseTPL (TPL_HIGH_LEVEL);
+
+  EXPECT_EQ (DrawPixels (0, Pixels, 1), EFI_SUCCESS);
+  EXPECT_EQ (Model.EarlyDisplay.DrawString (0, 10, FG, BG, "I"), EFI_SUCCESS);
+  EXPECT_EQ (Model.CurrentTpl (), (EFI_TPL)TPL_HIGH_LEVEL);
+  gBS->RestoreTPL (Old);
+  EXPECT_EQ (First->Frame[0], 0x00000001U);
+  EXPECT_EQ (First->Frame[(10 * 16 + 2) * WIDTH + 2], FG); // 'I' row 2 is 0x3C
+
+  // Reconnected: a call at TPL_NOTIFY follows the new interface.
+  ASSERT_EQ (gBS->UninstallProtocolInterface (Handle, &gEfiGraphicsOutputProtocolGuid, &First->Protocol), EFI_SUCCESS);
+  First.reset ();
+  auto Second = std::make_unique<TEST_GOP> (WIDTH * HEIGHT);
+
+  Model.InstallProtocol (Handle, gEfiGraphicsOutputProtocolGuid, &Second->Protocol);
+  Old = gBS->RaiseTPL (TPL_NOTIFY);
+  EXPECT_EQ (DrawPixels (8, Pixels, 1), EFI_SUCCESS);
+  gBS->RestoreTPL (Old);
+  EXPECT_EQ (Second->Frame[2], 0x00000001U);
+
+  // Stopped and seen to be gone: above TPL_NOTIFY nothing is read through
+  // the freed interface, and nothing is drawn anywhere.
+  ASSERT_EQ (gBS->UninstallProtocolInterface (Handle, &gEfiGraphicsOutputProtocolGuid, &Second->Protocol), EFI_SUCCESS);
+  Second.reset ();
+  EXPECT_EQ (DrawPixels (0, Pixels, 1), EFI_SUCCESS);
+  Old = gBS->RaiseTPL (TPL_HIGH_LEVEL);
+  EXPECT_EQ (DrawPixels (0, Pixels, 1), EFI_SUCCESS);
+  EXPECT_EQ (Model.EarlyDisplay.DrawString (0, 10, FG, BG, "I"), EFI_SUCCESS);
+  gBS->RestoreTPL (Old);
+  EXPECT_EQ (ApertureBytesWritten (), 0U);
+  EXPECT_TRUE (BankPortWrites ().empty ());
+}
+
+//
+// A shadow-only image needs no frame: it reaches the shadow buffer whether
+// the GOP has gone, has no linear frame buffer, or is looked at above
+// TPL_NOTIFY.
+//
+TEST_F (PrelumenDraw, AShadowOnlyImageIsStoredWhateverBecameOfTheGop)
+{
+  const UINT32 Pixels[] = { 0xFF010203, 0xFF040506, 0xFF070809 };
+
+  StartGraphics ();
+  auto             Gop    = std::make_unique<TEST_GOP> (WIDTH * HEIGHT);
+  const EFI_HANDLE Handle = InstallGop (*Gop, TRUE);
+
+  ASSERT_TRUE (mGopFound);
+  Gop->Info.PixelFormat = PixelBltOnly;
+  EXPECT_EQ (DrawPixels (0, Pixels, 1, 1), EFI_SUCCESS);
+  EXPECT_EQ (Shadow (0), 0x00010203U);
+
+  ASSERT_EQ (gBS->UninstallProtocolInterface (Handle, &gEfiGraphicsOutputProtocolGuid, &Gop->Protocol), EFI_SUCCESS);
+  Gop.reset ();
+  EXPECT_EQ (DrawPixels (4, Pixels + 1, 1, 1), EFI_SUCCESS);
+  EXPECT_EQ (Shadow (4), 0x00040506U);
+
+  const EFI_TPL Old = gBS->RaiseTPL (TPL_HIGH_LEVEL);
+
+  EXPECT_EQ (DrawPixels (8, Pixels + 2, 1, 1), EFI_SUCCESS);
+  gBS->RestoreTPL (Old);
+  EXPECT_EQ (Shadow (8), 0x00070809U);
+  EXPECT_EQ (ApertureBytesWritten (), 0U);
+}
+
+//
 // ------------------------------------------------------------------- strings
 //
 
@@ -289,8 +452,7 @@ TEST_F (PrelumenDraw, ImagesBlendAgainstNonZeroShadowPixels)
 
 TEST_F (PrelumenDraw, ImageRowsFollowRowStepAndPaddedSourceRows)
 {
-  // 3 x 2 pixels of 24 bits: source rows of 9 bytes padded to 12, four
-  // bytes read per pixel (the fourth is the next pixel's blue, or padding).
+  // 3 x 2 pixels of 24 bits: source rows of 9 bytes padded to 12.
   const UINT8 Source[] = {
     1, 2, 3, 4, 5, 6, 7, 8, 9, 0xFF, 0xFF, 0xFF, 10, 11, 12, 13, 14, 15, 16, 17, 18, 0xFF, 0xFF, 0xFF,
   };
@@ -311,6 +473,49 @@ TEST_F (PrelumenDraw, ImageRowsFollowRowStepAndPaddedSourceRows)
   EXPECT_EQ (Model.EarlyDisplay.DrawImage (0, PITCH, Source, 3, 0, 32, 0), EFI_SUCCESS);
   EXPECT_EQ (Model.EarlyDisplay.DrawImage (0, PITCH, nullptr, 3, 2, 32, 0), EFI_SUCCESS);
   EXPECT_EQ (ApertureBytesWritten (), Written);
+}
+
+//
+// 24-bit images are blue, green, red, opaque, in rows padded to 4 bytes;
+// no byte after a pixel's third is read, not even after the image's last
+// pixel. Depths other than 32 and 24 are refused before a byte is read.
+//
+TEST_F (PrelumenDraw, ImagesOf24BitsAreOpaqueBgrAndOtherDepthsAreRefused)
+{
+  const UINT32 Below[] = { 0xFF102030, 0xFF102030, 0xFF102030 };
+
+  StartGraphics ();
+  ASSERT_EQ (DrawPixels (0, Below, 3, 1), EFI_SUCCESS); // a shadow to blend with
+
+  // 2 x 2 pixels: rows of 6 bytes padded to 8. Each pixel's blue is small,
+  // so taking it as the previous pixel's alpha would blend that one.
+  const std::vector<UINT8> Padded = { 1, 2, 3, 4, 5, 6, 0xEE, 0xEE, 7, 8, 9, 10, 11, 12, 0xEE, 0xEE };
+
+  EXPECT_EQ (Model.EarlyDisplay.DrawImage (0, PITCH, Padded.data (), 2, 2, 24, 0), EFI_SUCCESS);
+  EXPECT_EQ (Pixel (0), 0x00030201U);
+  EXPECT_EQ (Pixel (4), 0x00060504U);
+  EXPECT_EQ (Pixel (PITCH), 0x00090807U);
+  EXPECT_EQ (Pixel (PITCH + 4), 0x000C0B0AU);
+
+  // Exactly as long as the caller's image: a read past it is reported by
+  // AddressSanitizer.
+  const std::vector<UINT8> Exact = { 1, 2, 3, 4, 5, 6, 0, 0, 7, 8, 9, 10, 11, 12 };
+
+  EXPECT_EQ (Model.EarlyDisplay.DrawImage (8, PITCH, Exact.data (), 2, 2, 24, 0), EFI_SUCCESS);
+  EXPECT_EQ (Pixel (PITCH + 12), 0x000C0B0AU);
+
+  // Other depths: EFI_UNSUPPORTED, nothing read or drawn, in the frame or
+  // in the shadow buffer. A one-byte image shows that nothing is read.
+  const std::vector<UINT8> One (1, 0x77);
+  const UINTN              Written = ApertureBytesWritten ();
+
+  for (UINT8 Bits : { 0, 1, 8, 16, 23, 25, 31, 33, 64, 255 }) {
+    EXPECT_EQ (Model.EarlyDisplay.DrawImage (64, PITCH, One.data (), 2, 2, Bits, 0), EFI_UNSUPPORTED) << int (Bits);
+    EXPECT_EQ (Model.EarlyDisplay.DrawImage (64, PITCH, One.data (), 2, 2, Bits, 1), EFI_UNSUPPORTED) << int (Bits);
+  }
+
+  EXPECT_EQ (ApertureBytesWritten (), Written);
+  EXPECT_EQ (Shadow (64), 0U);
 }
 
 //

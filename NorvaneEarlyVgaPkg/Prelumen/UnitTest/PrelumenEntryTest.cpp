@@ -281,6 +281,40 @@ TEST_F (PrelumenEntry, NotificationTakesTheFirstGopWithADevicePathThenStopsWatch
   EXPECT_EQ (mGraphicsOutput, &Display.Protocol);
 }
 
+//
+// A GOP without a linear frame buffer is not taken: drawing stays on the
+// aperture and the watch stays open for the next installation.
+//
+TEST_F (PrelumenEntry, NotificationSkipsAGopWithoutALinearFrameBufferAndKeepsWatching)
+{
+  const UINTN  EventsBefore = Model.OpenEventCount ();
+  const UINT32 Pixel1[]     = { 0xFF010203 };
+
+  StartGraphics ();
+  TEST_GOP BltOnly (16);
+  TEST_GOP AtZero (16);
+  TEST_GOP Linear (16);
+
+  BltOnly.Info.PixelFormat = PixelBltOnly;
+  InstallGop (BltOnly, TRUE);
+  AtZero.Mode.FrameBufferBase = 0;
+  InstallGop (AtZero, TRUE);
+  EXPECT_FALSE (mGopFound);
+  EXPECT_EQ (mGraphicsOutput, nullptr);
+  EXPECT_EQ (Model.OpenEventCount (), EventsBefore + 1);
+
+  EXPECT_EQ (
+    Model.EarlyDisplay.DrawImage (0x10000, 4, reinterpret_cast<const UINT8 *> (Pixel1), 1, 1, 32, 0), EFI_SUCCESS
+  );
+  EXPECT_EQ (Pixel (0x10000), 0x00010203U);
+  EXPECT_EQ (VideoInfo->CurrentBank, 1U);
+
+  InstallGop (Linear, TRUE);
+  EXPECT_TRUE (mGopFound);
+  EXPECT_EQ (mGraphicsOutput, &Linear.Protocol);
+  EXPECT_EQ (Model.OpenEventCount (), EventsBefore);
+}
+
 TEST_F (PrelumenEntry, GopInstalledBeforeTheEntryIsTakenAtTheNextInstallation)
 {
   TEST_GOP Early (16);

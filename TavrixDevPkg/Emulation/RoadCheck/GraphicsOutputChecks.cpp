@@ -136,6 +136,8 @@ ModeRegisterMismatches (const UINT8 *Block, UINT32 Mode)
   return Wrong;
 }
 
+} // namespace
+
 /// The child handle: the controller's path plus ACPI _ADR 0x80010100.
 EFI_HANDLE
 FindOutputChild (ROAD &Road, UINTN *Count)
@@ -177,9 +179,7 @@ IsChildOfController (ROAD &Road, EFI_HANDLE Child)
   UINTN                                Count;
   BOOLEAN                              Found = FALSE;
 
-  if (EFI_ERROR (
-        gBS->OpenProtocolInformation (Road.ControllerHandle, &gEfiPciIoProtocolGuid, &Entries, &Count)
-      )) {
+  if (EFI_ERROR (gBS->OpenProtocolInformation (Road.ControllerHandle, &gEfiPciIoProtocolGuid, &Entries, &Count))) {
     return FALSE;
   }
 
@@ -197,11 +197,11 @@ ControllerGop (ROAD &Road)
 {
   EFI_GRAPHICS_OUTPUT_PROTOCOL *Gop = nullptr;
 
-  gBS->HandleProtocol (
-    Road.ControllerHandle, &gEfiGraphicsOutputProtocolGuid, reinterpret_cast<VOID **> (&Gop)
-  );
+  gBS->HandleProtocol (Road.ControllerHandle, &gEfiGraphicsOutputProtocolGuid, reinterpret_cast<VOID **> (&Gop));
   return Gop;
 }
+
+namespace {
 
 VOID
 CheckModeRecord (
@@ -316,6 +316,8 @@ CheckGopStart (IN ROAD &Road)
   );
 }
 
+namespace {
+
 /// Channel B's block of registers as the controller holds it now.
 const UINT8 *
 CurrentRegisterBlock (ROAD &Road)
@@ -336,15 +338,17 @@ VOID
 MarkClearedRange (ROAD &Road, UINT32 Marker)
 {
   *FramePixel (Road.FrameBufferBase, 0)                    = Marker;
-  *FramePixel (Road.FrameBufferBase, kFrameClearBytes - 4) = Marker;
+  *FramePixel (Road.FrameBufferBase, (UINT32)(kFrameClearBytes - 4)) = Marker;
 }
 
 BOOLEAN
 MarksLeft (ROAD &Road, UINT32 Marker)
 {
   return *FramePixel (Road.FrameBufferBase, 0) == Marker &&
-         *FramePixel (Road.FrameBufferBase, kFrameClearBytes - 4) == Marker;
+         *FramePixel (Road.FrameBufferBase, (UINT32)(kFrameClearBytes - 4)) == Marker;
 }
+
+} // namespace
 
 /// SetMode through all four modes and QueryMode of each; the refusals.
 VOID
@@ -368,7 +372,7 @@ CheckModes (IN ROAD &Road)
     MarkClearedRange (Road, kMarker);
     Status              = Gop->SetMode (Gop, Mode);
     const BOOLEAN Clear = *FramePixel (Road.FrameBufferBase, 0) == 0 &&
-                          *FramePixel (Road.FrameBufferBase, kFrameClearBytes - 4) == 0;
+                          *FramePixel (Road.FrameBufferBase, (UINT32)(kFrameClearBytes - 4)) == 0;
     const UINTN   Wrong = ModeRegisterMismatches (CurrentRegisterBlock (Road), Mode);
     AsciiSPrint (
       Name, sizeof (Name), "SetMode(%u) programs %u x %u and clears 5,242,880 bytes of frame buffer", Mode,
@@ -599,9 +603,8 @@ CheckComponentNames (IN ROAD &Road)
   CHAR16    *Controller = nullptr;
   CHAR16    *Other      = nullptr;
   EFI_STATUS Status     = Names->GetDriverName (Names, const_cast<CHAR8 *> ("eng"), &Driver);
-  EFI_STATUS Status2    = Names->GetControllerName (
-       Names, Road.ControllerHandle, nullptr, const_cast<CHAR8 *> ("eng"), &Controller
-     );
+  EFI_STATUS Status2 =
+    Names->GetControllerName (Names, Road.ControllerHandle, nullptr, const_cast<CHAR8 *> ("eng"), &Controller);
   Check (
     "Component Name gives \"Tavrix TVX  GOP Driver\" and \"Tavrix TVX  PCI Adapter\" in eng",
     Status == EFI_SUCCESS && Status2 == EFI_SUCCESS && StrCmp (Driver, Ucs2 (u"Tavrix TVX  GOP Driver")) == 0 &&

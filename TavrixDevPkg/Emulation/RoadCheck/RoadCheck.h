@@ -51,6 +51,10 @@ VOID EFIAPI Note (IN CONST CHAR8 *Format, ...);
 
 VOID Snapshot (IN ROAD &Road, IN CONST CHAR8 *Name, IN CONST CHAR8 *What);
 
+/// While TRUE, report lines bypass the console: when the firmware console
+/// draws on the GOP under test, its scrolling would move the pictures.
+VOID ReportToSerialOnly (IN BOOLEAN SerialOnly);
+
 UINTN
 FailedChecks (VOID);
 
@@ -97,6 +101,31 @@ VOID CheckDebugRecords (IN ROAD &Road, IN BOOLEAN OneLevel);
 VOID CheckTextMode (IN ROAD &Road);
 
 VOID CheckOptionRom (IN ROAD &Road);
+
+//
+// The road on the virtual device, without the stand-in (DeviceChecks.cpp).
+//
+BOOLEAN
+FindDevice (IN ROAD &Road);
+
+VOID CheckDriverFromRom (IN ROAD &Road);
+
+VOID CheckDeviceModes (IN ROAD &Road);
+
+VOID CheckUartWindow (IN ROAD &Road);
+
+//
+// GOP helpers (GraphicsOutputChecks.cpp).
+//
+EFI_HANDLE
+FindOutputChild (IN ROAD &Road, OUT UINTN *Count);
+
+BOOLEAN
+IsChildOfController (IN ROAD &Road, IN EFI_HANDLE Child);
+
+EFI_GRAPHICS_OUTPUT_PROTOCOL *ControllerGop (IN ROAD &Road);
+
+VOID CheckBlt (IN ROAD &Road);
 
 //
 // Helpers shared by the stages.

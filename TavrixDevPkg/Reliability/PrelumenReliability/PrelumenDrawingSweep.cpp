@@ -2,17 +2,33 @@
   Randomized calls of Prelumen's drawing services with random platforms:
   display-information HOB geometry, shadow-buffer size, transparent text,
   with and without a GOP, and random rows, columns, offsets, row steps,
-  image sizes and strings.
+  image sizes, depths and strings, at random task priority levels.
 
-  Nothing may be written outside the frame the HOB describes, the shadow
-  buffer or the 80 x 25 text screen:
-  - with a GOP, the frame is a heap block of exactly the HOB's frame size,
-    so AddressSanitizer reports any byte written outside it;
+  With a GOP, the GOP's current mode changes under the driver: its buffer
+  may be smaller or larger than the HOB's frame, it may turn Blt-only or
+  move to address 0 and back, and on some platforms the GOP's driver stops
+  (the interface and its memory are freed) and starts again on the same
+  handle. Drawing calls come at TPL_APPLICATION up to TPL_HIGH_LEVEL, where
+  the host model fails any HandleProtocol call; on platforms whose GOP can
+  go they stay at TPL_NOTIFY or below, because above it the driver uses the
+  GOP its last look-up confirmed, and a stop that no drawing call has seen
+  since leaves that interface freed.
+
+  Nothing may be written outside the frame, the shadow buffer or the 80 x
+  25 text screen, and nothing read outside the caller's image:
+  - with a GOP, its buffer is a heap block of exactly its FrameBufferSize,
+    so AddressSanitizer reports any byte written outside it; where it is
+    larger than the HOB's frame, the bytes behind the frame hold a
+    sentinel, as does the whole block while the mode has no linear frame
+    buffer; a stopped GOP's block is freed;
   - on the fixed aperture, everything behind the HOB's frame holds a
     sentinel that is checked whenever the geometry changes;
   - the shadow buffer's pages keep, behind its byte size, what the
     allocator left there;
-  - VGA text memory keeps its sentinel behind the screen's 4,000 bytes.
+  - VGA text memory keeps its sentinel behind the screen's 4,000 bytes;
+  - an image is a heap block of exactly the bytes its depth gives (rows
+    padded to 4 bytes, 4 bytes a pixel at 32 bits, 3 at 24, a single byte
+    at a depth the service refuses).
   Images and strings are valid for their own sizes (that is the caller's
   part); only their placement is random.
 
@@ -23,6 +39,10 @@
 #include "../ReliabilitySweep.h"
 
 #include "../../../NorvaneEarlyVgaPkg/Prelumen/Prelumen.h"
+
+extern "C" {
+#include <Library/UefiBootServicesTableLib.h>
+}
 
 namespace {
 
@@ -68,6 +88,17 @@ FirstNotSentinel (const UINT8 *Start, UINT64 Length)
 /// The end node: all that the GOP's handle needs for Prelumen to take it.
 EFI_DEVICE_PATH_PROTOCOL mEndPath = { END_DEVICE_PATH_TYPE, END_ENTIRE_DEVICE_PATH_SUBTYPE, { 4, 0 } };
 
+/// A GOP interface with its mode records, on the heap so that a stopped
+/// driver's interface is freed memory.
+struct SWEEP_GOP {
+  EFI_GRAPHICS_OUTPUT_PROTOCOL         Protocol = {};
+  EFI_GRAPHICS_OUTPUT_PROTOCOL_MODE    Mode     = {};
+  EFI_GRAPHICS_OUTPUT_MODE_INFORMATION Info     = {};
+};
+
+/// What the GOP's current mode offers.
+enum GOP_STATE { GopLinear, GopBltOnly, GopAtZero, GopStopped };
+
 class DRAWING_PLATFORM {
 public:
   DRAWING_PLATFORM (PLATFORM_KIND Kind, SWEEP_RANDOM &Random) : mKind (Kind), mRandom (Random)
@@ -100,16 +131,14 @@ public:
 
     EXPECT_EQ (mModel.StartModule (EarlyVideoEntryPoint), EFI_SUCCESS);
     mShadowTail = ShadowTail ();
+    memset (mModel.Windows.TextMemory (), SENTINEL, HOST_MODEL_TEXT_MEMORY_SIZE);
     if (Kind == GraphicsWithGop) {
-      mGopMode.Info = &mGopInfo;
-      mGop.Mode     = &mGopMode;
-      mModel.InstallProtocol (
-        mModel.InstallProtocol (nullptr, gEfiDevicePathProtocolGuid, &mEndPath), gEfiGraphicsOutputProtocolGuid, &mGop
-      );
+      mGopCanStop = Random.OneIn (2);
+      mGopHandle  = mModel.InstallProtocol (nullptr, gEfiDevicePathProtocolGuid, &mEndPath);
+      StartGop ();
       EXPECT_TRUE (mGopFound) << "the GOP was not taken";
     }
 
-    memset (mModel.Windows.TextMemory (), SENTINEL, HOST_MODEL_TEXT_MEMORY_SIZE);
     NewGeometry ();
   }
 
@@ -118,6 +147,7 @@ public:
     ExpectOutsideUntouched ("platform end");
     EXPECT_EQ (ShadowTail (), mShadowTail) << "shadow buffer written past its size";
     free (mGopFrame);
+    delete mGop;
   }
 
   void Call (UINT64 Case);
@@ -156,8 +186,29 @@ private:
     return std::vector<UINT8> (mShadowBuffer + mShadowBufferSize, mShadowBuffer + End);
   }
 
-  /// A new frame geometry in the HOB (and a new frame behind the GOP).
+  /// A new frame geometry in the HOB (and a new mode of the GOP).
   void NewGeometry ();
+
+  /// A new buffer behind the GOP's current mode, of a random size around
+  /// the HOB's frame; a mode without a linear frame buffer keeps it filled
+  /// with the sentinel.
+  void NewGopBuffer ();
+
+  /// The GOP's driver starts: a new interface on the GOP's handle.
+  void StartGop ();
+
+  /// The GOP's mode turns Blt-only, moves its buffer to address 0, gets a
+  /// linear buffer back, or (where it can) its driver stops or starts.
+  void ChangeGop (const std::string &Where);
+
+  /// The TPL of the next drawing call.
+  EFI_TPL
+  CallerTpl ()
+  {
+    static constexpr EFI_TPL Levels[] = { TPL_APPLICATION, TPL_CALLBACK, TPL_NOTIFY, TPL_HIGH_LEVEL };
+
+    return Levels[mRandom.Below (mGopCanStop ? 3 : 4)];
+  }
 
   void ExpectOutsideUntouched (const std::string &Where);
 
@@ -167,15 +218,18 @@ private:
 
   void PrintString (const std::string &Where);
 
-  PLATFORM_KIND                        mKind;
-  SWEEP_RANDOM                        &mRandom;
-  HOST_MODEL                           mModel;
-  UINT8                               *mInfo;
-  std::vector<UINT8>                   mShadowTail;
-  EFI_GRAPHICS_OUTPUT_PROTOCOL         mGop      = {};
-  EFI_GRAPHICS_OUTPUT_PROTOCOL_MODE    mGopMode  = {};
-  EFI_GRAPHICS_OUTPUT_MODE_INFORMATION mGopInfo  = {};
-  UINT8                               *mGopFrame = nullptr;
+  PLATFORM_KIND      mKind;
+  SWEEP_RANDOM      &mRandom;
+  HOST_MODEL         mModel;
+  UINT8             *mInfo;
+  std::vector<UINT8> mShadowTail;
+  EFI_HANDLE         mGopHandle  = nullptr;
+  SWEEP_GOP         *mGop        = nullptr;
+  GOP_STATE          mGopState   = GopStopped;
+  BOOLEAN            mGopCanStop = FALSE;
+  UINT8             *mGopFrame   = nullptr;
+  UINT64             mGopBytes   = 0;
+  BOOLEAN            mDisabled   = FALSE; ///< as the last EnableDrawing set it
 };
 
 void
@@ -198,16 +252,89 @@ DRAWING_PLATFORM::NewGeometry ()
   );
 
   if (mKind == GraphicsWithGop) {
-    free (mGopFrame);
-    mGopFrame                     = static_cast<UINT8 *> (malloc (FrameBytes () + (FrameBytes () == 0 ? 1 : 0)));
-    mGopMode.FrameBufferBase      = (EFI_PHYSICAL_ADDRESS)(UINTN)mGopFrame;
-    mGopMode.FrameBufferSize      = FrameBytes ();
-    mGopInfo.HorizontalResolution = Width;
-    mGopInfo.VerticalResolution   = Height;
-    mGopInfo.PixelsPerScanLine    = Width;
+    NewGopBuffer ();
   } else if (mKind == GraphicsOnAperture) {
     memset (mModel.Windows.Aperture () + FrameBytes (), SENTINEL, HOST_MODEL_APERTURE_SIZE - FrameBytes ());
   }
+}
+
+void
+DRAWING_PLATFORM::NewGopBuffer ()
+{
+  free (mGopFrame);
+  mGopFrame = nullptr;
+  if (mGop == nullptr) {
+    return;
+  }
+
+  //
+  // As large as the HOB's frame, smaller (a GOP driver that starts in a
+  // lower resolution than the earlier phase used) or larger.
+  //
+  switch (mRandom.Below (4)) {
+    case 0:
+      mGopBytes = mRandom.Below (FrameBytes () + 1);
+      break;
+    case 1:
+      mGopBytes = FrameBytes () + mRandom.Between (1, 64 * 1024);
+      break;
+    default:
+      mGopBytes = FrameBytes ();
+      break;
+  }
+
+  mGopFrame = static_cast<UINT8 *> (malloc (mGopBytes + (mGopBytes == 0 ? 1 : 0)));
+  memset (mGopFrame, SENTINEL, mGopBytes);
+
+  const UINT32 Width = FrameWidth ();
+
+  mGop->Mode.FrameBufferBase      = (mGopState == GopAtZero) ? 0 : (EFI_PHYSICAL_ADDRESS)(UINTN)mGopFrame;
+  mGop->Mode.FrameBufferSize      = mGopBytes;
+  mGop->Info.HorizontalResolution = Width;
+  mGop->Info.VerticalResolution   = (Width == 0) ? 0 : (UINT32)(mGopBytes / 4 / Width);
+  mGop->Info.PixelsPerScanLine    = Width;
+  mGop->Info.PixelFormat          = (mGopState == GopBltOnly) ? PixelBltOnly : PixelBlueGreenRedReserved8BitPerColor;
+}
+
+void
+DRAWING_PLATFORM::StartGop ()
+{
+  mGop                = new SWEEP_GOP ();
+  mGop->Mode.Info     = &mGop->Info;
+  mGop->Protocol.Mode = &mGop->Mode;
+  mGopState           = GopLinear;
+  NewGopBuffer ();
+  mModel.InstallProtocol (mGopHandle, gEfiGraphicsOutputProtocolGuid, &mGop->Protocol);
+}
+
+void
+DRAWING_PLATFORM::ChangeGop (const std::string &Where)
+{
+  ExpectOutsideUntouched (Where);
+  if (mGopState == GopStopped) {
+    StartGop ();
+    return;
+  }
+
+  const GOP_STATE Next = (GOP_STATE)mRandom.Below (mGopCanStop ? 4 : 3);
+
+  if (Next == GopStopped) {
+    EXPECT_EQ (
+      gBS->UninstallProtocolInterface (mGopHandle, &gEfiGraphicsOutputProtocolGuid, &mGop->Protocol), EFI_SUCCESS
+    ) << Where;
+    delete mGop;
+    mGop = nullptr;
+    free (mGopFrame);
+    mGopFrame = nullptr;
+    mGopState = GopStopped;
+    return;
+  }
+
+  //
+  // A mode change: the same interface, a new buffer.
+  //
+  mGopState = Next;
+  NewGopBuffer ();
 }
 
 void
@@ -225,6 +352,17 @@ DRAWING_PLATFORM::ExpectOutsideUntouched (const std::string &Where)
     const UINT64 Stray = FirstNotSentinel (mModel.Windows.Aperture () + FrameBytes (), Tail);
 
     EXPECT_EQ (Stray, Tail) << Where << ": aperture written " << Stray << " bytes past the frame";
+  }
+
+  if ((mKind == GraphicsWithGop) && (mGopFrame != nullptr)) {
+    //
+    // Without a linear frame buffer nothing of the block may be written;
+    // with one, nothing behind the HOB's frame.
+    //
+    const UINT64 Start = (mGopState == GopLinear) ? (FrameBytes () < mGopBytes ? FrameBytes () : mGopBytes) : 0;
+    const UINT64 Stray = FirstNotSentinel (mGopFrame + Start, mGopBytes - Start);
+
+    EXPECT_EQ (Stray, mGopBytes - Start) << Where << ": GOP buffer written at offset " << Start + Stray;
   }
 }
 
@@ -256,17 +394,18 @@ DRAWING_PLATFORM::DrawString (const std::string &Where)
 void
 DRAWING_PLATFORM::DrawImage (const std::string &Where)
 {
-  const UINT32 Width  = (UINT32)(mRandom.OneIn (8) ? mRandom.Between (0, 400) : mRandom.Between (0, 48));
-  const UINT32 Height = (UINT32)(mRandom.OneIn (8) ? mRandom.Between (0, 300) : mRandom.Between (0, 48));
-  const UINT8  Bits   = (UINT8)(mRandom.OneIn (2) ? 32 : mRandom.Below (256));
-  const UINT32 Pitch  = FrameWidth () * 4;
+  const UINT32  Width  = (UINT32)(mRandom.OneIn (8) ? mRandom.Between (0, 400) : mRandom.Between (0, 48));
+  const UINT32  Height = (UINT32)(mRandom.OneIn (8) ? mRandom.Between (0, 300) : mRandom.Between (0, 48));
+  const UINT8   Bits   = (UINT8)(mRandom.OneIn (2) ? 32 : mRandom.OneIn (2) ? 24 : mRandom.Below (256));
+  const UINT32  Pitch  = FrameWidth () * 4;
+  const BOOLEAN Known  = (Bits == 32) || (Bits == 24);
 
   //
-  // The source as the service reads it: rows padded to 4 bytes, 4 bytes
-  // read at each pixel's start whatever the pixel size.
+  // The source exactly as large as its depth makes it: rows padded to 4
+  // bytes, the last row without padding. A refused depth gets one byte.
   //
-  const UINT64       Stride = ((UINT64 (Bits) * Width) / 8 + 3) & ~UINT64 (3);
-  const UINT64       Bytes  = (Width == 0 || Height == 0) ? 1 : (Height - 1) * Stride + (Width - 1) * (Bits / 8) + 4;
+  const UINT64 Stride = ((UINT64 (Bits) * Width) / 8 + 3) & ~UINT64 (3);
+  const UINT64 Bytes  = (!Known || Width == 0 || Height == 0) ? 1 : (Height - 1) * Stride + UINT64 (Width) * (Bits / 8);
   std::vector<UINT8> Storage (Bytes);
 
   for (UINT8 &Byte : Storage) {
@@ -310,11 +449,14 @@ DRAWING_PLATFORM::DrawImage (const std::string &Where)
       break;
   }
 
+  const BOOLEAN    NoImage  = mRandom.OneIn (32);
+  const EFI_STATUS Expected = (mDisabled || NoImage || Known) ? EFI_SUCCESS : EFI_UNSUPPORTED;
+
   EXPECT_EQ (
     mModel.EarlyDisplay.DrawImage (
-      Offset, RowStep, mRandom.OneIn (32) ? nullptr : Image, Width, Height, Bits, mRandom.OneIn (3) ? 1 : 0
+      Offset, RowStep, NoImage ? nullptr : Image, Width, Height, Bits, mRandom.OneIn (3) ? 1 : 0
     ),
-    EFI_SUCCESS
+    Expected
   ) << Where;
   EXPECT_EQ (memcmp (Image, Storage.data (), Bytes), 0) << Where << ": the image was written";
   free (Image);
@@ -363,14 +505,30 @@ DRAWING_PLATFORM::Call (UINT64 Case)
 
       EXPECT_EQ (mModel.EarlyDisplay.EnableDrawing (Enable), Enable <= 1 ? EFI_SUCCESS : EFI_INVALID_PARAMETER)
         << Where;
+      if (Enable <= 1) {
+        mDisabled = (Enable == 0);
+      }
+
       return;
     }
-    default:
+    case 3:
+      if (mKind == GraphicsWithGop) {
+        ChangeGop (Where);
+        return;
+      }
+
+      [[fallthrough]];
+    default: {
+      const EFI_TPL Old = gBS->RaiseTPL (CallerTpl ());
+
       if (mRandom.OneIn (2)) {
         DrawString (Where);
       } else {
         DrawImage (Where);
       }
+
+      gBS->RestoreTPL (Old);
+    }
   }
 }
 

@@ -55,13 +55,14 @@ struct MODE_REGISTERS {
 
 // The words the driver writes for its four modes.
 const MODE_REGISTERS mModes[] = {
-  { 0x02087106, 0x0A000A00, 0x01DF027F, 640,  480  },
-  { 0x02084106, 0x0C800C80, 0x0257031F, 800,  600  },
-  { 0x02087106, 0x10001000, 0x02FF03FF, 1024, 768  },
+  { 0x02087106, 0x0A000A00, 0x01DF027F, 640, 480 },
+  { 0x02084106, 0x0C800C80, 0x0257031F, 800, 600 },
+  { 0x02087106, 0x10001000, 0x02FF03FF, 1024, 768 },
   { 0x02084106, 0x14001400, 0x03FF04FF, 1280, 1024 },
 };
 
-TEST_F (DisplayCoreTest, EachModeOfTheDriverDecodesToItsGeometry) {
+TEST_F (DisplayCoreTest, EachModeOfTheDriverDecodesToItsGeometry)
+{
   for (const MODE_REGISTERS &Mode : mModes) {
     TAVRIX_DISPLAY_GEOMETRY Geometry = {};
 
@@ -75,7 +76,8 @@ TEST_F (DisplayCoreTest, EachModeOfTheDriverDecodesToItsGeometry) {
   }
 }
 
-TEST_F (DisplayCoreTest, NothingIsShownUntilChannelBIsProgrammedWithAFrameThatFits) {
+TEST_F (DisplayCoreTest, NothingIsShownUntilChannelBIsProgrammedWithAFrameThatFits)
+{
   EXPECT_FALSE (Shows ()) << "after reset";
 
   // Pitch and size alone, as during a mode set before its last write.
@@ -104,7 +106,8 @@ TEST_F (DisplayCoreTest, NothingIsShownUntilChannelBIsProgrammedWithAFrameThatFi
   EXPECT_FALSE (Shows ()) << "reset turns the display off";
 }
 
-TEST_F (DisplayCoreTest, EightAndSixteenBitFormatsUseTheirPixelSize) {
+TEST_F (DisplayCoreTest, EightAndSixteenBitFormatsUseTheirPixelSize)
+{
   TAVRIX_DISPLAY_GEOMETRY Geometry = {};
 
   Program (0x02087104, 0x02800280, 0x01DF027F); // 640 x 480 at 8 bits
@@ -114,7 +117,8 @@ TEST_F (DisplayCoreTest, EightAndSixteenBitFormatsUseTheirPixelSize) {
   EXPECT_FALSE (TavrixCoreDisplayGeometry (Core, &Geometry));
 }
 
-TEST_F (DisplayCoreTest, RegistersReadBackAndOutOfRangeAccessesAreHarmless) {
+TEST_F (DisplayCoreTest, RegistersReadBackAndOutOfRangeAccessesAreHarmless)
+{
   // Every register the driver programs keeps its value, channel A's
   // display control included (the driver's confirmation loop reads it).
   const uint64_t Written[] = { 0x40, 0x44, 0x5C, 0x60, 0x88, 0x80000, 0x80200, 0x802A8, 0x802BC, 0x80FFC, 0xFFFFC };
@@ -137,7 +141,8 @@ TEST_F (DisplayCoreTest, RegistersReadBackAndOutOfRangeAccessesAreHarmless) {
   EXPECT_EQ (TavrixCoreReadRegister (Core, UINT64_MAX), 0xFFFFFFFFu);
 }
 
-TEST_F (DisplayCoreTest, RowsConvertToRgbInEachFormatAndNeverReadPastTheBuffer) {
+TEST_F (DisplayCoreTest, RowsConvertToRgbInEachFormatAndNeverReadPastTheBuffer)
+{
   TAVRIX_DISPLAY_GEOMETRY Geometry = { 4, 2, 16, 4, TavrixPixelFormat32 };
   std::vector<uint8_t>    Frame (32, 0);
   uint32_t                Pixels[4];
@@ -177,7 +182,8 @@ TEST_F (DisplayCoreTest, RowsConvertToRgbInEachFormatAndNeverReadPastTheBuffer) 
   EXPECT_EQ (Pixels[3], 0u);
 }
 
-TEST_F (DisplayCoreTest, BankSelectionIsRecordedFromTheExtendedPorts) {
+TEST_F (DisplayCoreTest, BankSelectionIsRecordedFromTheExtendedPorts)
+{
   uint8_t Value = 0;
 
   EXPECT_EQ (TavrixCoreBank (Core), 0u);
@@ -216,7 +222,8 @@ TEST_F (DisplayCoreTest, BankSelectionIsRecordedFromTheExtendedPorts) {
   EXPECT_EQ (Core->BankSelects, 2u);
 }
 
-TEST_F (DisplayCoreTest, TheApertureDecodesWithBothEnablesAndOnlyWithinItsBounds) {
+TEST_F (DisplayCoreTest, TheApertureDecodesWithBothEnablesAndOnlyWithinItsBounds)
+{
   uint64_t Offset = 0;
 
   EXPECT_FALSE (TavrixCoreApertureDecodes (Core, 1)) << "off after reset";
