@@ -49,12 +49,13 @@ timeout --foreground -k 5 1500 "$QEMU" -L /usr/share/qemu -L /usr/share/seabios 
   -drive "file=$OUT/esp.img,format=raw" \
   -serial "file:$OUT/serial.log" -monitor "unix:$OUT/monitor.sock,server=on,wait=off" </dev/null >"$OUT/qemu.log" 2>&1 &
 pid=$!
-while kill -0 "$pid" 2>/dev/null; do
+# A key sent before the shell reads the keyboard is lost: one every 5 s until
+# the application has started.
+while kill -0 "$pid" 2>/dev/null && ! grep -a -q 'BLT-COST' "$OUT/serial.log"; do
   if grep -a -q 'Press ESC in' "$OUT/serial.log"; then
     python3 "$REPO/scripts/qemu-monitor.py" "$OUT/monitor.sock" "sendkey ret" >/dev/null 2>&1
-    break
   fi
-  sleep 1
+  sleep 5
 done
 wait "$pid"
 sed -e 's/\x1b\[[0-9;?=]*[A-Za-z]//g' -e 's/\r//g' "$OUT/serial.log" >"$OUT/console.txt"
