@@ -61,10 +61,10 @@ constexpr BLT_CASE kCases[] = {
 UINT32
 ControllerIds (EFI_HANDLE GopHandle)
 {
-  EFI_DEVICE_PATH_PROTOCOL *Path   = DevicePathFromHandle (GopHandle);
-  EFI_HANDLE                Pci    = nullptr;
-  EFI_PCI_IO_PROTOCOL      *PciIo  = nullptr;
-  UINT32                    Ids    = 0;
+  EFI_DEVICE_PATH_PROTOCOL *Path  = DevicePathFromHandle (GopHandle);
+  EFI_HANDLE                Pci   = nullptr;
+  EFI_PCI_IO_PROTOCOL      *PciIo = nullptr;
+  UINT32                    Ids   = 0;
 
   if ((Path == nullptr) || EFI_ERROR (gBS->LocateDevicePath (&gEfiPciIoProtocolGuid, &Path, &Pci)) ||
       EFI_ERROR (gBS->HandleProtocol (Pci, &gEfiPciIoProtocolGuid, reinterpret_cast<VOID **> (&PciIo))) ||
@@ -99,7 +99,12 @@ SetBenchMode (EFI_GRAPHICS_OUTPUT_PROTOCOL *Gop)
 
 /// Ticks per call of one case: the fastest of kRepeats batches.
 UINT64
-TimeCase (EFI_GRAPHICS_OUTPUT_PROTOCOL *Gop, const BLT_CASE &Case, EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Buffer, EFI_STATUS *Status)
+TimeCase (
+  EFI_GRAPHICS_OUTPUT_PROTOCOL  *Gop,
+  const BLT_CASE                &Case,
+  EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Buffer,
+  EFI_STATUS                    *Status
+)
 {
   UINT64 Best = MAX_UINT64;
 
@@ -149,9 +154,7 @@ FirmwareBltMain (IN EFI_HANDLE ImageHandle, IN EFI_SYSTEM_TABLE *SystemTable)
   EFI_HANDLE *Handles = nullptr;
   auto       *Buffer  = static_cast<EFI_GRAPHICS_OUTPUT_BLT_PIXEL *> (AllocateZeroPool (kWidth * kHeight * 4));
 
-  if ((Buffer == nullptr) ||
-      EFI_ERROR (gBS->LocateHandleBuffer (ByProtocol, &gEfiGraphicsOutputProtocolGuid, nullptr, &Count, &Handles)))
-  {
+  if ((Buffer == nullptr) || EFI_ERROR (gBS->LocateHandleBuffer (ByProtocol, &gEfiGraphicsOutputProtocolGuid, nullptr, &Count, &Handles))) {
     AsciiPrint ("BLT-COST-END no GOP\n");
     return EFI_NOT_FOUND;
   }
@@ -165,7 +168,9 @@ FirmwareBltMain (IN EFI_HANDLE ImageHandle, IN EFI_SYSTEM_TABLE *SystemTable)
   for (UINTN Index = 0; Index < Count; Index++) {
     EFI_GRAPHICS_OUTPUT_PROTOCOL *Gop = nullptr;
     const UINT32                  Ids = ControllerIds (Handles[Index]);
-    if (EFI_ERROR (gBS->HandleProtocol (Handles[Index], &gEfiGraphicsOutputProtocolGuid, reinterpret_cast<VOID **> (&Gop)))) {
+    if (EFI_ERROR (
+          gBS->HandleProtocol (Handles[Index], &gEfiGraphicsOutputProtocolGuid, reinterpret_cast<VOID **> (&Gop))
+        )) {
       continue;
     }
 

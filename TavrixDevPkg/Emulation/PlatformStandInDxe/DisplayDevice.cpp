@@ -63,8 +63,7 @@ BridgeNode (EFI_DEVICE_PATH_PROTOCOL *Path)
   UINTN                  Count    = 0;
 
   for (EFI_DEVICE_PATH_PROTOCOL *Node = Path; Node != nullptr && !IsDevicePathEnd (Node);
-       Node                           = NextDevicePathNode (Node))
-  {
+       Node                           = NextDevicePathNode (Node)) {
     if ((DevicePathType (Node) == HARDWARE_DEVICE_PATH) && (DevicePathSubType (Node) == HW_PCI_DP)) {
       if (Count == 3) {
         return nullptr;
@@ -83,9 +82,7 @@ ReadFrameBuffer (EFI_PCI_IO_PROTOCOL *PciIo)
 {
   EFI_ACPI_ADDRESS_SPACE_DESCRIPTOR *Bar = nullptr;
 
-  if (EFI_ERROR (PciIo->GetBarAttributes (PciIo, kFrameBufferBar, nullptr, reinterpret_cast<VOID **> (&Bar))) ||
-      (Bar == nullptr))
-  {
+  if (EFI_ERROR (PciIo->GetBarAttributes (PciIo, kFrameBufferBar, nullptr, reinterpret_cast<VOID **> (&Bar))) || (Bar == nullptr)) {
     return;
   }
 
@@ -130,7 +127,7 @@ ShowEarlyFrame (VOID)
 EFI_PCI_IO_PROTOCOL *
 BridgePciIo (VOID)
 {
-  EFI_DEVICE_PATH_PROTOCOL *Path = DuplicateDevicePath (DevicePathFromHandle (mPlatform.ControllerHandle));
+  EFI_DEVICE_PATH_PROTOCOL *Path   = DuplicateDevicePath (DevicePathFromHandle (mPlatform.ControllerHandle));
   EFI_PCI_IO_PROTOCOL      *Bridge = nullptr;
 
   if (Path == nullptr) {
@@ -161,10 +158,10 @@ BridgePciIo (VOID)
 EFI_STATUS
 RouteLegacyVgaToController (VOID)
 {
-  EFI_PCI_IO_PROTOCOL *PciIo  = mPlatform.ControllerPciIo;
-  const UINT64         Vga    = EFI_PCI_IO_ATTRIBUTE_VGA_IO | EFI_PCI_IO_ATTRIBUTE_VGA_MEMORY;
-  EFI_STATUS           Status = PciIo->Attributes (PciIo, EfiPciIoAttributeOperationEnable, Vga, nullptr);
-  EFI_PCI_IO_PROTOCOL *Bridge = BridgePciIo ();
+  EFI_PCI_IO_PROTOCOL *PciIo   = mPlatform.ControllerPciIo;
+  const UINT64         Vga     = EFI_PCI_IO_ATTRIBUTE_VGA_IO | EFI_PCI_IO_ATTRIBUTE_VGA_MEMORY;
+  EFI_STATUS           Status  = PciIo->Attributes (PciIo, EfiPciIoAttributeOperationEnable, Vga, nullptr);
+  EFI_PCI_IO_PROTOCOL *Bridge  = BridgePciIo ();
   UINT16               Control = 0;
 
   if (Bridge == nullptr) {
@@ -204,9 +201,7 @@ FindDisplayController (VOID)
 
   for (UINTN Index = 0; Index < Count && mPlatform.ControllerHandle == nullptr; Index++) {
     EFI_PCI_IO_PROTOCOL *PciIo = nullptr;
-    if (!EFI_ERROR (gBS->HandleProtocol (Handles[Index], &gEfiPciIoProtocolGuid, reinterpret_cast<VOID **> (&PciIo))) &&
-        IsDisplayController (PciIo))
-    {
+    if (!EFI_ERROR (gBS->HandleProtocol (Handles[Index], &gEfiPciIoProtocolGuid, reinterpret_cast<VOID **> (&PciIo))) && IsDisplayController (PciIo)) {
       mPlatform.ControllerHandle = Handles[Index];
       mPlatform.ControllerPciIo  = PciIo;
     }
@@ -238,8 +233,8 @@ TurnApertureOn (VOID)
   EFI_PCI_IO_PROTOCOL *PciIo  = mPlatform.ControllerPciIo;
   UINT8                Value  = 0;
   EFI_STATUS           Status = PciIo->Attributes (
-    PciIo, EfiPciIoAttributeOperationEnable, EFI_PCI_IO_ATTRIBUTE_IO | EFI_PCI_IO_ATTRIBUTE_MEMORY, nullptr
-  );
+              PciIo, EfiPciIoAttributeOperationEnable, EFI_PCI_IO_ATTRIBUTE_IO | EFI_PCI_IO_ATTRIBUTE_MEMORY, nullptr
+            );
 
   if (!EFI_ERROR (Status)) {
     Status = PciIo->Pci.Read (PciIo, EfiPciIoWidthUint8, kApertureControl, 1, &Value);

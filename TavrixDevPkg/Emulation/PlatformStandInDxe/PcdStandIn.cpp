@@ -38,12 +38,12 @@ constexpr UINTN kTokenBridgeFunction = 2;
 constexpr UINTN kTokenGraphicsMode   = 5;
 
 TOKEN_VALUE mTokens[] = {
-  { 1, 4, 0x01000000 },
-  { 4, 1, 0x1C },
-  { 5, 1, 0 },
-  { 7, 4, STAND_IN_FRAME_HEIGHT },
-  { 8, 4, STAND_IN_FRAME_WIDTH },
-  { 10, 1, TRUE },
+  { 1, 4, 0x01000000 },            // controller location
+  { 4, 1, 0x1C },                  // bridge device
+  { 5, 1, 0 },                     // bridge function
+  { 7, 4, STAND_IN_FRAME_HEIGHT }, // shadow buffer, one dimension
+  { 8, 4, STAND_IN_FRAME_WIDTH },  // the other
+  { 10, 1, TRUE },                 // graphics mode
 };
 
 EFI_PCD_PROTOCOL *mFirmwarePcd;

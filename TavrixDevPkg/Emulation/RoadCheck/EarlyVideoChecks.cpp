@@ -548,11 +548,11 @@ VOID
 CheckRoutingWrites (ROAD &Road)
 {
   const EMULATED_PLATFORM_PROTOCOL &Platform = *Road.Platform;
-  const UINTN                       Bridge   = PCI_CF8_LIB_ADDRESS (0, Platform.BridgeDevice, Platform.BridgeFunction, 0);
-  const UINTN                       Device   = PCI_CF8_LIB_ADDRESS (
-    Platform.ControllerLocation >> 24, (Platform.ControllerLocation >> 16) & 0x1F, (Platform.ControllerLocation >> 8) & 0x7,
-    0
-  );
+  const UINTN                       Bridge = PCI_CF8_LIB_ADDRESS (0, Platform.BridgeDevice, Platform.BridgeFunction, 0);
+  const UINTN                       Device = PCI_CF8_LIB_ADDRESS (
+                          Platform.ControllerLocation >> 24, (Platform.ControllerLocation >> 16) & 0x1F,
+                          (Platform.ControllerLocation >> 8) & 0x7, 0
+                        );
   const UINT8  Primary     = PciCf8Read8 (Bridge + 0x18);
   const UINT8  Secondary   = PciCf8Read8 (Bridge + 0x19);
   const UINT8  Subordinate = PciCf8Read8 (Bridge + 0x1A);
@@ -564,8 +564,8 @@ CheckRoutingWrites (ROAD &Road)
   Check (
     "PrintString's routing reached the real bridge (buses 0/1/8) and the controller (decoding on, BAR 0 written)",
     Primary == 0 && Secondary == 1 && Subordinate == 8 && (Command & 0x3) == 0x3 && (Bar0 & 0xFFFFFFF0) == Expected,
-    "bridge buses %u/%u/%u, controller command 0x%04x, BAR 0 0x%08x (0x%08x expected)", Primary, Secondary,
-    Subordinate, Command, Bar0, Expected
+    "bridge buses %u/%u/%u, controller command 0x%04x, BAR 0 0x%08x (0x%08x expected)", Primary, Secondary, Subordinate,
+    Command, Bar0, Expected
   );
 }
 

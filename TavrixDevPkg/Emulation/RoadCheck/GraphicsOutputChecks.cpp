@@ -293,8 +293,7 @@ CheckGopStart (IN ROAD &Road)
   }
 
   Check (
-    "Start enables I/O, memory and bus mastering (0x700)", (Attributes & 0x700) == 0x700, "attributes 0x%lx",
-    Attributes
+    "Start enables I/O, memory and bus mastering (0x700)", (Attributes & 0x700) == 0x700, "attributes 0x%lx", Attributes
   );
   Check (
     "register initialisation table applied (0x802B0-0x802BC)",
@@ -326,7 +325,9 @@ CurrentRegisterBlock (ROAD &Road)
   EFI_PCI_IO_PROTOCOL *PciIo = nullptr;
 
   SetMem (Block, sizeof (Block), 0xFF);
-  if (!EFI_ERROR (gBS->HandleProtocol (Road.ControllerHandle, &gEfiPciIoProtocolGuid, reinterpret_cast<VOID **> (&PciIo)))) {
+  if (!EFI_ERROR (
+        gBS->HandleProtocol (Road.ControllerHandle, &gEfiPciIoProtocolGuid, reinterpret_cast<VOID **> (&PciIo))
+      )) {
     PciIo->Mem.Read (PciIo, EfiPciIoWidthUint32, 1, kBlockBase, kBlockSize / 4, Block);
   }
 
@@ -337,7 +338,7 @@ CurrentRegisterBlock (ROAD &Road)
 VOID
 MarkClearedRange (ROAD &Road, UINT32 Marker)
 {
-  *FramePixel (Road.FrameBufferBase, 0)                    = Marker;
+  *FramePixel (Road.FrameBufferBase, 0)                              = Marker;
   *FramePixel (Road.FrameBufferBase, (UINT32)(kFrameClearBytes - 4)) = Marker;
 }
 
@@ -373,7 +374,7 @@ CheckModes (IN ROAD &Road)
     Status              = Gop->SetMode (Gop, Mode);
     const BOOLEAN Clear = *FramePixel (Road.FrameBufferBase, 0) == 0 &&
                           *FramePixel (Road.FrameBufferBase, (UINT32)(kFrameClearBytes - 4)) == 0;
-    const UINTN   Wrong = ModeRegisterMismatches (CurrentRegisterBlock (Road), Mode);
+    const UINTN Wrong = ModeRegisterMismatches (CurrentRegisterBlock (Road), Mode);
     AsciiSPrint (
       Name, sizeof (Name), "SetMode(%u) programs %u x %u and clears 5,242,880 bytes of frame buffer", Mode,
       kModes[Mode].Width, kModes[Mode].Height

@@ -26,7 +26,8 @@ CheckController (ROAD &Road)
   EFI_STATUS                  Status   = EFI_NOT_FOUND;
 
   if (Platform.ControllerPciIo != nullptr) {
-    Status = Platform.ControllerPciIo->Pci.Read (Platform.ControllerPciIo, EfiPciIoWidthUint16, PCI_VENDOR_ID_OFFSET, 2, Id);
+    Status =
+      Platform.ControllerPciIo->Pci.Read (Platform.ControllerPciIo, EfiPciIoWidthUint16, PCI_VENDOR_ID_OFFSET, 2, Id);
   }
 
   Check (

@@ -138,7 +138,9 @@ ReadRegister (IN ROAD &Road, IN UINTN Offset)
   EFI_PCI_IO_PROTOCOL *PciIo = nullptr;
   UINT32               Value = 0;
 
-  if (!EFI_ERROR (gBS->HandleProtocol (Road.ControllerHandle, &gEfiPciIoProtocolGuid, reinterpret_cast<VOID **> (&PciIo)))) {
+  if (!EFI_ERROR (
+        gBS->HandleProtocol (Road.ControllerHandle, &gEfiPciIoProtocolGuid, reinterpret_cast<VOID **> (&PciIo))
+      )) {
     PciIo->Mem.Read (PciIo, EfiPciIoWidthUint32, 1, Offset, 1, &Value);
   }
 

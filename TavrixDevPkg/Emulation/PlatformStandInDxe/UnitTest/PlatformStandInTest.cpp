@@ -46,7 +46,14 @@ NoEntryPoint (EFI_HANDLE, EFI_SYSTEM_TABLE *)
 UINT8 mBridgeConfig[256];
 
 extern "C" EFI_STATUS EFIAPI
-BridgeConfigAccess (EFI_PCI_IO_PROTOCOL *, EFI_PCI_IO_PROTOCOL_WIDTH Width, UINT32 Offset, UINTN Count, VOID *Buffer, BOOLEAN IsWrite)
+BridgeConfigAccess (
+  EFI_PCI_IO_PROTOCOL *,
+  EFI_PCI_IO_PROTOCOL_WIDTH Width,
+  UINT32                    Offset,
+  UINTN                     Count,
+  VOID                     *Buffer,
+  BOOLEAN                   IsWrite
+)
 {
   const UINTN Bytes = ((UINTN)1 << (Width & 3)) * Count;
 
