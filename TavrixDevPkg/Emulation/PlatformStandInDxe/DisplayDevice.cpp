@@ -7,11 +7,12 @@
   previous node of its device path), and turns the controller's fixed frame
   aperture on (configuration register 0x40 bit 0, with memory decoding).
   Right before the early video driver starts it routes legacy VGA to the
-  controller (the bridge's VGA enable, through the PCI I/O attributes, which
-  the bus driver passes up to the bridge): the bank ports of graphics mode
-  and the text memory of text mode both live there. In graphics mode it also
-  programs channel B to show the display-information HOB's frame, since the
-  controller shows nothing of its frame buffer until channel B is enabled.
+  controller (the bridge's VGA enable, asked for through the PCI I/O
+  attributes and set directly where the bus driver refuses): the bank ports
+  of graphics mode and the text memory of text mode both live there. In
+  graphics mode it also programs channel B to show the display-information
+  HOB's frame, since the controller shows nothing of its frame buffer until
+  channel B is enabled.
 
   SPDX-License-Identifier: BSD-2-Clause-Patent
 **/
@@ -152,8 +153,9 @@ BridgePciIo (VOID)
 
 /**
   Routes legacy VGA to the controller: VGA attributes on the controller,
-  which the bus driver passes up as the bridge's VGA enable. Where the bus
-  driver refuses, the bridge control register is set directly.
+  which a PCI bus driver passes up as the bridge's VGA enable. Where the bus
+  driver refuses (OVMF's does, for the card behind a root port on q35), the
+  bridge control register is set directly through the bridge's PCI I/O.
 **/
 EFI_STATUS
 RouteLegacyVgaToController (VOID)

@@ -79,13 +79,16 @@ typedef struct {
 typedef struct _EMULATED_PLATFORM_PROTOCOL EMULATED_PLATFORM_PROTOCOL;
 
 /**
-  Does what the platform does for the early video driver's configured mode
-  (token 10 of its PCD answers) right before that driver runs:
-    graphics: programs channel B to show the HOB's 800 x 600 frame from BAR 0
-              offset 0, so that drawing into the aperture shows at once;
-    text:     sets the VGA enable of the bridge in front of the controller
-              (through the firmware's PCI I/O attributes), so that legacy VGA
-              reaches the controller once its decoding is on.
+  Does what the platform does for the early video driver right before that
+  driver runs:
+    both modes: sets the VGA enable of the bridge in front of the controller
+                (asked for through the firmware's PCI I/O attributes, written
+                through the bridge's own PCI I/O where the bus driver
+                refuses), so that the legacy VGA ports and text memory reach
+                the controller once its decoding is on;
+    graphics:   also programs channel B to show the HOB's 800 x 600 frame
+                from BAR 0 offset 0, so that drawing into the aperture shows
+                at once (token 10 of its PCD answers says the mode).
   EFI_NOT_READY when no controller was found.
 **/
 typedef EFI_STATUS (EFIAPI *EMULATED_PLATFORM_PREPARE_EARLY_VIDEO) (IN EMULATED_PLATFORM_PROTOCOL *This);
