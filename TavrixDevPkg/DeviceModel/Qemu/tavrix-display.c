@@ -22,7 +22,7 @@
  *
  * Read-only QOM properties let a test see the device's side (qom-get):
  * bank, bank-selects, crtc-88, crtc-a5, display-width, display-height,
- * display-pitch, display-format, aperture-decodes.
+ * display-pitch, display-bpp, aperture-decodes.
  *
  * SPDX-License-Identifier: BSD-2-Clause-Patent
  */
