@@ -152,6 +152,14 @@ struct OPEN_RECORD {
 
 enum BINDING_CALL_KIND { BindingSupported, BindingStart, BindingStop };
 
+/// Boot services whose calls a test can make fail (HOST_MODEL::FailBootService).
+enum BOOT_SERVICE_KIND {
+  BootInstallMultipleProtocolInterfaces,
+  BootUninstallMultipleProtocolInterfaces,
+  BootOpenProtocol,
+  BootServiceKinds
+};
+
 /// One Driver Binding call made by ConnectController/DisconnectController.
 struct BINDING_CALL {
   UINT64                       Sequence;
@@ -1029,6 +1037,15 @@ public:
   );
 
   const std::vector<BINDING_CALL> &BindingCalls () const;
+
+  /// The Nth call of Kind through the boot services table from now (1 = the
+  /// next) answers Status and changes nothing, once. The model's own uses of
+  /// these services (HandleProtocol, the test-facing helpers) are not counted.
+  void FailBootService (BOOT_SERVICE_KIND Kind, UINTN Nth, EFI_STATUS Status);
+
+  /// Calls of Kind made so far through the boot services table.
+  UINTN
+  BootServiceCalls (BOOT_SERVICE_KIND Kind) const;
 
   //
   // Events and task priority.
