@@ -304,12 +304,19 @@ CreateOutput (
 
   //
   // The GOP goes on the controller handle, which has the device path that
-  // GOP consumers look for.
+  // GOP consumers look for. A GOP that is not installed could never be
+  // stopped (Stop finds the context through it), so a failed installation
+  // (another agent's GOP already there, for one) undoes the start, reported
+  // with the constructor's step.
   //
   Status = gBS->InstallMultipleProtocolInterfaces (
     &ControllerHandle, &gEfiGraphicsOutputProtocolGuid, &Context->GraphicsOutput, nullptr
   );
-  Progress.GraphicsOutputInstalled = !EFI_ERROR (Status);
+  if (EFI_ERROR (Status)) {
+    return Status;
+  }
+
+  Progress.GraphicsOutputInstalled = true;
   return EFI_SUCCESS;
 }
 
