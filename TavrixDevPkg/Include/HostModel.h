@@ -434,6 +434,15 @@ public:
   /// The Nth call of Kind from now (1 = the next) answers Status.
   void FailCall (PCI_IO_CALL_KIND Kind, UINTN Nth, EFI_STATUS Status = EFI_DEVICE_ERROR);
 
+  /// Tag and resource type of the first descriptor that GetBarAttributes
+  /// returns (by default a QWORD memory range: 0x8A, type 0).
+  void
+  SetBarDescriptorType (UINT8 Descriptor, UINT8 ResourceType)
+  {
+    mBarDescriptor   = Descriptor;
+    mBarResourceType = ResourceType;
+  }
+
   /// Calls made so far, per kind.
   UINTN
   CallCount (PCI_IO_CALL_KIND Kind) const
@@ -468,6 +477,9 @@ private:
   UINTN                                                    mCalls[PciIoCallKinds]      = {};
   UINTN                                                    mFailAt[PciIoCallKinds]     = {};
   EFI_STATUS                                               mFailStatus[PciIoCallKinds] = {};
+
+  UINT8 mBarDescriptor   = 0x8A; // ACPI_ADDRESS_SPACE_DESCRIPTOR
+  UINT8 mBarResourceType = 0;    // ACPI_ADDRESS_SPACE_TYPE_MEM
 };
 
 //
