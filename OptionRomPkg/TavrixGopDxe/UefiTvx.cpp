@@ -51,7 +51,7 @@ struct START_PROGRESS {
   bool GraphicsOutputInstalled;
 };
 
-/// Error and information bits: the start marker shows in every build.
+/// Error and information bits: the start marker prints in DEBUG builds, not in RELEASE.
 constexpr UINTN START_MARKER_LEVEL = DEBUG_ERROR | DEBUG_INFO;
 
 bool
