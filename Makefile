@@ -1,7 +1,8 @@
 # Two commands do everything, each running set-up first (it installs what is
 # missing and skips what is there):
-#   make run    set-up, DEBUG build, then the road of one event in OVMF under QEMU:
-#               PASS/FAIL per check, screenshots and logs in out/run/
+#   make run    set-up, build, then the road of one event in OVMF under QEMU and
+#               the GOP road on the virtual device (-device tavrix-display):
+#               PASS/FAIL per check, screenshots and logs in out/run/, out/device/
 #               (make run-window: the same with QEMU windows; needs a display)
 #   make test   set-up, build, then every test tier; last line "N passed, M failed"
 #
@@ -43,8 +44,8 @@ build-host-tests: setup
 test: build build-host-tests
 	@bash scripts/run-tests.sh
 
-# Only the DEBUG build: the road runs it, and a fresh machine stays within
-# five minutes (set-up about two, build under one, the two boots about one).
+# The stand-in road runs the DEBUG build; the device road also boots the
+# RELEASE ROM. On a fresh machine the set-up's QEMU build is the long part.
 run: setup
 	@bash scripts/run.sh
 

@@ -6,6 +6,13 @@
   qemu-monitor.py png-from-ppm IN OUT  converts a QEMU screendump (PPM P6)
   qemu-monitor.py png-from-frame IN OUT WIDTH HEIGHT
                                       converts a 32-bit B,G,R,X frame dump
+  qemu-monitor.py ppm-has-content IN N exits 0 when at least N pixels differ
+                                      from the most common colour (text drawn)
+  qemu-monitor.py ppm-black IN X Y W H exits 0 when that rectangle is all black
+  qemu-monitor.py ppm-corners IN       exits 0 when the device road's test
+                                      picture is in place: red square at the
+                                      top-left, white at the bottom-right,
+                                      dark blue between
 Only the Python standard library is used (zlib for PNG).
 """
 import socket
@@ -59,7 +66,8 @@ def write_png(path, width, height, rows):
         out.write(chunk(b"IEND", b""))
 
 
-def png_from_ppm(src, dst):
+def read_ppm(src):
+    """(width, height, RGB bytes) of a P6 PPM."""
     data = open(src, "rb").read()
     fields = []
     pos = 0
@@ -77,8 +85,40 @@ def png_from_ppm(src, dst):
     magic, width, height, _ = fields[0], int(fields[1]), int(fields[2]), fields[3]
     if magic != b"P6":
         raise SystemExit(f"{src}: not a P6 PPM")
-    pixels = data[pos + 1:]
+    return width, height, data[pos + 1:]
+
+
+def png_from_ppm(src, dst):
+    width, height, pixels = read_ppm(src)
     write_png(dst, width, height, [pixels[y * width * 3:(y + 1) * width * 3] for y in range(height)])
+
+
+def ppm_has_content(src, least):
+    _, _, pixels = read_ppm(src)
+    counts = {}
+    for i in range(0, len(pixels), 3):
+        key = pixels[i:i + 3]
+        counts[key] = counts.get(key, 0) + 1
+    common = max(counts.values()) if counts else 0
+    return len(pixels) // 3 - common >= least
+
+
+def ppm_black(src, x0, y0, w, h):
+    width, _, pixels = read_ppm(src)
+    return all(pixels[((y * width) + x) * 3:((y * width) + x) * 3 + 3] == b"\0\0\0"
+               for y in range(y0, y0 + h) for x in range(x0, x0 + w))
+
+
+def ppm_corners(src):
+    width, height, pixels = read_ppm(src)
+
+    def at(x, y):
+        i = (y * width + x) * 3
+        return tuple(pixels[i:i + 3])
+
+    return (at(4, 4) == (0xFF, 0, 0) and at(width - 5, height - 5) == (0xFF, 0xFF, 0xFF) and
+            at(width // 2, height // 2) == (0x20, 0x40, 0x80) and at(20, 4) == (0x20, 0x40, 0x80) and
+            at(width - 21, height - 5) == (0x20, 0x40, 0x80))
 
 
 def png_from_frame(src, dst, width, height):
@@ -97,6 +137,12 @@ def png_from_frame(src, dst, width, height):
 if __name__ == "__main__":
     if len(sys.argv) >= 4 and sys.argv[1] == "png-from-ppm":
         png_from_ppm(sys.argv[2], sys.argv[3])
+    elif len(sys.argv) >= 4 and sys.argv[1] == "ppm-has-content":
+        sys.exit(0 if ppm_has_content(sys.argv[2], int(sys.argv[3])) else 1)
+    elif len(sys.argv) >= 7 and sys.argv[1] == "ppm-black":
+        sys.exit(0 if ppm_black(sys.argv[2], *map(int, sys.argv[3:7])) else 1)
+    elif len(sys.argv) >= 3 and sys.argv[1] == "ppm-corners":
+        sys.exit(0 if ppm_corners(sys.argv[2]) else 1)
     elif len(sys.argv) >= 6 and sys.argv[1] == "png-from-frame":
         png_from_frame(sys.argv[2], sys.argv[3], int(sys.argv[4]), int(sys.argv[5]))
     elif len(sys.argv) >= 3:

@@ -3,7 +3,9 @@
 #   1. installs the Debian packages the build and the tests use;
 #   2. unpacks EDK II edk2-stable202211 from Debian's edk2 source package into a
 #      cache directory outside the repository (unless EDK2_PATH names a tree);
-#   3. links the two submodules Debian's tarball lacks and builds BaseTools.
+#   3. links the two submodules Debian's tarball lacks and builds BaseTools;
+#   4. builds the QEMU that carries our virtual display controller
+#      (scripts/setup-qemu.sh), beside the EDK II tree.
 # Every step is skipped when its result is already there, so a repeat run takes
 # a second or two. Prints the EDK II path it settled on as its last line.
 # TAVRIX_SETUP_QUIET=1 leaves out the closing 'ready' line.
@@ -15,7 +17,9 @@ log() { printf '[setup] %s\n' "$*" >&2; }
 # compiler and linker driver, lld for CLANGDWARF, llvm-ar and llvm-nm).
 PACKAGES=(build-essential uuid-dev nasm python3 python-is-python3 googletest
           qemu-system-x86 ovmf mtools dosfstools dpkg-dev console-data
-          valgrind clang-format clang lld llvm)
+          valgrind clang-format clang lld llvm
+          meson ninja-build pkg-config libglib2.0-dev libpixman-1-dev
+          libfdt-dev zlib1g-dev libpng-dev)
 CACHE_DIR=${TAVRIX_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/tavrix-fw}
 
 as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
@@ -94,5 +98,6 @@ else
 fi
 link_submodules "$EDK2"
 build_basetools "$EDK2"
+[ -n "${TAVRIX_SKIP_QEMU_BUILD:-}" ] || bash "$(dirname "$0")/setup-qemu.sh" >/dev/null
 [ -n "${TAVRIX_SETUP_QUIET:-}" ] || log "ready: EDK II at $EDK2"
 echo "$EDK2"

@@ -314,10 +314,12 @@ DISPLAY_CONTROLLER::DISPLAY_CONTROLLER ()
         EFI_PCI_IO_ATTRIBUTE_IO | EFI_PCI_IO_ATTRIBUTE_MEMORY | EFI_PCI_IO_ATTRIBUTE_BUS_MASTER |
         EFI_PCI_IO_ATTRIBUTE_VGA_IO | EFI_PCI_IO_ATTRIBUTE_VGA_IO_16 | EFI_PCI_IO_ATTRIBUTE_VGA_MEMORY
       ),
+      mCore ((TAVRIX_DISPLAY_CORE *)malloc (sizeof (TAVRIX_DISPLAY_CORE))),
       mFrameBuffer ((UINT8 *)calloc (1, HOST_MODEL_FRAME_BUFFER_SIZE))
 {
   EFI_PCI_IO_PROTOCOL &PciIo = mPrivate->PciIo;
 
+  TavrixCoreReset (mCore);
   mPrivate->Owner        = this;
   PciIo.PollMem          = (EFI_PCI_IO_PROTOCOL_POLL_IO_MEM)PRIVATE::Unmodelled;
   PciIo.PollIo           = (EFI_PCI_IO_PROTOCOL_POLL_IO_MEM)PRIVATE::Unmodelled;
@@ -385,6 +387,7 @@ DISPLAY_CONTROLLER::DISPLAY_CONTROLLER ()
 DISPLAY_CONTROLLER::~DISPLAY_CONTROLLER ()
 {
   free (mFrameBuffer);
+  free (mCore);
   delete mPrivate;
 }
 
@@ -474,15 +477,13 @@ DISPLAY_CONTROLLER::ApplyAttributes (
 UINT32
 DISPLAY_CONTROLLER::Register (UINT64 Offset) const
 {
-  auto It = mRegisters.find (Offset);
-
-  return It == mRegisters.end () ? 0 : It->second;
+  return TavrixCoreReadRegister (mCore, Offset);
 }
 
 void
 DISPLAY_CONTROLLER::SetRegister (UINT64 Offset, UINT32 Value)
 {
-  mRegisters[Offset] = Value;
+  TavrixCoreWriteRegister (mCore, Offset, Value);
 }
 
 void
@@ -621,9 +622,9 @@ DISPLAY_CONTROLLER::Memory (
     UINT32  Stored   = this->Register (Register);
 
     if (IsWrite) {
-      UINT32 Written       = *Item;
-      auto   Hook          = mWriteHooks.find (Register);
-      mRegisters[Register] = Hook == mWriteHooks.end () ? Written : Hook->second (Written, Stored);
+      UINT32 Written = *Item;
+      auto   Hook    = mWriteHooks.find (Register);
+      TavrixCoreWriteRegister (mCore, Register, Hook == mWriteHooks.end () ? Written : Hook->second (Written, Stored));
       mRegisterLog.push_back (REGISTER_ACCESS{ HOST_MODEL::Current ().NextSequence (), Register, Written, TRUE, Tpl });
     } else {
       auto Hook = mReadHooks.find (Register);

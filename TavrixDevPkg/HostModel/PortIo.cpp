@@ -207,8 +207,20 @@ PORT_IO_MODEL::Read (UINT16 Port, UINT8 Size, BOOLEAN ThroughPciIo)
     return ConfigAccess (Port, Size, 0, FALSE);
   }
 
+  //
+  // A preset value answers first; then the controller's extended VGA
+  // registers (banks, extended CRT indices) from its core; nothing else
+  // answers.
+  //
   auto   Preset = mPortValues.find (Port);
-  UINT32 Value  = Preset != mPortValues.end () ? Preset->second : 0xFFFFFFFF;
+  UINT32 Value  = 0xFFFFFFFF;
+  UINT8  Byte;
+
+  if (Preset != mPortValues.end ()) {
+    Value = Preset->second;
+  } else if ((Size == 1) && (TavrixCorePortRead (&HOST_MODEL::Current ().Controller.Core (), Port, &Byte) == TavrixPortClaimed)) {
+    Value = Byte;
+  }
 
   if (Size < 4) {
     Value &= (1u << (8 * Size)) - 1;
@@ -237,6 +249,13 @@ PORT_IO_MODEL::Write (UINT16 Port, UINT8 Size, UINT32 Value, BOOLEAN ThroughPciI
   }
 
   mLog.push_back (PORT_ACCESS{ HOST_MODEL::Current ().NextSequence (), Port, Value, Size, TRUE, ThroughPciIo });
+
+  // The controller sees the bytes of the access in port order.
+  for (UINT8 Byte = 0; Byte < Size; Byte++) {
+    TavrixCorePortWrite (
+      &HOST_MODEL::Current ().Controller.Core (), (UINT16)(Port + Byte), (UINT8)(Value >> (8 * Byte))
+    );
+  }
 }
 
 std::vector<UINT32>

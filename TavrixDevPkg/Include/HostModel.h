@@ -53,6 +53,8 @@ extern "C" {
 #include <Protocol/EarlyVideoDisplay.h>
 }
 
+#include <TavrixDisplayCore.h>
+
 //
 // Fixed physical windows. VGA text memory is mapped at its real address.
 // The frame aperture lives at 0x92000000 on real machines, an address that
@@ -74,6 +76,10 @@ static_assert (EARLY_VIDEO_APERTURE_BASE == HOST_MODEL_APERTURE_BASE, "the apert
 #define HOST_MODEL_FRAME_BUFFER_SIZE 0x2000000ULL
 /// BAR 1 register file of the display controller model (1 MiB).
 #define HOST_MODEL_REGISTER_FILE_SIZE 0x100000ULL
+
+static_assert (HOST_MODEL_FRAME_BUFFER_SIZE == TAVRIX_FRAME_BUFFER_SIZE, "the model's BAR 0 is the core's");
+static_assert (HOST_MODEL_REGISTER_FILE_SIZE == TAVRIX_REGISTER_FILE_SIZE, "the model's BAR 1 is the core's");
+static_assert (HOST_MODEL_APERTURE_SIZE == TAVRIX_APERTURE_SIZE, "the model's aperture is the core's");
 
 /// Data offsets of the fields of the display-information HOB.
 #define HOST_MODEL_VIDEO_INFO_FRAME_WIDTH      0x13CC
@@ -391,9 +397,25 @@ public:
   /// Every Attributes call with this operation answers Status.
   void FailAttributeOperation (EFI_PCI_IO_PROTOCOL_ATTRIBUTE_OPERATION Operation, EFI_STATUS Status);
 
-  // BAR 1 register file: 32-bit registers, initially 0.
+  // BAR 1 register file: 32-bit registers, initially 0, kept by the
+  // controller's portable core (DeviceModel/DisplayCore), which also
+  // holds the extended VGA registers that the port model hands it.
   UINT32
   Register (UINT64 Offset) const;
+
+  TAVRIX_DISPLAY_CORE &
+  Core ()
+  {
+    return *mCore;
+  }
+
+  /// What the display shows of the registers, as the real device shows it;
+  /// FALSE when it shows nothing.
+  BOOLEAN
+  DisplayGeometry (TAVRIX_DISPLAY_GEOMETRY *Geometry) const
+  {
+    return TavrixCoreDisplayGeometry (mCore, Geometry) != 0;
+  }
 
   /// Sets a register without logging (the hardware's own state).
   void SetRegister (UINT64 Offset, UINT32 Value);
@@ -468,7 +490,7 @@ private:
   UINT64                                                   mSupported;
   std::vector<ATTRIBUTE_CALL>                              mAttributeCalls;
   std::map<UINT32, EFI_STATUS>                             mAttributeFaults;
-  std::map<UINT64, UINT32>                                 mRegisters;
+  TAVRIX_DISPLAY_CORE                                     *mCore;
   std::map<UINT64, std::function<UINT32 (UINT32)>>         mReadHooks;
   std::map<UINT64, std::function<UINT32 (UINT32, UINT32)>> mWriteHooks;
   std::vector<REGISTER_ACCESS>                             mRegisterLog;

@@ -14,8 +14,22 @@ extern "C" {
 
 namespace {
 
-UINTN mPassed;
-UINTN mFailed;
+UINTN   mPassed;
+UINTN   mFailed;
+BOOLEAN mSerialOnly;
+
+/// One report line, on the console or, while the screen is under test,
+/// straight to the serial port (where the host reads it anyway).
+VOID
+Emit (IN CONST CHAR8 *Line)
+{
+  if (mSerialOnly) {
+    SerialPortWrite (reinterpret_cast<UINT8 *> (const_cast<CHAR8 *> (Line)), AsciiStrLen (Line));
+    SerialPortWrite (reinterpret_cast<UINT8 *> (const_cast<CHAR8 *> ("\r\n")), 2);
+  } else {
+    AsciiPrint ("%a\n", Line);
+  }
+}
 
 /// How long a snapshot waits for the host to say it has captured the screen.
 constexpr UINT64 kSnapshotTimeout = 60ULL * 10 * 1000 * 1000; // 60 s in 100 ns units
@@ -26,9 +40,12 @@ BOOLEAN
 EFIAPI
 Check (IN CONST CHAR8 *Name, IN BOOLEAN Passed, IN CONST CHAR8 *DetailFormat, ...)
 {
+  CHAR8 Line[384];
+
   if (Passed) {
     mPassed++;
-    AsciiPrint ("PASS: road: %a\n", Name);
+    AsciiSPrint (Line, sizeof (Line), "PASS: road: %a", Name);
+    Emit (Line);
     return TRUE;
   }
 
@@ -39,7 +56,8 @@ Check (IN CONST CHAR8 *Name, IN BOOLEAN Passed, IN CONST CHAR8 *DetailFormat, ..
   VA_END (Marker);
 
   mFailed++;
-  AsciiPrint ("FAIL: road: %a -- %a\n", Name, Detail);
+  AsciiSPrint (Line, sizeof (Line), "FAIL: road: %a -- %a", Name, Detail);
+  Emit (Line);
   return FALSE;
 }
 
@@ -52,7 +70,15 @@ Note (IN CONST CHAR8 *Format, ...)
   VA_START (Marker, Format);
   AsciiVSPrint (Text, sizeof (Text), Format, Marker);
   VA_END (Marker);
-  AsciiPrint ("NOTE: road: %a\n", Text);
+  CHAR8 Line[288];
+  AsciiSPrint (Line, sizeof (Line), "NOTE: road: %a", Text);
+  Emit (Line);
+}
+
+VOID
+ReportToSerialOnly (IN BOOLEAN SerialOnly)
+{
+  mSerialOnly = SerialOnly;
 }
 
 UINTN

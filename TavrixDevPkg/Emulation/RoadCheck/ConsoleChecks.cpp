@@ -21,7 +21,7 @@ namespace {
 EFI_STATUS
 AddControllerToConOut (ROAD &Road)
 {
-  EFI_DEVICE_PATH_PROTOCOL *Controller = DevicePathFromHandle (Road.Platform->ControllerHandle);
+  EFI_DEVICE_PATH_PROTOCOL *Controller = DevicePathFromHandle (Road.ControllerHandle);
   EFI_DEVICE_PATH_PROTOCOL *ConOut     = nullptr;
   UINTN                     Size       = 0;
   UINT32 Attributes = EFI_VARIABLE_NON_VOLATILE | EFI_VARIABLE_BOOTSERVICE_ACCESS | EFI_VARIABLE_RUNTIME_ACCESS;
@@ -57,7 +57,7 @@ OpenedByDriver (ROAD &Road, EFI_GUID *Protocol)
   UINTN                                Count;
   BOOLEAN                              Found = FALSE;
 
-  if (EFI_ERROR (gBS->OpenProtocolInformation (Road.Platform->ControllerHandle, Protocol, &Entries, &Count))) {
+  if (EFI_ERROR (gBS->OpenProtocolInformation (Road.ControllerHandle, Protocol, &Entries, &Count))) {
     return FALSE;
   }
 
@@ -108,9 +108,9 @@ CheckGraphicsConsole (IN ROAD &Road)
   EFI_STATUS Status = AddControllerToConOut (Road);
   Check ("the controller's path added to ConOut", Status == EFI_SUCCESS, "%r", Status);
 
-  Status        = gBS->ConnectController (Road.Platform->ControllerHandle, nullptr, nullptr, TRUE);
+  Status        = gBS->ConnectController (Road.ControllerHandle, nullptr, nullptr, TRUE);
   VOID *TextOut = nullptr;
-  gBS->HandleProtocol (Road.Platform->ControllerHandle, &gEfiSimpleTextOutProtocolGuid, &TextOut);
+  gBS->HandleProtocol (Road.ControllerHandle, &gEfiSimpleTextOutProtocolGuid, &TextOut);
   Check (
     "the firmware's graphics console binds to our GOP (GOP held BY_DRIVER, text output on the controller)",
     TextOut != nullptr && OpenedByDriver (Road, &gEfiGraphicsOutputProtocolGuid), "%r, text output %p", Status, TextOut

@@ -198,11 +198,13 @@ CheckStartSequence (ROAD &Road, UINT64 First, UINT32 OldClock)
   );
 }
 
+} // namespace
+
 /// The child handle: the controller's path plus ACPI _ADR 0x80010100.
 EFI_HANDLE
 FindOutputChild (ROAD &Road, UINTN *Count)
 {
-  EFI_DEVICE_PATH_PROTOCOL *Parent = DevicePathFromHandle (Road.Platform->ControllerHandle);
+  EFI_DEVICE_PATH_PROTOCOL *Parent = DevicePathFromHandle (Road.ControllerHandle);
   const UINTN               Prefix = GetDevicePathSize (Parent) - END_DEVICE_PATH_LENGTH;
   UINTN                     HandleCount;
   EFI_HANDLE               *Handles;
@@ -239,9 +241,7 @@ IsChildOfController (ROAD &Road, EFI_HANDLE Child)
   UINTN                                Count;
   BOOLEAN                              Found = FALSE;
 
-  if (EFI_ERROR (
-        gBS->OpenProtocolInformation (Road.Platform->ControllerHandle, &gEfiPciIoProtocolGuid, &Entries, &Count)
-      )) {
+  if (EFI_ERROR (gBS->OpenProtocolInformation (Road.ControllerHandle, &gEfiPciIoProtocolGuid, &Entries, &Count))) {
     return FALSE;
   }
 
@@ -259,11 +259,11 @@ ControllerGop (ROAD &Road)
 {
   EFI_GRAPHICS_OUTPUT_PROTOCOL *Gop = nullptr;
 
-  gBS->HandleProtocol (
-    Road.Platform->ControllerHandle, &gEfiGraphicsOutputProtocolGuid, reinterpret_cast<VOID **> (&Gop)
-  );
+  gBS->HandleProtocol (Road.ControllerHandle, &gEfiGraphicsOutputProtocolGuid, reinterpret_cast<VOID **> (&Gop));
   return Gop;
 }
+
+namespace {
 
 VOID
 CheckModeRecord (
@@ -284,7 +284,7 @@ CheckModeRecord (
     Name,
     Record.MaxMode == 4 && Record.Mode == Mode && Record.SizeOfInfo == 36 && Info.HorizontalResolution == Row.Width &&
       Info.VerticalResolution == Row.Height && Info.PixelFormat == PixelBlueGreenRedReserved8BitPerColor &&
-      Info.PixelsPerScanLine == Row.Width && Record.FrameBufferBase == Road.Platform->FrameBufferBase &&
+      Info.PixelsPerScanLine == Row.Width && Record.FrameBufferBase == Road.FrameBufferBase &&
       Record.FrameBufferSize == (UINTN)Row.Width * Row.Height * 4,
     "MaxMode %u, Mode %u, %u x %u, format %u, scan line %u, base 0x%lx, size %lu", Record.MaxMode, Record.Mode,
     Info.HorizontalResolution, Info.VerticalResolution, Info.PixelFormat, Info.PixelsPerScanLine,
@@ -330,7 +330,7 @@ CheckGopStart (IN ROAD &Road)
     gBS->RegisterProtocolNotify (&gEfiGraphicsOutputProtocolGuid, Arrival, &Registration);
   }
 
-  Status   = gBS->ConnectController (Road.Platform->ControllerHandle, Drivers, nullptr, FALSE);
+  Status   = gBS->ConnectController (Road.ControllerHandle, Drivers, nullptr, FALSE);
   Road.Gop = ControllerGop (Road);
   if (Arrival != nullptr) {
     gBS->CloseEvent (Arrival);
@@ -486,12 +486,13 @@ RowsDifferingFromPattern (const BLT_BUFFERS &Buffers, UINTN Rows, UINTN Shift)
 VOID
 CheckBltFill (ROAD &Road, const BLT_BUFFERS &Buffers)
 {
-  EFI_GRAPHICS_OUTPUT_PROTOCOL *Gop   = Road.Gop;
-  EFI_GRAPHICS_OUTPUT_BLT_PIXEL Fill  = { 0x99, 0x66, 0x33, 0 };
-  const UINT64                  Calls = Road.Platform->AccessCount;
+  EFI_GRAPHICS_OUTPUT_PROTOCOL *Gop  = Road.Gop;
+  EFI_GRAPHICS_OUTPUT_BLT_PIXEL Fill = { 0x99, 0x66, 0x33, 0 };
+  // On the real device there is no access count: the stand-in counts calls.
+  const UINT64 Calls = (Road.Platform != nullptr) ? Road.Platform->AccessCount : 0;
 
   EFI_STATUS   Status    = Gop->Blt (Gop, &Fill, EfiBltVideoFill, 0, 0, 100, 50, kBltW, kBltH, 0);
-  const UINT64 FillCalls = Road.Platform->AccessCount - Calls;
+  const UINT64 FillCalls = (Road.Platform != nullptr) ? Road.Platform->AccessCount - Calls : 0;
   EFI_STATUS   Status2   = Gop->Blt (Gop, Buffers.Back, EfiBltVideoToBltBuffer, 100, 50, 0, 0, kBltW, kBltH, 0);
   UINTN        Wrong     = 0;
   for (UINTN Index = 0; Index < kBltW * kBltH; Index++) {
@@ -500,7 +501,7 @@ CheckBltFill (ROAD &Road, const BLT_BUFFERS &Buffers)
 
   Check (
     "Blt VideoFill fills the rectangle, one PCI I/O fill per row; VideoToBltBuffer reads it back",
-    Status == EFI_SUCCESS && Status2 == EFI_SUCCESS && Wrong == 0 && FillCalls == kBltH,
+    Status == EFI_SUCCESS && Status2 == EFI_SUCCESS && Wrong == 0 && (Road.Platform == nullptr || FillCalls == kBltH),
     "%r/%r, %u pixels differ, %lu fill calls", Status, Status2, (UINT32)Wrong, FillCalls
   );
 }
@@ -641,9 +642,8 @@ CheckComponentNames (IN ROAD &Road)
   CHAR16    *Controller = nullptr;
   CHAR16    *Other      = nullptr;
   EFI_STATUS Status     = Names->GetDriverName (Names, const_cast<CHAR8 *> ("eng"), &Driver);
-  EFI_STATUS Status2    = Names->GetControllerName (
-       Names, Road.Platform->ControllerHandle, nullptr, const_cast<CHAR8 *> ("eng"), &Controller
-     );
+  EFI_STATUS Status2 =
+    Names->GetControllerName (Names, Road.ControllerHandle, nullptr, const_cast<CHAR8 *> ("eng"), &Controller);
   Check (
     "Component Name gives \"Tavrix TVX  GOP Driver\" and \"Tavrix TVX  PCI Adapter\" in eng",
     Status == EFI_SUCCESS && Status2 == EFI_SUCCESS && StrCmp (Driver, Ucs2 (u"Tavrix TVX  GOP Driver")) == 0 &&
@@ -655,7 +655,7 @@ CheckComponentNames (IN ROAD &Road)
   EFI_HANDLE Child  = FindOutputChild (Road, &Children);
   EFI_STATUS French = Names->GetDriverName (Names, const_cast<CHAR8 *> ("fra"), &Other);
   EFI_STATUS ForKid =
-    Names->GetControllerName (Names, Road.Platform->ControllerHandle, Child, const_cast<CHAR8 *> ("eng"), &Other);
+    Names->GetControllerName (Names, Road.ControllerHandle, Child, const_cast<CHAR8 *> ("eng"), &Other);
   Check (
     "Component Name refuses other languages and the child handle",
     French == EFI_UNSUPPORTED && ForKid == EFI_UNSUPPORTED, "fra %r, child %r", French, ForKid
@@ -713,15 +713,15 @@ CheckReconnectCycles (IN ROAD &Road)
   const UINT64    Before     = FreePages ();
 
   for (UINTN Cycle = 0; Cycle < kCycles; Cycle++) {
-    EFI_STATUS Status = gBS->DisconnectController (Road.Platform->ControllerHandle, nullptr, nullptr);
+    EFI_STATUS Status = gBS->DisconnectController (Road.ControllerHandle, nullptr, nullptr);
     Disconnect        = EFI_ERROR (Status) ? Status : Disconnect;
     Gone += (ControllerGop (Road) == nullptr) ? 1 : 0;
 
-    gBS->ConnectController (Road.Platform->ControllerHandle, nullptr, nullptr, TRUE);
+    gBS->ConnectController (Road.ControllerHandle, nullptr, nullptr, TRUE);
     Back += (ControllerGop (Road) != nullptr) ? 1 : 0;
 
     VOID *TextOut = nullptr;
-    gBS->HandleProtocol (Road.Platform->ControllerHandle, &gEfiSimpleTextOutProtocolGuid, &TextOut);
+    gBS->HandleProtocol (Road.ControllerHandle, &gEfiSimpleTextOutProtocolGuid, &TextOut);
     Console += (TextOut != nullptr) ? 1 : 0;
   }
 

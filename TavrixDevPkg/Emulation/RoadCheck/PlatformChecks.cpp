@@ -23,7 +23,7 @@ CheckController (ROAD &Road)
   EFI_PCI_IO_PROTOCOL *PciIo = nullptr;
   UINT16               Id[2] = { 0, 0 };
   EFI_STATUS           Status =
-    gBS->HandleProtocol (Road.Platform->ControllerHandle, &gEfiPciIoProtocolGuid, reinterpret_cast<VOID **> (&PciIo));
+    gBS->HandleProtocol (Road.ControllerHandle, &gEfiPciIoProtocolGuid, reinterpret_cast<VOID **> (&PciIo));
 
   if (!EFI_ERROR (Status)) {
     Status = PciIo->Pci.Read (PciIo, EfiPciIoWidthUint16, PCI_VENDOR_ID_OFFSET, 2, Id);
@@ -85,6 +85,9 @@ CheckPlatform (IN ROAD &Road)
     Road.Platform = nullptr;
     return FALSE;
   }
+
+  Road.ControllerHandle = Road.Platform->ControllerHandle;
+  Road.FrameBufferBase  = Road.Platform->FrameBufferBase;
 
   CheckController (Road);
   CheckEarlyVideoPieces (Road);

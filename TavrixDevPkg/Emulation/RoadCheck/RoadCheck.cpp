@@ -4,13 +4,21 @@
     load PlatformStandInDxe.efi
     TavrixRoad.efi graphics [snap]     (or: TavrixRoad.efi text [snap])
 
+  or, on the virtual device with the driver in the card's option ROM and no
+  stand-in:
+
+    TavrixRoad.efi device [snap]       (or: device-release [snap])
+
   It starts both drivers from the files beside it and follows one event down
   the road: the early video driver draws before any GOP exists, the GOP
   driver is connected by the firmware, the early video driver follows the GOP,
   the firmware console draws through it, then every GOP service, the names and
   20 disconnect/reconnect cycles. "text" is the second boot, with the early
-  video driver in text mode. With "snap", each snapshot waits for a key from
-  the host that captures the screen.
+  video driver in text mode. "device" walks the GOP road on the device
+  (the driver the firmware loaded from the ROM, every mode, Blt, names,
+  reconnects, a UART window); "device-release" only the ROM, the console and
+  the UART window, for the RELEASE ROM. With "snap", each snapshot waits for
+  a key from the host that captures the screen.
 
   Prints one "PASS: road: ..." or "FAIL: road: ..." line per check and ends
   with "ROAD-END <passed> passed, <failed> failed".
@@ -26,14 +34,16 @@ extern "C" {
 
 namespace {
 
-/// The shell's arguments: the run ("graphics" or "text") and "snap".
+enum ROAD_RUN { RoadGraphics, RoadText, RoadDevice, RoadDeviceRelease };
+
+/// The shell's arguments: the run and "snap".
 BOOLEAN
-ReadArguments (EFI_HANDLE ImageHandle, BOOLEAN *TextRun, BOOLEAN *Snap)
+ReadArguments (EFI_HANDLE ImageHandle, ROAD_RUN *Run, BOOLEAN *Snap)
 {
   EFI_SHELL_PARAMETERS_PROTOCOL *Parameters;
 
-  *TextRun = FALSE;
-  *Snap    = FALSE;
+  *Run  = RoadGraphics;
+  *Snap = FALSE;
   if (EFI_ERROR (
         gBS->HandleProtocol (ImageHandle, &gEfiShellParametersProtocolGuid, reinterpret_cast<VOID **> (&Parameters))
       )) {
@@ -42,11 +52,15 @@ ReadArguments (EFI_HANDLE ImageHandle, BOOLEAN *TextRun, BOOLEAN *Snap)
 
   for (UINTN Index = 1; Index < Parameters->Argc; Index++) {
     if (StrCmp (Parameters->Argv[Index], Ucs2 (u"text")) == 0) {
-      *TextRun = TRUE;
+      *Run = RoadText;
+    } else if (StrCmp (Parameters->Argv[Index], Ucs2 (u"device")) == 0) {
+      *Run = RoadDevice;
+    } else if (StrCmp (Parameters->Argv[Index], Ucs2 (u"device-release")) == 0) {
+      *Run = RoadDeviceRelease;
     } else if (StrCmp (Parameters->Argv[Index], Ucs2 (u"snap")) == 0) {
       *Snap = TRUE;
     } else if (StrCmp (Parameters->Argv[Index], Ucs2 (u"graphics")) != 0) {
-      AsciiPrint ("usage: TavrixRoad.efi graphics|text [snap]\n");
+      AsciiPrint ("usage: TavrixRoad.efi graphics|text|device|device-release [snap]\n");
       return FALSE;
     }
   }
@@ -81,15 +95,30 @@ WalkTextRoad (ROAD &Road)
   CheckDebugRecords (Road, FALSE);
 }
 
+/// The GOP road on the virtual device: everything through the firmware's
+/// own PCI I/O, the driver loaded from the card's ROM.
+VOID
+WalkDeviceRoad (ROAD &Road, BOOLEAN Release)
+{
+  CheckDriverFromRom (Road);
+  if (!Release) {
+    CheckDeviceModes (Road);
+    CheckComponentNames (Road);
+    CheckReconnectCycles (Road);
+  }
+
+  CheckUartWindow (Road);
+}
+
 } // namespace
 
 extern "C" EFI_STATUS EFIAPI
 RoadCheckMain (IN EFI_HANDLE ImageHandle, IN EFI_SYSTEM_TABLE *SystemTable)
 {
-  BOOLEAN TextRun;
-  BOOLEAN Snap;
+  ROAD_RUN Run;
+  BOOLEAN  Snap;
 
-  if (!ReadArguments (ImageHandle, &TextRun, &Snap)) {
+  if (!ReadArguments (ImageHandle, &Run, &Snap)) {
     return EFI_INVALID_PARAMETER;
   }
 
@@ -97,9 +126,14 @@ RoadCheckMain (IN EFI_HANDLE ImageHandle, IN EFI_SYSTEM_TABLE *SystemTable)
   Road.ImageHandle      = ImageHandle;
   Road.WaitForSnapshots = Snap;
 
-  AsciiPrint ("ROAD-BEGIN %a\n", TextRun ? "text" : "graphics");
-  if (CheckPlatform (Road)) {
-    if (TextRun) {
+  static const CHAR8 *const Names[] = { "graphics", "text", "device", "device-release" };
+  AsciiPrint ("ROAD-BEGIN %a\n", Names[Run]);
+  if ((Run == RoadDevice) || (Run == RoadDeviceRelease)) {
+    if (FindDevice (Road)) {
+      WalkDeviceRoad (Road, Run == RoadDeviceRelease);
+    }
+  } else if (CheckPlatform (Road)) {
+    if (Run == RoadText) {
       WalkTextRoad (Road);
     } else {
       WalkGraphicsRoad (Road);

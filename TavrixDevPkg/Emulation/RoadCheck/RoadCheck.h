@@ -30,8 +30,10 @@ Ucs2 (const char16_t *String)
 /// What the road has found so far; filled stage by stage.
 struct ROAD {
   EFI_HANDLE                    ImageHandle;
-  BOOLEAN                       WaitForSnapshots; ///< a host captures the screen at each snapshot
-  EMULATED_PLATFORM_PROTOCOL   *Platform;
+  BOOLEAN                       WaitForSnapshots;   ///< a host captures the screen at each snapshot
+  EMULATED_PLATFORM_PROTOCOL   *Platform;           ///< the stand-in; NULL on the real device
+  EFI_HANDLE                    ControllerHandle;   ///< the 0x19E5:0x1711 controller's handle
+  EFI_PHYSICAL_ADDRESS          FrameBufferBase;    ///< where BAR 0 lies
   EFI_HANDLE                    EarlyVideoImage;    ///< the started early video driver
   EFI_HANDLE                    GopDriverImage;     ///< the started GOP driver
   EFI_GRAPHICS_OUTPUT_PROTOCOL *Gop;                ///< GOP on the controller handle
@@ -48,6 +50,10 @@ Check (IN CONST CHAR8 *Name, IN BOOLEAN Passed, IN CONST CHAR8 *DetailFormat, ..
 VOID EFIAPI Note (IN CONST CHAR8 *Format, ...);
 
 VOID Snapshot (IN ROAD &Road, IN CONST CHAR8 *Name, IN CONST CHAR8 *What);
+
+/// While TRUE, report lines bypass the console: when the firmware console
+/// draws on the GOP under test, its scrolling would move the pictures.
+VOID ReportToSerialOnly (IN BOOLEAN SerialOnly);
 
 UINTN
 FailedChecks (VOID);
@@ -95,6 +101,31 @@ VOID CheckDebugRecords (IN ROAD &Road, IN BOOLEAN OneLevel);
 VOID CheckTextMode (IN ROAD &Road);
 
 VOID CheckOptionRom (IN ROAD &Road);
+
+//
+// The road on the virtual device, without the stand-in (DeviceChecks.cpp).
+//
+BOOLEAN
+FindDevice (IN ROAD &Road);
+
+VOID CheckDriverFromRom (IN ROAD &Road);
+
+VOID CheckDeviceModes (IN ROAD &Road);
+
+VOID CheckUartWindow (IN ROAD &Road);
+
+//
+// GOP helpers (GraphicsOutputChecks.cpp).
+//
+EFI_HANDLE
+FindOutputChild (IN ROAD &Road, OUT UINTN *Count);
+
+BOOLEAN
+IsChildOfController (IN ROAD &Road, IN EFI_HANDLE Child);
+
+EFI_GRAPHICS_OUTPUT_PROTOCOL *ControllerGop (IN ROAD &Road);
+
+VOID CheckBlt (IN ROAD &Road);
 
 //
 // Helpers shared by the stages.
