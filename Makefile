@@ -6,8 +6,9 @@
 #               (make run-window: the same with QEMU windows; needs a display)
 #   make test   set-up, build, then every test tier; last line "N passed, M failed"
 #
-# Finer targets: setup, build (firmware DEBUG+RELEASE and option ROMs),
-# build-host-tests, format, format-check, clean.
+# Finer targets: setup, build (firmware DEBUG+RELEASE with GCC5 and RELEASE
+# with CLANGDWARF, option ROMs), build-all (DEBUG+RELEASE with each of GCC5,
+# CLANG38 and CLANGDWARF), build-host-tests, format, format-check, clean.
 #
 # Evidence (docs/PERFORMANCE.md, docs/RELIABILITY.md):
 #   make bench-sizes  RELEASE image sizes beside EDK II's QemuVideoDxe
@@ -21,7 +22,7 @@
 SHELL := /bin/bash
 FORMAT_FILES = $(shell git ls-files '*.cpp' '*.h' | grep -v -e '^MdePkg/Override/.*\.c$$')
 
-.PHONY: all setup build build-host-tests test run run-window format format-check clean
+.PHONY: all setup build build-all build-host-tests test run run-window format format-check clean
 .PHONY: bench bench-sizes bench-blt bench-draw bench-blt-firmware reliability
 
 all: build
@@ -29,8 +30,15 @@ all: build
 setup:
 	@bash scripts/setup.sh >/dev/null
 
+# GCC5 for both targets, and the shipped RELEASE flavour with a clang tool
+# chain too, so that every `make test` proves a second compiler and linker
+# (lld) on the product (about 30 s more on a cold tree).
 build: setup
 	@bash scripts/build.sh DEBUG RELEASE
+	@TOOL_CHAINS=CLANGDWARF bash scripts/build.sh RELEASE
+
+build-all: setup
+	@TOOL_CHAINS="GCC5 CLANG38 CLANGDWARF" bash scripts/build.sh DEBUG RELEASE
 
 build-host-tests: setup
 	@bash scripts/build-host-tests.sh

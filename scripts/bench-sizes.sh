@@ -19,9 +19,11 @@ OUT=$REPO/out/bench; mkdir -p "$OUT" Build
 bash scripts/build.sh RELEASE >/dev/null
 
 # Ours with the debug output kept: TavrixDev.dsc without its RELEASE
-# MDEPKG_NDEBUG line, in an output directory of its own.
+# MDEPKG_NDEBUG line and with TavrixGopDxe's DEBUG library mapping (its
+# serial DebugLib) for RELEASE too, in an output directory of its own.
 mkdir -p Build/SizeStudy
 sed -e 's|^\( *OUTPUT_DIRECTORY *= *\).*|\1Build/TavrixDevDebugKept|' -e '/MDEPKG_NDEBUG/d' \
+    -e 's|^!if \$(TARGET) == RELEASE$|!if $(TARGET) == NONE|' \
   TavrixDevPkg/TavrixDev.dsc >Build/SizeStudy/TavrixDevDebugKept.dsc
 if ! build -p Build/SizeStudy/TavrixDevDebugKept.dsc -a X64 -t GCC5 -b RELEASE -n "$(nproc)" >Build/build-debugkept.log 2>&1; then
   grep -E -A3 ': error|error:|Error [0-9]' Build/build-debugkept.log | head -n 40; echo "[bench] build with debug output failed; see Build/build-debugkept.log"; exit 1

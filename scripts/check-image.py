@@ -4,9 +4,19 @@
   check-image.py efi FILE   PE32+ for x86-64, subsystem 11 (EFI boot service driver)
   check-image.py rom FILE   PCI option ROM whose PCI data structure names
                             0x19E5/0x1711, class 0x030000, with an EFI image
+  check-image.py portio FILE none|some
+                            FILE is the linked ELF image with its symbols (the
+                            .debug beside the .efi). Finds the functions that
+                            contain port I/O instructions (in, out, ins, outs):
+                            "none" fails when there is one, "some" when there
+                            is none. The symbol sizes bound each function, so
+                            read-only data that the linker puts into .text is
+                            not taken for code.
 Prints what is wrong and exits 1, or prints a one-line summary and exits 0.
 """
+import re
 import struct
+import subprocess
 import sys
 
 
@@ -48,8 +58,62 @@ def check_rom(data):
     return None
 
 
+PORT_IO = re.compile(r"^(rep[a-z]*\s+)?(in|out)(s?[bwl]?)(\s|$)")
+
+
+def functions(path):
+    """(start, end, name) of every function symbol with a size."""
+    table = subprocess.run(["objdump", "-t", path], capture_output=True, text=True, check=True).stdout
+    found = []
+    for line in table.splitlines():
+        # VALUE FLAGS SECTION SIZE [.hidden] NAME, FLAGS ending in F for a function
+        fields = line.split()
+        if "F" in fields[1:-3] and ".text" in fields:
+            at = fields.index(".text")
+            start, size = int(fields[0], 16), int(fields[at + 1], 16)
+            if size and fields[at - 1] == "F":
+                found.append((start, start + size, fields[-1]))
+    return found
+
+
+def port_io_functions(path):
+    """Names of the functions that contain a port I/O instruction."""
+    ranges = functions(path)
+    if not ranges:
+        raise ValueError("no function symbols (not the .debug image?)")
+    listing = subprocess.run(["objdump", "-d", "--no-show-raw-insn", path],
+                             capture_output=True, text=True, check=True).stdout
+    hits = set()
+    for line in listing.splitlines():
+        m = re.match(r"^\s*([0-9a-f]+):\s+(.*)$", line)
+        if not m or not PORT_IO.match(m.group(2)):
+            continue
+        address = int(m.group(1), 16)
+        hits.update(name for start, end, name in ranges if start <= address < end)
+    return sorted(hits)
+
+
+def check_port_io(path, expect):
+    try:
+        names = port_io_functions(path)
+    except (OSError, ValueError, subprocess.CalledProcessError) as e:
+        return str(e), None
+    if expect == "none" and names:
+        return "port I/O in " + ", ".join(names), None
+    if expect == "some" and not names:
+        return "no function does port I/O", None
+    return None, ", ".join(names) or "no port I/O"
+
+
 def main():
     kind, path = sys.argv[1], sys.argv[2]
+    if kind == "portio":
+        problem, summary = check_port_io(path, sys.argv[3])
+        if problem:
+            print("%s: %s" % (path, problem))
+            return 1
+        print("%s: ok (%s)" % (path, summary))
+        return 0
     try:
         with open(path, "rb") as f:
             data = f.read()

@@ -13,9 +13,11 @@ set -euo pipefail
 
 log() { printf '[setup] %s\n' "$*" >&2; }
 
+# clang, lld and llvm: the CLANG38 and CLANGDWARF tool chains (clang as
+# compiler and linker driver, lld for CLANGDWARF, llvm-ar and llvm-nm).
 PACKAGES=(build-essential uuid-dev nasm python3 python-is-python3 googletest
           qemu-system-x86 ovmf mtools dosfstools dpkg-dev console-data
-          valgrind clang-format
+          valgrind clang-format clang lld llvm
           meson ninja-build pkg-config libglib2.0-dev libpixman-1-dev
           libfdt-dev zlib1g-dev libpng-dev)
 CACHE_DIR=${TAVRIX_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/tavrix-fw}

@@ -185,7 +185,7 @@ template <UINT32 SOURCE_BYTES>
 UINT32
 ImagePixel (IN CONST UINT8 *Source, IN UINT64 Destination, IN CONST EARLY_VIDEO_INFO *Info)
 {
-  if constexpr (SOURCE_BYTES == 3) {
+  if (SOURCE_BYTES == 3) {
     return Source[0] | (UINT32 (Source[1]) << 8) | (UINT32 (Source[2]) << 16);
   }
 

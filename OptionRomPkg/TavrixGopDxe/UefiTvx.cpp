@@ -51,7 +51,7 @@ struct START_PROGRESS {
   bool GraphicsOutputInstalled;
 };
 
-/// Error and information bits: the start marker shows in every build.
+/// Error and information bits: the start marker prints in DEBUG builds, not in RELEASE.
 constexpr UINTN START_MARKER_LEVEL = DEBUG_ERROR | DEBUG_INFO;
 
 bool
@@ -304,12 +304,70 @@ CreateOutput (
 
   //
   // The GOP goes on the controller handle, which has the device path that
-  // GOP consumers look for.
+  // GOP consumers look for. A GOP that is not installed could never be
+  // stopped (Stop finds the context through it), so a failed installation
+  // (another agent's GOP already there, for one) undoes the start, reported
+  // with the constructor's step.
   //
   Status = gBS->InstallMultipleProtocolInterfaces (
     &ControllerHandle, &gEfiGraphicsOutputProtocolGuid, &Context->GraphicsOutput, nullptr
   );
-  Progress.GraphicsOutputInstalled = !EFI_ERROR (Status);
+  if (EFI_ERROR (Status)) {
+    return Status;
+  }
+
+  Progress.GraphicsOutputInstalled = true;
+  return EFI_SUCCESS;
+}
+
+/// Second phase of a disconnect: the controller itself, and a child still
+/// present. Fails with everything as it was, or releases all of it.
+EFI_STATUS
+StopController (DISPLAY_DEVICE_CONTEXT *Context, EFI_HANDLE ControllerHandle)
+{
+  EFI_STATUS Status;
+  EFI_STATUS ChildStatus;
+
+  //
+  // The GOP goes first: a consumer that keeps it makes the removal fail, and
+  // the child must then still be there.
+  //
+  Status = gBS->UninstallMultipleProtocolInterfaces (
+    ControllerHandle, &gEfiGraphicsOutputProtocolGuid, &Context->GraphicsOutput, nullptr
+  );
+  if (EFI_ERROR (Status)) {
+    return Status;
+  }
+
+  if (Context->OutputHandle != nullptr) {
+    ChildStatus = ReleaseOutputChild (Context, ControllerHandle);
+    if (EFI_ERROR (ChildStatus)) {
+      Status = gBS->InstallMultipleProtocolInterfaces (
+        &ControllerHandle, &gEfiGraphicsOutputProtocolGuid, &Context->GraphicsOutput, nullptr
+      );
+      if (!EFI_ERROR (Status)) {
+        return ChildStatus;
+      }
+
+      //
+      // Nothing can reach the context without its GOP: the stop goes on and
+      // leaves the child, its path and its open of PCI I/O as they are.
+      //
+      DEBUG ((DEBUG_ERROR, "TavrixGopDxe: cannot put the GOP back: %r; the child stays\n", Status));
+    }
+  }
+
+  DisplayGraphicsOutputDestructor (Context);
+
+  //
+  // Decoding is turned off rather than the earlier attributes restored; the
+  // controller registers keep the last mode.
+  //
+  Context->PciIo->Attributes (Context->PciIo, EfiPciIoAttributeOperationDisable, DISPLAY_ENABLE_ATTRIBUTES, nullptr);
+  gBS->CloseProtocol (
+    ControllerHandle, &gEfiPciIoProtocolGuid, gDisplayDriverBinding.DriverBindingHandle, ControllerHandle
+  );
+  FreePool (Context);
   return EFI_SUCCESS;
 }
 
@@ -448,35 +506,7 @@ DisplayDriverStop (
     return StopOutputChildren (Context, ControllerHandle, NumberOfChildren, ChildHandleBuffer);
   }
 
-  //
-  // Second phase: the controller itself, after a child still present.
-  //
-  if (Context->OutputHandle != nullptr) {
-    Status = ReleaseOutputChild (Context, ControllerHandle);
-    if (EFI_ERROR (Status)) {
-      return Status;
-    }
-  }
-
-  Status = gBS->UninstallMultipleProtocolInterfaces (
-    ControllerHandle, &gEfiGraphicsOutputProtocolGuid, &Context->GraphicsOutput, nullptr
-  );
-  if (EFI_ERROR (Status)) {
-    return Status;
-  }
-
-  DisplayGraphicsOutputDestructor (Context);
-
-  //
-  // Decoding is turned off rather than the earlier attributes restored; the
-  // controller registers keep the last mode.
-  //
-  Context->PciIo->Attributes (Context->PciIo, EfiPciIoAttributeOperationDisable, DISPLAY_ENABLE_ATTRIBUTES, nullptr);
-  gBS->CloseProtocol (
-    ControllerHandle, &gEfiPciIoProtocolGuid, gDisplayDriverBinding.DriverBindingHandle, ControllerHandle
-  );
-  FreePool (Context);
-  return EFI_SUCCESS;
+  return StopController (Context, ControllerHandle);
 }
 
 } // extern "C"

@@ -357,18 +357,20 @@ LoadPalette (DISPLAY_DEVICE_CONTEXT *Context, UINT64 PaletteBase, UINT32 BitsPer
 }
 
 /// Fills a GOP mode information record for one mode of the mode list.
+/// Without a frame-buffer address the mode is offered for Blt only.
 VOID
-FillModeInformation (EFI_GRAPHICS_OUTPUT_MODE_INFORMATION *Info, const DISPLAY_MODE_DATA &Mode)
+FillModeInformation (EFI_GRAPHICS_OUTPUT_MODE_INFORMATION *Info, const DISPLAY_MODE_DATA &Mode, bool HasFrameBuffer)
 {
   ZeroMem (Info, sizeof (*Info));
   Info->Version              = 0;
   Info->HorizontalResolution = Mode.HorizontalResolution;
   Info->VerticalResolution   = Mode.VerticalResolution;
-  Info->PixelFormat          = PixelBlueGreenRedReserved8BitPerColor;
+  Info->PixelFormat          = HasFrameBuffer ? PixelBlueGreenRedReserved8BitPerColor : PixelBltOnly;
   Info->PixelsPerScanLine    = Mode.HorizontalResolution;
 }
 
-/// BAR 0's base address, or 0 when the controller does not describe it.
+/// BAR 0's base address, or 0 when the controller does not describe it as
+/// a memory range.
 EFI_PHYSICAL_ADDRESS
 FrameBufferAddress (EFI_PCI_IO_PROTOCOL *PciIo)
 {
@@ -383,7 +385,7 @@ FrameBufferAddress (EFI_PCI_IO_PROTOCOL *PciIo)
   }
 
   Base = 0;
-  if (Descriptor->Desc == ACPI_ADDRESS_SPACE_DESCRIPTOR) {
+  if ((Descriptor->Desc == ACPI_ADDRESS_SPACE_DESCRIPTOR) && (Descriptor->ResType == ACPI_ADDRESS_SPACE_TYPE_MEM)) {
     Base = Descriptor->AddrRangeMin;
   }
 
@@ -754,8 +756,11 @@ DisplayQueryMode (
     return EFI_OUT_OF_RESOURCES;
   }
 
+  //
+  // BAR 0 is the same in every mode: what the current mode learnt holds for all.
+  //
   *SizeOfInfo = GRAPHICS_MODE_INFO_SIZE;
-  FillModeInformation (*Info, Context->ModeList[ModeNumber]);
+  FillModeInformation (*Info, Context->ModeList[ModeNumber], This->Mode->FrameBufferBase != 0);
   return EFI_SUCCESS;
 }
 
@@ -776,11 +781,16 @@ DisplaySetMode (IN EFI_GRAPHICS_OUTPUT_PROTOCOL *This, IN UINT32 ModeNumber)
 
   SetControllerMode (Context, &mDisplayModeTable[ModeNumber]);
 
-  Mode->Mode = ModeNumber;
-  FillModeInformation (Mode->Info, Context->ModeList[ModeNumber]);
-  Mode->SizeOfInfo      = GRAPHICS_MODE_INFO_SIZE;
+  //
+  // Without BAR 0's address there is no frame buffer to offer: a consumer
+  // would write to the null page. Blt works either way, through PCI I/O.
+  //
+  Mode->Mode            = ModeNumber;
   Mode->FrameBufferBase = FrameBufferAddress (Context->PciIo);
-  Mode->FrameBufferSize = (UINT32)(Mode->Info->VerticalResolution * Mode->Info->HorizontalResolution * 4);
+  FillModeInformation (Mode->Info, Context->ModeList[ModeNumber], Mode->FrameBufferBase != 0);
+  Mode->SizeOfInfo = GRAPHICS_MODE_INFO_SIZE;
+  Mode->FrameBufferSize =
+    (Mode->FrameBufferBase == 0) ? 0 : (UINT32)(Mode->Info->VerticalResolution * Mode->Info->HorizontalResolution * 4);
 
   Context->ModeNotSet = FALSE;
   return EFI_SUCCESS;

@@ -261,9 +261,9 @@ struct DISPLAY_CONTROLLER::PRIVATE {
     }
 
     ZeroMem (Descriptors, sizeof (*Descriptors));
-    Descriptors->Bar.Desc                 = ACPI_ADDRESS_SPACE_DESCRIPTOR;
+    Descriptors->Bar.Desc                 = Self.mBarDescriptor;
     Descriptors->Bar.Len                  = (UINT16)(sizeof (EFI_ACPI_ADDRESS_SPACE_DESCRIPTOR) - 3);
-    Descriptors->Bar.ResType              = ACPI_ADDRESS_SPACE_TYPE_MEM;
+    Descriptors->Bar.ResType              = Self.mBarResourceType;
     Descriptors->Bar.AddrSpaceGranularity = 64;
     Descriptors->Bar.AddrRangeMin = BarIndex == 0 ? (UINT64)(UINTN)Self.mFrameBuffer : (UINT64)(UINTN)Self.mPrivate;
     Descriptors->Bar.AddrLen      = BarIndex == 0 ? HOST_MODEL_FRAME_BUFFER_SIZE : HOST_MODEL_REGISTER_FILE_SIZE;

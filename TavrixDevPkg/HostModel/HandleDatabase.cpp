@@ -41,6 +41,21 @@ Boot ()
   return HOST_MODEL::Current ().Boot ();
 }
 
+/// Counts one call of Kind and answers the failure a test asked for, if due.
+EFI_STATUS
+BootServiceFault (BOOT_SERVICE_KIND Kind)
+{
+  BOOT_SERVICES_STATE &State = Boot ();
+
+  State.ServiceCalls[Kind]++;
+  if ((State.ServiceFailAt[Kind] != 0) && (State.ServiceCalls[Kind] == State.ServiceFailAt[Kind])) {
+    State.ServiceFailAt[Kind] = 0;
+    return State.ServiceFailStatus[Kind];
+  }
+
+  return EFI_SUCCESS;
+}
+
 HANDLE_RECORD *
 NewHandle ()
 {
@@ -286,6 +301,12 @@ InstallMultipleProtocolInterfaces (IN OUT EFI_HANDLE *Handle, ...)
     return EFI_INVALID_PARAMETER;
   }
 
+  EFI_STATUS Fault = BootServiceFault (BootInstallMultipleProtocolInterfaces);
+
+  if (EFI_ERROR (Fault)) {
+    return Fault;
+  }
+
   VA_LIST Args;
 
   VA_START (Args, Handle);
@@ -331,6 +352,12 @@ EFI_STATUS
 EFIAPI
 UninstallMultipleProtocolInterfaces (IN EFI_HANDLE Handle, ...)
 {
+  EFI_STATUS Fault = BootServiceFault (BootUninstallMultipleProtocolInterfaces);
+
+  if (EFI_ERROR (Fault)) {
+    return Fault;
+  }
+
   VA_LIST Args;
 
   VA_START (Args, Handle);
@@ -508,6 +535,27 @@ OpenProtocol (
 
   Entry->Opens.push_back (OPEN_RECORD{ AgentHandle, ControllerHandle, Attributes, 1 });
   return EFI_SUCCESS;
+}
+
+/// OpenProtocol as callers reach it through the table.
+EFI_STATUS
+EFIAPI
+OpenProtocolService (
+  IN EFI_HANDLE        UserHandle,
+  IN EFI_GUID         *Protocol,
+  OUT VOID **Interface OPTIONAL,
+  IN EFI_HANDLE        AgentHandle,
+  IN EFI_HANDLE        ControllerHandle,
+  IN UINT32            Attributes
+)
+{
+  EFI_STATUS Fault = BootServiceFault (BootOpenProtocol);
+
+  if (EFI_ERROR (Fault)) {
+    return Fault;
+  }
+
+  return OpenProtocol (UserHandle, Protocol, Interface, AgentHandle, ControllerHandle, Attributes);
 }
 
 EFI_STATUS
@@ -933,7 +981,7 @@ InitHandleServices (EFI_BOOT_SERVICES *Bs)
   Bs->LocateDevicePath                    = LocateDevicePath;
   Bs->ConnectController                   = ConnectControllerService;
   Bs->DisconnectController                = DisconnectControllerService;
-  Bs->OpenProtocol                        = OpenProtocol;
+  Bs->OpenProtocol                        = OpenProtocolService;
   Bs->CloseProtocol                       = CloseProtocol;
   Bs->OpenProtocolInformation             = OpenProtocolInformation;
   Bs->ProtocolsPerHandle                  = ProtocolsPerHandle;
@@ -954,6 +1002,19 @@ HOST_MODEL::InstallProtocol (EFI_HANDLE Handle, const EFI_GUID &Protocol, VOID *
 
   EXPECT_EQ (Status, EFI_SUCCESS) << "installing " << GuidText (Protocol);
   return Handle;
+}
+
+void
+HOST_MODEL::FailBootService (BOOT_SERVICE_KIND Kind, UINTN Nth, EFI_STATUS Status)
+{
+  mBoot->ServiceFailAt[Kind]     = mBoot->ServiceCalls[Kind] + Nth;
+  mBoot->ServiceFailStatus[Kind] = Status;
+}
+
+UINTN
+HOST_MODEL::BootServiceCalls (BOOT_SERVICE_KIND Kind) const
+{
+  return mBoot->ServiceCalls[Kind];
 }
 
 VOID *

@@ -74,6 +74,11 @@ struct BOOT_SERVICES_STATE {
   UINT64                                   QueueSequence   = 0;
   EFI_HANDLE                               CoreImageHandle = nullptr;
 
+  // Calls per kind through the table, and the failures a test asked for.
+  UINTN      ServiceCalls[BootServiceKinds]      = {};
+  UINTN      ServiceFailAt[BootServiceKinds]     = {};
+  EFI_STATUS ServiceFailStatus[BootServiceKinds] = {};
+
   ~BOOT_SERVICES_STATE ();
 };
 

@@ -158,6 +158,14 @@ struct OPEN_RECORD {
 
 enum BINDING_CALL_KIND { BindingSupported, BindingStart, BindingStop };
 
+/// Boot services whose calls a test can make fail (HOST_MODEL::FailBootService).
+enum BOOT_SERVICE_KIND {
+  BootInstallMultipleProtocolInterfaces,
+  BootUninstallMultipleProtocolInterfaces,
+  BootOpenProtocol,
+  BootServiceKinds
+};
+
 /// One Driver Binding call made by ConnectController/DisconnectController.
 struct BINDING_CALL {
   UINT64                       Sequence;
@@ -448,6 +456,15 @@ public:
   /// The Nth call of Kind from now (1 = the next) answers Status.
   void FailCall (PCI_IO_CALL_KIND Kind, UINTN Nth, EFI_STATUS Status = EFI_DEVICE_ERROR);
 
+  /// Tag and resource type of the first descriptor that GetBarAttributes
+  /// returns (by default a QWORD memory range: 0x8A, type 0).
+  void
+  SetBarDescriptorType (UINT8 Descriptor, UINT8 ResourceType)
+  {
+    mBarDescriptor   = Descriptor;
+    mBarResourceType = ResourceType;
+  }
+
   /// Calls made so far, per kind.
   UINTN
   CallCount (PCI_IO_CALL_KIND Kind) const
@@ -482,6 +499,9 @@ private:
   UINTN                                                    mCalls[PciIoCallKinds]      = {};
   UINTN                                                    mFailAt[PciIoCallKinds]     = {};
   EFI_STATUS                                               mFailStatus[PciIoCallKinds] = {};
+
+  UINT8 mBarDescriptor   = 0x8A; // ACPI_ADDRESS_SPACE_DESCRIPTOR
+  UINT8 mBarResourceType = 0;    // ACPI_ADDRESS_SPACE_TYPE_MEM
 };
 
 //
@@ -1051,6 +1071,15 @@ public:
   );
 
   const std::vector<BINDING_CALL> &BindingCalls () const;
+
+  /// The Nth call of Kind through the boot services table from now (1 = the
+  /// next) answers Status and changes nothing, once. The model's own uses of
+  /// these services (HandleProtocol, the test-facing helpers) are not counted.
+  void FailBootService (BOOT_SERVICE_KIND Kind, UINTN Nth, EFI_STATUS Status);
+
+  /// Calls of Kind made so far through the boot services table.
+  UINTN
+  BootServiceCalls (BOOT_SERVICE_KIND Kind) const;
 
   //
   // Events and task priority.

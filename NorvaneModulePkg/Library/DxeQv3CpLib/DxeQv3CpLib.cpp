@@ -68,6 +68,15 @@ FindOrPublishCheckpointList (IN EFI_BOOT_SERVICES *BootServices, IN CONST CP_LIS
 
   Status = Services.LocateProtocol (&gQv3CpListProtocolGuid, NULL, (VOID **)&mCpList);
   if (!EFI_ERROR (Status)) {
+    if (mCpList == NULL) {
+      //
+      // The GUID is published without a list head behind it: there is no
+      // list to share, and a second publication would not be the one that
+      // other modules' LocateProtocol finds.
+      //
+      return EFI_NOT_FOUND;
+    }
+
     return Status;
   }
 
@@ -101,6 +110,9 @@ FindOrPublishCheckpointList (IN EFI_BOOT_SERVICES *BootServices, IN CONST CP_LIS
   SMM through the SMM system table.
 
   @retval EFI_SUCCESS           mCpList points to the shared list.
+  @retval EFI_NOT_FOUND         The list's GUID is published with a null
+                                interface: no usable list; mCpList is null
+                                and nothing is installed.
   @retval EFI_OUT_OF_RESOURCES  No pool for a new list head; mCpList is null.
   @return                       The failure of the SMM table lookup or of the
                                 installation, unchanged; mCpList is null.

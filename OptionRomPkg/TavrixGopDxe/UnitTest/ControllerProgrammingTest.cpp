@@ -220,11 +220,13 @@ TEST_F (ControllerProgramming, FailedRegisterAccessIsFatal)
   StartAndClearLogs ();
   Model.Controller.FailCall (PciIoMemWrite, 1);
 
+  // The line is the register write's own source line, whatever it is.
   EXPECT_TRUE (Model.ExpectDeadLoop ([&] { Gop ()->SetMode (Gop (), 1); }));
-  EXPECT_EQ (
+  EXPECT_TRUE (std::regex_match (
     SerialWithoutDirectories (),
-    "\r\nASSERT_EFI_ERROR (Status = Device Error)\r\nASSERT UefiTvxGraphicsOutput.cpp(562): !EFI_ERROR (Status)\r\n"
-  );
+    std::regex ("\r\nASSERT_EFI_ERROR \\(Status = Device Error\\)\r\n"
+                "ASSERT UefiTvxGraphicsOutput\\.cpp\\([0-9]+\\): !EFI_ERROR \\(Status\\)\r\n")
+  )) << SerialWithoutDirectories ();
 }
 
 TEST_F (ControllerProgramming, FailedCrtPortWriteIsIgnored)

@@ -1,12 +1,17 @@
 /** @file
   The Graphics Output service as consoles see it: the mode record after
-  start, QueryMode and SetMode answers, and Blt's statuses and pixels for all
-  four operations, including rectangles whose sums would wrap.
+  start, QueryMode and SetMode answers, a GOP without a frame-buffer address,
+  and Blt's statuses and pixels for all four operations, including
+  rectangles whose sums would wrap.
 
   SPDX-License-Identifier: BSD-2-Clause-Patent
 **/
 
 #include "GopTestSupport.h"
+
+extern "C" {
+#include <IndustryStandard/Acpi.h>
+}
 
 HOST_MODEL_TEST_FILE (GraphicsOutputTest);
 
@@ -117,18 +122,57 @@ TEST_F (GraphicsOutput, SetModeChangesModeAndRefusesUnknownNumbers)
   EXPECT_EQ (Gop ()->Mode->FrameBufferSize, 5242880u);
 }
 
-TEST_F (GraphicsOutput, SetModeWithoutBarDescriptorLeavesFrameBufferBaseZero)
+/// The current mode offers no frame buffer, for Blt only, and QueryMode
+/// says so too.
+void
+ExpectBltOnly (EFI_GRAPHICS_OUTPUT_PROTOCOL *Gop, const char *Why)
 {
-  UINT64 Mark = Model.Memory.Mark ();
+  SCOPED_TRACE (Why);
+  EFI_GRAPHICS_OUTPUT_MODE_INFORMATION *Info = nullptr;
+  UINTN                                 Size = 0;
+
+  EXPECT_EQ (Gop->Mode->Info->PixelFormat, PixelBltOnly);
+  EXPECT_EQ (Gop->Mode->FrameBufferBase, 0u);
+  EXPECT_EQ (Gop->Mode->FrameBufferSize, 0u);
+  EXPECT_EQ (Gop->Mode->Info->HorizontalResolution, kExpectedModes[Gop->Mode->Mode].Width);
+  ASSERT_EQ (Gop->QueryMode (Gop, 3, &Size, &Info), EFI_SUCCESS);
+  EXPECT_EQ (Info->PixelFormat, PixelBltOnly);
+  FreePool (Info);
+}
+
+TEST_F (GraphicsOutput, WithoutBarZerosAddressTheModesAreBltOnlyAndBltStillDraws)
+{
+  UINT64                        Mark   = Model.Memory.Mark ();
+  EFI_GRAPHICS_OUTPUT_BLT_PIXEL Colour = { 0x11, 0x22, 0x33, 0x00 };
 
   Model.Controller.FailCall (PciIoGetBarAttributes, 1);
   ASSERT_EQ (Gop ()->SetMode (Gop (), 1), EFI_SUCCESS);
-  EXPECT_EQ (Gop ()->Mode->FrameBufferBase, 0u);
-  EXPECT_EQ (Gop ()->Mode->FrameBufferSize, 1920000u);
+  ExpectBltOnly (Gop (), "GetBarAttributes failed");
+  ASSERT_EQ (Blt (&Colour, EfiBltVideoFill, 0, 0, 799, 599, 1, 1), EFI_SUCCESS);
+  EXPECT_EQ (Frame[599 * 800 + 799], 0x00332211u) << "through PCI I/O";
 
+  Model.Controller.SetBarDescriptorType (ACPI_ADDRESS_SPACE_DESCRIPTOR, ACPI_ADDRESS_SPACE_TYPE_IO);
+  ASSERT_EQ (Gop ()->SetMode (Gop (), 2), EFI_SUCCESS);
+  ExpectBltOnly (Gop (), "an I/O range");
+  Model.Controller.SetBarDescriptorType (ACPI_END_TAG_DESCRIPTOR, ACPI_ADDRESS_SPACE_TYPE_MEM);
+  ASSERT_EQ (Gop ()->SetMode (Gop (), 3), EFI_SUCCESS);
+  ExpectBltOnly (Gop (), "no descriptor before the end tag");
+
+  Model.Controller.SetBarDescriptorType (ACPI_ADDRESS_SPACE_DESCRIPTOR, ACPI_ADDRESS_SPACE_TYPE_MEM);
   ASSERT_EQ (Gop ()->SetMode (Gop (), 0), EFI_SUCCESS);
+  EXPECT_EQ (Gop ()->Mode->Info->PixelFormat, PixelBlueGreenRedReserved8BitPerColor);
   EXPECT_EQ (Gop ()->Mode->FrameBufferBase, (EFI_PHYSICAL_ADDRESS)(UINTN)Model.Controller.FrameBuffer ());
-  EXPECT_EQ (Model.Memory.LeakReport (Mark), "") << "the descriptor buffer is freed";
+  EXPECT_EQ (Gop ()->Mode->FrameBufferSize, 1228800u);
+  EXPECT_EQ (Model.Memory.LeakReport (Mark), "") << "the descriptor buffers are freed";
+}
+
+TEST_F (GopTest, WithoutBarZerosAddressTheGopIsBltOnlyFromTheStart)
+{
+  Model.Controller.FailCall (PciIoGetBarAttributes, 1);
+  ASSERT_EQ (Model.ConnectController (Controller), EFI_SUCCESS);
+  ASSERT_NE (Gop (), nullptr);
+  EXPECT_EQ (Gop ()->Mode->Mode, 0u);
+  ExpectBltOnly (Gop (), "after construction");
 }
 
 TEST_F (GraphicsOutput, BltRefusesBadRequestsBeforeTouchingTheFrame)

@@ -1,6 +1,7 @@
 /** @file
   The handle database as drivers see it: the attribute rules of
-  OpenProtocol, duplicate device paths, and the two-phase disconnect.
+  OpenProtocol, duplicate device paths, injected failures, and the
+  two-phase disconnect.
 
   SPDX-License-Identifier: BSD-2-Clause-Patent
 **/
@@ -86,6 +87,34 @@ TEST_F (HandleDatabase, DuplicateDevicePathIsRefusedAndNothingInstalled)
   EXPECT_EQ (Model.HandlesWith (gEfiDevicePathProtocolGuid).size (), 1u);
   EXPECT_EQ (Model.FindProtocol (DriverA, gEfiCallerIdGuid), nullptr) << "DriverA's own protocol is untouched";
   EXPECT_EQ (Model.HandlesWith (gEfiCallerIdGuid).size (), 2u) << "the first pair was rolled back";
+}
+
+TEST_F (HandleDatabase, AnInjectedFailureChangesNothingAndStrikesOnce)
+{
+  EFI_HANDLE Handle = nullptr;
+  UINT32     Marker = 0;
+
+  Model.FailBootService (BootInstallMultipleProtocolInterfaces, 2, EFI_OUT_OF_RESOURCES);
+  Model.FailBootService (BootUninstallMultipleProtocolInterfaces, 1, EFI_INVALID_PARAMETER);
+  Model.FailBootService (BootOpenProtocol, 1, EFI_ACCESS_DENIED);
+
+  ASSERT_EQ (gBS->InstallMultipleProtocolInterfaces (&Handle, &gEfiCallerIdGuid, &Marker, nullptr), EFI_SUCCESS);
+  EFI_HANDLE Second = nullptr;
+  EXPECT_EQ (
+    gBS->InstallMultipleProtocolInterfaces (&Second, &gEfiCallerIdGuid, &Marker, nullptr), EFI_OUT_OF_RESOURCES
+  );
+  EXPECT_EQ (Second, nullptr);
+  EXPECT_EQ (
+    gBS->UninstallMultipleProtocolInterfaces (Handle, &gEfiCallerIdGuid, &Marker, nullptr), EFI_INVALID_PARAMETER
+  );
+  EXPECT_EQ (Model.FindProtocol (Handle, gEfiCallerIdGuid), &Marker);
+  EXPECT_EQ (Open (DriverA, Controller, EFI_OPEN_PROTOCOL_BY_DRIVER), EFI_ACCESS_DENIED);
+  EXPECT_TRUE (Model.OpenRecords (Controller, gEfiPciIoProtocolGuid).empty ());
+
+  EXPECT_EQ (Open (DriverA, Controller, EFI_OPEN_PROTOCOL_BY_DRIVER), EFI_SUCCESS);
+  EXPECT_EQ (gBS->UninstallMultipleProtocolInterfaces (Handle, &gEfiCallerIdGuid, &Marker, nullptr), EFI_SUCCESS);
+  EXPECT_EQ (Model.BootServiceCalls (BootInstallMultipleProtocolInterfaces), 2u);
+  EXPECT_EQ (Model.BootServiceCalls (BootOpenProtocol), 2u);
 }
 
 //

@@ -1,7 +1,8 @@
 /** @file
   Randomized Blt calls: every operation (and operation numbers past the
   last), coordinates at, near and far past the edges of the mode, huge widths
-  and deltas, NULL buffers.
+  and deltas, NULL buffers; in modes with and without a frame-buffer address
+  (a GOP that offers Blt only draws through PCI I/O all the same).
 
   The expected answer of each call is computed here with arithmetic that
   cannot wrap: a call succeeds exactly when its rectangles lie inside the
@@ -19,6 +20,10 @@
 **/
 
 #include "GopPlatform.h"
+
+extern "C" {
+#include <IndustryStandard/Acpi.h>
+}
 
 namespace {
 
@@ -198,10 +203,31 @@ public:
   }
 
   /// Sets a mode, paints the frame and fills the rest of BAR 0 with a sentinel.
+  /// Unless BarKnown, the mode set cannot learn BAR 0's address (every other
+  /// time GetBarAttributes fails, else it describes an I/O range): the GOP
+  /// then offers Blt only, and Blt must work as before.
   void
-  SetMode (UINT32 Mode)
+  SetMode (UINT32 Mode, bool BarKnown, UINT64 Case)
   {
+    const bool Changes = (Mode != mGop->Mode->Mode);
+
+    if (!BarKnown && Changes) {
+      if (Case % 2 == 0) {
+        mPlatform.Model.Controller.FailCall (PciIoGetBarAttributes, 1);
+      } else {
+        mPlatform.Model.Controller.SetBarDescriptorType (ACPI_ADDRESS_SPACE_DESCRIPTOR, ACPI_ADDRESS_SPACE_TYPE_IO);
+      }
+    }
+
     ASSERT_EQ (mGop->SetMode (mGop, Mode), EFI_SUCCESS);
+    mPlatform.Model.Controller.SetBarDescriptorType (ACPI_ADDRESS_SPACE_DESCRIPTOR, ACPI_ADDRESS_SPACE_TYPE_MEM);
+    if (Changes) {
+      ASSERT_EQ (mGop->Mode->Info->PixelFormat, BarKnown ? PixelBlueGreenRedReserved8BitPerColor : PixelBltOnly);
+      ASSERT_EQ (mGop->Mode->FrameBufferSize, BarKnown ? FrameBytes () : 0u);
+      ASSERT_EQ (mGop->Mode->FrameBufferBase == 0, !BarKnown);
+      mBltOnlyModeSets += BarKnown ? 0 : 1;
+    }
+
     for (UINTN Index = 0; Index < FrameBytes () / 4; Index++) {
       Frame ()[Index] = (UINT32)(Index * 2654435761u);
     }
@@ -234,6 +260,8 @@ public:
   }
 
   void Run (UINT64 Case);
+
+  UINTN mBltOnlyModeSets = 0;
 };
 
 void
@@ -344,7 +372,11 @@ TEST (GopBltSweep, RandomBltCallsStayInsideFrameAndBuffer)
         Sweep.ExpectSentinelIntact (SweepCase (Sweep.mRandom, Case));
       }
 
-      Sweep.SetMode ((UINT32)Sweep.mRandom.Below (4));
+      //
+      // Every fourth mode set finds no frame-buffer address.
+      //
+      const UINT64 ModeSet = Case / PerMode;
+      Sweep.SetMode ((UINT32)Sweep.mRandom.Below (4), ModeSet % 4 != 3, ModeSet / 4);
     }
 
     Sweep.Run (Case);
@@ -354,6 +386,7 @@ TEST (GopBltSweep, RandomBltCallsStayInsideFrameAndBuffer)
   Sweep.ExpectSentinelIntact ("end of the sweep");
   SweepReport ("GopBltSweep", "Blt calls", Calls);
   SweepReport ("GopBltSweep", "Blt calls accepted", Accepted);
+  SweepReport ("GopBltSweep", "mode sets without a frame-buffer address", Sweep.mBltOnlyModeSets);
 }
 
 int gGopBltSweepFile = 1; // named by main, see GopReliabilityMain.cpp

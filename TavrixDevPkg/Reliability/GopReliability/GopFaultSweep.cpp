@@ -13,10 +13,21 @@
   - a register access (BAR 1): the fatal assertion of the controller
     programming, as the firmware would halt;
   - every other PCI I/O call (frame-buffer clear, extended CRT controller
-    ports, BAR attributes): its status is not examined and Start succeeds.
+    ports, BAR attributes): its status is not examined and Start succeeds;
+    without BAR attributes the GOP offers Blt only;
+  - an installation or an open (boot services): Start fails, with the
+    injected status or, when the child's path was not installed, with the
+    refused child open of line 464, and names the status it returns.
   A failed Start leaves nothing behind: no pool, no GOP, no child handle, PCI
   I/O closed and the attributes as they were before Start. A Start that
   succeeded despite the fault is undone by a disconnect that leaves the same.
+
+  Then every installation, removal and open of a Stop is failed once, on a
+  started controller: the controller's Stop with its child still present,
+  and the firmware's two-phase disconnect. A failed Stop leaves the
+  controller started, and the controller's Stop leaves everything exactly as
+  it was (GOP, child, opens, memory); a retried disconnect then leaves
+  nothing behind.
 
   SPDX-License-Identifier: BSD-2-Clause-Patent
 **/
@@ -170,9 +181,174 @@ FailPciIoCall (PCI_IO_CALL_KIND Kind, UINTN Nth, const START_PROFILE &Profile)
   }
 
   EXPECT_EQ (Status, EFI_SUCCESS) << Where << ": this call's status is not examined";
+  if ((Status == EFI_SUCCESS) && (Kind == PciIoGetBarAttributes)) {
+    EFI_GRAPHICS_OUTPUT_PROTOCOL_MODE *Mode = Platform.Gop ()->Mode;
+
+    EXPECT_EQ (Mode->Info->PixelFormat, PixelBltOnly) << Where << ": no frame buffer to offer";
+    EXPECT_EQ (Mode->FrameBufferBase, 0u) << Where;
+    EXPECT_EQ (Mode->FrameBufferSize, 0u) << Where;
+  }
+
   if (Status == EFI_SUCCESS) {
     ExpectStartUndoneByStop (Platform, Mark, Where);
   }
+}
+
+const char *
+ServiceName (BOOT_SERVICE_KIND Kind)
+{
+  static const char *Names[] = { "InstallMultipleProtocolInterfaces", "UninstallMultipleProtocolInterfaces",
+                                 "OpenProtocol" };
+
+  return Names[Kind];
+}
+
+/// A status a firmware core gives for each service, and its %r text.
+EFI_STATUS
+ServiceFailure (BOOT_SERVICE_KIND Kind)
+{
+  static const EFI_STATUS Statuses[] = { EFI_OUT_OF_RESOURCES, EFI_INVALID_PARAMETER, EFI_ACCESS_DENIED };
+
+  return Statuses[Kind];
+}
+
+const char *
+StatusText (EFI_STATUS Status)
+{
+  switch (Status) {
+    case EFI_OUT_OF_RESOURCES:
+      return "Out of Resources";
+    case EFI_INVALID_PARAMETER:
+      return "Invalid Parameter";
+    case EFI_ACCESS_DENIED:
+      return "Access Denied";
+    default:
+      return "?";
+  }
+}
+
+/// Calls per boot service that Body makes.
+std::vector<UINTN>
+CountServiceCalls (HOST_MODEL &Model, const std::function<void ()> &Body)
+{
+  std::vector<UINTN> Calls (BootServiceKinds);
+
+  for (int Kind = 0; Kind < BootServiceKinds; Kind++) {
+    Calls[Kind] = Model.BootServiceCalls (BOOT_SERVICE_KIND (Kind));
+  }
+
+  Body ();
+  for (int Kind = 0; Kind < BootServiceKinds; Kind++) {
+    Calls[Kind] = Model.BootServiceCalls (BOOT_SERVICE_KIND (Kind)) - Calls[Kind];
+  }
+
+  return Calls;
+}
+
+/// Fails the Nth call of Kind in Start and checks the outcome.
+void
+FailStartService (BOOT_SERVICE_KIND Kind, UINTN Nth)
+{
+  GOP_PLATFORM      Platform;
+  const std::string Where = std::string (ServiceName (Kind)) + " call " + std::to_string (Nth) + " of Start";
+  const UINT64      Mark  = Platform.Model.Memory.Mark ();
+
+  Platform.Model.FailBootService (Kind, Nth, ServiceFailure (Kind));
+  const EFI_STATUS   Status = Platform.Start ();
+  const std::string &Serial = Platform.Model.Ports.Uart.Text ();
+
+  ASSERT_TRUE (EFI_ERROR (Status)) << Where << ": Start must fail";
+  EXPECT_TRUE ((Status == ServiceFailure (Kind)) || (Status == EFI_INVALID_PARAMETER)) << Where;
+  EXPECT_NE (Serial.find (std::string (",Status:") + StatusText (Status)), std::string::npos) << Where << "\n"
+                                                                                              << Serial;
+  Platform.ExpectNothingLeft (Mark, GOP_INITIAL_ATTRIBUTES, Where);
+}
+
+/// What a started controller holds; a failed Stop of the controller must
+/// leave all of it as it was.
+struct STARTED_STATE {
+  EFI_GRAPHICS_OUTPUT_PROTOCOL *Gop;
+  std::vector<EFI_HANDLE>       Children;
+  VOID                         *ChildPath;
+  size_t                        DriverOpens;
+  std::string                   Memory;
+  UINT64                        Attributes;
+
+  static STARTED_STATE
+  Of (const GOP_PLATFORM &Platform, UINT64 Mark)
+  {
+    std::vector<EFI_HANDLE> Children = Platform.Model.ChildrenOf (Platform.Controller);
+
+    return { Platform.Gop (),
+             Children,
+             Children.empty () ? nullptr : Platform.Model.FindProtocol (Children[0], gEfiDevicePathProtocolGuid),
+             Platform.DriverOpens (),
+             Platform.Model.Memory.LeakReport (Mark),
+             Platform.Model.Controller.Attributes () };
+  }
+};
+
+void
+ExpectSameState (const STARTED_STATE &Before, const STARTED_STATE &After, const std::string &Where)
+{
+  EXPECT_EQ (After.Gop, Before.Gop) << Where << ": the GOP";
+  EXPECT_EQ (After.Children, Before.Children) << Where << ": the child";
+  EXPECT_EQ (After.ChildPath, Before.ChildPath) << Where << ": the child's path";
+  EXPECT_EQ (After.DriverOpens, Before.DriverOpens) << Where << ": the opens of PCI I/O";
+  EXPECT_EQ (After.Memory, Before.Memory) << Where << ": the memory held";
+  EXPECT_EQ (After.Attributes, Before.Attributes) << Where << ": the attributes";
+}
+
+/// How a Stop is asked for.
+enum STOP_ROUTE { StopOfTheController, FirmwareDisconnect };
+
+EFI_STATUS
+RunStop (GOP_PLATFORM &Platform, STOP_ROUTE Route)
+{
+  return (Route == StopOfTheController)
+           ? gDisplayDriverBinding.Stop (&gDisplayDriverBinding, Platform.Controller, 0, nullptr)
+           : Platform.Model.DisconnectController (Platform.Controller);
+}
+
+/// Fails the Nth call of Kind in a Stop of a started controller.
+void
+FailStopService (STOP_ROUTE Route, BOOT_SERVICE_KIND Kind, UINTN Nth)
+{
+  GOP_PLATFORM      Platform;
+  const std::string Where = std::string (ServiceName (Kind)) + " call " + std::to_string (Nth) +
+                            (Route == StopOfTheController ? " of the controller's Stop" : " of a disconnect");
+  const UINT64 Mark = Platform.Model.Memory.Mark ();
+
+  ASSERT_EQ (Platform.Start (), EFI_SUCCESS) << Where;
+  const STARTED_STATE Before = STARTED_STATE::Of (Platform, Mark);
+
+  Platform.Model.FailBootService (Kind, Nth, ServiceFailure (Kind));
+  const EFI_STATUS Status = RunStop (Platform, Route);
+
+  if (EFI_ERROR (Status)) {
+    //
+    // The disconnect's first phase may have released the child already.
+    //
+    EXPECT_EQ (Platform.Gop (), Before.Gop) << Where << ": a failed Stop keeps the GOP";
+    EXPECT_GE (Platform.DriverOpens (), 1u) << Where << ": a failed Stop keeps PCI I/O open";
+    if (Route == StopOfTheController) {
+      ExpectSameState (Before, STARTED_STATE::Of (Platform, Mark), Where);
+    }
+
+    ASSERT_EQ (Platform.Model.DisconnectController (Platform.Controller), EFI_SUCCESS) << Where << ", retried";
+  }
+
+  Platform.ExpectNothingLeft (Mark, GOP_INITIAL_ATTRIBUTES & ~GOP_ENABLED_ATTRIBUTES, Where + ", after Stop");
+}
+
+/// Calls per boot service of one Stop by Route of a freshly started controller.
+std::vector<UINTN>
+ProfileCleanStop (STOP_ROUTE Route)
+{
+  GOP_PLATFORM Platform;
+
+  EXPECT_EQ (Platform.Start (), EFI_SUCCESS);
+  return CountServiceCalls (Platform.Model, [&] { EXPECT_EQ (RunStop (Platform, Route), EFI_SUCCESS); });
 }
 
 } // namespace
@@ -216,6 +392,47 @@ TEST (GopFaultSweep, EveryAllocationAndPciIoCallOfStartFailedOnce)
   SweepReport ("GopFaultSweep", "allocation fault points", Profile.Allocations);
   SweepReport ("GopFaultSweep", "PCI I/O fault points", PciIoPoints);
   SweepReport ("GopFaultSweep", "PCI I/O faults injected in this run", Injected);
+}
+
+TEST (GopFaultSweep, EveryInstallationRemovalAndOpenOfStartAndStopFailedOnce)
+{
+  std::vector<UINTN> StartCalls;
+  {
+    GOP_PLATFORM Platform;
+    StartCalls = CountServiceCalls (Platform.Model, [&] { EXPECT_EQ (Platform.Start (), EFI_SUCCESS); });
+  }
+
+  UINTN Points = 0;
+
+  for (int Kind = 0; Kind < BootServiceKinds && !HasFatalFailure (); Kind++) {
+    for (UINTN Nth = 1; Nth <= StartCalls[Kind] && !HasFatalFailure (); Nth++) {
+      FailStartService (BOOT_SERVICE_KIND (Kind), Nth);
+      Points++;
+    }
+  }
+
+  ASSERT_GE (StartCalls[BootInstallMultipleProtocolInterfaces], 2u) << "the child's path and the GOP";
+  SweepReport ("GopFaultSweep", "boot-service fault points of Start", Points);
+
+  for (STOP_ROUTE Route : { StopOfTheController, FirmwareDisconnect }) {
+    const std::vector<UINTN> StopCalls = ProfileCleanStop (Route);
+
+    ASSERT_GE (StopCalls[BootUninstallMultipleProtocolInterfaces], 2u) << "the GOP and the child's path";
+    Points = 0;
+    for (int Kind = 0; Kind < BootServiceKinds && !HasFatalFailure (); Kind++) {
+      for (UINTN Nth = 1; Nth <= StopCalls[Kind] && !HasFatalFailure (); Nth++) {
+        FailStopService (Route, BOOT_SERVICE_KIND (Kind), Nth);
+        Points++;
+      }
+    }
+
+    SweepReport (
+      "GopFaultSweep",
+      Route == StopOfTheController ? "boot-service fault points of the controller's Stop"
+                                   : "boot-service fault points of a disconnect",
+      Points
+    );
+  }
 }
 
 int gGopFaultSweepFile = 1; // named by main, see GopReliabilityMain.cpp

@@ -1,6 +1,7 @@
 /** @file
-  The checkpoint list constructor: finding the shared list, publishing a new
-  one, running out of pool, failed installations, and the SMM branch.
+  The checkpoint list constructor: finding the shared list, a list published
+  without a head, publishing a new one, running out of pool, failed
+  installations, and the SMM branch.
 
   SPDX-License-Identifier: BSD-2-Clause-Patent
 **/
@@ -73,6 +74,15 @@ RefuseInstall (
   return EFI_OUT_OF_RESOURCES;
 }
 
+/// A LocateProtocol that finds the protocol with a null interface.
+EFI_STATUS
+EFIAPI
+FindNullInterface (IN EFI_GUID *Protocol, IN VOID *Registration OPTIONAL, OUT VOID **Interface)
+{
+  *Interface = nullptr;
+  return EFI_SUCCESS;
+}
+
 TEST_F (DxeQv3CpLibTest, FindsAListPublishedByAnotherModule)
 {
   LIST_ENTRY Shared;
@@ -83,6 +93,22 @@ TEST_F (DxeQv3CpLibTest, FindsAListPublishedByAnotherModule)
   EXPECT_EQ (Construct (), EFI_SUCCESS);
   EXPECT_EQ (mCpList, &Shared);
   EXPECT_EQ (Model.HandlesWith (gQv3CpListProtocolGuid).size (), 1u);
+  EXPECT_EQ (Model.Memory.AllocationCount (), (UINTN)mMark);
+}
+
+TEST_F (DxeQv3CpLibTest, AListPublishedWithoutAHeadIsNoList)
+{
+  Model.InstallProtocol (nullptr, gQv3CpListProtocolGuid, nullptr);
+  EXPECT_EQ (Construct (), EFI_NOT_FOUND);
+  EXPECT_EQ (mCpList, nullptr);
+  EXPECT_EQ (Model.HandlesWith (gQv3CpListProtocolGuid).size (), 1u) << "nothing installed";
+  EXPECT_EQ (Model.Memory.AllocationCount (), (UINTN)mMark);
+
+  Model.Smm.Install (TRUE);
+  Model.Smm.Smst ()->SmmLocateProtocol = FindNullInterface;
+  EXPECT_EQ (Construct (), EFI_NOT_FOUND) << "in SMM";
+  EXPECT_EQ (mCpList, nullptr);
+  EXPECT_TRUE (Model.Smm.Installed.empty ());
   EXPECT_EQ (Model.Memory.AllocationCount (), (UINTN)mMark);
 }
 
