@@ -11,7 +11,10 @@
   by its calls, is reported, so that a timer interrupt inside a batch does
   not count. Prints one line per case:
     BLT-COST <ours|peer> <case> <calls> <ticks per call>
-  and "BLT-COST-END" at the end.
+  and "BLT-COST-END" at the end. Started by the boot manager (as the ESP's
+  removable-media boot file, which spares the shell's start-up countdown: a
+  guest second is long under -icount), it then powers the machine off;
+  started from the shell, it returns.
 
   SPDX-License-Identifier: BSD-2-Clause-Patent
 **/
@@ -24,7 +27,9 @@ extern "C" {
 #include <Library/MemoryAllocationLib.h>
 #include <Library/UefiBootServicesTableLib.h>
 #include <Library/UefiLib.h>
+#include <Library/UefiRuntimeServicesTableLib.h>
 #include <Protocol/GraphicsOutput.h>
+#include <Protocol/ShellParameters.h>
 #include <Protocol/PciIo.h>
 }
 
@@ -184,5 +189,11 @@ FirmwareBltMain (IN EFI_HANDLE ImageHandle, IN EFI_SYSTEM_TABLE *SystemTable)
   FreePool (Handles);
   FreePool (Buffer);
   AsciiPrint ("BLT-COST-END\n");
+
+  VOID *Shell = nullptr;
+  if (EFI_ERROR (gBS->HandleProtocol (ImageHandle, &gEfiShellParametersProtocolGuid, &Shell))) {
+    gRT->ResetSystem (EfiResetShutdown, EFI_SUCCESS, 0, nullptr);
+  }
+
   return EFI_SUCCESS;
 }
