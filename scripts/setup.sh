@@ -15,7 +15,8 @@ log() { printf '[setup] %s\n' "$*" >&2; }
 
 # clang, lld and llvm: the CLANG38 and CLANGDWARF tool chains (clang as
 # compiler and linker driver, lld for CLANGDWARF, llvm-ar and llvm-nm).
-PACKAGES=(build-essential uuid-dev nasm python3 python-is-python3 googletest
+# acpica-tools (iasl): the reference platform's OVMF-derived build.
+PACKAGES=(build-essential uuid-dev nasm python3 python-is-python3 googletest acpica-tools
           qemu-system-x86 ovmf mtools dosfstools dpkg-dev console-data
           valgrind clang-format clang lld llvm
           meson ninja-build pkg-config libglib2.0-dev libpixman-1-dev

@@ -1,6 +1,8 @@
 /** @file
-  Prelumen: the display-information HOB record, the callback tables, the
-  module state and the services shared between the driver's source files.
+  Prelumen: the module state and the services shared between the driver's
+  source files. The display-information HOB record is public
+  (Guid/EarlyVideoInfoHob.h), as are the callback tables
+  (Protocol/EarlyVideoDisplay.h).
 
   SPDX-License-Identifier: BSD-2-Clause-Patent
 **/
@@ -10,6 +12,7 @@
 
 extern "C" {
 #include <PiDxe.h>
+#include <Guid/EarlyVideoInfoHob.h>
 #include <Protocol/EarlyVideoDisplay.h>
 #include <Protocol/GraphicsOutput.h>
 }
@@ -37,29 +40,6 @@ enum EARLY_VIDEO_TOKEN : UINTN {
   TokenShadowWidth    = 8,
   TokenGraphicsMode   = 10
 };
-
-//
-// Data of the display-information GUID HOB (gEarlyVideoInfoHobGuid), left by
-// an earlier boot phase. Only the named fields are ours; the rest belongs to
-// the producer. Read in place; CurrentBank is also written in place.
-//
-#pragma pack(1)
-typedef struct {
-  UINT8  ProducerData0[0x13CC];
-  UINT32 FrameWidth;  ///< pixels; the row pitch is FrameWidth * 4 bytes
-  UINT32 FrameHeight; ///< rows
-  UINT32 ProducerData1;
-  UINT32 CurrentBank; ///< 64 KiB bank last programmed by SetBank
-  UINT8  ProducerData2[13];
-  UINT8  TransparentText; ///< non-zero: clear glyph bits show the shadow pixel
-} EARLY_VIDEO_INFO;
-#pragma pack()
-
-static_assert (OFFSET_OF (EARLY_VIDEO_INFO, FrameWidth) == 0x13CC, "FrameWidth");
-static_assert (OFFSET_OF (EARLY_VIDEO_INFO, FrameHeight) == 0x13D0, "FrameHeight");
-static_assert (OFFSET_OF (EARLY_VIDEO_INFO, CurrentBank) == 0x13D8, "CurrentBank");
-static_assert (OFFSET_OF (EARLY_VIDEO_INFO, TransparentText) == 0x13E9, "TransparentText");
-static_assert (sizeof (EARLY_VIDEO_INFO) == 5098, "EARLY_VIDEO_INFO size");
 
 /// One row of the supported-device table: PCI vendor ID, then device ID.
 typedef struct {

@@ -1,0 +1,309 @@
+/** @file
+  What the reference platform shows before any console exists, through
+  Prelumen's callbacks.
+
+  Graphics mode: the platform's name in Prelumen's 8 x 16 font, a logo drawn
+  as an image with soft (alpha) edges, and a progress line with a caption
+  that moves on at the end of DXE. Text mode: the name and the progress
+  caption in VGA text cells.
+
+  Nothing is clipped by Prelumen, so every position is checked here against
+  the frame of the display-information HOB (or the 80 x 25 text screen)
+  before drawing.
+
+  Like a board's splash screen, the picture may be held for a while before
+  the boot goes on: opt/org.tavrix/early-picture-hold-ms (decimal
+  milliseconds, at most 10 s; none by default).
+
+  SPDX-License-Identifier: BSD-2-Clause-Patent
+**/
+
+#include "PlatformEarlyDisplayDxe.h"
+
+#include <Guid/EarlyVideoInfoHob.h>
+#include <Library/BaseLib.h>
+#include <Library/DebugLib.h>
+#include <Library/HobLib.h>
+#include <Library/MemoryAllocationLib.h>
+#include <Library/QemuFwCfgSimpleParserLib.h>
+#include <Library/UefiBootServicesTableLib.h>
+
+#define NAME_LINE     "Tavrix reference platform - QEMU q35"
+#define DEVICE_LINE   "display controller 19E5:1711 behind root port 0:1C.0"
+#define TEXT_COLUMNS  80
+#define TEXT_ROWS     25
+#define TEXT_MEMORY   0xB8000
+
+#define FOREGROUND  0x00FFFFFF
+#define BACKGROUND  0x00000000
+#define LOGO_SIZE   128
+#define BAR_HEIGHT  8
+#define BAR_COLOUR  0x0040C0FF
+
+#define HOLD_SETTING  "opt/org.tavrix/early-picture-hold-ms"
+#define HOLD_MAX_MS   10000
+
+//
+// Progress captions, padded to one length so that each covers the last.
+//
+STATIC CONST CHAR8  *mProgressCaption[ProgressCount] = {
+  "DXE: starting the drivers                        ",
+  "End of DXE: the boot manager connects the display",
+};
+
+STATIC
+CONST EARLY_VIDEO_INFO *
+Frame (
+  VOID
+  )
+{
+  EFI_HOB_GUID_TYPE  *Hob;
+
+  Hob = GetFirstGuidHob (&gEarlyVideoInfoHobGuid);
+  if ((Hob == NULL) || (GET_GUID_HOB_DATA_SIZE (Hob) < sizeof (EARLY_VIDEO_INFO))) {
+    return NULL;
+  }
+
+  return GET_GUID_HOB_DATA (Hob);
+}
+
+/**
+  Draws an image of Width x Height 32-bit pixels with its top-left corner at
+  pixel (X, Y), if it fits the frame.
+**/
+STATIC
+EFI_STATUS
+DrawPicture (
+  IN CONST EARLY_VIDEO_INFO  *Info,
+  IN UINT32                  X,
+  IN UINT32                  Y,
+  IN UINT32                  *Pixels,
+  IN UINT32                  Width,
+  IN UINT32                  Height
+  )
+{
+  if ((X > Info->FrameWidth) || (Width > Info->FrameWidth - X) ||
+      (Y > Info->FrameHeight) || (Height > Info->FrameHeight - Y))
+  {
+    return EFI_BAD_BUFFER_SIZE;
+  }
+
+  return mGraphics.DrawImage (
+                     &mGraphics,
+                     (Y * Info->FrameWidth + X) * 4,
+                     Info->FrameWidth * 4,
+                     (UINT8 *)Pixels,
+                     Width,
+                     Height,
+                     32,
+                     0
+                     );
+}
+
+/**
+  Draws a string at character cell (Column, Row) if all of it fits the frame.
+**/
+STATIC
+EFI_STATUS
+DrawCaption (
+  IN CONST EARLY_VIDEO_INFO  *Info,
+  IN UINT32                  Column,
+  IN UINT32                  Row,
+  IN CONST CHAR8             *Text
+  )
+{
+  if (((Column + AsciiStrLen (Text)) * 8 > Info->FrameWidth) || ((Row + 1) * 16 > Info->FrameHeight)) {
+    return EFI_BAD_BUFFER_SIZE;
+  }
+
+  return mGraphics.DrawString (&mGraphics, (UINT16)Column, (UINT16)Row, FOREGROUND, BACKGROUND, (CHAR8 *)Text);
+}
+
+/**
+  The logo: a disc shaded from blue at the top to cyan at the bottom, with
+  a ring cut out of it. Its rim fades out over two pixels (alpha); Prelumen
+  blends that against its shadow buffer where the shadow holds a picture,
+  and draws it as it is over an empty one. Outside the disc everything is
+  black and fully transparent.
+**/
+STATIC
+VOID
+PaintLogo (
+  OUT UINT32  *Pixels
+  )
+{
+  CONST INT32  Radius = LOGO_SIZE / 2 - 2;
+  INT32        X;
+  INT32        Y;
+  INT32        Distance2;
+  UINT32       Alpha;
+  UINT32       Green;
+
+  for (Y = 0; Y < LOGO_SIZE; Y++) {
+    for (X = 0; X < LOGO_SIZE; X++) {
+      Distance2 = (X - LOGO_SIZE / 2) * (X - LOGO_SIZE / 2) + (Y - LOGO_SIZE / 2) * (Y - LOGO_SIZE / 2);
+      if (Distance2 >= Radius * Radius) {
+        Alpha = 0;
+      } else if (Distance2 >= (Radius - 2) * (Radius - 2)) {
+        Alpha = 255 * (UINT32)(Radius * Radius - Distance2) / (UINT32)(Radius * Radius - (Radius - 2) * (Radius - 2));
+      } else if ((Distance2 >= 30 * 30) && (Distance2 < 40 * 40)) {
+        Alpha = 0;
+      } else {
+        Alpha = 255;
+      }
+
+      Green                      = (UINT32)Y * 255 / LOGO_SIZE;
+      Pixels[Y * LOGO_SIZE + X] = (Alpha == 0) ? 0 : (Alpha << 24) | (Green << 8) | 0xFF;
+    }
+  }
+}
+
+VOID
+ShowProgress (
+  IN EARLY_PROGRESS  Progress
+  )
+{
+  CONST EARLY_VIDEO_INFO  *Info;
+  UINT32                  *Bar;
+  UINT32                  BarWidth;
+  UINT32                  Index;
+  EFI_STATUS              Status;
+
+  if (mText.PrintString != NULL) {
+    Status = mText.PrintString (NULL, 2, 3, 0x0E, (CHAR8 *)mProgressCaption[Progress]);
+    DEBUG ((DEBUG_INFO, "PlatformEarlyDisplayDxe: progress %u printed: %r\n", Progress, Status));
+    return;
+  }
+
+  Info = Frame ();
+  if ((mGraphics.DrawImage == NULL) || (Info == NULL) || (Info->FrameWidth < 64) || (Info->FrameHeight < 64)) {
+    return;
+  }
+
+  BarWidth = (Info->FrameWidth - 64) * (Progress + 1) / ProgressCount;
+  Bar      = AllocatePool (BarWidth * BAR_HEIGHT * sizeof (UINT32));
+  if (Bar == NULL) {
+    return;
+  }
+
+  for (Index = 0; Index < BarWidth * BAR_HEIGHT; Index++) {
+    Bar[Index] = 0xFF000000 | BAR_COLOUR;
+  }
+
+  Status = DrawPicture (Info, 32, Info->FrameHeight - 48, Bar, BarWidth, BAR_HEIGHT);
+  if (!EFI_ERROR (Status)) {
+    Status = DrawCaption (Info, 4, Info->FrameHeight / 16 - 2, mProgressCaption[Progress]);
+  }
+
+  FreePool (Bar);
+  DEBUG ((
+    DEBUG_INFO,
+    "PlatformEarlyDisplayDxe: progress %u drawn: %r, %u bank switches so far\n",
+    (UINT32)Progress,
+    Status,
+    mBankSwitches
+    ));
+}
+
+/**
+  Holds the picture on the screen for the time chosen at boot.
+**/
+STATIC
+VOID
+HoldPicture (
+  VOID
+  )
+{
+  UINT32  Milliseconds;
+
+  if (RETURN_ERROR (QemuFwCfgParseUint32 (HOLD_SETTING, FALSE, &Milliseconds)) || (Milliseconds == 0)) {
+    return;
+  }
+
+  Milliseconds = MIN (Milliseconds, HOLD_MAX_MS);
+  DEBUG ((DEBUG_INFO, "PlatformEarlyDisplayDxe: holding the early picture for %u ms\n", Milliseconds));
+  gBS->Stall (Milliseconds * 1000);
+}
+
+VOID
+DrawEarlyPicture (
+  VOID
+  )
+{
+  CONST EARLY_VIDEO_INFO  *Info;
+  UINT32                  *Logo;
+  EFI_STATUS              Status;
+
+  Info = Frame ();
+  if (Info == NULL) {
+    DEBUG ((DEBUG_ERROR, "PlatformEarlyDisplayDxe: no display-information HOB, nothing drawn\n"));
+    return;
+  }
+
+  Status = DrawCaption (Info, 2, 1, NAME_LINE);
+  if (!EFI_ERROR (Status)) {
+    Status = DrawCaption (Info, 2, 2, DEVICE_LINE);
+  }
+
+  Logo = AllocatePool (LOGO_SIZE * LOGO_SIZE * sizeof (UINT32));
+  if (!EFI_ERROR (Status) && (Logo != NULL)) {
+    PaintLogo (Logo);
+    Status = DrawPicture (Info, (Info->FrameWidth - LOGO_SIZE) / 2, (Info->FrameHeight - LOGO_SIZE) / 2, Logo, LOGO_SIZE, LOGO_SIZE);
+  } else if (Logo == NULL) {
+    Status = EFI_OUT_OF_RESOURCES;
+  }
+
+  if (Logo != NULL) {
+    FreePool (Logo);
+  }
+
+  DEBUG ((
+    DEBUG_INFO,
+    "PlatformEarlyDisplayDxe: name and logo drawn into the %u x %u frame: %r, %u bank switches\n",
+    Info->FrameWidth,
+    Info->FrameHeight,
+    Status,
+    mBankSwitches
+    ));
+  ShowProgress (ProgressDxeDrivers);
+  HoldPicture ();
+}
+
+VOID
+PrintEarlyText (
+  VOID
+  )
+{
+  CONST volatile UINT8  *Cells;
+  CONST CHAR8           *Line;
+  UINTN                 Index;
+  UINTN                 Matching;
+  EFI_STATUS            Status;
+
+  Line   = NAME_LINE;
+  Status = mText.PrintString (NULL, 2, 1, 0x1F, (CHAR8 *)Line);
+
+  //
+  // Read the cells back: they hold the text only if legacy VGA reached the
+  // controller through the bridge.
+  //
+  Cells    = (CONST volatile UINT8 *)(UINTN)TEXT_MEMORY;
+  Matching = 0;
+  for (Index = 0; Line[Index] != '\0'; Index++) {
+    if ((Cells[(1 * TEXT_COLUMNS + 2 + Index) * 2] == (UINT8)Line[Index]) &&
+        (Cells[(1 * TEXT_COLUMNS + 2 + Index) * 2 + 1] == 0x1F))
+    {
+      Matching++;
+    }
+  }
+
+  DEBUG ((
+    DEBUG_INFO,
+    "PlatformEarlyDisplayDxe: name printed: %r, %u of %u text cells read back\n",
+    Status,
+    (UINT32)Matching,
+    (UINT32)AsciiStrLen (Line)
+    ));
+  ShowProgress (ProgressDxeDrivers);
+  HoldPicture ();
+}

@@ -1,0 +1,55 @@
+/** @file
+  The reference platform's early display: declarations shared by the
+  module's files.
+
+  SPDX-License-Identifier: BSD-2-Clause-Patent
+**/
+
+#ifndef PLATFORM_EARLY_DISPLAY_DXE_H_
+#define PLATFORM_EARLY_DISPLAY_DXE_H_
+
+#include <PiDxe.h>
+#include <Protocol/EarlyVideoDisplay.h>
+
+/// Milestones of the boot that the progress line shows.
+typedef enum { ProgressDxeDrivers, ProgressEndOfDxe, ProgressCount } EARLY_PROGRESS;
+
+//
+// The two display protocols and the callbacks they keep (DisplayProtocols.c).
+//
+EFI_STATUS
+InstallDisplayProtocols (VOID);
+
+/// Prelumen's graphics callbacks, as this platform calls them (SetBank
+/// counted on its way to Prelumen's); NULL entries until registration.
+extern EARLY_GRAPHICS_CALLBACKS mGraphics;
+
+/// Prelumen's text callback; NULL until registration.
+extern EARLY_TEXT_CALLBACKS mText;
+
+/// Bank switches Prelumen made through mGraphics.SetBank.
+extern UINT32 mBankSwitches;
+
+//
+// What the platform shows before any console (EarlyPicture.c).
+//
+VOID DrawEarlyPicture (VOID);
+
+VOID PrintEarlyText (VOID);
+
+VOID ShowProgress (IN EARLY_PROGRESS Progress);
+
+//
+// Prelumen's status codes on the serial port (StatusCodeListener.c).
+//
+EFI_STATUS
+RegisterStatusCodeListener (VOID);
+
+VOID UnregisterStatusCodeListener (VOID);
+
+//
+// Prelumen's debug level (DebugLevelDefault.c).
+//
+VOID SetDebugLevelDefault (VOID);
+
+#endif

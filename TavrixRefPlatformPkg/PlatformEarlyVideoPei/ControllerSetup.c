@@ -1,0 +1,158 @@
+/** @file
+  The display controller before PCI enumeration: legacy VGA routing through
+  the bridge above it, and the fixed frame aperture.
+
+  The controller sits behind a bridge (a root port) on bus 0. Before the PCI
+  bus driver runs, nothing has given that bridge bus numbers, so the
+  controller does not answer configuration cycles and neither its legacy VGA
+  resources nor its aperture decode. This code gives the bridge the bus
+  numbers that Prelumen's text mode also writes (primary 0, secondary 1,
+  subordinate 8), closes the bridge's memory and I/O windows (the
+  controller's BARs are not assigned yet, so nothing behind it may be
+  reached through them), and turns on the bridge's VGA forwarding, which
+  Prelumen does not touch: without it the legacy VGA ports (the bank
+  registers) and VGA text memory never reach the controller.
+
+  The aperture (the whole frame buffer, linearly, at 0x92000000) decodes
+  while bit 0 of the controller's configuration register 0x40 and its memory
+  decoding are on. It is claimed on the root bus, so it needs no bridge
+  window. It is turned on only in graphics mode, where Prelumen draws into
+  it; text mode needs only the legacy VGA routing.
+
+  The PCI bus driver reassigns bus numbers, windows and BARs when it
+  enumerates, later in DXE.
+
+  SPDX-License-Identifier: BSD-2-Clause-Patent
+**/
+
+#include "PlatformEarlyVideoPei.h"
+
+#include <IndustryStandard/Pci.h>
+#include <Library/DebugLib.h>
+#include <Library/PcdLib.h>
+#include <Library/PciCf8Lib.h>
+
+#define CONTROLLER_VENDOR_ID  0x19E5
+#define CONTROLLER_DEVICE_ID  0x1711
+
+/// Vendor-specific configuration register of the controller: bit 0 turns
+/// the fixed frame aperture on.
+#define CONTROLLER_APERTURE_CONTROL  0x40
+#define CONTROLLER_APERTURE_ENABLE   BIT0
+
+/// The bus numbers Prelumen's text mode writes into the bridge.
+#define BRIDGE_SECONDARY_BUS    1
+#define BRIDGE_SUBORDINATE_BUS  8
+
+STATIC
+UINTN
+ConfigAddress (
+  IN CONST PCI_LOCATION  *Location,
+  IN UINTN               Register
+  )
+{
+  return PCI_CF8_LIB_ADDRESS (Location->Bus, Location->Device, Location->Function, Register);
+}
+
+/**
+  Gives the bridge its bus numbers, closes its windows and turns on its
+  legacy VGA forwarding and its I/O and memory decoding.
+**/
+STATIC
+VOID
+OpenBridge (
+  IN CONST PCI_LOCATION  *Bridge
+  )
+{
+  PciCf8Write8 (ConfigAddress (Bridge, PCI_BRIDGE_PRIMARY_BUS_REGISTER_OFFSET), 0);
+  PciCf8Write8 (ConfigAddress (Bridge, PCI_BRIDGE_SECONDARY_BUS_REGISTER_OFFSET), BRIDGE_SECONDARY_BUS);
+  PciCf8Write8 (ConfigAddress (Bridge, PCI_BRIDGE_SUBORDINATE_BUS_REGISTER_OFFSET), BRIDGE_SUBORDINATE_BUS);
+
+  //
+  // Base above limit closes a window.
+  //
+  PciCf8Write8 (ConfigAddress (Bridge, OFFSET_OF (PCI_TYPE01, Bridge.IoBase)), 0xF0);
+  PciCf8Write8 (ConfigAddress (Bridge, OFFSET_OF (PCI_TYPE01, Bridge.IoLimit)), 0x00);
+  PciCf8Write16 (ConfigAddress (Bridge, OFFSET_OF (PCI_TYPE01, Bridge.MemoryBase)), 0xFFF0);
+  PciCf8Write16 (ConfigAddress (Bridge, OFFSET_OF (PCI_TYPE01, Bridge.MemoryLimit)), 0x0000);
+  PciCf8Write16 (ConfigAddress (Bridge, OFFSET_OF (PCI_TYPE01, Bridge.PrefetchableMemoryBase)), 0xFFF0);
+  PciCf8Write16 (ConfigAddress (Bridge, OFFSET_OF (PCI_TYPE01, Bridge.PrefetchableMemoryLimit)), 0x0000);
+
+  PciCf8Or16 (ConfigAddress (Bridge, PCI_BRIDGE_CONTROL_REGISTER_OFFSET), EFI_PCI_BRIDGE_CONTROL_VGA);
+  PciCf8Or16 (ConfigAddress (Bridge, PCI_COMMAND_OFFSET), EFI_PCI_COMMAND_IO_SPACE | EFI_PCI_COMMAND_MEMORY_SPACE);
+}
+
+BOOLEAN
+SetUpController (
+  IN BOOLEAN  GraphicsMode
+  )
+{
+  PCI_LOCATION  Bridge;
+  PCI_LOCATION  Controller;
+  UINT32        Packed;
+  UINT16        Vendor;
+  UINT16        Device;
+
+  Bridge.Bus      = 0;
+  Bridge.Device   = PcdGetEx8 (&gEarlyVideoTokenSpaceGuid, PcdEarlyVideoBridgeDevice) & 0x1F;
+  Bridge.Function = PcdGetEx8 (&gEarlyVideoTokenSpaceGuid, PcdEarlyVideoBridgeFunction) & 0x07;
+
+  if ((PciCf8Read16 (ConfigAddress (&Bridge, PCI_VENDOR_ID_OFFSET)) == 0xFFFF) ||
+      (PciCf8Read8 (ConfigAddress (&Bridge, PCI_CLASSCODE_OFFSET + 2)) != PCI_CLASS_BRIDGE) ||
+      (PciCf8Read8 (ConfigAddress (&Bridge, PCI_CLASSCODE_OFFSET + 1)) != PCI_CLASS_BRIDGE_P2P))
+  {
+    DEBUG ((DEBUG_WARN, "PlatformEarlyVideoPei: no PCI bridge at 0:%x.%x\n", Bridge.Device, Bridge.Function));
+    return FALSE;
+  }
+
+  //
+  // The controller's bus must lie between the bridge's secondary and
+  // subordinate bus for configuration cycles to reach it.
+  //
+  Packed              = PcdGetEx32 (&gEarlyVideoTokenSpaceGuid, PcdEarlyVideoDeviceLocation);
+  Controller.Bus      = (UINT8)(Packed >> 24);
+  Controller.Device   = (UINT8)((Packed >> 16) & 0x1F);
+  Controller.Function = (UINT8)((Packed >> 8) & 0x07);
+  if ((Controller.Bus < BRIDGE_SECONDARY_BUS) || (Controller.Bus > BRIDGE_SUBORDINATE_BUS)) {
+    DEBUG ((DEBUG_WARN, "PlatformEarlyVideoPei: controller bus %u is not behind the bridge\n", Controller.Bus));
+    return FALSE;
+  }
+
+  OpenBridge (&Bridge);
+
+  Vendor = PciCf8Read16 (ConfigAddress (&Controller, PCI_VENDOR_ID_OFFSET));
+  Device = PciCf8Read16 (ConfigAddress (&Controller, PCI_DEVICE_ID_OFFSET));
+  if ((Vendor != CONTROLLER_VENDOR_ID) || (Device != CONTROLLER_DEVICE_ID)) {
+    DEBUG ((
+      DEBUG_WARN,
+      "PlatformEarlyVideoPei: %02x:%02x.%x is %04x:%04x, not the display controller\n",
+      Controller.Bus,
+      Controller.Device,
+      Controller.Function,
+      Vendor,
+      Device
+      ));
+    return FALSE;
+  }
+
+  //
+  // I/O and memory decoding let the controller answer the legacy VGA ports
+  // and memory; its BARs are still 0 and are reached through no window.
+  //
+  PciCf8Or16 (ConfigAddress (&Controller, PCI_COMMAND_OFFSET), EFI_PCI_COMMAND_IO_SPACE | EFI_PCI_COMMAND_MEMORY_SPACE);
+  if (GraphicsMode) {
+    PciCf8Or8 (ConfigAddress (&Controller, CONTROLLER_APERTURE_CONTROL), CONTROLLER_APERTURE_ENABLE);
+  }
+
+  DEBUG ((
+    DEBUG_INFO,
+    "PlatformEarlyVideoPei: controller at %02x:%02x.%x behind 0:%x.%x, legacy VGA routed%a\n",
+    Controller.Bus,
+    Controller.Device,
+    Controller.Function,
+    Bridge.Device,
+    Bridge.Function,
+    GraphicsMode ? ", aperture on" : ""
+    ));
+  return TRUE;
+}

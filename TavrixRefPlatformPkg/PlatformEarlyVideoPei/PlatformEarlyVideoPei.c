@@ -1,0 +1,136 @@
+/** @file
+  PEI video initialisation of the reference platform.
+
+  Leaves for the DXE phase what Prelumen reads there:
+    - Prelumen's configuration values as chosen at boot (BootSettings.c);
+    - the display-information HOB: the early frame's geometry, bank 0
+      selected, opaque text;
+    - the fallback debug-level HOB (gDebugMessageConfigGuid, 8 data bytes),
+      which Prelumen uses while variable services are not up yet;
+  and makes the controller reachable the legacy way (ControllerSetup.c).
+
+  The early frame is drawn in the geometry the console will use
+  (PcdVideoHorizontalResolution x PcdVideoVerticalResolution): once the GOP
+  arrives, Prelumen keeps drawing with the HOB's row pitch into the GOP's
+  frame buffer, so the two must agree.
+
+  SPDX-License-Identifier: BSD-2-Clause-Patent
+**/
+
+#include "PlatformEarlyVideoPei.h"
+
+#include <Guid/DebugMessageConfig.h>
+#include <Guid/EarlyVideoInfoHob.h>
+#include <Library/BaseMemoryLib.h>
+#include <Library/DebugLib.h>
+#include <Library/HobLib.h>
+#include <Library/PcdLib.h>
+
+/// The fallback HOB's data: the level, then four bytes Prelumen does not read.
+typedef struct {
+  UINT32    ErrorLevel;
+  UINT32    Reserved;
+} DEBUG_LEVEL_HOB_DATA;
+
+STATIC_ASSERT (
+  sizeof (EFI_HOB_GUID_TYPE) + sizeof (DEBUG_LEVEL_HOB_DATA) == 32,
+  "Prelumen takes the fallback HOB only with a total length of 32 bytes"
+  );
+
+STATIC
+EFI_STATUS
+PublishDisplayInfo (
+  VOID
+  )
+{
+  EARLY_VIDEO_INFO  *Info;
+
+  Info = BuildGuidHob (&gEarlyVideoInfoHobGuid, sizeof (EARLY_VIDEO_INFO));
+  if (Info == NULL) {
+    return EFI_OUT_OF_RESOURCES;
+  }
+
+  ZeroMem (Info, sizeof (*Info));
+  Info->FrameWidth      = PcdGet32 (PcdVideoHorizontalResolution);
+  Info->FrameHeight     = PcdGet32 (PcdVideoVerticalResolution);
+  Info->CurrentBank     = 0;
+  Info->TransparentText = 0;
+  DEBUG ((
+    DEBUG_INFO,
+    "PlatformEarlyVideoPei: display-information HOB, frame %u x %u\n",
+    Info->FrameWidth,
+    Info->FrameHeight
+    ));
+  return EFI_SUCCESS;
+}
+
+STATIC
+EFI_STATUS
+PublishDebugLevel (
+  IN UINT32  ErrorLevel
+  )
+{
+  DEBUG_LEVEL_HOB_DATA  *Data;
+
+  Data = BuildGuidHob (&gDebugMessageConfigGuid, sizeof (*Data));
+  if (Data == NULL) {
+    return EFI_OUT_OF_RESOURCES;
+  }
+
+  Data->ErrorLevel = ErrorLevel;
+  Data->Reserved   = 0;
+  return EFI_SUCCESS;
+}
+
+/**
+  Reports the aperture as memory-mapped I/O, so that the DXE phase and the
+  operating system leave the range alone.
+**/
+STATIC
+VOID
+DescribeAperture (
+  VOID
+  )
+{
+  BuildResourceDescriptorHob (
+    EFI_RESOURCE_MEMORY_MAPPED_IO,
+    EFI_RESOURCE_ATTRIBUTE_PRESENT | EFI_RESOURCE_ATTRIBUTE_INITIALIZED | EFI_RESOURCE_ATTRIBUTE_UNCACHEABLE,
+    FixedPcdGet32 (PcdEarlyVideoApertureBase),
+    FixedPcdGet32 (PcdEarlyVideoApertureSize)
+    );
+}
+
+EFI_STATUS
+EFIAPI
+PlatformEarlyVideoPeiEntryPoint (
+  IN       EFI_PEI_FILE_HANDLE  FileHandle,
+  IN CONST EFI_PEI_SERVICES     **PeiServices
+  )
+{
+  UINT32      ErrorLevel;
+  BOOLEAN     GraphicsMode;
+  EFI_STATUS  Status;
+
+  ErrorLevel   = ApplyBootSettings ();
+  GraphicsMode = PcdGetExBool (&gEarlyVideoTokenSpaceGuid, PcdEarlyVideoGraphicsMode);
+  DEBUG ((
+    DEBUG_INFO,
+    "PlatformEarlyVideoPei: Prelumen in %a mode, debug level 0x%x\n",
+    GraphicsMode ? "graphics" : "text",
+    ErrorLevel
+    ));
+
+  Status = PublishDisplayInfo ();
+  if (!EFI_ERROR (Status)) {
+    Status = PublishDebugLevel (ErrorLevel);
+  }
+
+  if (EFI_ERROR (Status)) {
+    DEBUG ((DEBUG_ERROR, "PlatformEarlyVideoPei: HOBs not published: %r\n", Status));
+    return Status;
+  }
+
+  DescribeAperture ();
+  SetUpController (GraphicsMode);
+  return EFI_SUCCESS;
+}

@@ -1,0 +1,89 @@
+#!/usr/bin/env bash
+# Builds the reference platform's firmware image (TavrixRefPlatformPkg: OVMF
+# for q35 with both drivers and the platform code they need), DEBUG and
+# RELEASE by default or the targets named as arguments.
+#
+# The full build takes about 11 minutes of two cores, so its output is kept
+# outside the repository, beside the EDK II tree, and reused:
+#   - images:  <cache>/platform-images/<hash>/ where the hash covers every
+#     input (our packages, this script, the EDK II tree, the compiler); a
+#     clone whose inputs match copies the images and builds nothing;
+#   - objects: one EDK II workspace, <cache>/platform-ws/, in which a changed
+#     input rebuilds only what depends on it (EDK II's own incremental build).
+#     EDK II's makefiles name the platform's absolute path and every object
+#     depends on its makefile, so the workspace reaches this clone through
+#     a link at a fixed path (<cache>/platform-ws/src): another clone then
+#     rebuilds only our modules, not all of OVMF.
+# One build at a time (a lock in the cache); others wait.
+# Outputs: Build/TavrixRefPlatform/<TARGET>/{OVMF.fd,OVMF_CODE.fd,OVMF_VARS.fd}
+# and build.log there. Fails on any compiler or linker warning.
+set -euo pipefail
+. "$(dirname "$0")/edk2-env.sh"
+cd "$REPO"
+CACHE_DIR=${TAVRIX_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/tavrix-fw}
+WS=$CACHE_DIR/platform-ws
+STORE=$CACHE_DIR/platform-images
+DSC=TavrixRefPlatformPkg/TavrixRefPlatformX64.dsc
+INPUT_DIRS=(TavrixRefPlatformPkg OptionRomPkg NorvaneEarlyVgaPkg NorvaneModulePkg MdePkg)
+targets=("$@"); [ ${#targets[@]} -gt 0 ] || targets=(DEBUG RELEASE)
+
+log() { printf '[build-platform] %s\n' "$*"; }
+
+# What the image is made of; host tests (UnitTest/) are not part of it.
+inputs_hash() {
+  {
+    echo "$1"
+    basename "$EDK2"
+    gcc --version | head -n1
+    find "${INPUT_DIRS[@]}" -type f -not -path '*/UnitTest/*' -print0 | sort -z | xargs -0 sha256sum
+    sha256sum scripts/build-platform.sh
+  } | sha256sum | cut -d' ' -f1
+}
+
+mkdir -p "$CACHE_DIR" "$STORE" "$WS/Conf"
+exec 8>"$CACHE_DIR/platform.lock"
+
+# reuse TARGET HASH: copies a finished image (stores appear whole, by rename).
+reuse() {
+  [ -f "$STORE/$2/OVMF.fd" ] || return 1
+  cp "$STORE/$2"/* "$out/"
+  log "$1: inputs unchanged, image reused from $STORE/$2"
+}
+
+for t in "${targets[@]}"; do
+  out=$REPO/Build/TavrixRefPlatform/$t
+  mkdir -p "$out"
+  hash=$(inputs_hash "$t")
+  reuse "$t" "$hash" && continue
+  # Builds take the workspace one at a time; a waiting one may find its image.
+  flock 8
+  reuse "$t" "$hash" && continue
+  log "$t: building in $WS (from nothing about 11 minutes of two cores; incremental a few)"
+  start=$(date +%s)
+  for f in target.txt tools_def.txt build_rule.txt; do cmp -s "$CONF_PATH/$f" "$WS/Conf/$f" || cp "$CONF_PATH/$f" "$WS/Conf/$f"; done
+  ln -sfn "$REPO" "$WS/src"
+  if ! (export WORKSPACE=$WS CONF_PATH=$WS/Conf PACKAGES_PATH=$WS/src:$EDK2 && cd "$WS" &&
+        nice -n 19 build -p "$DSC" -a X64 -t GCC5 -b "$t" -n "$(nproc)") >"$out/build.log" 2>&1; then
+    grep -E -A3 ': error|error:|Error [0-9]' "$out/build.log" | head -n 60; log "failed; full log in $out/build.log"; exit 1
+  fi
+  # Any warning from our modules fails the build. EDK II's own modules of
+  # this release warn with this toolchain (LTO type mismatches in the PEIM
+  # entry library, text relocations in the exception-handler assembly, the
+  # LTO driver's note on serial compilation); those are listed, not fatal.
+  grep -i 'warning:' "$out/build.log" | sort -u >"$out/warnings.txt" || true
+  ours=$(grep -v -e "$EDK2/" -e 'lto-wrapper: warning: using serial compilation' \
+              -e 'warning: creating DT_TEXTREL in a PIE' "$out/warnings.txt" |
+         grep -v -E "$WS/Build/[^ ]*/X64/(MdePkg/Library|MdeModulePkg|UefiCpuPkg|OvmfPkg|ShellPkg|PcAtChipsetPkg|FatPkg|SecurityPkg|CryptoPkg|UefiPayloadPkg)/" || true)
+  if [ -n "$ours" ]; then
+    echo "$ours" | head -n 20; log "warnings; full log in $out/build.log"; exit 1
+  fi
+  [ -s "$out/warnings.txt" ] && log "$t: $(wc -l <"$out/warnings.txt") warnings of EDK II's own modules (not ours): $out/warnings.txt"
+  fv=$WS/Build/TavrixRefPlatformX64/${t}_GCC5/FV
+  rm -rf "$STORE/$hash.tmp"; mkdir -p "$STORE/$hash.tmp"
+  cp "$fv/OVMF.fd" "$fv/OVMF_CODE.fd" "$fv/OVMF_VARS.fd" "$STORE/$hash.tmp/"
+  rm -rf "$STORE/$hash"; mv "$STORE/$hash.tmp" "$STORE/$hash"
+  cp "$STORE/$hash"/* "$out/"
+  log "$t: built in $(( $(date +%s) - start )) s"
+  # Keep the eight newest images.
+  ls -1dt "$STORE"/*/ 2>/dev/null | tail -n +9 | xargs -r rm -rf
+done
