@@ -115,6 +115,16 @@ if [ "$DEVICE" = 1 ] && wait_for "$G" debug.log 'holding the early picture'; the
   monitor "$G" stop "pmemsave 0x92000000 1920000 \"$G/aperture.raw\"" cont >/dev/null
   python3 "$MONITOR" png-from-frame "$G/aperture.raw" "$G/aperture.png" 800 600
 fi
+# The same picture drawn again once TavrixGopDxe's GOP exists: Prelumen
+# now writes into the GOP's frame buffer (BAR 0, where the firmware put it).
+if [ "$DEVICE" = 1 ] && wait_for "$G" debug.log 'holding the picture drawn through the GOP'; then
+  gop_base=$(sed -n 's/.*picture drawn again through the GOP, frame buffer \(0x[0-9a-fA-F]*\),.*/\1/p' "$G/debug.log" | head -n1)
+  if [ -n "$gop_base" ]; then
+    monitor "$G" stop "pmemsave $gop_base 1920000 \"$G/gop-frame.raw\"" cont >/dev/null
+    python3 "$MONITOR" png-from-frame "$G/gop-frame.raw" "$G/gop-frame.png" 800 600
+  fi
+  qom "$G" bank-selects display-width display-height >"$G/device-gop.txt"
+fi
 if wait_for "$G" serial.log '== screenshot'; then
   if [ "$DEVICE" = 1 ]; then
     monitor "$G" "screendump $G/console.ppm" >/dev/null
@@ -151,18 +161,29 @@ if [ "$DEVICE" = 1 ]; then
   banks=$(sed -n 's/^bank-selects //p' "$G/device.txt")
   if [ "${banks:-0}" -gt 0 ] 2>/dev/null; then pass "Prelumen's bank selections reach the controller's bank registers ($banks)"
   else fail "Prelumen's bank selections reach the controller's bank registers" "bank-selects '${banks}'"; fi
-  if [ -f "$G/aperture.raw" ] && python3 - "$G/aperture.raw" <<'PY'
+  # picture FILE: the logo's centre (blue, half green), a stroke of the
+  # name's first glyph and the progress line's colour at its start.
+  picture() {
+    [ -f "$1" ] && python3 - "$1" <<'PY'
 import sys
 frame = open(sys.argv[1], "rb").read()
 def pixel(x, y):
     return int.from_bytes(frame[(y * 800 + x) * 4:(y * 800 + x) * 4 + 4], "little")
-# The logo's centre (blue, half green) and a stroke of the name's first glyph.
 centre = pixel(400, 300) == 0x00007FFF
 glyph = any(pixel(x, y) == 0x00FFFFFF for y in range(16, 32) for x in range(16, 24))
-sys.exit(0 if centre and glyph else 1)
+bar = pixel(33, 553) == 0x0040C0FF
+sys.exit(0 if centre and glyph and bar else 1)
 PY
-  then pass "the aperture holds the early picture before the console exists (out/platform/graphics/aperture.png)"
+  }
+  if picture "$G/aperture.raw"; then pass "the aperture holds the early picture before the console exists (out/platform/graphics/aperture.png)"
   else fail "the aperture holds the early picture before the console exists" "see $G/aperture.png"; fi
+  check "once TavrixGopDxe's GOP exists the platform draws the picture again through Prelumen, with no bank switch" "$D" \
+    'picture drawn again through the GOP, frame buffer 0x[0-9A-Fa-f]+, mode 1 \(800 x 600\): Success, 0 bank switches since the GOP'
+  if picture "$G/gop-frame.raw"; then pass "Prelumen follows the GOP: the picture is in the GOP's frame buffer at ${gop_base:-?} (out/platform/graphics/gop-frame.png)"
+  else fail "Prelumen follows the GOP: the picture is in the GOP's frame buffer" "base '${gop_base:-}', see $G/gop-frame.png"; fi
+  early=$(sed -n 's/^bank-selects //p' "$G/device-gop.txt" 2>/dev/null); later=$(sed -n 's/^bank-selects //p' "$G/device.txt" 2>/dev/null)
+  if [ -n "$early" ] && [ "$early" = "$later" ]; then pass "after the GOP no bank is selected any more: the controller counts $early selections when the GOP arrived and at the shell"
+  else fail "after the GOP no bank is selected any more" "bank selections '${early}' when the GOP arrived, '${later}' at the shell"; fi
   check "the firmware enumerates the controller and starts TavrixGopDxe" "$S" '1004'
   width=$(sed -n 's/^display-width //p' "$G/device.txt"); height=$(sed -n 's/^display-height //p' "$G/device.txt")
   if [ "$width" = 800 ] && [ "$height" = 600 ]; then pass "the console runs on TavrixGopDxe's GOP: the controller shows 800 x 600 (out/platform/graphics/console.png)"

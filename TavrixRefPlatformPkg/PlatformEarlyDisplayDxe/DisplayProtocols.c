@@ -9,7 +9,8 @@
   the switch and ends in Prelumen's own SetBank.
 
   The platform draws at once, in the registration call: that is the first
-  moment anything can be shown, long before a console exists.
+  moment anything can be shown, long before a console exists. In graphics
+  mode it then watches for the display driver's GOP (GopArrival.c).
 
   SPDX-License-Identifier: BSD-2-Clause-Patent
 **/
@@ -46,6 +47,8 @@ GraphicsRegisterCallbacks (
   IN UINTN                            Reserved
   )
 {
+  EFI_STATUS  Status;
+
   if ((Callbacks.DrawString == NULL) || (Callbacks.DrawImage == NULL) ||
       (Callbacks.SetBank == NULL) || (Callbacks.EnableDrawing == NULL))
   {
@@ -57,6 +60,11 @@ GraphicsRegisterCallbacks (
   mGraphics.SetBank = CountingSetBank;
   DEBUG ((DEBUG_INFO, "PlatformEarlyDisplayDxe: graphics callbacks registered\n"));
   DrawEarlyPicture ();
+  Status = WatchForGraphicsOutput ();
+  if (EFI_ERROR (Status)) {
+    DEBUG ((DEBUG_WARN, "PlatformEarlyDisplayDxe: not watching for the GOP: %r\n", Status));
+  }
+
   return EFI_SUCCESS;
 }
 

@@ -4,8 +4,10 @@
 
   Graphics mode: the platform's name in Prelumen's 8 x 16 font, a logo drawn
   as an image with soft (alpha) edges, and a progress line with a caption
-  that moves on at the end of DXE. Text mode: the name and the progress
-  caption in VGA text cells.
+  that moves on at the end of DXE. Once the display driver's GOP exists the
+  whole picture is drawn again, by the same calls: Prelumen then writes into
+  the GOP's frame buffer instead of the banked aperture. Text mode: the name
+  and the progress caption in VGA text cells.
 
   Nothing is clipped by Prelumen, so every position is checked here against
   the frame of the display-information HOB (or the 80 x 25 text screen)
@@ -49,11 +51,11 @@
 STATIC CONST CHAR8  *mProgressCaption[ProgressCount] = {
   "DXE: starting the drivers                        ",
   "End of DXE: the boot manager connects the display",
+  "Display driver started: drawing through its GOP  ",
 };
 
-STATIC
 CONST EARLY_VIDEO_INFO *
-Frame (
+EarlyFrame (
   VOID
   )
 {
@@ -175,7 +177,7 @@ ShowProgress (
     return;
   }
 
-  Info = Frame ();
+  Info = EarlyFrame ();
   if ((mGraphics.DrawImage == NULL) || (Info == NULL) || (Info->FrameWidth < 64) || (Info->FrameHeight < 64)) {
     return;
   }
@@ -206,12 +208,12 @@ ShowProgress (
 }
 
 /**
-  Holds the picture on the screen for the time chosen at boot.
+  Holds the picture on the screen for the time chosen at boot; What names
+  the picture in the message.
 **/
-STATIC
 VOID
 HoldPicture (
-  VOID
+  IN CONST CHAR8  *What
   )
 {
   UINT32  Milliseconds;
@@ -221,8 +223,40 @@ HoldPicture (
   }
 
   Milliseconds = MIN (Milliseconds, HOLD_MAX_MS);
-  DEBUG ((DEBUG_INFO, "PlatformEarlyDisplayDxe: holding the early picture for %u ms\n", Milliseconds));
+  DEBUG ((DEBUG_INFO, "PlatformEarlyDisplayDxe: holding %a for %u ms\n", What, Milliseconds));
   gBS->Stall (Milliseconds * 1000);
+}
+
+/**
+  The platform's name, the controller's line and the logo, placed in the
+  frame of the display-information HOB.
+**/
+EFI_STATUS
+DrawNameAndLogo (
+  IN CONST EARLY_VIDEO_INFO  *Info
+  )
+{
+  UINT32      *Logo;
+  EFI_STATUS  Status;
+
+  Status = DrawCaption (Info, 2, 1, NAME_LINE);
+  if (!EFI_ERROR (Status)) {
+    Status = DrawCaption (Info, 2, 2, DEVICE_LINE);
+  }
+
+  if (EFI_ERROR (Status)) {
+    return Status;
+  }
+
+  Logo = AllocatePool (LOGO_SIZE * LOGO_SIZE * sizeof (UINT32));
+  if (Logo == NULL) {
+    return EFI_OUT_OF_RESOURCES;
+  }
+
+  PaintLogo (Logo);
+  Status = DrawPicture (Info, (Info->FrameWidth - LOGO_SIZE) / 2, (Info->FrameHeight - LOGO_SIZE) / 2, Logo, LOGO_SIZE, LOGO_SIZE);
+  FreePool (Logo);
+  return Status;
 }
 
 VOID
@@ -231,32 +265,15 @@ DrawEarlyPicture (
   )
 {
   CONST EARLY_VIDEO_INFO  *Info;
-  UINT32                  *Logo;
   EFI_STATUS              Status;
 
-  Info = Frame ();
+  Info = EarlyFrame ();
   if (Info == NULL) {
     DEBUG ((DEBUG_ERROR, "PlatformEarlyDisplayDxe: no display-information HOB, nothing drawn\n"));
     return;
   }
 
-  Status = DrawCaption (Info, 2, 1, NAME_LINE);
-  if (!EFI_ERROR (Status)) {
-    Status = DrawCaption (Info, 2, 2, DEVICE_LINE);
-  }
-
-  Logo = AllocatePool (LOGO_SIZE * LOGO_SIZE * sizeof (UINT32));
-  if (!EFI_ERROR (Status) && (Logo != NULL)) {
-    PaintLogo (Logo);
-    Status = DrawPicture (Info, (Info->FrameWidth - LOGO_SIZE) / 2, (Info->FrameHeight - LOGO_SIZE) / 2, Logo, LOGO_SIZE, LOGO_SIZE);
-  } else if (Logo == NULL) {
-    Status = EFI_OUT_OF_RESOURCES;
-  }
-
-  if (Logo != NULL) {
-    FreePool (Logo);
-  }
-
+  Status = DrawNameAndLogo (Info);
   DEBUG ((
     DEBUG_INFO,
     "PlatformEarlyDisplayDxe: name and logo drawn into the %u x %u frame: %r, %u bank switches\n",
@@ -266,7 +283,7 @@ DrawEarlyPicture (
     mBankSwitches
     ));
   ShowProgress (ProgressDxeDrivers);
-  HoldPicture ();
+  HoldPicture ("the early picture");
 }
 
 VOID
@@ -305,5 +322,5 @@ PrintEarlyText (
     (UINT32)AsciiStrLen (Line)
     ));
   ShowProgress (ProgressDxeDrivers);
-  HoldPicture ();
+  HoldPicture ("the early picture");
 }

@@ -9,10 +9,11 @@
 #define PLATFORM_EARLY_DISPLAY_DXE_H_
 
 #include <PiDxe.h>
+#include <Guid/EarlyVideoInfoHob.h>
 #include <Protocol/EarlyVideoDisplay.h>
 
 /// Milestones of the boot that the progress line shows.
-typedef enum { ProgressDxeDrivers, ProgressEndOfDxe, ProgressCount } EARLY_PROGRESS;
+typedef enum { ProgressDxeDrivers, ProgressEndOfDxe, ProgressGraphicsOutput, ProgressCount } EARLY_PROGRESS;
 
 //
 // The two display protocols and the callbacks they keep (DisplayProtocols.c).
@@ -33,11 +34,26 @@ extern UINT32 mBankSwitches;
 //
 // What the platform shows before any console (EarlyPicture.c).
 //
+
+/// The display-information HOB's data, or NULL without a whole one.
+CONST EARLY_VIDEO_INFO *EarlyFrame (VOID);
+
 VOID DrawEarlyPicture (VOID);
+
+EFI_STATUS
+DrawNameAndLogo (IN CONST EARLY_VIDEO_INFO *Info);
+
+VOID HoldPicture (IN CONST CHAR8 *What);
 
 VOID PrintEarlyText (VOID);
 
 VOID ShowProgress (IN EARLY_PROGRESS Progress);
+
+//
+// The picture again, through the display driver's GOP (GopArrival.c).
+//
+EFI_STATUS
+WatchForGraphicsOutput (VOID);
 
 //
 // Prelumen's status codes on the serial port (StatusCodeListener.c).
