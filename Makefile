@@ -53,7 +53,7 @@ build-platform: setup
 	@bash scripts/build-platform.sh DEBUG RELEASE
 
 run-platform: setup
-	@bash scripts/qemu-platform.sh DEBUG
+	@bash scripts/qemu-platform.sh
 
 test: build build-host-tests
 	@bash scripts/run-tests.sh

@@ -17,17 +17,17 @@
 # project's set-up into the cache) every check runs; on Debian's QEMU the
 # checks that need the controller are left out and the script says so.
 # One "PASS: ..." or "FAIL: ..." line per check; screenshots and logs in
-# out/platform/. Usage: scripts/qemu-platform.sh [DEBUG|RELEASE] (default DEBUG).
+# out/platform/. The RELEASE image (no debug output) boots once more, checked
+# from the outside. Usage: scripts/qemu-platform.sh
 set -uo pipefail
 REPO=$(cd "$(dirname "$0")/.." && pwd)
 . "$REPO/scripts/qemu-lib.sh"
-TARGET=${1:-DEBUG}
-FW=$REPO/Build/TavrixRefPlatform/$TARGET
+FW=$REPO/Build/TavrixRefPlatform/DEBUG
 OUT=$REPO/out/platform; rm -rf "$OUT"; mkdir -p "$OUT"
 MONITOR=$REPO/scripts/qemu-monitor.py
 CACHE_DIR=${TAVRIX_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/tavrix-fw}
 
-bash "$REPO/scripts/build-platform.sh" "$TARGET" || { echo "FAIL: platform: $TARGET image builds"; exit 1; }
+bash "$REPO/scripts/build-platform.sh" DEBUG RELEASE || { echo "FAIL: platform: the DEBUG and RELEASE images build"; exit 1; }
 
 # The QEMU with the controller, when the project's set-up has built it.
 QEMU=qemu-system-x86_64
@@ -199,7 +199,10 @@ boot text -fw_cfg name=opt/org.tavrix/early-video-graphics-mode,string=no \
   -fw_cfg name=opt/org.tavrix/early-video-shadow-height,string=32767 \
   -fw_cfg name=opt/org.tavrix/early-picture-hold-ms,string=3000
 if [ "$DEVICE" = 1 ] && wait_for "$T" debug.log 'holding the early picture'; then
-  monitor "$T" stop "screendump $T/text.ppm" cont >/dev/null
+  # Before PCI enumeration, while the picture is held: the screen, and the
+  # controller's BAR 0 as Prelumen's routing wrote it (0x91000000, of which
+  # the 32 MiB BAR keeps 0x90000000).
+  monitor "$T" stop "screendump $T/text.ppm" "info pci" cont >"$T/monitor.txt"
   python3 "$MONITOR" png-from-ppm "$T/text.ppm" "$T/text.png"
 fi
 finish "$T"
@@ -211,6 +214,50 @@ check "text boot: Prelumen's debug message is rendered on the serial log, its ar
 check "text boot: the UEFI shell runs" "$S" '== done'
 if [ "$DEVICE" = 1 ]; then
   check "text boot: Prelumen's text reaches VGA text memory through the real bridge (read back, out/platform/text/text.png)" "$D" 'name printed: Success, ([0-9]+) of \1 text cells read back'
+  if [ -f "$T/text.ppm" ] && [ "$(head -c 15 "$T/text.ppm" | tr '\n' ' ' | awk '{print $2 "x" $3}')" = 720x400 ] &&
+     python3 "$MONITOR" ppm-has-content "$T/text.ppm" 2000; then
+    pass "text boot: the controller shows 80 x 25 text (720 x 400) with the platform's lines on it"
+  else fail "text boot: the controller shows 80 x 25 text (720 x 400) with the platform's lines on it" "see $T/text.png"; fi
+  check "text boot: Prelumen's routing wrote the controller's BAR 0 (0x90000000 in QEMU's PCI view)" "$T/monitor.txt" \
+    'BAR0: 32 bit (prefetchable )?memory at 0x90000000'
+fi
+
+# ---- text boot, errors only --------------------------------------------------
+# The same warning at a debug level of errors only: withheld.
+Q=$OUT/text-errors-only
+boot text-errors-only -fw_cfg name=opt/org.tavrix/early-video-graphics-mode,string=no \
+  -fw_cfg name=opt/org.tavrix/early-video-shadow-width,string=32768 \
+  -fw_cfg name=opt/org.tavrix/early-video-shadow-height,string=32767 \
+  -fw_cfg name=opt/org.tavrix/early-video-debug-level,string=0x80000000
+finish "$Q"
+if grep -q 'text callback registered' "$Q/debug.log" && grep -q 'DebugMessageConfig default, level 0x80000000: Success' "$Q/debug.log" &&
+   grep -q '== done' "$Q/console.txt" && ! grep -q 'no shadow buffer' "$Q/console.txt"; then
+  pass "text boot at level 0x80000000 (errors only): the same warning is withheld"
+else fail "text boot at level 0x80000000 (errors only): the same warning is withheld" "see $Q/debug.log and $Q/console.txt"; fi
+
+# ---- RELEASE image -----------------------------------------------------------
+# No debug output at all: what shows is the controller's own account and the shell.
+FW=$REPO/Build/TavrixRefPlatform/RELEASE
+R=$OUT/release
+boot release
+if wait_for "$R" serial.log '== screenshot' && [ "$DEVICE" = 1 ]; then
+  monitor "$R" "screendump $R/console.ppm" >/dev/null
+  python3 "$MONITOR" png-from-ppm "$R/console.ppm" "$R/console.png"
+  qom "$R" bank-selects display-width display-height >"$R/device.txt"
+fi
+finish "$R"
+check "RELEASE image: boots to the UEFI shell and runs its script" "$R/console.txt" '== done'
+drivers=$(grep -c -E 'Tavrix TVX  GOP Driver' "$R/console.txt")
+if [ "$drivers" -eq 1 ]; then pass "RELEASE image: exactly one TavrixGopDxe instance registers"
+else fail "RELEASE image: exactly one TavrixGopDxe instance registers" "$drivers in the shell's drivers list"; fi
+if grep -q -E '^1004$|ASSERT|Prelumen:' "$R/console.txt"; then fail "RELEASE image: the serial log carries no driver output" "see $R/console.txt"
+else pass "RELEASE image: the serial log carries no driver output"; fi
+if [ "$DEVICE" = 1 ]; then
+  banks=$(sed -n 's/^bank-selects //p' "$R/device.txt"); width=$(sed -n 's/^display-width //p' "$R/device.txt")
+  height=$(sed -n 's/^display-height //p' "$R/device.txt")
+  if [ "${banks:-0}" -gt 0 ] 2>/dev/null && [ "$width" = 800 ] && [ "$height" = 600 ]; then
+    pass "RELEASE image: Prelumen drew through the banks ($banks selections) and the console runs on the GOP at 800 x 600"
+  else fail "RELEASE image: Prelumen drew through the banks and the console runs on the GOP at 800 x 600" "bank-selects '${banks}', display '${width}' x '${height}'"; fi
 fi
 
 [ "$fails" -eq 0 ]
