@@ -9,10 +9,10 @@
   Right before the early video driver starts it routes legacy VGA to the
   controller (the bridge's VGA enable, asked for through the PCI I/O
   attributes and set directly where the bus driver refuses): the bank ports
-  of graphics mode and the text memory of text mode both live there. In
-  graphics mode it also programs channel B to show the display-information
+  live there. It also programs channel B to show the display-information
   HOB's frame, since the controller shows nothing of its frame buffer until
-  channel B is enabled.
+  channel B is enabled. (Text mode runs on the reference platform, not
+  here.)
 
   SPDX-License-Identifier: BSD-2-Clause-Patent
 **/
@@ -265,7 +265,7 @@ PrepareEarlyVideo (IN EMULATED_PLATFORM_PROTOCOL *This)
   }
 
   EFI_STATUS Status = RouteLegacyVgaToController ();
-  if (!EFI_ERROR (Status) && StandInGraphicsMode ()) {
+  if (!EFI_ERROR (Status)) {
     Status = ShowEarlyFrame ();
   }
 

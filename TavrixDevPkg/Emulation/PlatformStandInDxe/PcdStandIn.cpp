@@ -5,8 +5,9 @@
   stand-in its dynamic-ex PCDs come back as some other PCD's value. The
   stand-in takes the place of the firmware's PI PCD protocol instance
   (ReinstallProtocolInterface on the same handle, so LocateProtocol finds it
-  first), answers the six tokens of the early video token space itself, and
-  passes every other request to the firmware's instance. Modules that located
+  first), answers the six tokens of the early video token space itself
+  (graphics mode, the frame of the HOB; fixed, so setting them is refused),
+  and passes every other request to the firmware's instance. Modules that located
   the firmware's instance earlier keep using it directly.
 
   SPDX-License-Identifier: BSD-2-Clause-Patent
@@ -35,7 +36,6 @@ struct TOKEN_VALUE {
 constexpr UINTN kTokenLocation       = 0;
 constexpr UINTN kTokenBridgeDevice   = 1;
 constexpr UINTN kTokenBridgeFunction = 2;
-constexpr UINTN kTokenGraphicsMode   = 5;
 
 TOKEN_VALUE mTokens[] = {
   { 1, 4, 0x01000000 },            // controller location
@@ -100,12 +100,7 @@ SetValue (const EFI_GUID *Guid, UINTN TokenNumber, UINTN Size, UINT64 Value)
   TOKEN_VALUE *Token = FindToken (Guid, TokenNumber, &Ours);
 
   if (Ours) {
-    if ((Token == nullptr) || (Token->Size != Size)) {
-      return (Token == nullptr) ? EFI_NOT_FOUND : EFI_INVALID_PARAMETER;
-    }
-
-    Token->Value = Value;
-    return EFI_SUCCESS;
+    return (Token == nullptr) ? EFI_NOT_FOUND : EFI_WRITE_PROTECTED;
   }
 
   if (mFirmwarePcd == nullptr) {
@@ -277,12 +272,6 @@ EFI_PCD_PROTOCOL mPcdStandIn = { StandInSetSku,         StandInGet8,         Sta
                                  StandInCancelCallback, StandInGetNextToken, StandInGetNextTokenSpace };
 
 } // namespace
-
-BOOLEAN
-StandInGraphicsMode (VOID)
-{
-  return mTokens[kTokenGraphicsMode].Value != 0;
-}
 
 EFI_STATUS
 InstallPcdStandIn (VOID)

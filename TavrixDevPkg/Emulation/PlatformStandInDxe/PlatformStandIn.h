@@ -46,10 +46,6 @@ VOID UninstallDisplayProtocols (VOID);
 EFI_STATUS
 InstallPcdStandIn (VOID);
 
-/// The stand-in's answer to token 10: TRUE for graphics mode.
-BOOLEAN
-StandInGraphicsMode (VOID);
-
 //
 // The display-information HOB (DisplayInfoHob.cpp).
 //

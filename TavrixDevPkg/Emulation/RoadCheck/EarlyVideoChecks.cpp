@@ -2,9 +2,8 @@
   The early video driver on the road, on the virtual device: its start, its
   drawing into the controller's aperture with bank switches before a GOP
   exists, its drawing into the GOP's frame buffer afterwards, its debug
-  level and status codes, and in a text-mode boot its output into VGA text
-  memory, reached through the PCI configuration writes that route legacy VGA
-  to the controller.
+  level and status codes. Its text mode is checked on the reference
+  platform's road (scripts/qemu-platform.sh).
 
   What the device shows and records (the screen, the bank registers) is
   judged by the host from QEMU's screendumps and the device's properties;
@@ -17,11 +16,8 @@
 
 extern "C" {
 #include <Library/IoLib.h>
-#include <Library/PciCf8Lib.h>
 #include <Library/PrintLib.h>
-#include <Library/UefiRuntimeServicesTableLib.h>
 #include <Guid/DebugMask.h>
-#include <Protocol/PiPcd.h>
 }
 
 namespace {
@@ -319,38 +315,20 @@ DeviceSnapshot (ROAD &Road, CONST CHAR8 *Name, UINT32 Width, UINT32 Height)
   Snapshot (Road, Name, What);
 }
 
-/// Records since Before of the warning about the shadow buffer of almost
-/// 4 GiB that the driver cannot get.
-UINTN
-CountShadowWarnings (ROAD &Road, UINT64 Before)
-{
-  UINTN Warnings = 0;
-
-  for (UINT64 Index = Before; Index < Road.Platform->StatusCodeCount; Index++) {
-    const EMULATED_STATUS_CODE &Record = Road.Platform->StatusCodes[Index % Road.Platform->StatusCodeCapacity];
-    Warnings +=
-      (Record.ErrorLevel == 0x2 && AsciiStrStr (Record.Text, "no shadow buffer of 4294836224 bytes") != nullptr) ? 1
-                                                                                                                 : 0;
-  }
-
-  return Warnings;
-}
-
 } // namespace
 
 /**
-  Lets the platform prepare the controller for the configured mode, starts
-  the early video driver from its file, in graphics or text mode (the
-  stand-in's PCD answer), and checks what it registered and published.
+  Lets the platform prepare the controller, starts the early video driver
+  from its file in graphics mode (the stand-in's PCD answer), and checks what
+  it registered and published.
 **/
 VOID
-CheckEarlyVideoStart (IN ROAD &Road, IN BOOLEAN GraphicsMode)
+CheckEarlyVideoStart (IN ROAD &Road)
 {
   EFI_STATUS Status = Road.Platform->PrepareEarlyVideo (Road.Platform);
   Check (
-    GraphicsMode ? "the platform routes legacy VGA to the controller and shows the HOB's 800 x 600 frame on channel B"
-                 : "the platform routes legacy VGA to the controller (the bridge's VGA enable)",
-    Status == EFI_SUCCESS && Road.Platform->VgaRouted && (!GraphicsMode || Road.Platform->EarlyFrameShown),
+    "the platform routes legacy VGA to the controller and shows the HOB's 800 x 600 frame on channel B",
+    Status == EFI_SUCCESS && Road.Platform->VgaRouted && Road.Platform->EarlyFrameShown,
     "%r, VGA routed %d, early frame %d", Status, Road.Platform->VgaRouted, Road.Platform->EarlyFrameShown
   );
 
@@ -364,21 +342,12 @@ CheckEarlyVideoStart (IN ROAD &Road, IN BOOLEAN GraphicsMode)
 
   STAND_IN_GRAPHICS_DISPLAY      &Display = Graphics (Road);
   const EARLY_GRAPHICS_CALLBACKS &Table   = Display.Callbacks;
-  if (GraphicsMode) {
-    Check (
-      "Prelumen registers its four graphics callbacks with the graphics display protocol",
-      Display.Registrations == 1 && Table.DrawString != nullptr && Table.DrawImage != nullptr &&
-        Table.SetBank != nullptr && Table.EnableDrawing != nullptr && Road.Platform->TextDisplay->Registrations == 0,
-      "%u graphics, %u text registrations", Display.Registrations, Road.Platform->TextDisplay->Registrations
-    );
-  } else {
-    Check (
-      "Prelumen registers PrintString with the text display protocol",
-      Road.Platform->TextDisplay->Registrations >= 1 && Road.Platform->TextDisplay->Callbacks.PrintString != nullptr &&
-        Display.Registrations == 0,
-      "%u text, %u graphics registrations", Road.Platform->TextDisplay->Registrations, Display.Registrations
-    );
-  }
+  Check (
+    "Prelumen registers its four graphics callbacks with the graphics display protocol",
+    Display.Registrations == 1 && Table.DrawString != nullptr && Table.DrawImage != nullptr &&
+      Table.SetBank != nullptr && Table.EnableDrawing != nullptr && Road.Platform->TextDisplay->Registrations == 0,
+    "%u graphics, %u text registrations", Display.Registrations, Road.Platform->TextDisplay->Registrations
+  );
 
   EFI_DEBUG_MASK_PROTOCOL *DebugMask = nullptr;
   UINTN                    Level     = 0;
@@ -462,10 +431,10 @@ CheckDrawingAfterGop (IN ROAD &Road)
 }
 
 /// The status codes the listener kept: every debug message passed the
-/// run-time level (when one level held for the whole run); assertions carry
-/// the module tag. The records also go to the log, one line each.
+/// run-time level; assertions carry the module tag. The records also go to
+/// the log, one line each.
 VOID
-CheckDebugRecords (IN ROAD &Road, IN BOOLEAN OneLevel)
+CheckDebugRecords (IN ROAD &Road)
 {
   EMULATED_PLATFORM_PROTOCOL &Platform = *Road.Platform;
   const UINT64                Kept     = MIN (Platform.StatusCodeCount, (UINT64)Platform.StatusCodeCapacity);
@@ -486,157 +455,12 @@ CheckDebugRecords (IN ROAD &Road, IN BOOLEAN OneLevel)
   }
 
   Note ("%lu status codes from Prelumen, %lu from other modules", Platform.StatusCodeCount, Platform.OtherStatusCodes);
-  if (OneLevel) {
-    Check (
-      "no debug message below the run-time level reaches the listener", Leaked == 0, "%u messages leaked",
-      (UINT32)Leaked
-    );
-  }
+  Check (
+    "no debug message below the run-time level reaches the listener", Leaked == 0, "%u messages leaked", (UINT32)Leaked
+  );
 
   Check (
     "assertion records carry \"[Prelumen] \" and the file behind the 40-byte header", Untagged == 0,
     "%u records without", (UINT32)Untagged
   );
-}
-
-namespace {
-
-/**
-  The two starts of the text-mode boot. Shadow tokens whose product overflows
-  to almost 4 GiB make the allocation fail and the driver warn: the warning is
-  reported at level 0x80000003 (first start) and withheld at 0x80000000
-  (second start, "DebugMessageConfig" preset 2).
-**/
-VOID
-StartTextModeTwice (ROAD &Road, EFI_PCD_PROTOCOL *Pcd)
-{
-  Pcd->Set32 (&gEarlyVideoTokenSpaceGuid, 8, 0x8000);
-  Pcd->Set32 (&gEarlyVideoTokenSpaceGuid, 7, 0x7FFF);
-  UINT64 Before = Road.Platform->StatusCodeCount;
-  CheckEarlyVideoStart (Road, FALSE);
-  UINTN Warnings = CountShadowWarnings (Road, Before);
-  Check (
-    "a warning at a level the variables allow reaches the listener, formatted", Warnings == 1, "%u matching records",
-    (UINT32)Warnings
-  );
-
-  UINT8 Config[24] = { 2 };
-  gRT->SetVariable (
-    Ucs2 (u"DebugMessageConfig"), &gDebugMessageConfigGuid,
-    EFI_VARIABLE_BOOTSERVICE_ACCESS | EFI_VARIABLE_RUNTIME_ACCESS, sizeof (Config), Config
-  );
-  Road.ExpectedDebugLevel = 0x80000000;
-  Before                  = Road.Platform->StatusCodeCount;
-  CheckEarlyVideoStart (Road, FALSE);
-  Warnings = CountShadowWarnings (Road, Before);
-  Check (
-    "the same warning is withheld when the variables allow errors only", Warnings == 0, "%u matching records",
-    (UINT32)Warnings
-  );
-  Pcd->Set32 (&gEarlyVideoTokenSpaceGuid, 8, 800);
-  Pcd->Set32 (&gEarlyVideoTokenSpaceGuid, 7, 600);
-}
-
-/**
-  What PrintString's routing left in the real configuration spaces: the
-  bridge forwards buses 1 to 8, and the controller decodes I/O and memory
-  with BAR 0 written with 0x91000000 (moved from where the firmware placed
-  it, outside the bridge's memory window; nothing uses BAR 0 in the text
-  boot).
-**/
-VOID
-CheckRoutingWrites (ROAD &Road)
-{
-  const EMULATED_PLATFORM_PROTOCOL &Platform = *Road.Platform;
-  const UINTN                       Bridge = PCI_CF8_LIB_ADDRESS (0, Platform.BridgeDevice, Platform.BridgeFunction, 0);
-  const UINTN                       Device = PCI_CF8_LIB_ADDRESS (
-                          Platform.ControllerLocation >> 24, (Platform.ControllerLocation >> 16) & 0x1F,
-                          (Platform.ControllerLocation >> 8) & 0x7, 0
-                        );
-  const UINT8  Primary     = PciCf8Read8 (Bridge + 0x18);
-  const UINT8  Secondary   = PciCf8Read8 (Bridge + 0x19);
-  const UINT8  Subordinate = PciCf8Read8 (Bridge + 0x1A);
-  const UINT16 Command     = PciCf8Read16 (Device + 0x04);
-  const UINT32 Bar0        = PciCf8Read32 (Device + 0x10);
-
-  // BAR 0 keeps only the bits above its size: the 32 MiB BAR makes 0x91000000 into 0x90000000.
-  const UINT32 Expected = 0x91000000u & ~(UINT32)(Platform.FrameBufferSize - 1);
-  Check (
-    "PrintString's routing reached the real bridge (buses 0/1/8) and the controller (decoding on, BAR 0 written)",
-    Primary == 0 && Secondary == 1 && Subordinate == 8 && (Command & 0x3) == 0x3 && (Bar0 & 0xFFFFFFF0) == Expected,
-    "bridge buses %u/%u/%u, controller command 0x%04x, BAR 0 0x%08x (0x%08x expected)", Primary, Secondary, Subordinate,
-    Command, Bar0, Expected
-  );
-}
-
-/// PrintString into VGA text memory, read back cell by cell.
-VOID
-CheckPrintString (ROAD &Road)
-{
-  EARLY_TEXT_CALLBACKS &Text  = Road.Platform->TextDisplay->Callbacks;
-  volatile UINT8       *Cells = reinterpret_cast<volatile UINT8 *> ((UINTN)0xB8000);
-  CONST CHAR8          *Line  = "Prelumen: text mode, printed into VGA text memory at 0xB8000";
-
-  EFI_STATUS Status = Text.PrintString (nullptr, 10, 3, 0x1F, const_cast<CHAR8 *> (Line));
-  UINTN      Wrong  = 0;
-  for (UINTN Index = 0; Line[Index] != '\0'; Index++) {
-    const UINTN Cell = 3 * 80 + 10 + Index;
-    Wrong += (Cells[Cell * 2] != (UINT8)Line[Index] || Cells[Cell * 2 + 1] != 0x1F) ? 1 : 0;
-  }
-
-  Check (
-    "PrintString puts characters and attribute into VGA text memory", Status == EFI_SUCCESS && Wrong == 0,
-    "%r, %u cells differ", Status, (UINT32)Wrong
-  );
-
-  Status = Text.PrintString (nullptr, 79, 5, 0x2E, const_cast<CHAR8 *> ("AB"));
-  Check (
-    "PrintString at column 79 runs on into the next row",
-    Status == EFI_SUCCESS && Cells[(5 * 80 + 79) * 2] == 'A' && Cells[(6 * 80) * 2] == 'B' &&
-      Cells[(6 * 80) * 2 + 1] == 0x2E,
-    "%r, cells '%c' '%c'", Status, Cells[(5 * 80 + 79) * 2], Cells[(6 * 80) * 2]
-  );
-  CheckRoutingWrites (Road);
-}
-
-} // namespace
-
-/**
-  Text-mode boot: the early video driver prints into VGA text memory, which
-  the controller decodes once the driver's routing has turned its decoding
-  on and the platform has set the bridge's VGA enable; the device shows it
-  as 80 x 25 text. Two starts of the driver check the debug level in both
-  directions.
-**/
-VOID
-CheckTextMode (IN ROAD &Road)
-{
-  EFI_PCD_PROTOCOL *Pcd    = nullptr;
-  EFI_STATUS        Status = gBS->LocateProtocol (&gEfiPcdProtocolGuid, nullptr, reinterpret_cast<VOID **> (&Pcd));
-
-  if (!EFI_ERROR (Status)) {
-    Status = Pcd->SetBool (&gEarlyVideoTokenSpaceGuid, 10, FALSE);
-  }
-
-  if (!Check (
-        "platform switches Prelumen to text mode (token 10 FALSE)",
-        !EFI_ERROR (Status) && !Pcd->GetBool (&gEarlyVideoTokenSpaceGuid, 10), "%r", Status
-      )) {
-    return;
-  }
-
-  StartTextModeTwice (Road, Pcd);
-  if (Road.EarlyVideoImage == nullptr) {
-    return;
-  }
-
-  CheckPrintString (Road);
-  EARLY_TEXT_CALLBACKS &Text = Road.Platform->TextDisplay->Callbacks;
-  Text.PrintString (
-    nullptr, 10, 8, 0x4F, const_cast<CHAR8 *> (" Tavrix road, text-mode boot: the controller shows Prelumen's text ")
-  );
-  Text.PrintString (
-    nullptr, 10, 10, 0x0A, const_cast<CHAR8 *> ("Legacy VGA routed through PCI configuration writes before each print.")
-  );
-  Snapshot (Road, "text", "device 720x400 text");
 }

@@ -107,31 +107,20 @@ CheckPlatform (IN ROAD &Road)
 
 /**
   Sets "EFIDebug" and "DebugMessageConfig" before the early video driver
-  starts. Graphics run: "EFIDebug" 0xFFFFFFFF and preset 2 (errors), level
-  0xFF800000. Text run: no "EFIDebug" and custom levels with the
-  initialisation, warning and error switches on, level 0x80000003.
+  starts: "EFIDebug" 0xFFFFFFFF and preset 2 (errors), level 0xFF800000.
+  (The platform road sets custom levels through "DebugMessageConfig".)
 **/
 VOID
-SetDebugVariables (IN ROAD &Road, IN BOOLEAN GraphicsRun)
+SetDebugVariables (IN ROAD &Road)
 {
   const UINT32 Attributes = EFI_VARIABLE_BOOTSERVICE_ACCESS | EFI_VARIABLE_RUNTIME_ACCESS;
   UINT8        Config[24] = { 0 };
   UINT64       EfiDebug   = 0xFFFFFFFF;
   EFI_STATUS   Status;
 
-  if (GraphicsRun) {
-    Config[0]               = 2;
-    Road.ExpectedDebugLevel = 0xFF800000;
-    Status = gRT->SetVariable (Ucs2 (u"EFIDebug"), &gEfiGenericVariableGuid, Attributes, sizeof (EfiDebug), &EfiDebug);
-  } else {
-    Config[4]               = 1;
-    Config[5]               = 1;
-    Config[6]               = 1;
-    Config[21]              = 1;
-    Road.ExpectedDebugLevel = 0x80000003;
-    Status                  = gRT->SetVariable (Ucs2 (u"EFIDebug"), &gEfiGenericVariableGuid, 0, 0, nullptr);
-    Status                  = (Status == EFI_NOT_FOUND) ? EFI_SUCCESS : Status;
-  }
+  Config[0]               = 2;
+  Road.ExpectedDebugLevel = 0xFF800000;
+  Status = gRT->SetVariable (Ucs2 (u"EFIDebug"), &gEfiGenericVariableGuid, Attributes, sizeof (EfiDebug), &EfiDebug);
 
   if (!EFI_ERROR (Status)) {
     Status =

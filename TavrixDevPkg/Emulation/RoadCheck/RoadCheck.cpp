@@ -2,7 +2,7 @@
   The road application. Run from the UEFI shell after the platform stand-in:
 
     load PlatformStandInDxe.efi
-    TavrixRoad.efi graphics [snap]     (or: TavrixRoad.efi text [snap])
+    TavrixRoad.efi graphics [snap]
 
   or, on the virtual device with the driver in the card's option ROM and no
   stand-in:
@@ -13,8 +13,8 @@
   the road: the early video driver draws before any GOP exists, the GOP
   driver is connected by the firmware, the early video driver follows the GOP,
   the firmware console draws through it, then every GOP service, the names and
-  20 disconnect/reconnect cycles. "text" is the second boot, with the early
-  video driver in text mode. "device" walks the GOP road on the device
+  20 disconnect/reconnect cycles. Text mode is the reference platform's road
+  (scripts/qemu-platform.sh), in the real boot order. "device" walks the GOP road on the device
   (the driver the firmware loaded from the ROM, every mode, Blt, names,
   reconnects, a UART window); "device-release" only the ROM, the console and
   the UART window, for the RELEASE ROM. With "snap", each snapshot waits for
@@ -34,7 +34,7 @@ extern "C" {
 
 namespace {
 
-enum ROAD_RUN { RoadGraphics, RoadText, RoadDevice, RoadDeviceRelease };
+enum ROAD_RUN { RoadGraphics, RoadDevice, RoadDeviceRelease };
 
 /// The shell's arguments: the run and "snap".
 BOOLEAN
@@ -51,16 +51,14 @@ ReadArguments (EFI_HANDLE ImageHandle, ROAD_RUN *Run, BOOLEAN *Snap)
   }
 
   for (UINTN Index = 1; Index < Parameters->Argc; Index++) {
-    if (StrCmp (Parameters->Argv[Index], Ucs2 (u"text")) == 0) {
-      *Run = RoadText;
-    } else if (StrCmp (Parameters->Argv[Index], Ucs2 (u"device")) == 0) {
+    if (StrCmp (Parameters->Argv[Index], Ucs2 (u"device")) == 0) {
       *Run = RoadDevice;
     } else if (StrCmp (Parameters->Argv[Index], Ucs2 (u"device-release")) == 0) {
       *Run = RoadDeviceRelease;
     } else if (StrCmp (Parameters->Argv[Index], Ucs2 (u"snap")) == 0) {
       *Snap = TRUE;
     } else if (StrCmp (Parameters->Argv[Index], Ucs2 (u"graphics")) != 0) {
-      AsciiPrint ("usage: TavrixRoad.efi graphics|text|device|device-release [snap]\n");
+      AsciiPrint ("usage: TavrixRoad.efi graphics|device|device-release [snap]\n");
       return FALSE;
     }
   }
@@ -72,8 +70,8 @@ ReadArguments (EFI_HANDLE ImageHandle, ROAD_RUN *Run, BOOLEAN *Snap)
 VOID
 WalkGraphicsRoad (ROAD &Road)
 {
-  SetDebugVariables (Road, TRUE);
-  CheckEarlyVideoStart (Road, TRUE);
+  SetDebugVariables (Road);
+  CheckEarlyVideoStart (Road);
   CheckDrawingBeforeGop (Road);
   CheckGopStart (Road);
   CheckGraphicsConsole (Road);
@@ -83,16 +81,7 @@ WalkGraphicsRoad (ROAD &Road)
   CheckOptionRom (Road);
   CheckReconnectCycles (Road);
   CheckBltStorm (Road);
-  CheckDebugRecords (Road, TRUE);
-}
-
-/// The text boot: the early video driver prints into VGA text memory.
-VOID
-WalkTextRoad (ROAD &Road)
-{
-  SetDebugVariables (Road, FALSE);
-  CheckTextMode (Road);
-  CheckDebugRecords (Road, FALSE);
+  CheckDebugRecords (Road);
 }
 
 /// The GOP road on the virtual device: everything through the firmware's
@@ -126,18 +115,14 @@ RoadCheckMain (IN EFI_HANDLE ImageHandle, IN EFI_SYSTEM_TABLE *SystemTable)
   Road.ImageHandle      = ImageHandle;
   Road.WaitForSnapshots = Snap;
 
-  static const CHAR8 *const Names[] = { "graphics", "text", "device", "device-release" };
+  static const CHAR8 *const Names[] = { "graphics", "device", "device-release" };
   AsciiPrint ("ROAD-BEGIN %a\n", Names[Run]);
   if ((Run == RoadDevice) || (Run == RoadDeviceRelease)) {
     if (FindDevice (Road)) {
       WalkDeviceRoad (Road, Run == RoadDeviceRelease);
     }
   } else if (CheckPlatform (Road)) {
-    if (Run == RoadText) {
-      WalkTextRoad (Road);
-    } else {
-      WalkGraphicsRoad (Road);
-    }
+    WalkGraphicsRoad (Road);
   }
 
   AsciiPrint ("ROAD-END %u passed, %u failed\n", (UINT32)PassedChecks (), (UINT32)FailedChecks ());

@@ -76,9 +76,9 @@ ReadFileBeside (IN ROAD &Road, IN CONST char16_t *FileName, OUT VOID **Contents,
 BOOLEAN
 CheckPlatform (IN ROAD &Road);
 
-VOID SetDebugVariables (IN ROAD &Road, IN BOOLEAN GraphicsRun);
+VOID SetDebugVariables (IN ROAD &Road);
 
-VOID CheckEarlyVideoStart (IN ROAD &Road, IN BOOLEAN GraphicsMode);
+VOID CheckEarlyVideoStart (IN ROAD &Road);
 
 VOID CheckDrawingBeforeGop (IN ROAD &Road);
 
@@ -96,9 +96,7 @@ VOID CheckReconnectCycles (IN ROAD &Road);
 
 VOID CheckBltStorm (IN ROAD &Road);
 
-VOID CheckDebugRecords (IN ROAD &Road, IN BOOLEAN OneLevel);
-
-VOID CheckTextMode (IN ROAD &Road);
+VOID CheckDebugRecords (IN ROAD &Road);
 
 VOID CheckOptionRom (IN ROAD &Road);
 

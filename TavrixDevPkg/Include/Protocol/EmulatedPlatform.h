@@ -81,14 +81,12 @@ typedef struct _EMULATED_PLATFORM_PROTOCOL EMULATED_PLATFORM_PROTOCOL;
 /**
   Does what the platform does for the early video driver right before that
   driver runs:
-    both modes: sets the VGA enable of the bridge in front of the controller
-                (asked for through the firmware's PCI I/O attributes, written
-                through the bridge's own PCI I/O where the bus driver
-                refuses), so that the legacy VGA ports and text memory reach
-                the controller once its decoding is on;
-    graphics:   also programs channel B to show the HOB's 800 x 600 frame
-                from BAR 0 offset 0, so that drawing into the aperture shows
-                at once (token 10 of its PCD answers says the mode).
+    sets the VGA enable of the bridge in front of the controller (asked for
+    through the firmware's PCI I/O attributes, written through the bridge's
+    own PCI I/O where the bus driver refuses), so that the legacy VGA bank
+    ports reach the controller once its decoding is on; and programs
+    channel B to show the HOB's 800 x 600 frame from BAR 0 offset 0, so that
+    drawing into the aperture shows at once.
   EFI_NOT_READY when no controller was found.
 **/
 typedef EFI_STATUS (EFIAPI *EMULATED_PLATFORM_PREPARE_EARLY_VIDEO) (IN EMULATED_PLATFORM_PROTOCOL *This);
@@ -106,8 +104,8 @@ struct _EMULATED_PLATFORM_PROTOCOL {
   UINT8                BridgeDevice;       ///< on bus 0 (token 4)
   UINT8                BridgeFunction;     ///< (token 5)
   BOOLEAN              ApertureOn;         ///< configuration register 0x40 bit 0 set, memory decoding on
-  BOOLEAN              EarlyFrameShown;    ///< channel B shows the HOB's frame (graphics)
-  BOOLEAN              VgaRouted;          ///< the bridge forwards legacy VGA (text)
+  BOOLEAN              EarlyFrameShown;    ///< channel B shows the HOB's frame
+  BOOLEAN              VgaRouted;          ///< the bridge forwards legacy VGA
 
   // Firmware pieces the early video driver needs.
   STAND_IN_VIDEO_INFO       *VideoInfo; ///< data of the republished HOB
