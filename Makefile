@@ -1,9 +1,11 @@
 # Two commands do everything, each running set-up first (it installs what is
 # missing and skips what is there):
-#   make run    set-up, build, then the road of one event in OVMF under QEMU and
-#               the GOP road on the virtual device (-device tavrix-display):
-#               PASS/FAIL per check, screenshots and logs in out/run/, out/device/
-#               (make run-window: the same with QEMU windows; needs a display)
+#   make run    set-up, build, then the road of one event in dispatch order on
+#               the reference platform's image, then the stand-in road and the
+#               option-ROM road, all on our QEMU with the virtual controller
+#               (-device tavrix-display): PASS/FAIL per check, screenshots and
+#               logs in out/platform/, out/run/, out/device/
+#               (make run-window: roads 2 and 3 with QEMU windows; needs a display)
 #   make test   set-up, build, then every test tier; last line "N passed, M failed"
 #
 # Finer targets: setup, build (firmware DEBUG+RELEASE with GCC5 and RELEASE
@@ -13,7 +15,8 @@
 # The reference platform (TavrixRefPlatformPkg, docs/INTEGRATION.md section 12):
 #   make build-platform  its OVMF-derived firmware image, DEBUG and RELEASE
 #                        (about 11 minutes of two cores the first time, cached)
-#   make run-platform    boots the DEBUG image twice and checks the road
+#   make run-platform    boots its images (DEBUG graphics, text and text at
+#                        errors only; RELEASE) and checks the road
 #
 # Evidence (docs/PERFORMANCE.md, docs/RELIABILITY.md):
 #   make bench-sizes  RELEASE image sizes beside EDK II's QemuVideoDxe
@@ -58,8 +61,8 @@ run-platform: setup
 test: build build-host-tests
 	@bash scripts/run-tests.sh
 
-# The stand-in road runs the DEBUG build; the device road also boots the
-# RELEASE ROM. On a fresh machine the set-up's QEMU build is the long part.
+# On a fresh machine the set-up's QEMU build and the platform image are the
+# long parts (about 21 and 16 minutes of two cores); both are cached.
 run: setup
 	@bash scripts/run.sh
 

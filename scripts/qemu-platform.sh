@@ -260,4 +260,16 @@ if [ "$DEVICE" = 1 ]; then
   else fail "RELEASE image: Prelumen drew through the banks and the console runs on the GOP at 800 x 600" "bank-selects '${banks}', display '${width}' x '${height}'"; fi
 fi
 
+cat >"$OUT/README.txt" <<TXT
+The reference platform's road, $(date -u '+%Y-%m-%d %H:%M UTC'), in dispatch order.
+  graphics/aperture.png   the aperture at 0x92000000 before any console: the platform's name,
+                          logo and progress line drawn by Prelumen with bank switches
+  graphics/gop-frame.png  the same picture drawn again once TavrixGopDxe's GOP exists,
+                          read from the GOP's frame buffer (no bank switch)
+  graphics/console.png    the UEFI shell on TavrixGopDxe's GOP (800 x 600)
+  text/text.png           text mode: Prelumen's text in VGA text memory (80 x 25)
+  release/console.png     the RELEASE image's shell
+  */debug.log             the firmware's DEBUG log (port 0x402): PEI and DXE, the platform's modules
+  */console.txt           the serial log: the shell, TavrixGopDxe's "1004", Prelumen's status codes
+TXT
 [ "$fails" -eq 0 ]

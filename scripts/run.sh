@@ -1,32 +1,50 @@
 #!/usr/bin/env bash
-# The main job of `make run`: builds the DEBUG firmware, boots OVMF under QEMU
-# twice on the virtual device with the platform stand-in and the road
-# application (scripts/qemu-road.sh), then twice with the driver in the card's
-# option ROM and no stand-in (scripts/qemu-device.sh; this needs the RELEASE
-# ROM too), and prints a short report: the check counts, any failed check, and
-# the paths of the screenshots and logs (out/run/, out/device/).
-# Environment: ROAD_DISPLAY=gtk opens QEMU windows (`make run-window`); the
-# shell then stays open after the road until the window is closed.
+# The main job of `make run`: the road of one event in the order a real boot
+# runs it, then the two detailed roads.
+#   1. the reference platform (scripts/qemu-platform.sh): its firmware image
+#      (built, or reused from the cache) boots on our QEMU with the virtual
+#      controller; the DXE dispatcher starts both drivers from the firmware
+#      volume; graphics and text mode, and the RELEASE image (out/platform/);
+#   2. the stand-in road (scripts/qemu-road.sh): Debian's OVMF, the stand-in
+#      and the road application loaded from the shell, every service of both
+#      drivers checked through the firmware's PCI I/O (out/run/);
+#   3. the option-ROM road (scripts/qemu-device.sh): the driver loaded by
+#      OVMF's PCI bus driver from the card's ROM, DEBUG and RELEASE
+#      (out/device/).
+# Prints, per road, the check counts, any failed check and where the
+# screenshots and logs are.
+# Environment: ROAD_DISPLAY=gtk opens QEMU windows for roads 2 and 3
+# (`make run-window`); the shell then stays open until the window is closed.
 set -uo pipefail
 REPO=$(cd "$(dirname "$0")/.." && pwd)
 cd "$REPO"
 bash scripts/build.sh DEBUG RELEASE || exit 1
-echo "[run] booting OVMF twice on our QEMU (graphics, then text mode) with both drivers on the virtual device (a minute or two)"
-log=$(mktemp)
-bash scripts/qemu-road.sh DEBUG >"$log" 2>&1; rc=$?
-cp "$log" out/run/road.log 2>/dev/null; rm -f "$log"
-passed=$(grep -c '^PASS: ' out/run/road.log); failed=$(grep -c '^FAIL: ' out/run/road.log)
-grep '^FAIL: ' out/run/road.log
-echo "[run] $passed checks passed, $failed failed (every check: out/run/road.log)"
-grep '^\[road\]' out/run/road.log | sed 's/^\[road\]/[run]/'
-echo "[run] what the pictures show: out/run/README.txt"
+rc=0
 
-echo "[run] booting our QEMU twice with -device tavrix-display,romfile=TavrixGopDxe.rom (DEBUG, then RELEASE ROM)"
-log=$(mktemp)
-bash scripts/qemu-device.sh >"$log" 2>&1; rc2=$?
-cp "$log" out/device/device.log 2>/dev/null; rm -f "$log"
-passed=$(grep -c '^PASS: ' out/device/device.log); failed=$(grep -c '^FAIL: ' out/device/device.log)
-grep '^FAIL: ' out/device/device.log
-echo "[run] device road: $passed checks passed, $failed failed (every check: out/device/device.log)"
-echo "[run] what the pictures show: out/device/README.txt"
-[ "$rc" -eq 0 ] && [ "$rc2" -eq 0 ]
+# road NAME SCRIPT OUTDIR LOGNAME WHAT: runs one road and reports it.
+road() {
+  local name=$1 script=$2 dir=$3 logname=$4 what=$5 log passed failed status
+  echo "[run] $what"
+  log=$(mktemp)
+  bash "$script" >"$log" 2>&1; status=$?
+  mkdir -p "$dir"; cp "$log" "$dir/$logname"; rm -f "$log"
+  passed=$(grep -c '^PASS: ' "$dir/$logname"); failed=$(grep -c '^FAIL: ' "$dir/$logname")
+  grep '^FAIL: ' "$dir/$logname"
+  echo "[run] $name: $passed checks passed, $failed failed (every check: $dir/$logname)"
+  [ "$status" -eq 0 ] || rc=1
+}
+
+road "reference platform" scripts/qemu-platform.sh out/platform platform.log \
+  "the reference platform: both drivers dispatched from its firmware volume, graphics and text mode, DEBUG and RELEASE (the first build takes about 16 minutes, then cached)"
+echo "[run] the early picture in the aperture: out/platform/graphics/aperture.png; drawn again through the GOP: out/platform/graphics/gop-frame.png"
+echo "[run] the console on TavrixGopDxe's GOP: out/platform/graphics/console.png; text mode: out/platform/text/text.png"
+echo "[run] firmware log: out/platform/graphics/debug.log; serial log with Prelumen's status codes: out/platform/text/console.txt"
+
+road "stand-in road" scripts/qemu-road.sh out/run road.log \
+  "Debian's OVMF with the stand-in and the road application: every service of both drivers on the virtual device (about a minute)"
+grep '^\[road\]' out/run/road.log | sed 's/^\[road\]/[run]/'
+
+road "option-ROM road" scripts/qemu-device.sh out/device device.log \
+  "the driver in the card's option ROM: -device tavrix-display,romfile=TavrixGopDxe.rom (DEBUG, then RELEASE ROM)"
+echo "[run] what the pictures show: out/run/README.txt, out/device/README.txt"
+exit "$rc"
