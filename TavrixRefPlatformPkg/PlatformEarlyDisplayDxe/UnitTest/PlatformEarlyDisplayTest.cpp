@@ -1,0 +1,418 @@
+/** @file
+  The reference platform's early display on the host model: what it draws
+  through the callbacks registered with its display protocols, that it stays
+  inside the frame of the display-information HOB, and how it takes the
+  display driver's GOP (the first usable one, in the early frame's mode) to
+  draw the picture again. The callbacks record their calls; the GOPs are
+  the test's own.
+
+  SPDX-License-Identifier: BSD-2-Clause-Patent
+**/
+
+#include <HostModel.h>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+extern "C" {
+#include "../PlatformEarlyDisplayDxe.h"
+#include <Library/BaseMemoryLib.h>
+#include <Library/MemoryAllocationLib.h>
+#include <Library/UefiBootServicesTableLib.h>
+#include <Protocol/DevicePath.h>
+#include <Protocol/GraphicsOutput.h>
+}
+
+namespace {
+
+//
+// Callbacks that record what the platform asks of them.
+//
+struct DRAW_CALL {
+  char                      Kind; ///< 'S' DrawString, 'I' DrawImage, 'P' PrintString
+  UINT32                    X;    ///< column, or byte offset of an image
+  UINT32                    Y;    ///< row, or row step of an image
+  UINT32                    Width;
+  UINT32                    Height;
+  std::string               Text;
+  EARLY_GRAPHICS_CALLBACKS *This;
+};
+
+std::vector<DRAW_CALL> mCalls;
+UINT32                 mPrelumenBankSelections;
+
+extern "C" EFI_STATUS EFIAPI
+RecordDrawString (EARLY_GRAPHICS_CALLBACKS *This, UINT16 Column, UINT16 Row, UINT32 Fg, UINT32 Bg, CHAR8 *String)
+{
+  mCalls.push_back ({ 'S', Column, Row, 0, 0, String, This });
+  return EFI_SUCCESS;
+}
+
+/// Draws like Prelumen before a GOP: one bank selection through This.
+extern "C" EFI_STATUS EFIAPI
+RecordDrawImage (
+  EARLY_GRAPHICS_CALLBACKS *This,
+  UINT32                    Offset,
+  UINT32                    RowStep,
+  UINT8                    *Image,
+  UINT32                    Width,
+  UINT32                    Height,
+  UINT8                     BitsPerPixel,
+  UINT32                    ShadowOnly
+)
+{
+  mCalls.push_back ({ 'I', Offset, RowStep, Width, Height, "", This });
+  return This->SetBank (This, Offset >> 16);
+}
+
+extern "C" EFI_STATUS EFIAPI
+PrelumenSetBank (EARLY_GRAPHICS_CALLBACKS *This, UINT32 Bank)
+{
+  mPrelumenBankSelections++;
+  return EFI_SUCCESS;
+}
+
+extern "C" EFI_STATUS EFIAPI
+RecordEnableDrawing (EARLY_GRAPHICS_CALLBACKS *This, UINT32 Enable)
+{
+  return EFI_SUCCESS;
+}
+
+/// Writes the string into VGA text memory, as Prelumen's PrintString does.
+extern "C" EFI_STATUS EFIAPI
+RecordPrintString (VOID *This, UINT32 Column, UINT32 Row, UINT8 Attribute, CHAR8 *String)
+{
+  mCalls.push_back ({ 'P', Column, Row, 0, 0, String, nullptr });
+  volatile UINT8 *Cells = reinterpret_cast<volatile UINT8 *> (HOST_MODEL_TEXT_MEMORY_BASE);
+  for (UINT32 Index = 0; String[Index] != '\0'; Index++) {
+    Cells[(Row * 80 + Column + Index) * 2]     = String[Index];
+    Cells[(Row * 80 + Column + Index) * 2 + 1] = Attribute;
+  }
+
+  return EFI_SUCCESS;
+}
+
+const EARLY_GRAPHICS_CALLBACKS kPrelumenGraphics = { RecordDrawString, RecordDrawImage, PrelumenSetBank,
+                                                     RecordEnableDrawing };
+
+//
+// A GOP with a list of modes; SetMode only changes what Mode says.
+//
+struct TEST_GOP {
+  EFI_GRAPHICS_OUTPUT_PROTOCOL         Gop;
+  EFI_GRAPHICS_OUTPUT_PROTOCOL_MODE    Mode;
+  EFI_GRAPHICS_OUTPUT_MODE_INFORMATION Info;
+  std::vector<std::pair<UINT32, UINT32>> Modes;
+  std::vector<UINT32>                    SetModes;
+  UINT32                                 RefusedQuery = MAX_UINT32;
+};
+
+std::map<EFI_GRAPHICS_OUTPUT_PROTOCOL *, TEST_GOP *> mGops;
+
+EFI_GRAPHICS_OUTPUT_MODE_INFORMATION
+ModeInfo (std::pair<UINT32, UINT32> Size, EFI_GRAPHICS_PIXEL_FORMAT Format)
+{
+  EFI_GRAPHICS_OUTPUT_MODE_INFORMATION Info = {};
+  Info.HorizontalResolution                 = Size.first;
+  Info.VerticalResolution                   = Size.second;
+  Info.PixelFormat                          = Format;
+  Info.PixelsPerScanLine                    = Size.first;
+  return Info;
+}
+
+extern "C" EFI_STATUS EFIAPI
+TestQueryMode (EFI_GRAPHICS_OUTPUT_PROTOCOL *This, UINT32 Mode, UINTN *Size, EFI_GRAPHICS_OUTPUT_MODE_INFORMATION **Info)
+{
+  TEST_GOP &Gop = *mGops.at (This);
+  if ((Mode >= Gop.Modes.size ()) || (Mode == Gop.RefusedQuery)) {
+    return EFI_DEVICE_ERROR;
+  }
+
+  EFI_GRAPHICS_OUTPUT_MODE_INFORMATION Record = ModeInfo (Gop.Modes[Mode], Gop.Info.PixelFormat);
+  *Size                                       = sizeof (Record);
+  *Info = static_cast<EFI_GRAPHICS_OUTPUT_MODE_INFORMATION *> (AllocateCopyPool (sizeof (Record), &Record));
+  return EFI_SUCCESS;
+}
+
+extern "C" EFI_STATUS EFIAPI
+TestSetMode (EFI_GRAPHICS_OUTPUT_PROTOCOL *This, UINT32 Mode)
+{
+  TEST_GOP &Gop = *mGops.at (This);
+  Gop.SetModes.push_back (Mode);
+  Gop.Mode.Mode = Mode;
+  Gop.Info      = ModeInfo (Gop.Modes.at (Mode), Gop.Info.PixelFormat);
+  return EFI_SUCCESS;
+}
+
+/// A vendor node (told apart by Tag) and the end node.
+#pragma pack(1)
+struct TEST_DEVICE_PATH {
+  VENDOR_DEVICE_PATH       Vendor;
+  EFI_DEVICE_PATH_PROTOCOL End;
+};
+#pragma pack()
+
+class PlatformEarlyDisplay : public HOST_MODEL_TEST {
+protected:
+  void
+  SetUp () override
+  {
+    ZeroMem (&mGraphics, sizeof (mGraphics));
+    ZeroMem (&mText, sizeof (mText));
+    mBankSwitches           = 0;
+    mPrelumenBankSelections = 0;
+    mCalls.clear ();
+    ASSERT_EQ (InstallDisplayProtocols (), EFI_SUCCESS);
+  }
+
+  void
+  TearDown () override
+  {
+    mGops.clear ();
+  }
+
+  EFI_STATUS
+  RegisterGraphics (EARLY_GRAPHICS_CALLBACKS Table = kPrelumenGraphics)
+  {
+    auto *Display = static_cast<EARLY_GRAPHICS_DISPLAY_PROTOCOL *> (
+      Model.FindProtocol (Model.HandlesWith (gEarlyGraphicsDisplayProtocolGuid).at (0), gEarlyGraphicsDisplayProtocolGuid)
+    );
+    return Display->RegisterCallbacks (Display, Table, 0);
+  }
+
+  /// A GOP in Modes[Current] with a frame buffer at Base, not installed yet.
+  TEST_GOP &
+  MakeGop (
+    std::vector<std::pair<UINT32, UINT32>> Modes,
+    UINT32                                 Current = 0,
+    EFI_PHYSICAL_ADDRESS                   Base    = 0xC0000000,
+    EFI_GRAPHICS_PIXEL_FORMAT              Format  = PixelBlueGreenRedReserved8BitPerColor
+  )
+  {
+    mStore.push_back (std::make_unique<TEST_GOP> ());
+    TEST_GOP &Gop            = *mStore.back ();
+    Gop.Modes                = Modes;
+    Gop.Info                 = ModeInfo (Modes.at (Current), Format);
+    Gop.Mode.MaxMode         = (UINT32)Modes.size ();
+    Gop.Mode.Mode            = Current;
+    Gop.Mode.Info            = &Gop.Info;
+    Gop.Mode.SizeOfInfo      = sizeof (Gop.Info);
+    Gop.Mode.FrameBufferBase = Base;
+    Gop.Gop                  = { TestQueryMode, TestSetMode, nullptr, &Gop.Mode };
+    mGops[&Gop.Gop]          = &Gop;
+    return Gop;
+  }
+
+  /// Installs the GOP on a new handle, with a device path of its own unless
+  /// WithPath is FALSE; the notifications run before this returns.
+  TEST_GOP &
+  Install (TEST_GOP &Gop, BOOLEAN WithPath = TRUE)
+  {
+    EFI_HANDLE Handle = nullptr;
+    if (!WithPath) {
+      Model.InstallProtocol (nullptr, gEfiGraphicsOutputProtocolGuid, &Gop.Gop);
+      return Gop;
+    }
+
+    mPaths.push_back (std::make_unique<TEST_DEVICE_PATH> ());
+    TEST_DEVICE_PATH &Path = *mPaths.back ();
+    Path.Vendor.Header     = { HARDWARE_DEVICE_PATH, HW_VENDOR_DP, { sizeof (VENDOR_DEVICE_PATH), 0 } };
+    Path.Vendor.Guid.Data1 = (UINT32)mPaths.size ();
+    Path.End               = { END_DEVICE_PATH_TYPE, END_ENTIRE_DEVICE_PATH_SUBTYPE, { 4, 0 } };
+    EXPECT_EQ (
+      gBS->InstallMultipleProtocolInterfaces (
+        &Handle, &gEfiDevicePathProtocolGuid, &Path, &gEfiGraphicsOutputProtocolGuid, &Gop.Gop, nullptr
+      ),
+      EFI_SUCCESS
+    );
+    return Gop;
+  }
+
+  TEST_GOP &
+  InstallGop (std::vector<std::pair<UINT32, UINT32>> Modes, UINT32 Current = 0)
+  {
+    return Install (MakeGop (Modes, Current));
+  }
+
+  /// The calls of one kind, in order.
+  static std::vector<DRAW_CALL>
+  Calls (char Kind)
+  {
+    std::vector<DRAW_CALL> Found;
+    for (const DRAW_CALL &Call : mCalls) {
+      if (Call.Kind == Kind) {
+        Found.push_back (Call);
+      }
+    }
+
+    return Found;
+  }
+
+  std::vector<std::unique_ptr<TEST_GOP>>         mStore;
+  std::vector<std::unique_ptr<TEST_DEVICE_PATH>> mPaths;
+};
+
+const std::vector<std::pair<UINT32, UINT32>> kDriverModes = { { 640, 480 }, { 800, 600 }, { 1024, 768 }, { 1280, 1024 } };
+
+/// Every image call lies inside a Width x Height frame of 32-bit pixels.
+BOOLEAN
+ImagesInsideFrame (const std::vector<DRAW_CALL> &Images, UINT32 Width, UINT32 Height)
+{
+  for (const DRAW_CALL &Image : Images) {
+    const UINT32 X = (Image.X % (Width * 4)) / 4;
+    const UINT32 Y = Image.X / (Width * 4);
+    if ((Image.Y != Width * 4) || (X + Image.Width > Width) || (Y + Image.Height > Height)) {
+      return FALSE;
+    }
+  }
+
+  return TRUE;
+}
+
+TEST_F (PlatformEarlyDisplay, RegistrationDrawsTheEarlyPictureInsideTheFrameThroughTheCountingCopy)
+{
+  Model.Hobs.AddEarlyVideoInfo (800, 600);
+  ASSERT_EQ (RegisterGraphics (), EFI_SUCCESS);
+
+  // The name and the controller's line, the logo and the first third of the
+  // progress line with its caption.
+  const std::vector<DRAW_CALL> Strings = Calls ('S');
+  ASSERT_EQ (Strings.size (), 3u);
+  EXPECT_EQ (Strings[0].Text, "Tavrix reference platform - QEMU q35");
+  EXPECT_EQ (std::make_pair (Strings[0].X, Strings[0].Y), std::make_pair (2u, 1u));
+  EXPECT_EQ (std::make_pair (Strings[2].X, Strings[2].Y), std::make_pair (4u, 600u / 16 - 2));
+  const std::vector<DRAW_CALL> Images = Calls ('I');
+  ASSERT_EQ (Images.size (), 2u);
+  EXPECT_EQ (Images[0].X, ((600u - 128) / 2 * 800 + (800 - 128) / 2) * 4); // the logo, centred
+  EXPECT_EQ (Images[1].Width, (800u - 64) / ProgressCount);
+  EXPECT_TRUE (ImagesInsideFrame (Images, 800, 600));
+
+  // Prelumen reaches SetBank through the platform's copy of its table,
+  // which counts each switch and passes it on.
+  EXPECT_NE (Images[0].This->SetBank, PrelumenSetBank);
+  EXPECT_EQ (mBankSwitches, 2u);
+  EXPECT_EQ (mPrelumenBankSelections, 2u);
+
+  // The end of DXE moves the progress line on.
+  mCalls.clear ();
+  ShowProgress (ProgressEndOfDxe);
+  ASSERT_EQ (Calls ('I').size (), 1u);
+  EXPECT_EQ (Calls ('I')[0].Width, (800u - 64) * 2 / ProgressCount);
+}
+
+TEST_F (PlatformEarlyDisplay, NothingIsDrawnOutsideTheFrameOrWithoutOne)
+{
+  // No HOB: nothing at all.
+  ASSERT_EQ (RegisterGraphics (), EFI_SUCCESS);
+  EXPECT_TRUE (mCalls.empty ());
+
+  // A frame too narrow for the name and too small for the progress line.
+  Model.Hobs.AddEarlyVideoInfo (200, 48);
+  ASSERT_EQ (RegisterGraphics (), EFI_SUCCESS);
+  EXPECT_TRUE (mCalls.empty ());
+
+  // An incomplete table is refused and nothing drawn; no GOP is watched.
+  EARLY_GRAPHICS_CALLBACKS Incomplete = kPrelumenGraphics;
+  Incomplete.DrawImage                = nullptr;
+  EXPECT_EQ (RegisterGraphics (Incomplete), EFI_INVALID_PARAMETER);
+  EXPECT_TRUE (mCalls.empty ());
+}
+
+TEST_F (PlatformEarlyDisplay, TheGopIsSetToTheEarlyFrameAndThePictureDrawnAgainOnce)
+{
+  Model.Hobs.AddEarlyVideoInfo (800, 600);
+  ASSERT_EQ (RegisterGraphics (), EFI_SUCCESS);
+  mCalls.clear ();
+
+  TEST_GOP &Gop = InstallGop (kDriverModes);
+  EXPECT_EQ (Gop.SetModes, std::vector<UINT32>{ 1 });
+  ASSERT_EQ (Calls ('S').size (), 3u);
+  EXPECT_EQ (Calls ('S')[2].Text.rfind ("Display driver started", 0), 0u);
+  const std::vector<DRAW_CALL> Images = Calls ('I');
+  ASSERT_EQ (Images.size (), 2u);
+  EXPECT_EQ (Images[1].Width, 800u - 64); // the whole progress line
+  EXPECT_TRUE (ImagesInsideFrame (Images, 800, 600));
+
+  // Only the first usable GOP: the watch ends with it.
+  mCalls.clear ();
+  TEST_GOP &Second = InstallGop (kDriverModes);
+  EXPECT_TRUE (Second.SetModes.empty ());
+  EXPECT_TRUE (mCalls.empty ());
+}
+
+TEST_F (PlatformEarlyDisplay, GopsPrelumenWouldNotTakeAreSkippedAndTheWatchGoesOn)
+{
+  Model.Hobs.AddEarlyVideoInfo (800, 600);
+  ASSERT_EQ (RegisterGraphics (), EFI_SUCCESS);
+  mCalls.clear ();
+
+  TEST_GOP &NoPath  = Install (MakeGop (kDriverModes), FALSE);
+  TEST_GOP &BltOnly = Install (MakeGop (kDriverModes, 0, 0xC0000000, PixelBltOnly));
+  TEST_GOP &NoBase  = Install (MakeGop (kDriverModes, 0, 0));
+  EXPECT_TRUE (NoPath.SetModes.empty () && BltOnly.SetModes.empty () && NoBase.SetModes.empty ());
+  EXPECT_TRUE (mCalls.empty ());
+
+  // Already in the frame's mode: not set again, drawn at once.
+  TEST_GOP &Usable = InstallGop (kDriverModes, 1);
+  EXPECT_TRUE (Usable.SetModes.empty ());
+  EXPECT_EQ (Calls ('I').size (), 2u);
+}
+
+TEST_F (PlatformEarlyDisplay, AGopWithoutTheEarlyFramesModeIsLeftAlone)
+{
+  Model.Hobs.AddEarlyVideoInfo (1280, 1024);
+  ASSERT_EQ (RegisterGraphics (), EFI_SUCCESS);
+  mCalls.clear ();
+
+  // No 1280 x 1024 mode: nothing is set and nothing drawn.
+  TEST_GOP &Gop = InstallGop ({ { 640, 480 }, { 800, 600 } });
+  EXPECT_TRUE (Gop.SetModes.empty ());
+  EXPECT_TRUE (mCalls.empty ());
+}
+
+TEST_F (PlatformEarlyDisplay, AGopWhoseFrameModeCannotBeQueriedIsLeftAlone)
+{
+  Model.Hobs.AddEarlyVideoInfo (800, 600);
+  ASSERT_EQ (RegisterGraphics (), EFI_SUCCESS);
+  mCalls.clear ();
+
+  TEST_GOP &Gop    = MakeGop (kDriverModes);
+  Gop.RefusedQuery = 1;
+  Install (Gop);
+  EXPECT_TRUE (Gop.SetModes.empty ());
+  EXPECT_TRUE (mCalls.empty ());
+}
+
+TEST_F (PlatformEarlyDisplay, TextModePrintsTheNameAndTheProgressIntoTextMemory)
+{
+  auto *Display = static_cast<EARLY_TEXT_DISPLAY_PROTOCOL *> (
+    Model.FindProtocol (Model.HandlesWith (gEarlyTextDisplayProtocolGuid).at (0), gEarlyTextDisplayProtocolGuid)
+  );
+  EARLY_TEXT_CALLBACKS Empty = {};
+  EXPECT_EQ (Display->RegisterCallbacks (Display, Empty, 0), EFI_INVALID_PARAMETER);
+  EXPECT_TRUE (mCalls.empty ());
+
+  EARLY_TEXT_CALLBACKS Text = { RecordPrintString };
+  ASSERT_EQ (Display->RegisterCallbacks (Display, Text, 0), EFI_SUCCESS);
+  const std::vector<DRAW_CALL> Prints = Calls ('P');
+  ASSERT_EQ (Prints.size (), 2u);
+  EXPECT_EQ (Prints[0].Text, "Tavrix reference platform - QEMU q35");
+  EXPECT_EQ (std::make_pair (Prints[1].X, Prints[1].Y), std::make_pair (2u, 3u));
+
+  // In text mode the progress goes to text memory, and no GOP is watched.
+  ShowProgress (ProgressEndOfDxe);
+  EXPECT_EQ (Calls ('P').size (), 3u);
+  InstallGop (kDriverModes);
+  EXPECT_EQ (mCalls.size (), 3u);
+}
+
+} // namespace
+
+int
+main (int argc, char *argv[])
+{
+  testing::InitGoogleTest (&argc, argv);
+  return RUN_ALL_TESTS ();
+}
