@@ -260,6 +260,26 @@ if [ "$DEVICE" = 1 ]; then
   else fail "RELEASE image: Prelumen drew through the banks and the console runs on the GOP at 800 x 600" "bank-selects '${banks}', display '${width}' x '${height}'"; fi
 fi
 
+# The road in the logs' own words, in order: the first line of each step.
+excerpt() { # excerpt FILE PATTERN: "file:line: text" of the first match
+  grep -n -m1 -E "$2" "$1" | sed "s|^|$(basename "$(dirname "$1")")/$(basename "$1"):|"
+}
+{
+  excerpt "$G/debug.log" 'PlatformEarlyVideoPei: display-information HOB'
+  excerpt "$G/debug.log" 'PlatformEarlyVideoPei: controller at'
+  excerpt "$G/debug.log" 'EntryPoint=.* PlatformEarlyDisplayDxe.efi'
+  excerpt "$G/debug.log" 'EntryPoint=.* Prelumen.efi'
+  excerpt "$G/debug.log" 'graphics callbacks registered'
+  excerpt "$G/debug.log" 'name and logo drawn'
+  excerpt "$G/debug.log" 'PciBus: Discovered PCI @ \[01\|00\|00\]'
+  excerpt "$G/console.txt" '^1004$'
+  excerpt "$G/debug.log" 'picture drawn again through the GOP'
+  excerpt "$G/debug.log" 'GraphicsConsole video resolution'
+  excerpt "$T/debug.log" 'text callback registered'
+  excerpt "$T/debug.log" 'name printed'
+  excerpt "$T/console.txt" 'Prelumen: no shadow buffer'
+} >"$OUT/excerpts.txt" 2>/dev/null
+
 cat >"$OUT/README.txt" <<TXT
 The reference platform's road, $(date -u '+%Y-%m-%d %H:%M UTC'), in dispatch order.
   graphics/aperture.png   the aperture at 0x92000000 before any console: the platform's name,
@@ -271,5 +291,6 @@ The reference platform's road, $(date -u '+%Y-%m-%d %H:%M UTC'), in dispatch ord
   release/console.png     the RELEASE image's shell
   */debug.log             the firmware's DEBUG log (port 0x402): PEI and DXE, the platform's modules
   */console.txt           the serial log: the shell, TavrixGopDxe's "1004", Prelumen's status codes
+  excerpts.txt            the first log line of each step of the road, in order
 TXT
 [ "$fails" -eq 0 ]

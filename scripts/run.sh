@@ -38,7 +38,8 @@ road "reference platform" scripts/qemu-platform.sh out/platform platform.log \
   "the reference platform: both drivers dispatched from its firmware volume, graphics and text mode, DEBUG and RELEASE (the first build takes about 16 minutes, then cached)"
 echo "[run] the early picture in the aperture: out/platform/graphics/aperture.png; drawn again through the GOP: out/platform/graphics/gop-frame.png"
 echo "[run] the console on TavrixGopDxe's GOP: out/platform/graphics/console.png; text mode: out/platform/text/text.png"
-echo "[run] firmware log: out/platform/graphics/debug.log; serial log with Prelumen's status codes: out/platform/text/console.txt"
+echo "[run] the road in the firmware's logs (firmware log debug.log, serial log console.txt; all of it in out/platform/):"
+sed 's/^/[run]   /' out/platform/excerpts.txt 2>/dev/null
 
 road "stand-in road" scripts/qemu-road.sh out/run road.log \
   "Debian's OVMF with the stand-in and the road application: every service of both drivers on the virtual device (about a minute)"
