@@ -14,7 +14,7 @@
 #
 # The reference platform (TavrixRefPlatformPkg, docs/INTEGRATION.md section 12):
 #   make build-platform  its OVMF-derived firmware image, DEBUG and RELEASE
-#                        (about 11 minutes of two cores the first time, cached)
+#                        (6½ minutes of two idle cores the first time, cached)
 #   make run-platform    boots its images (DEBUG graphics, text and text at
 #                        errors only; RELEASE) and checks the road
 #
@@ -62,7 +62,7 @@ test: build build-host-tests
 	@bash scripts/run-tests.sh
 
 # On a fresh machine the set-up's QEMU build and the platform image are the
-# long parts (about 21 and 16 minutes of two cores); both are cached.
+# long parts (about 6 and 6½ minutes of two idle cores); both are cached.
 run: setup
 	@bash scripts/run.sh
 
