@@ -112,8 +112,9 @@ if [ "$DEVICE" = 1 ] && wait_for "$G" debug.log 'holding the early picture'; the
   # The early picture, before the firmware connects the console (the
   # platform holds it for 3 s): stop the machine and read the aperture
   # (guest memory at 0x92000000, 800 x 600).
-  monitor "$G" stop "pmemsave 0x92000000 1920000 \"$G/aperture.raw\"" cont >/dev/null
+  monitor "$G" stop "pmemsave 0x92000000 1920000 \"$G/aperture.raw\"" "screendump $G/early-screen.ppm" cont >/dev/null
   python3 "$MONITOR" png-from-frame "$G/aperture.raw" "$G/aperture.png" 800 600
+  python3 "$MONITOR" png-from-ppm "$G/early-screen.ppm" "$G/early-screen.png"
 fi
 # The same picture drawn again once TavrixGopDxe's GOP exists: Prelumen
 # now writes into the GOP's frame buffer (BAR 0, where the firmware put it).
@@ -177,6 +178,26 @@ PY
   }
   if picture "$G/aperture.raw"; then pass "the aperture holds the early picture before the console exists (out/platform/graphics/aperture.png)"
   else fail "the aperture holds the early picture before the console exists" "see $G/aperture.png"; fi
+  # The controller's own screen at that moment (channel B, set by the PEIM):
+  # 800 x 600 with the logo's centre (red 0, green 0x7F, blue 0xFF).
+  if [ -f "$G/early-screen.ppm" ] && python3 - "$G/early-screen.ppm" <<'PY'
+import sys
+data = open(sys.argv[1], "rb").read()
+fields, pos = [], 0
+while len(fields) < 4:
+    while data[pos:pos + 1].isspace():
+        pos += 1
+    end = pos
+    while not data[end:end + 1].isspace():
+        end += 1
+    fields.append(data[pos:end]); pos = end
+width, height = int(fields[1]), int(fields[2])
+pixels = data[pos + 1:]
+centre = pixels[(300 * width + 400) * 3:(300 * width + 400) * 3 + 3]
+sys.exit(0 if (width, height) == (800, 600) and centre == bytes((0x00, 0x7F, 0xFF)) else 1)
+PY
+  then pass "before any console the controller's screen shows the early picture at 800 x 600 (out/platform/graphics/early-screen.png)"
+  else fail "before any console the controller's screen shows the early picture at 800 x 600" "see $G/early-screen.png"; fi
   check "once TavrixGopDxe's GOP exists the platform draws the picture again through Prelumen, with no bank switch" "$D" \
     'picture drawn again through the GOP, frame buffer 0x[0-9A-Fa-f]+, mode 1 \(800 x 600\): Success, 0 bank switches since the GOP'
   if picture "$G/gop-frame.raw"; then pass "Prelumen follows the GOP: the picture is in the GOP's frame buffer at ${gop_base:-?} (out/platform/graphics/gop-frame.png)"
@@ -284,6 +305,7 @@ cat >"$OUT/README.txt" <<TXT
 The reference platform's road, $(date -u '+%Y-%m-%d %H:%M UTC'), in dispatch order.
   graphics/aperture.png   the aperture at 0x92000000 before any console: the platform's name,
                           logo and progress line drawn by Prelumen with bank switches
+  graphics/early-screen.png  the controller's screen at that moment (channel B, set in PEI)
   graphics/gop-frame.png  the same picture drawn again once TavrixGopDxe's GOP exists,
                           read from the GOP's frame buffer (no bank switch)
   graphics/console.png    the UEFI shell on TavrixGopDxe's GOP (800 x 600)

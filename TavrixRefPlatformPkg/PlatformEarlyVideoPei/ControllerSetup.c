@@ -19,6 +19,13 @@
   window. It is turned on only in graphics mode, where Prelumen draws into
   it; text mode needs only the legacy VGA routing.
 
+  The controller shows its VGA text screen until channel B is programmed, so
+  in graphics mode the early frame (the display-information HOB's size, 32
+  bits per pixel, from the start of the frame buffer) is put on the screen
+  here: channel B's registers are in BAR 1, which is reached for the three
+  writes through a BAR 1 address and a bridge window of its own, both taken
+  away again at once.
+
   The PCI bus driver reassigns bus numbers, windows and BARs when it
   enumerates, later in DXE.
 
@@ -29,6 +36,7 @@
 
 #include <IndustryStandard/Pci.h>
 #include <Library/DebugLib.h>
+#include <Library/IoLib.h>
 #include <Library/PcdLib.h>
 #include <Library/PciCf8Lib.h>
 
@@ -39,6 +47,18 @@
 /// the fixed frame aperture on.
 #define CONTROLLER_APERTURE_CONTROL  0x40
 #define CONTROLLER_APERTURE_ENABLE   BIT0
+
+/// Channel B: display control (32-bit pixels, display enable), pitch in
+/// bytes, active size (lines - 1 in bits 26:16, pixels - 1 in bits 10:0).
+#define CHANNEL_B_CONTROL      0x80200
+#define CHANNEL_B_PITCH        0x80208
+#define CHANNEL_B_ACTIVE_SIZE  0x80284
+#define CHANNEL_B_32BIT_SHOWN  0x102
+
+/// Where BAR 1 (1 MiB) is put for channel B's writes: neither RAM (the
+/// machine has at most 2 GiB) nor the aperture, and below q35's PCI Express
+/// configuration space (0xB0000000).
+#define REGISTERS_TEMPORARY_BASE  0x94000000
 
 /// The bus numbers Prelumen's text mode writes into the bridge.
 #define BRIDGE_SECONDARY_BUS    1
@@ -82,6 +102,46 @@ OpenBridge (
   PciCf8Or16 (ConfigAddress (Bridge, PCI_COMMAND_OFFSET), EFI_PCI_COMMAND_IO_SPACE | EFI_PCI_COMMAND_MEMORY_SPACE);
 }
 
+/**
+  Programs channel B to show a Width x Height frame of 32-bit pixels from
+  the start of the frame buffer, through a BAR 1 address and bridge window
+  that exist only for these writes. FALSE for a frame the controller cannot
+  show.
+**/
+STATIC
+BOOLEAN
+ShowEarlyFrame (
+  IN CONST PCI_LOCATION  *Bridge,
+  IN CONST PCI_LOCATION  *Controller,
+  IN UINT32              Width,
+  IN UINT32              Height
+  )
+{
+  UINT16  Window;
+
+  //
+  // The active-size fields hold 11 bits each, and the frame must fit the
+  // 32 MiB frame buffer.
+  //
+  if ((Width == 0) || (Width > 2048) || (Height == 0) || (Height > 2048) || (Width * Height > SIZE_32MB / 4)) {
+    return FALSE;
+  }
+
+  Window = (UINT16)((REGISTERS_TEMPORARY_BASE >> 16) & 0xFFF0);
+  PciCf8Write16 (ConfigAddress (Bridge, OFFSET_OF (PCI_TYPE01, Bridge.MemoryBase)), Window);
+  PciCf8Write16 (ConfigAddress (Bridge, OFFSET_OF (PCI_TYPE01, Bridge.MemoryLimit)), Window);
+  PciCf8Write32 (ConfigAddress (Controller, PCI_BASE_ADDRESSREG_OFFSET + 4), REGISTERS_TEMPORARY_BASE);
+
+  MmioWrite32 (REGISTERS_TEMPORARY_BASE + CHANNEL_B_ACTIVE_SIZE, ((Height - 1) << 16) | (Width - 1));
+  MmioWrite32 (REGISTERS_TEMPORARY_BASE + CHANNEL_B_PITCH, Width * 4);
+  MmioWrite32 (REGISTERS_TEMPORARY_BASE + CHANNEL_B_CONTROL, CHANNEL_B_32BIT_SHOWN);
+
+  PciCf8Write32 (ConfigAddress (Controller, PCI_BASE_ADDRESSREG_OFFSET + 4), 0);
+  PciCf8Write16 (ConfigAddress (Bridge, OFFSET_OF (PCI_TYPE01, Bridge.MemoryBase)), 0xFFF0);
+  PciCf8Write16 (ConfigAddress (Bridge, OFFSET_OF (PCI_TYPE01, Bridge.MemoryLimit)), 0x0000);
+  return TRUE;
+}
+
 BOOLEAN
 SetUpController (
   IN BOOLEAN  GraphicsMode
@@ -92,6 +152,7 @@ SetUpController (
   UINT32        Packed;
   UINT16        Vendor;
   UINT16        Device;
+  BOOLEAN       Shown;
 
   Bridge.Bus      = 0;
   Bridge.Device   = PcdGetEx8 (&gEarlyVideoTokenSpaceGuid, PcdEarlyVideoBridgeDevice) & 0x1F;
@@ -142,6 +203,9 @@ SetUpController (
   PciCf8Or16 (ConfigAddress (&Controller, PCI_COMMAND_OFFSET), EFI_PCI_COMMAND_IO_SPACE | EFI_PCI_COMMAND_MEMORY_SPACE);
   if (GraphicsMode) {
     PciCf8Or8 (ConfigAddress (&Controller, CONTROLLER_APERTURE_CONTROL), CONTROLLER_APERTURE_ENABLE);
+    Shown = ShowEarlyFrame (&Bridge, &Controller, PcdGet32 (PcdVideoHorizontalResolution), PcdGet32 (PcdVideoVerticalResolution));
+  } else {
+    Shown = FALSE;
   }
 
   DEBUG ((
@@ -152,7 +216,7 @@ SetUpController (
     Controller.Function,
     Bridge.Device,
     Bridge.Function,
-    GraphicsMode ? ", aperture on" : ""
+    GraphicsMode ? (Shown ? ", aperture on, early frame shown" : ", aperture on, early frame too large to show") : ""
     ));
   return TRUE;
 }
