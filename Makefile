@@ -5,7 +5,7 @@
 #               option-ROM road, all on our QEMU with the virtual controller
 #               (-device tavrix-display): PASS/FAIL per check, screenshots and
 #               logs in out/platform/, out/run/, out/device/
-#               (make run-window: roads 2 and 3 with QEMU windows; needs a display)
+#               (make run-window: the same with QEMU windows; needs a display)
 #   make test   set-up, build, then every test tier; last line "N passed, M failed"
 #
 # Finer targets: setup, build (firmware DEBUG+RELEASE with GCC5 and RELEASE

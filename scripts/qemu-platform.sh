@@ -19,6 +19,8 @@
 # One "PASS: ..." or "FAIL: ..." line per check; screenshots and logs in
 # out/platform/. The RELEASE image (no debug output) boots once more, checked
 # from the outside. Usage: scripts/qemu-platform.sh
+# Environment: ROAD_DISPLAY=gtk shows each boot in a QEMU window (it closes
+# when the boot powers off).
 set -uo pipefail
 REPO=$(cd "$(dirname "$0")/.." && pwd)
 . "$REPO/scripts/qemu-lib.sh"
@@ -89,7 +91,7 @@ boot() {
   cp "$FW/OVMF_VARS.fd" "$dir/vars.fd"
   BOOT_START=$(date +%s.%N)
   timeout --foreground -k 5 240 "$QEMU" "${MACHINE[@]}" \
-    -machine q35 -m 1024 -smp 1 -nic none -no-reboot -display none \
+    -machine q35 -m 1024 -smp 1 -nic none -no-reboot -display "${ROAD_DISPLAY:-none}" \
     -drive "if=pflash,format=raw,unit=0,readonly=on,file=$FW/OVMF_CODE.fd" \
     -drive "if=pflash,format=raw,unit=1,file=$dir/vars.fd" \
     -drive "file=$OUT/esp.img,format=raw" \

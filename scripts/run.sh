@@ -13,8 +13,9 @@
 #      (out/device/).
 # Prints, per road, the check counts, any failed check and where the
 # screenshots and logs are.
-# Environment: ROAD_DISPLAY=gtk opens QEMU windows for roads 2 and 3
-# (`make run-window`); the shell then stays open until the window is closed.
+# Environment: ROAD_DISPLAY=gtk opens QEMU windows (`make run-window`): the
+# platform's boots close theirs when they power off; in roads 2 and 3 the
+# shell stays open until the window is closed.
 set -uo pipefail
 REPO=$(cd "$(dirname "$0")/.." && pwd)
 cd "$REPO"
