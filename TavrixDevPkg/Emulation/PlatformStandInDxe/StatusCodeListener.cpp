@@ -5,8 +5,9 @@
   Registered with the firmware's status-code router at TPL_HIGH_LEVEL, so it
   runs inside the report call: a debug message's record points into the
   reporting caller's frame (format string and arguments) and must be
-  formatted before the call returns. At that level nothing may be allocated;
-  records go into a ring allocated up front.
+  formatted before the call returns. The text comes from the reference
+  platform's renderer, which its listener prints. At that level nothing may
+  be allocated; records go into a ring allocated up front.
 
   SPDX-License-Identifier: BSD-2-Clause-Patent
 **/
@@ -16,8 +17,7 @@
 extern "C" {
 #include <Guid/DebugPrintMarkerData.h>
 #include <Guid/EventGroup.h>
-#include <Guid/StatusCodeDataTypeId.h>
-#include <Library/PrintLib.h>
+#include <Library/EarlyVideoStatusCodeRenderLib.h>
 #include <Protocol/ReportStatusCodeHandler.h>
 }
 
@@ -31,78 +31,35 @@ constexpr EFI_GUID kEarlyVideoCallerId = { 0x847FF339,
                                            0x428D,
                                            { 0xB0, 0x79, 0xDB, 0xAD, 0x06, 0x6A, 0xED, 0xB7 } };
 
-constexpr UINTN kAssertHeaderSize = 40; // EFI_DEBUG_ASSERT_DATA with its alignment
+constexpr UINTN kAssertLineOffset = 20; // LineNumber in EFI_DEBUG_ASSERT_DATA
 
 EFI_RSC_HANDLER_PROTOCOL *mRscHandler;
 EFI_EVENT                 mExitBootServicesEvent;
 
-/// Copies a NUL-terminated string that lies inside [Text, Limit) into Out.
-UINTN
-CopyBoundedString (const CHAR8 *Text, const CHAR8 *Limit, CHAR8 *Out, UINTN OutSize)
-{
-  UINTN Length = 0;
-
-  while (Text + Length < Limit && Text[Length] != '\0') {
-    Length++;
-  }
-
-  AsciiStrnCpyS (Out, OutSize, Text, MIN (Length, OutSize - 1));
-  return Length;
-}
-
+/**
+  The record's text as the reference platform's renderer makes it, kept as
+  one line without its line end and, for an assertion, without the "ASSERT "
+  in front: "<tag and file>(<line>): <expression>".
+**/
 VOID
-KeepDebugMessage (EMULATED_STATUS_CODE &Record, const UINT8 *Extended, UINTN Size)
+KeepText (
+  EMULATED_STATUS_CODE       &Record,
+  EFI_STATUS_CODE_TYPE        CodeType,
+  EFI_STATUS_CODE_VALUE       Value,
+  const EFI_STATUS_CODE_DATA *Data
+)
 {
-  if (Size < sizeof (DEBUG_PRINT_MARKER_DATA)) {
-    return;
+  constexpr CHAR8 kAssertPrefix[] = "ASSERT ";
+  CHAR8           Line[sizeof (Record.Text) + sizeof (kAssertPrefix)];
+  UINTN           Length = RenderEarlyVideoStatusCode (CodeType, Value, Data, Line, sizeof (Line));
+
+  while (Length > 0 && (Line[Length - 1] == '\n' || Line[Length - 1] == '\r')) {
+    Line[--Length] = '\0';
   }
 
-  //
-  // The extended data follows the 20-byte status-code header, so the record
-  // is only 4-byte aligned: copy it before reading its pointers.
-  //
-  DEBUG_PRINT_MARKER_DATA Marker;
-  CopyMem (&Marker, Extended, sizeof (Marker));
-  Record.ErrorLevel = Marker.ErrorLevel;
-  if (Marker.Format == nullptr) {
-    return;
-  }
-
-  if (Marker.BaseListMarker != nullptr) {
-    AsciiBSPrint (Record.Text, sizeof (Record.Text), Marker.Format, Marker.BaseListMarker);
-  } else {
-    AsciiVSPrint (Record.Text, sizeof (Record.Text), Marker.Format, reinterpret_cast<VA_LIST> (Marker.VaListMarker));
-  }
-
-  // One record, one line: drop the line end (PrintLib makes "\n" "\r\n").
-  for (UINTN Length = AsciiStrLen (Record.Text);
-       Length > 0 && (Record.Text[Length - 1] == '\n' || Record.Text[Length - 1] == '\r');) {
-    Record.Text[--Length] = '\0';
-  }
-}
-
-/// Renders an assertion record as "<tag and file>(<line>): <expression>".
-VOID
-KeepAssertion (EMULATED_STATUS_CODE &Record, const UINT8 *Extended, UINTN Size)
-{
-  if (Size < kAssertHeaderSize) {
-    return;
-  }
-
-  Record.LineNumber = ReadUnaligned32 (reinterpret_cast<const UINT32 *> (Extended + 20));
-
-  const CHAR8 *Text  = reinterpret_cast<const CHAR8 *> (Extended + kAssertHeaderSize);
-  const CHAR8 *Limit = reinterpret_cast<const CHAR8 *> (Extended + Size);
-  CHAR8        File[128];
-  CHAR8        Expression[96];
-  const UINTN  FileLength = CopyBoundedString (Text, Limit, File, sizeof (File));
-
-  Expression[0] = '\0';
-  if (Text + FileLength + 1 < Limit) {
-    CopyBoundedString (Text + FileLength + 1, Limit, Expression, sizeof (Expression));
-  }
-
-  AsciiSPrint (Record.Text, sizeof (Record.Text), "%a(%u): %a", File, Record.LineNumber, Expression);
+  const UINTN Skip =
+    (AsciiStrnCmp (Line, kAssertPrefix, sizeof (kAssertPrefix) - 1) == 0) ? sizeof (kAssertPrefix) - 1 : 0;
+  AsciiStrnCpyS (Record.Text, sizeof (Record.Text), Line + Skip, MIN (Length - Skip, sizeof (Record.Text) - 1));
 }
 
 extern "C" EFI_STATUS EFIAPI
@@ -132,11 +89,18 @@ OnStatusCode (
     Record.RawSize  = MIN ((UINT32)Data->Size, (UINT32)sizeof (Record.Raw));
     CopyMem (Record.Raw, Extended, Record.RawSize);
 
-    if (CompareGuid (&Data->Type, &gDebugPrintMarkerDataGuid)) {
-      KeepDebugMessage (Record, Extended, Data->Size);
-    } else if ((CodeType & EFI_STATUS_CODE_TYPE_MASK) == EFI_ERROR_CODE) {
-      KeepAssertion (Record, Extended, Data->Size);
+    //
+    // The extended data follows the 20-byte status-code header, so it is
+    // only 4-byte aligned: fields are read unaligned.
+    //
+    if (CompareGuid (&Data->Type, &gDebugPrintMarkerDataGuid) && (Data->Size >= sizeof (DEBUG_PRINT_MARKER_DATA))) {
+      Record.ErrorLevel =
+        ReadUnaligned32 (reinterpret_cast<const UINT32 *> (Extended + OFFSET_OF (DEBUG_PRINT_MARKER_DATA, ErrorLevel)));
+    } else if (((CodeType & EFI_STATUS_CODE_TYPE_MASK) == EFI_ERROR_CODE) && (Data->Size >= kAssertLineOffset + 4)) {
+      Record.LineNumber = ReadUnaligned32 (reinterpret_cast<const UINT32 *> (Extended + kAssertLineOffset));
     }
+
+    KeepText (Record, CodeType, Value, Data);
   }
 
   mPlatform.StatusCodeCount++;

@@ -101,9 +101,9 @@ const EARLY_GRAPHICS_CALLBACKS kPrelumenGraphics = { RecordDrawString, RecordDra
 // A GOP with a list of modes; SetMode only changes what Mode says.
 //
 struct TEST_GOP {
-  EFI_GRAPHICS_OUTPUT_PROTOCOL         Gop;
-  EFI_GRAPHICS_OUTPUT_PROTOCOL_MODE    Mode;
-  EFI_GRAPHICS_OUTPUT_MODE_INFORMATION Info;
+  EFI_GRAPHICS_OUTPUT_PROTOCOL           Gop;
+  EFI_GRAPHICS_OUTPUT_PROTOCOL_MODE      Mode;
+  EFI_GRAPHICS_OUTPUT_MODE_INFORMATION   Info;
   std::vector<std::pair<UINT32, UINT32>> Modes;
   std::vector<UINT32>                    SetModes;
   UINT32                                 RefusedQuery = MAX_UINT32;
@@ -123,7 +123,12 @@ ModeInfo (std::pair<UINT32, UINT32> Size, EFI_GRAPHICS_PIXEL_FORMAT Format)
 }
 
 extern "C" EFI_STATUS EFIAPI
-TestQueryMode (EFI_GRAPHICS_OUTPUT_PROTOCOL *This, UINT32 Mode, UINTN *Size, EFI_GRAPHICS_OUTPUT_MODE_INFORMATION **Info)
+TestQueryMode (
+  EFI_GRAPHICS_OUTPUT_PROTOCOL          *This,
+  UINT32                                 Mode,
+  UINTN                                 *Size,
+  EFI_GRAPHICS_OUTPUT_MODE_INFORMATION **Info
+)
 {
   TEST_GOP &Gop = *mGops.at (This);
   if ((Mode >= Gop.Modes.size ()) || (Mode == Gop.RefusedQuery)) {
@@ -176,9 +181,9 @@ protected:
   EFI_STATUS
   RegisterGraphics (EARLY_GRAPHICS_CALLBACKS Table = kPrelumenGraphics)
   {
-    auto *Display = static_cast<EARLY_GRAPHICS_DISPLAY_PROTOCOL *> (
-      Model.FindProtocol (Model.HandlesWith (gEarlyGraphicsDisplayProtocolGuid).at (0), gEarlyGraphicsDisplayProtocolGuid)
-    );
+    auto *Display = static_cast<EARLY_GRAPHICS_DISPLAY_PROTOCOL *> (Model.FindProtocol (
+      Model.HandlesWith (gEarlyGraphicsDisplayProtocolGuid).at (0), gEarlyGraphicsDisplayProtocolGuid
+    ));
     return Display->RegisterCallbacks (Display, Table, 0);
   }
 
@@ -254,7 +259,10 @@ protected:
   std::vector<std::unique_ptr<TEST_DEVICE_PATH>> mPaths;
 };
 
-const std::vector<std::pair<UINT32, UINT32>> kDriverModes = { { 640, 480 }, { 800, 600 }, { 1024, 768 }, { 1280, 1024 } };
+const std::vector<std::pair<UINT32, UINT32>> kDriverModes = { { 640, 480 },
+                                                              { 800, 600 },
+                                                              { 1024, 768 },
+                                                              { 1280, 1024 } };
 
 /// Every image call lies inside a Width x Height frame of 32-bit pixels.
 BOOLEAN
