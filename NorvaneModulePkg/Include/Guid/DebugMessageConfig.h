@@ -36,6 +36,16 @@
 /// DEBUG_UNDI, DEBUG_LOADFILE, DEBUG_EVENT, DEBUG_GCD, DEBUG_CACHE,
 /// DEBUG_VERBOSE, DEBUG_ERROR.
 ///
+///
+/// The level bit of each switch, in byte order: an initializer for a table of
+/// DEBUG_MESSAGE_CONFIG_SWITCH_COUNT UINT32 values (DebugLib.h names them).
+///
+#define DEBUG_MESSAGE_CONFIG_SWITCH_LEVELS                                                                             \
+  {                                                                                                                    \
+    DEBUG_INIT, DEBUG_WARN, DEBUG_LOAD, DEBUG_FS, DEBUG_INFO, DEBUG_DISPATCH, DEBUG_VARIABLE, DEBUG_BM, DEBUG_BLKIO,   \
+      DEBUG_NET, DEBUG_UNDI, DEBUG_LOADFILE, DEBUG_EVENT, DEBUG_GCD, DEBUG_CACHE, DEBUG_VERBOSE, DEBUG_ERROR           \
+  }
+
 typedef struct {
   UINT8 Preset;
   UINT8 Reserved1[3];

@@ -42,11 +42,7 @@ static_assert (FALLBACK_HOB_LENGTH == 32, "the fallback HOB is 32 bytes long");
 //
 // Level bit of each switch byte of DEBUG_MESSAGE_CONFIG, in byte order.
 //
-constexpr UINT32 mSwitchLevel[DEBUG_MESSAGE_CONFIG_SWITCH_COUNT] = {
-  DEBUG_INIT,     DEBUG_WARN, DEBUG_LOAD,  DEBUG_FS,      DEBUG_INFO, DEBUG_DISPATCH,
-  DEBUG_VARIABLE, DEBUG_BM,   DEBUG_BLKIO, DEBUG_NET,     DEBUG_UNDI, DEBUG_LOADFILE,
-  DEBUG_EVENT,    DEBUG_GCD,  DEBUG_CACHE, DEBUG_VERBOSE, DEBUG_ERROR
-};
+constexpr UINT32 mSwitchLevel[DEBUG_MESSAGE_CONFIG_SWITCH_COUNT] = DEBUG_MESSAGE_CONFIG_SWITCH_LEVELS;
 
 /**
   UEFI variable names are UCS-2; u"" literals are char16_t, of the same
