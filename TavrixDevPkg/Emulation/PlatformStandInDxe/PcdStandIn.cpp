@@ -57,7 +57,6 @@ FindToken (const EFI_GUID *Guid, UINTN TokenNumber, BOOLEAN *Ours)
     return nullptr;
   }
 
-  mPlatform.PcdRequests++;
   for (TOKEN_VALUE &Token : mTokens) {
     if (Token.TokenNumber == TokenNumber) {
       return &Token;

@@ -111,7 +111,6 @@ struct _EMULATED_PLATFORM_PROTOCOL {
   STAND_IN_VIDEO_INFO       *VideoInfo; ///< data of the republished HOB
   EFI_PHYSICAL_ADDRESS       ApertureBase;
   BOOLEAN                    PcdForwarding; ///< other PCD requests reach the firmware's
-  UINT64                     PcdRequests;   ///< requests answered for our token space
   STAND_IN_GRAPHICS_DISPLAY *GraphicsDisplay;
   STAND_IN_TEXT_DISPLAY     *TextDisplay;
   UINT32                    *BankLog; ///< ring of banks selected through Observed
