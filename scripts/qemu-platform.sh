@@ -34,8 +34,8 @@ bash "$REPO/scripts/build-platform.sh" DEBUG RELEASE || { echo "FAIL: platform: 
 # The QEMU with the controller, when the project's set-up has built it.
 QEMU=qemu-system-x86_64
 DEVICE=0
-if [ -x "$REPO/scripts/setup-qemu.sh" ]; then DEVICE_QEMU=$(bash "$REPO/scripts/setup-qemu.sh" | tail -n1)
-else DEVICE_QEMU=$CACHE_DIR/qemu-build/qemu-system-x86_64; fi
+# setup-qemu.sh rebuilds it when the device's sources changed.
+DEVICE_QEMU=$(bash "$REPO/scripts/setup-qemu.sh" | tail -n1) || DEVICE_QEMU=$CACHE_DIR/qemu-build/qemu-system-x86_64
 if [ -x "$DEVICE_QEMU" ] && "$DEVICE_QEMU" -device help 2>/dev/null | grep -q '"tavrix-display"'; then
   QEMU=$DEVICE_QEMU; DEVICE=1
   MACHINE=(-L /usr/share/qemu -L /usr/share/seabios -vga none

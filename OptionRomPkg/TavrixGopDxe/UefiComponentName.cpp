@@ -52,7 +52,7 @@ EFIAPI
 DisplayGetControllerName (
   IN EFI_COMPONENT_NAME_PROTOCOL *This,
   IN EFI_HANDLE                   ControllerHandle,
-  IN EFI_HANDLE ChildHandle       OPTIONAL,
+  IN EFI_HANDLE                   ChildHandle OPTIONAL,
   IN CHAR8                       *Language,
   OUT CHAR16                    **ControllerName
 )
@@ -92,7 +92,7 @@ DisplayGetControllerName (
     return Status;
   }
 
-  DISPLAY_CONTEXT_FROM_GOP (Gop, 213);
+  DISPLAY_CONTEXT_FROM_GOP (Gop, SignatureCheckControllerName);
 
   if (Language == nullptr) {
     return EFI_INVALID_PARAMETER;

@@ -43,7 +43,7 @@ EFIAPI
 DisplayGetControllerName (
   IN EFI_COMPONENT_NAME_PROTOCOL *This,
   IN EFI_HANDLE                   ControllerHandle,
-  IN EFI_HANDLE ChildHandle       OPTIONAL,
+  IN EFI_HANDLE                   ChildHandle OPTIONAL,
   IN CHAR8                       *Language,
   OUT CHAR16                    **ControllerName
 );

@@ -500,7 +500,7 @@ DisplayDriverStop (
     return Status;
   }
 
-  Context = DISPLAY_CONTEXT_FROM_GOP (Gop, 546);
+  Context = DISPLAY_CONTEXT_FROM_GOP (Gop, SignatureCheckStop);
 
   if (NumberOfChildren != 0) {
     return StopOutputChildren (Context, ControllerHandle, NumberOfChildren, ChildHandleBuffer);

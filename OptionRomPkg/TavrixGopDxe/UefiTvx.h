@@ -80,6 +80,17 @@ DisplayContextFromGraphicsOutput (IN EFI_GRAPHICS_OUTPUT_PROTOCOL *Gop, IN CONST
 
 #define DISPLAY_CONTEXT_FROM_GOP(Gop, LineNumber) DisplayContextFromGraphicsOutput ((Gop), __FILE__, (LineNumber))
 
+/// The line numbers that the signature check of each recovery reports with
+/// "CR has Bad Signature": fixed numbers that the driver's documentation
+/// gives, not the lines the checks happen to stand on.
+enum SIGNATURE_CHECK_LINE : UINT32 {
+  SignatureCheckQueryMode      = 187, ///< UefiTvxGraphicsOutput, QueryMode
+  SignatureCheckSetMode        = 246, ///< UefiTvxGraphicsOutput, SetMode
+  SignatureCheckBlt            = 490, ///< UefiTvxGraphicsOutput, Blt
+  SignatureCheckControllerName = 213, ///< UefiComponentName, GetControllerName
+  SignatureCheckStop           = 546  ///< UefiTvx, Stop
+};
+
 /**
   Checks a status that must not fail. A failure prints the status at error
   level as "\nASSERT_EFI_ERROR (Status = %r)\n" and then fails the assertion

@@ -741,7 +741,7 @@ DisplayQueryMode (
   OUT EFI_GRAPHICS_OUTPUT_MODE_INFORMATION **Info
 )
 {
-  DISPLAY_DEVICE_CONTEXT *Context = DISPLAY_CONTEXT_FROM_GOP (This, 187);
+  DISPLAY_DEVICE_CONTEXT *Context = DISPLAY_CONTEXT_FROM_GOP (This, SignatureCheckQueryMode);
 
   if (Context->ModeNotSet) {
     return EFI_NOT_STARTED;
@@ -768,7 +768,7 @@ EFI_STATUS
 EFIAPI
 DisplaySetMode (IN EFI_GRAPHICS_OUTPUT_PROTOCOL *This, IN UINT32 ModeNumber)
 {
-  DISPLAY_DEVICE_CONTEXT            *Context = DISPLAY_CONTEXT_FROM_GOP (This, 246);
+  DISPLAY_DEVICE_CONTEXT            *Context = DISPLAY_CONTEXT_FROM_GOP (This, SignatureCheckSetMode);
   EFI_GRAPHICS_OUTPUT_PROTOCOL_MODE *Mode    = This->Mode;
 
   if (ModeNumber >= Mode->MaxMode) {
@@ -799,19 +799,19 @@ DisplaySetMode (IN EFI_GRAPHICS_OUTPUT_PROTOCOL *This, IN UINT32 ModeNumber)
 EFI_STATUS
 EFIAPI
 DisplayBlt (
-  IN EFI_GRAPHICS_OUTPUT_PROTOCOL            *This,
-  IN EFI_GRAPHICS_OUTPUT_BLT_PIXEL *BltBuffer OPTIONAL,
-  IN EFI_GRAPHICS_OUTPUT_BLT_OPERATION        BltOperation,
-  IN UINTN                                    SourceX,
-  IN UINTN                                    SourceY,
-  IN UINTN                                    DestinationX,
-  IN UINTN                                    DestinationY,
-  IN UINTN                                    Width,
-  IN UINTN                                    Height,
-  IN UINTN Delta                              OPTIONAL
+  IN EFI_GRAPHICS_OUTPUT_PROTOCOL     *This,
+  IN EFI_GRAPHICS_OUTPUT_BLT_PIXEL    *BltBuffer OPTIONAL,
+  IN EFI_GRAPHICS_OUTPUT_BLT_OPERATION BltOperation,
+  IN UINTN                             SourceX,
+  IN UINTN                             SourceY,
+  IN UINTN                             DestinationX,
+  IN UINTN                             DestinationY,
+  IN UINTN                             Width,
+  IN UINTN                             Height,
+  IN UINTN                             Delta OPTIONAL
 )
 {
-  DISPLAY_DEVICE_CONTEXT *Context = DISPLAY_CONTEXT_FROM_GOP (This, 490);
+  DISPLAY_DEVICE_CONTEXT *Context = DISPLAY_CONTEXT_FROM_GOP (This, SignatureCheckBlt);
   BLT_REQUEST             Request = { BltBuffer, SourceX, SourceY, DestinationX, DestinationY, Width, Height, Delta };
   EFI_STATUS              Status;
   EFI_TPL                 OldTpl;

@@ -116,16 +116,16 @@ DisplaySetMode (IN EFI_GRAPHICS_OUTPUT_PROTOCOL *This, IN UINT32 ModeNumber);
 EFI_STATUS
 EFIAPI
 DisplayBlt (
-  IN EFI_GRAPHICS_OUTPUT_PROTOCOL            *This,
-  IN EFI_GRAPHICS_OUTPUT_BLT_PIXEL *BltBuffer OPTIONAL,
-  IN EFI_GRAPHICS_OUTPUT_BLT_OPERATION        BltOperation,
-  IN UINTN                                    SourceX,
-  IN UINTN                                    SourceY,
-  IN UINTN                                    DestinationX,
-  IN UINTN                                    DestinationY,
-  IN UINTN                                    Width,
-  IN UINTN                                    Height,
-  IN UINTN Delta                              OPTIONAL
+  IN EFI_GRAPHICS_OUTPUT_PROTOCOL     *This,
+  IN EFI_GRAPHICS_OUTPUT_BLT_PIXEL    *BltBuffer OPTIONAL,
+  IN EFI_GRAPHICS_OUTPUT_BLT_OPERATION BltOperation,
+  IN UINTN                             SourceX,
+  IN UINTN                             SourceY,
+  IN UINTN                             DestinationX,
+  IN UINTN                             DestinationY,
+  IN UINTN                             Width,
+  IN UINTN                             Height,
+  IN UINTN                             Delta OPTIONAL
 );
 }
 

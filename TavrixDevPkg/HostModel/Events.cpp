@@ -93,12 +93,12 @@ RestoreTpl (IN EFI_TPL OldTpl)
 EFI_STATUS
 EFIAPI
 CreateEventEx (
-  IN UINT32                          Type,
-  IN EFI_TPL                         NotifyTpl,
+  IN UINT32           Type,
+  IN EFI_TPL          NotifyTpl,
   IN EFI_EVENT_NOTIFY NotifyFunction OPTIONAL,
-  IN CONST VOID *NotifyContext       OPTIONAL,
-  IN CONST EFI_GUID *EventGroup      OPTIONAL,
-  OUT EFI_EVENT                     *Event
+  IN CONST VOID      *NotifyContext OPTIONAL,
+  IN CONST EFI_GUID  *EventGroup OPTIONAL,
+  OUT EFI_EVENT      *Event
 )
 {
   if (Event == nullptr) {
@@ -155,11 +155,11 @@ CreateEventEx (
 EFI_STATUS
 EFIAPI
 CreateEvent (
-  IN UINT32                          Type,
-  IN EFI_TPL                         NotifyTpl,
+  IN UINT32           Type,
+  IN EFI_TPL          NotifyTpl,
   IN EFI_EVENT_NOTIFY NotifyFunction OPTIONAL,
-  IN VOID *NotifyContext             OPTIONAL,
-  OUT EFI_EVENT                     *Event
+  IN VOID            *NotifyContext OPTIONAL,
+  OUT EFI_EVENT      *Event
 )
 {
   return CreateEventEx (Type, NotifyTpl, NotifyFunction, NotifyContext, nullptr, Event);

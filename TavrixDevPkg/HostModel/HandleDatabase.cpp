@@ -401,12 +401,12 @@ UninstallMultipleProtocolInterfaces (IN EFI_HANDLE Handle, ...)
 EFI_STATUS
 EFIAPI
 OpenProtocol (
-  IN EFI_HANDLE        UserHandle,
-  IN EFI_GUID         *Protocol,
-  OUT VOID **Interface OPTIONAL,
-  IN EFI_HANDLE        AgentHandle,
-  IN EFI_HANDLE        ControllerHandle,
-  IN UINT32            Attributes
+  IN EFI_HANDLE UserHandle,
+  IN EFI_GUID  *Protocol,
+  OUT VOID    **Interface OPTIONAL,
+  IN EFI_HANDLE AgentHandle,
+  IN EFI_HANDLE ControllerHandle,
+  IN UINT32     Attributes
 )
 {
   EXPECT_LE (Boot ().Tpl, (EFI_TPL)TPL_NOTIFY) << "OpenProtocol or HandleProtocol called above TPL_NOTIFY";
@@ -541,12 +541,12 @@ OpenProtocol (
 EFI_STATUS
 EFIAPI
 OpenProtocolService (
-  IN EFI_HANDLE        UserHandle,
-  IN EFI_GUID         *Protocol,
-  OUT VOID **Interface OPTIONAL,
-  IN EFI_HANDLE        AgentHandle,
-  IN EFI_HANDLE        ControllerHandle,
-  IN UINT32            Attributes
+  IN EFI_HANDLE UserHandle,
+  IN EFI_GUID  *Protocol,
+  OUT VOID    **Interface OPTIONAL,
+  IN EFI_HANDLE AgentHandle,
+  IN EFI_HANDLE ControllerHandle,
+  IN UINT32     Attributes
 )
 {
   EFI_STATUS Fault = BootServiceFault (BootOpenProtocol);
@@ -723,8 +723,8 @@ EFI_STATUS
 EFIAPI
 LocateHandle (
   IN EFI_LOCATE_SEARCH_TYPE SearchType,
-  IN EFI_GUID *Protocol     OPTIONAL,
-  IN VOID *SearchKey        OPTIONAL,
+  IN EFI_GUID              *Protocol OPTIONAL,
+  IN VOID                  *SearchKey OPTIONAL,
   IN OUT UINTN             *BufferSize,
   OUT EFI_HANDLE           *Buffer
 )
@@ -760,8 +760,8 @@ EFI_STATUS
 EFIAPI
 LocateHandleBuffer (
   IN EFI_LOCATE_SEARCH_TYPE SearchType,
-  IN EFI_GUID *Protocol     OPTIONAL,
-  IN VOID *SearchKey        OPTIONAL,
+  IN EFI_GUID              *Protocol OPTIONAL,
+  IN VOID                  *SearchKey OPTIONAL,
   OUT UINTN                *NoHandles,
   OUT EFI_HANDLE          **Buffer
 )
@@ -869,10 +869,10 @@ RegisterProtocolNotify (IN EFI_GUID *Protocol, IN EFI_EVENT Event, OUT VOID **Re
 EFI_STATUS
 EFIAPI
 ConnectControllerService (
-  IN EFI_HANDLE                                    ControllerHandle,
-  IN EFI_HANDLE *DriverImageHandle                 OPTIONAL,
+  IN EFI_HANDLE                ControllerHandle,
+  IN EFI_HANDLE               *DriverImageHandle OPTIONAL,
   IN EFI_DEVICE_PATH_PROTOCOL *RemainingDevicePath OPTIONAL,
-  IN BOOLEAN                                       Recursive
+  IN BOOLEAN                   Recursive
 )
 {
   return HOST_MODEL::Current ().ConnectController (ControllerHandle, RemainingDevicePath);
@@ -881,9 +881,9 @@ ConnectControllerService (
 EFI_STATUS
 EFIAPI
 DisconnectControllerService (
-  IN EFI_HANDLE                   ControllerHandle,
+  IN EFI_HANDLE ControllerHandle,
   IN EFI_HANDLE DriverImageHandle OPTIONAL,
-  IN EFI_HANDLE ChildHandle       OPTIONAL
+  IN EFI_HANDLE ChildHandle OPTIONAL
 )
 {
   return HOST_MODEL::Current ().DisconnectController (ControllerHandle, DriverImageHandle, ChildHandle);

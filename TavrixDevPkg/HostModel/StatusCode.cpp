@@ -66,10 +66,10 @@ FormatMarker (const EFI_STATUS_CODE_DATA *Data)
 EFI_STATUS
 EFIAPI
 ReportStatusCode (
-  IN EFI_STATUS_CODE_TYPE       Type,
-  IN EFI_STATUS_CODE_VALUE      Value,
-  IN UINT32                     Instance,
-  IN EFI_GUID *CallerId         OPTIONAL,
+  IN EFI_STATUS_CODE_TYPE  Type,
+  IN EFI_STATUS_CODE_VALUE Value,
+  IN UINT32                Instance,
+  IN EFI_GUID             *CallerId OPTIONAL,
   IN EFI_STATUS_CODE_DATA *Data OPTIONAL
 )
 {

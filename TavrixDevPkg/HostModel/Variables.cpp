@@ -23,11 +23,11 @@ NameOf (const CHAR16 *Name)
 EFI_STATUS
 EFIAPI
 GetVariable (
-  IN CHAR16             *VariableName,
-  IN EFI_GUID           *VendorGuid,
-  OUT UINT32 *Attributes OPTIONAL,
-  IN OUT UINTN          *DataSize,
-  OUT VOID *Data         OPTIONAL
+  IN CHAR16    *VariableName,
+  IN EFI_GUID  *VendorGuid,
+  OUT UINT32   *Attributes OPTIONAL,
+  IN OUT UINTN *DataSize,
+  OUT VOID     *Data OPTIONAL
 )
 {
   return HOST_MODEL::Current ().Variables.GetVariable (VariableName, VendorGuid, Attributes, DataSize, Data);

@@ -10,7 +10,7 @@
 
     TEST_F (GopTest, StartProgramsModeZero) {
       EFI_HANDLE  Controller = Model.Controller.Publish ();
-      ASSERT_EQ (Model.StartModule (TavrixGopDxeEntryPoint), EFI_SUCCESS);
+      ASSERT_EQ (Model.StartModule (DisplayDriverEntryPoint), EFI_SUCCESS);
       ASSERT_EQ (Model.ConnectController (Controller), EFI_SUCCESS);
       EXPECT_EQ (Model.Controller.Register (0x802A8), 0x42D40F02u);
       EXPECT_EQ (Model.Controller.RegisterWrites (0x802A8).size (), 6u);
