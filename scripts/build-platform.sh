@@ -25,7 +25,7 @@ CACHE_DIR=${TAVRIX_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/tavrix-fw}
 WS=$CACHE_DIR/platform-ws
 STORE=$CACHE_DIR/platform-images
 DSC=TavrixRefPlatformPkg/TavrixRefPlatformX64.dsc
-INPUT_DIRS=(TavrixRefPlatformPkg OptionRomPkg NorvaneEarlyVgaPkg NorvaneModulePkg MdePkg)
+INPUT_DIRS=(TavrixRefPlatformPkg Integration OptionRomPkg NorvaneEarlyVgaPkg NorvaneModulePkg MdePkg)
 targets=("$@"); [ ${#targets[@]} -gt 0 ] || targets=(DEBUG RELEASE)
 
 log() { printf '[build-platform] %s\n' "$*"; }

@@ -2,7 +2,8 @@
 # Runs every test tier that exists and sums the checks:
 #   1. image checks on each firmware build (PE32+ X64 boot-service drivers, the
 #      option ROM's PCI identity, no port I/O in RELEASE TavrixGopDxe), and
-#      build checks (versions agree, the duplicate-symbol step catches one);
+#      build checks (versions agree, the integration guide shows what the
+#      fragments hold, the duplicate-symbol step catches one);
 #   2. host test executables (Build/TavrixDevHostTest/NOOPT_GCC5/X64/*UnitTest),
 #      one check per GoogleTest case; a crash or sanitizer report counts as a
 #      failure of that executable;
@@ -60,6 +61,9 @@ check_build() {
   local b roms=()
   for b in $IMAGE_BUILDS; do roms+=("Build/TavrixDev/$b/X64/TavrixGopDxe.rom"); done
   image_check "versions" "$OUT/versions.txt" python3 scripts/check-versions.py "${roms[@]}"
+  # The guide's .dsc and .fdf lines are the fragments' (what we build and test).
+  image_check "integration guide shows the fragments" "$OUT/integration-guide.txt" python3 scripts/check-integration-guide.py \
+    docs/INTEGRATION.md Integration/TavrixDisplayDrivers.dsc.inc Integration/TavrixDisplayDrivers.fdf.inc
   # The build's duplicate-symbol step on Prelumen's real link: with
   # AsciiStrSize no longer allowed it must name AsciiStrSize and fail.
   if [ ! -f "$lst" ]; then fail "duplicate check: $lst not built"; return; fi

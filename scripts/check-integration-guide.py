@@ -1,0 +1,85 @@
+#!/usr/bin/env python3
+"""Checks that the integration guide shows what the integration fragments hold.
+
+  check-integration-guide.py GUIDE DSC_FRAGMENT FDF_FRAGMENT
+
+The guide prints the drivers' .dsc lines (section 2.1) and .fdf lines
+(section 3) for an integrator to paste; the fragments are what our own
+platforms include. Both must say the same, or a pasted guide builds something
+else than what we test. Compared: the guide's first ```ini block against the
+fragment's component blocks and its [PcdsDynamicExDefault] values (with the
+fragment's DEFINE defaults put in), and the guide's second ```ini block
+against the .fdf fragment's INF lines. Comments and blank lines are ignored.
+Prints what differs and exits 1 when anything does.
+"""
+import re
+import sys
+
+
+def meaningful(lines):
+    """Lines without comments (a '#' outside a value) and blank ones."""
+    kept = []
+    for line in lines:
+        line = re.sub(r"\s+#.*$", "", line).rstrip()
+        if line.strip() and not line.lstrip().startswith("#"):
+            kept.append(line.strip())
+    return kept
+
+
+def ini_blocks(guide):
+    return re.findall(r"```ini\n(.*?)```", guide, re.S)
+
+
+def fragment_dsc(text):
+    """The fragment as a platform sees it with its default DEFINEs: each
+    "!ifndef X / DEFINE X = V / !endif" goes, and $(X) becomes V."""
+    defines = dict(re.findall(r"^\s*DEFINE\s+(\w+)\s*=\s*(\S+)", text, re.M))
+    lines, previous = [], ""
+    for line in meaningful(text.splitlines()):
+        skip = line.startswith("!ifndef") or line.startswith("DEFINE") or (line == "!endif" and previous.startswith("DEFINE"))
+        previous = line
+        if not skip:
+            lines.append(re.sub(r"\$\((\w+)\)", lambda m: defines.get(m.group(1), m.group(0)), line))
+    return lines
+
+
+def normalise_dsc(lines):
+    """Each section's lines in order. A fragment is included inside
+    [Components], so what stands before its first header belongs there; an
+    empty section (the [Components] that returns to the includer) is dropped."""
+    sections, current = {"[Components]": []}, "[Components]"
+    for line in lines:
+        if line.startswith("["):
+            current = line
+            sections.setdefault(current, [])
+        elif current is not None:
+            sections[current].append(line)
+    return {name: body for name, body in sections.items() if body}
+
+
+def main(guide_path, dsc_path, fdf_path):
+    guide = open(guide_path).read()
+    blocks = ini_blocks(guide)
+    if len(blocks) < 2:
+        print(f"{guide_path}: expected the .dsc and .fdf blocks of sections 2.1 and 3")
+        return 1
+    differences = 0
+    want = normalise_dsc(fragment_dsc(open(dsc_path).read()))
+    shown = normalise_dsc(meaningful(blocks[0].splitlines()))
+    for section in sorted(set(want) | set(shown)):
+        if want.get(section) != shown.get(section):
+            differences += 1
+            print(f"{section}: the guide shows {shown.get(section)}\n  the fragment holds {want.get(section)}")
+    fdf_want = [l for l in meaningful(open(fdf_path).read().splitlines()) if l.startswith("INF")]
+    fdf_shown = [l for l in meaningful(blocks[1].splitlines()) if l.startswith("INF")]
+    if [l.split() for l in fdf_want] != [l.split() for l in fdf_shown]:
+        differences += 1
+        print(f".fdf: the guide shows {fdf_shown}\n  the fragment holds {fdf_want}")
+    return 1 if differences else 0
+
+
+if __name__ == "__main__":
+    if len(sys.argv) != 4:
+        print(__doc__)
+        sys.exit(2)
+    sys.exit(main(*sys.argv[1:]))
