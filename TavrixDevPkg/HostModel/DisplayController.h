@@ -1,0 +1,234 @@
+/** @file
+  Host platform model: the PCI display controller (configuration space, BAR 1
+  registers, BAR 0 frame buffer, PCI I/O).
+
+  SPDX-License-Identifier: BSD-2-Clause-Patent
+**/
+
+#ifndef HOST_MODEL_DISPLAY_CONTROLLER_H_
+#define HOST_MODEL_DISPLAY_CONTROLLER_H_
+
+#include "ModelCommon.h"
+
+/// BAR 0 frame buffer of the display controller model (32 MiB).
+#define HOST_MODEL_FRAME_BUFFER_SIZE 0x2000000ULL
+/// BAR 1 register file of the display controller model (1 MiB).
+#define HOST_MODEL_REGISTER_FILE_SIZE 0x100000ULL
+
+static_assert (HOST_MODEL_FRAME_BUFFER_SIZE == TAVRIX_FRAME_BUFFER_SIZE, "the model's BAR 0 is the core's");
+static_assert (HOST_MODEL_REGISTER_FILE_SIZE == TAVRIX_REGISTER_FILE_SIZE, "the model's BAR 1 is the core's");
+
+/// One BAR 1 register access through PCI I/O.
+struct REGISTER_ACCESS {
+  UINT64  Sequence;
+  UINT64  Offset;
+  UINT32  Value; ///< value written, or value the read returned
+  BOOLEAN IsWrite;
+  EFI_TPL Tpl; ///< task priority level during the access
+};
+
+/// One BAR 0 frame-buffer call through PCI I/O (the data is in the buffer).
+struct FRAME_ACCESS {
+  UINT64                    Sequence;
+  EFI_PCI_IO_PROTOCOL_WIDTH Width;
+  UINT64                    Offset;
+  UINTN                     Count;
+  BOOLEAN                   IsWrite;
+  EFI_TPL                   Tpl;
+};
+
+/// One call of the controller's Attributes member.
+struct ATTRIBUTE_CALL {
+  UINT64                                  Sequence;
+  EFI_PCI_IO_PROTOCOL_ATTRIBUTE_OPERATION Operation;
+  UINT64                                  Attributes;
+  EFI_STATUS                              Status;
+};
+
+enum PCI_IO_CALL_KIND {
+  PciIoMemRead,
+  PciIoMemWrite,
+  PciIoIoRead,
+  PciIoIoWrite,
+  PciIoPciRead,
+  PciIoPciWrite,
+  PciIoAttributes,
+  PciIoGetBarAttributes,
+  PciIoCallKinds
+};
+
+/// The PCI display controller: configuration space, BAR 1 register file,
+/// BAR 0 frame buffer and the EFI_PCI_IO_PROTOCOL instance over them. The
+/// same configuration space answers configuration cycles on ports
+/// 0xCF8/0xCFC (behind the bridge, see PORT_IO_MODEL).
+class DISPLAY_CONTROLLER {
+public:
+  DISPLAY_CONTROLLER ();
+  ~DISPLAY_CONTROLLER ();
+
+  /// Makes a handle carrying PCI I/O and a device path
+  /// PciRoot(0)/Pci(0x1C,0)/Pci(0,0) and returns it (once; later calls
+  /// return the same handle).
+  EFI_HANDLE
+  Publish ();
+
+  EFI_HANDLE
+  Handle () const
+  {
+    return mHandle;
+  }
+
+  EFI_PCI_IO_PROTOCOL *PciIo ();
+
+  EFI_DEVICE_PATH_PROTOCOL *DevicePath ();
+
+  // Configuration space (256 bytes); vendor 0x19E5, device 0x1711,
+  // class 0x030000 by default.
+  void SetIds (UINT16 VendorId, UINT16 DeviceId);
+
+  UINT32
+  Config32 (UINT16 Register) const;
+
+  UINT8 *
+  ConfigSpace ()
+  {
+    return mConfig;
+  }
+
+  // Attributes: supported by default IO | MEMORY | BUS_MASTER | VGA_IO |
+  // VGA_IO_16 | VGA_MEMORY; current value starts at 0.
+  UINT64
+  Attributes () const
+  {
+    return mAttributes;
+  }
+
+  void
+  SetAttributes (UINT64 Attributes)
+  {
+    mAttributes = Attributes;
+  }
+
+  void
+  SetSupportedAttributes (UINT64 Supported)
+  {
+    mSupported = Supported;
+  }
+
+  const std::vector<ATTRIBUTE_CALL> &
+  AttributeCalls () const
+  {
+    return mAttributeCalls;
+  }
+
+  /// Every Attributes call with this operation answers Status.
+  void FailAttributeOperation (EFI_PCI_IO_PROTOCOL_ATTRIBUTE_OPERATION Operation, EFI_STATUS Status);
+
+  // BAR 1 register file: 32-bit registers, initially 0, kept by the
+  // controller's portable core (DeviceModel/DisplayCore), which also
+  // holds the extended VGA registers that the port model hands it.
+  UINT32
+  Register (UINT64 Offset) const;
+
+  TAVRIX_DISPLAY_CORE &
+  Core ()
+  {
+    return *mCore;
+  }
+
+  /// What the display shows of the registers, as the real device shows it;
+  /// FALSE when it shows nothing.
+  BOOLEAN
+  DisplayGeometry (TAVRIX_DISPLAY_GEOMETRY *Geometry) const
+  {
+    return TavrixCoreDisplayGeometry (mCore, Geometry) != 0;
+  }
+
+  /// Sets a register without logging (the hardware's own state).
+  void SetRegister (UINT64 Offset, UINT32 Value);
+
+  /// A read of Offset returns Hook (stored value) instead of the stored value.
+  void OnRegisterRead (UINT64 Offset, std::function<UINT32 (UINT32 Stored)> Hook);
+
+  /// A write of Offset stores Hook (written, previously stored).
+  void OnRegisterWrite (UINT64 Offset, std::function<UINT32 (UINT32 Written, UINT32 Stored)> Hook);
+
+  const std::vector<REGISTER_ACCESS> &
+  RegisterLog () const
+  {
+    return mRegisterLog;
+  }
+
+  /// The values written to one register, in order.
+  std::vector<UINT32> RegisterWrites (UINT64 Offset) const;
+
+  // BAR 0 frame buffer.
+  UINT8 *
+  FrameBuffer ()
+  {
+    return mFrameBuffer;
+  }
+
+  UINT32
+  Pixel (UINTN ByteOffset) const;
+
+  const std::vector<FRAME_ACCESS> &
+  FrameLog () const
+  {
+    return mFrameLog;
+  }
+
+  void ClearLogs ();
+
+  /// The Nth call of Kind from now (1 = the next) answers Status.
+  void FailCall (PCI_IO_CALL_KIND Kind, UINTN Nth, EFI_STATUS Status = EFI_DEVICE_ERROR);
+
+  /// Tag and resource type of the first descriptor that GetBarAttributes
+  /// returns (by default a QWORD memory range: 0x8A, type 0).
+  void
+  SetBarDescriptorType (UINT8 Descriptor, UINT8 ResourceType)
+  {
+    mBarDescriptor   = Descriptor;
+    mBarResourceType = ResourceType;
+  }
+
+  /// Calls made so far, per kind.
+  UINTN
+  CallCount (PCI_IO_CALL_KIND Kind) const
+  {
+    return mCalls[Kind];
+  }
+
+  struct PRIVATE;
+
+private:
+  friend struct PRIVATE;
+
+  EFI_STATUS
+  Memory (BOOLEAN IsWrite, EFI_PCI_IO_PROTOCOL_WIDTH Width, UINT8 BarIndex, UINT64 Offset, UINTN Count, VOID *Buffer);
+
+  EFI_STATUS
+  ApplyAttributes (EFI_PCI_IO_PROTOCOL_ATTRIBUTE_OPERATION Operation, UINT64 Attributes, UINT64 *Result);
+
+  PRIVATE                                                 *mPrivate;
+  EFI_HANDLE                                               mHandle = nullptr;
+  UINT8                                                    mConfig[256];
+  UINT64                                                   mAttributes = 0;
+  UINT64                                                   mSupported;
+  std::vector<ATTRIBUTE_CALL>                              mAttributeCalls;
+  std::map<UINT32, EFI_STATUS>                             mAttributeFaults;
+  TAVRIX_DISPLAY_CORE                                     *mCore;
+  std::map<UINT64, std::function<UINT32 (UINT32)>>         mReadHooks;
+  std::map<UINT64, std::function<UINT32 (UINT32, UINT32)>> mWriteHooks;
+  std::vector<REGISTER_ACCESS>                             mRegisterLog;
+  UINT8                                                   *mFrameBuffer;
+  std::vector<FRAME_ACCESS>                                mFrameLog;
+  UINTN                                                    mCalls[PciIoCallKinds]      = {};
+  UINTN                                                    mFailAt[PciIoCallKinds]     = {};
+  EFI_STATUS                                               mFailStatus[PciIoCallKinds] = {};
+
+  UINT8 mBarDescriptor   = 0x8A; // ACPI_ADDRESS_SPACE_DESCRIPTOR
+  UINT8 mBarResourceType = 0;    // ACPI_ADDRESS_SPACE_TYPE_MEM
+};
+
+#endif
