@@ -15,6 +15,7 @@ extern "C" {
 #include <Guid/EarlyVideoInfoHob.h>
 #include <Protocol/EarlyVideoDisplay.h>
 #include <Protocol/GraphicsOutput.h>
+#include <Library/PcdLib.h>
 }
 
 //
@@ -31,14 +32,16 @@ constexpr UINTN  EARLY_VIDEO_TEXT_BASE    = 0xB8000;
 constexpr UINT32 EARLY_VIDEO_TEXT_COLUMNS = 80;
 constexpr UINT32 EARLY_VIDEO_TEXT_ROWS    = 25;
 
-/// Token numbers of the configuration values in gEarlyVideoTokenSpaceGuid.
+/// Token numbers of the configuration values in gEarlyVideoTokenSpaceGuid,
+/// as NorvaneEarlyVgaPkg.dec fixes them (the build's AutoGen.h carries them
+/// for every PCD the module's .inf lists).
 enum EARLY_VIDEO_TOKEN : UINTN {
-  TokenDeviceLocation = 1,
-  TokenBridgeDevice   = 4,
-  TokenBridgeFunction = 5,
-  TokenShadowHeight   = 7,
-  TokenShadowWidth    = 8,
-  TokenGraphicsMode   = 10
+  TokenDeviceLocation = PcdToken (PcdEarlyVideoDeviceLocation),
+  TokenBridgeDevice   = PcdToken (PcdEarlyVideoBridgeDevice),
+  TokenBridgeFunction = PcdToken (PcdEarlyVideoBridgeFunction),
+  TokenShadowHeight   = PcdToken (PcdEarlyVideoShadowHeight),
+  TokenShadowWidth    = PcdToken (PcdEarlyVideoShadowWidth),
+  TokenGraphicsMode   = PcdToken (PcdEarlyVideoGraphicsMode)
 };
 
 /// One row of the supported-device table: PCI vendor ID, then device ID.
