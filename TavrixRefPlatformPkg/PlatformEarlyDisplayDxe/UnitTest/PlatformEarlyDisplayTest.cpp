@@ -23,6 +23,7 @@ extern "C" {
 #include <Library/UefiBootServicesTableLib.h>
 #include <Protocol/DevicePath.h>
 #include <Protocol/GraphicsOutput.h>
+#include <Protocol/PciEnumerationComplete.h>
 }
 
 namespace {
@@ -50,7 +51,9 @@ RecordDrawString (EARLY_GRAPHICS_CALLBACKS *This, UINT16 Column, UINT16 Row, UIN
   return EFI_SUCCESS;
 }
 
-/// Draws like Prelumen before a GOP: one bank selection through This.
+/// Draws like Prelumen before a GOP: reads the image's first and last
+/// pixel, which lie in the caller's buffer, and selects one bank through
+/// This.
 extern "C" EFI_STATUS EFIAPI
 RecordDrawImage (
   EARLY_GRAPHICS_CALLBACKS *This,
@@ -64,6 +67,8 @@ RecordDrawImage (
 )
 {
   mCalls.push_back ({ 'I', Offset, RowStep, Width, Height, "", This });
+  volatile UINT8 Ends = Image[0] | Image[(UINTN)Width * Height * 4 - 1];
+  (void)Ends;
   return This->SetBank (This, Offset >> 16);
 }
 
@@ -215,11 +220,21 @@ protected:
   TEST_GOP &
   Install (TEST_GOP &Gop, BOOLEAN WithPath = TRUE)
   {
-    EFI_HANDLE Handle = nullptr;
     if (!WithPath) {
       Model.InstallProtocol (nullptr, gEfiGraphicsOutputProtocolGuid, &Gop.Gop);
-      return Gop;
+    } else {
+      InstallWithPath (&Gop.Gop);
     }
+
+    return Gop;
+  }
+
+  /// Installs the GOP GUID with Interface (NULL allowed) and a device path of
+  /// its own on a new handle.
+  void
+  InstallWithPath (EFI_GRAPHICS_OUTPUT_PROTOCOL *Interface)
+  {
+    EFI_HANDLE Handle = nullptr;
 
     mPaths.push_back (std::make_unique<TEST_DEVICE_PATH> ());
     TEST_DEVICE_PATH &Path = *mPaths.back ();
@@ -228,11 +243,10 @@ protected:
     Path.End               = { END_DEVICE_PATH_TYPE, END_ENTIRE_DEVICE_PATH_SUBTYPE, { 4, 0 } };
     EXPECT_EQ (
       gBS->InstallMultipleProtocolInterfaces (
-        &Handle, &gEfiDevicePathProtocolGuid, &Path, &gEfiGraphicsOutputProtocolGuid, &Gop.Gop, nullptr
+        &Handle, &gEfiDevicePathProtocolGuid, &Path, &gEfiGraphicsOutputProtocolGuid, Interface, nullptr
       ),
       EFI_SUCCESS
     );
-    return Gop;
   }
 
   TEST_GOP &
@@ -328,6 +342,20 @@ TEST_F (PlatformEarlyDisplay, NothingIsDrawnOutsideTheFrameOrWithoutOne)
   EXPECT_TRUE (mCalls.empty ());
 }
 
+//
+// A frame whose byte size passes 4 GiB: Prelumen's 32-bit offsets cannot
+// reach all of it, and its progress line's width times its height wraps in
+// 32 bits (a 256-byte buffer for 536,870,920 x 8 pixels). Nothing is drawn.
+//
+TEST_F (PlatformEarlyDisplay, AFrameLargerThan4GiBIsNotDrawnInto)
+{
+  Model.Hobs.AddEarlyVideoInfo (1610612824u, 600);
+  ASSERT_EQ (RegisterGraphics (), EFI_SUCCESS);
+  ShowProgress (ProgressEndOfDxe);
+  InstallGop (kDriverModes);
+  EXPECT_TRUE (mCalls.empty ());
+}
+
 TEST_F (PlatformEarlyDisplay, TheGopIsSetToTheEarlyFrameAndThePictureDrawnAgainOnce)
 {
   Model.Hobs.AddEarlyVideoInfo (800, 600);
@@ -356,6 +384,9 @@ TEST_F (PlatformEarlyDisplay, GopsPrelumenWouldNotTakeAreSkippedAndTheWatchGoesO
   ASSERT_EQ (RegisterGraphics (), EFI_SUCCESS);
   mCalls.clear ();
 
+  // The GOP GUID with a NULL interface on a handle with a device path,
+  // first in every later scan.
+  InstallWithPath (nullptr);
   TEST_GOP &NoPath  = Install (MakeGop (kDriverModes), FALSE);
   TEST_GOP &BltOnly = Install (MakeGop (kDriverModes, 0, 0xC0000000, PixelBltOnly));
   TEST_GOP &NoBase  = Install (MakeGop (kDriverModes, 0, 0));
@@ -413,6 +444,14 @@ TEST_F (PlatformEarlyDisplay, TextModePrintsTheNameAndTheProgressIntoTextMemory)
   ShowProgress (ProgressEndOfDxe);
   EXPECT_EQ (Calls ('P').size (), 3u);
   InstallGop (kDriverModes);
+  EXPECT_EQ (mCalls.size (), 3u);
+
+  // Each print routes legacy VGA and writes the controller's BAR 0: once the
+  // PCI bus driver has placed the controller nothing is printed, neither a
+  // milestone nor a registration's name.
+  Model.InstallProtocol (nullptr, gEfiPciEnumerationCompleteProtocolGuid, nullptr);
+  ShowProgress (ProgressGraphicsOutput);
+  ASSERT_EQ (Display->RegisterCallbacks (Display, Text, 0), EFI_SUCCESS);
   EXPECT_EQ (mCalls.size (), 3u);
 }
 
