@@ -11,7 +11,8 @@
 
   Only the first GOP with a device path and a linear frame buffer is taken,
   as Prelumen takes it; the GOP GUID installed with a NULL interface has no
-  frame buffer and is passed over.
+  frame buffer and is passed over. From then on Prelumen draws into that
+  GOP's frame buffer, so the fixed aperture is turned off.
 
   SPDX-License-Identifier: BSD-2-Clause-Patent
 **/
@@ -124,6 +125,7 @@ OnGraphicsOutputInstalled (
   }
 
   gBS->CloseEvent (Event);
+  TurnApertureOff ("Prelumen follows the GOP");
   Status = SetFrameMode (Gop, Frame->FrameWidth, Frame->FrameHeight);
   if (EFI_ERROR (Status)) {
     DEBUG ((

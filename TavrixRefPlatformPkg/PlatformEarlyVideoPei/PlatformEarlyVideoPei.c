@@ -85,8 +85,13 @@ PublishDebugLevel (
 }
 
 /**
-  Reports the aperture as memory-mapped I/O, so that the DXE phase and the
-  operating system leave the range alone.
+  Reports the aperture as reserved memory. The DXE core turns a reserved
+  resource into reserved space in its memory map and hands that on in the
+  UEFI memory map, so the operating system never places a BAR or anything
+  else there; memory-mapped I/O would reach that map only with the runtime
+  attribute. The aperture is turned off when boot services end at the
+  latest; the range stays reserved, which costs the operating system
+  nothing it could have used.
 **/
 STATIC
 VOID
@@ -95,7 +100,7 @@ DescribeAperture (
   )
 {
   BuildResourceDescriptorHob (
-    EFI_RESOURCE_MEMORY_MAPPED_IO,
+    EFI_RESOURCE_MEMORY_RESERVED,
     EFI_RESOURCE_ATTRIBUTE_PRESENT | EFI_RESOURCE_ATTRIBUTE_INITIALIZED | EFI_RESOURCE_ATTRIBUTE_UNCACHEABLE,
     FixedPcdGet32 (PcdEarlyVideoApertureBase),
     FixedPcdGet32 (PcdEarlyVideoApertureSize)

@@ -175,6 +175,7 @@ protected:
     mPrelumenBankSelections = 0;
     mCalls.clear ();
     ASSERT_EQ (InstallDisplayProtocols (), EFI_SUCCESS);
+    ASSERT_EQ (WatchForDisplayController (), EFI_SUCCESS);
   }
 
   void
@@ -453,6 +454,52 @@ TEST_F (PlatformEarlyDisplay, TextModePrintsTheNameAndTheProgressIntoTextMemory)
   ShowProgress (ProgressGraphicsOutput);
   ASSERT_EQ (Display->RegisterCallbacks (Display, Text, 0), EFI_SUCCESS);
   EXPECT_EQ (mCalls.size (), 3u);
+}
+
+//
+// The aperture, on since PEI, goes off once the platform takes the display
+// driver's GOP (Prelumen follows it then), and at the latest when boot
+// services end; the controller is found through its PCI I/O.
+//
+class PlatformAperture : public PlatformEarlyDisplay {
+protected:
+  void
+  SetUp () override
+  {
+    PlatformEarlyDisplay::SetUp ();
+    Model.Controller.ConfigSpace ()[0x40] = 0x01;
+    mController                           = Model.Controller.Publish ();
+    Model.Hobs.AddEarlyVideoInfo (800, 600);
+    ASSERT_EQ (RegisterGraphics (), EFI_SUCCESS);
+  }
+
+  BOOLEAN
+  ApertureOn ()
+  {
+    return (Model.Controller.ConfigSpace ()[0x40] & 0x01) != 0;
+  }
+
+  EFI_HANDLE mController = nullptr;
+};
+
+TEST_F (PlatformAperture, GoesOffWhenTheGopIsTaken)
+{
+  // A GOP that is not taken leaves the aperture to Prelumen.
+  Install (MakeGop (kDriverModes, 0, 0xC0000000, PixelBltOnly));
+  EXPECT_TRUE (ApertureOn ());
+
+  TEST_GOP &Gop = MakeGop (kDriverModes);
+  Model.InstallProtocol (mController, gEfiGraphicsOutputProtocolGuid, &Gop.Gop);
+  EXPECT_EQ (Calls ('I').size (), 4u);
+  EXPECT_FALSE (ApertureOn ());
+}
+
+TEST_F (PlatformAperture, GoesOffAtTheLatestWhenBootServicesEnd)
+{
+  EXPECT_TRUE (ApertureOn ());
+  Model.SignalEventGroup (gEfiEventExitBootServicesGuid);
+  EXPECT_FALSE (ApertureOn ());
+  EXPECT_EQ (Model.Controller.ConfigSpace ()[0x40], 0x00);
 }
 
 } // namespace
