@@ -3,8 +3,9 @@
   through the callbacks registered with its display protocols, that it stays
   inside the frame of the display-information HOB, and how it takes the
   display driver's GOP (the first usable one, in the early frame's mode) to
-  draw the picture again. The callbacks record their calls; the GOPs are
-  the test's own.
+  draw the picture again, that text is printed only before PCI enumeration,
+  and that the frame aperture goes off once nothing needs it. The callbacks
+  record their calls; the GOPs are the test's own.
 
   SPDX-License-Identifier: BSD-2-Clause-Patent
 **/
