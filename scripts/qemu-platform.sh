@@ -10,9 +10,16 @@
 #     the aperture, with bank switches, before any console exists; the
 #     firmware enumerates the controller and starts TavrixGopDxe (one
 #     instance); the console comes up on its GOP;
+#     once Prelumen follows the GOP the platform turns the aperture off, and
+#     the UEFI memory map keeps its range reserved;
 #   text boot (Prelumen's mode chosen at boot through the PCD database):
-#     Prelumen prints into VGA text memory through the real bridge, and its
-#     debug message reaches the serial log through the platform's listener.
+#     Prelumen prints into VGA text memory through the real bridge before
+#     PCI enumeration and never after it, so the console comes up on the GOP
+#     where the PCI bus driver placed BAR 0; its debug message reaches the
+#     serial log through the platform's listener;
+#   text boot at errors only, with a controller location chosen at boot
+#     where no controller is: the PEIM rejects it and Prelumen keeps the
+#     build's location.
 # On QEMU with the virtual controller (-device tavrix-display, built by the
 # project's set-up into the cache) every check runs; on Debian's QEMU the
 # checks that need the controller are left out and the script says so.
@@ -48,6 +55,8 @@ fi
 
 cat >"$OUT/startup.nsh" <<'NSH'
 @echo -off
+echo "== memmap"
+memmap
 echo "== drivers"
 drivers
 echo "== screenshot"
@@ -117,6 +126,7 @@ if [ "$DEVICE" = 1 ] && wait_for "$G" debug.log 'holding the early picture'; the
   monitor "$G" stop "pmemsave 0x92000000 1920000 \"$G/aperture.raw\"" "screendump $G/early-screen.ppm" cont >/dev/null
   python3 "$MONITOR" png-from-frame "$G/aperture.raw" "$G/aperture.png" 800 600
   python3 "$MONITOR" png-from-ppm "$G/early-screen.ppm" "$G/early-screen.png"
+  qom "$G" aperture-decodes >"$G/device-early.txt"
 fi
 # The same picture drawn again once TavrixGopDxe's GOP exists: Prelumen
 # now writes into the GOP's frame buffer (BAR 0, where the firmware put it).
@@ -132,7 +142,7 @@ if wait_for "$G" serial.log '== screenshot'; then
   if [ "$DEVICE" = 1 ]; then
     monitor "$G" "screendump $G/console.ppm" >/dev/null
     python3 "$MONITOR" png-from-ppm "$G/console.ppm" "$G/console.png"
-    qom "$G" bank-selects display-width display-height >"$G/device.txt"
+    qom "$G" bank-selects display-width display-height aperture-decodes >"$G/device.txt"
   fi
 fi
 finish "$G"
@@ -196,7 +206,26 @@ PY
   width=$(sed -n 's/^display-width //p' "$G/device.txt"); height=$(sed -n 's/^display-height //p' "$G/device.txt")
   if [ "$width" = 800 ] && [ "$height" = 600 ]; then pass "the console runs on TavrixGopDxe's GOP: the controller shows 800 x 600 (out/platform/graphics/console.png)"
   else fail "the console runs on TavrixGopDxe's GOP: the controller shows 800 x 600" "device shows '${width}' x '${height}'"; fi
+  check "the platform finds the enumerated controller through its PCI I/O" "$D" 'display controller enumerated at 0:01:00\.0'
+  early=$(sed -n 's/^aperture-decodes //p' "$G/device-early.txt" 2>/dev/null); later=$(sed -n 's/^aperture-decodes //p' "$G/device.txt")
+  if [ "$early" = 1 ] && [ "$later" = 0 ] && grep -q 'frame aperture turned off: Prelumen follows the GOP' "$D"; then
+    pass "the aperture decodes before the GOP and is off once Prelumen follows the GOP (controller: $early, then $later at the shell)"
+  else fail "the aperture decodes before the GOP and is off once Prelumen follows the GOP" "aperture-decodes '${early}' early, '${later}' at the shell; see $D"; fi
 fi
+# reserved_aperture FILE: the shell's memmap has a reserved range over the
+# whole aperture (0x92000000, 32 MiB), which the OS receives as reserved.
+reserved_aperture() {
+  python3 - "$1" <<'PY'
+import re, sys
+for line in open(sys.argv[1], errors="replace"):
+    m = re.match(r"\s*Reserved\s+([0-9A-Fa-f]+)-([0-9A-Fa-f]+)\s", line)
+    if m and int(m.group(1), 16) <= 0x92000000 and int(m.group(2), 16) >= 0x93FFFFFF:
+        sys.exit(0)
+sys.exit(1)
+PY
+}
+if reserved_aperture "$S"; then pass "the UEFI memory map (the shell's memmap) keeps the aperture 0x92000000-0x93FFFFFF reserved"
+else fail "the UEFI memory map (the shell's memmap) keeps the aperture 0x92000000-0x93FFFFFF reserved" "no Reserved range over it in $S"; fi
 
 # ---- text boot ---------------------------------------------------------------
 # Text mode chosen at boot; the shadow size overflows 32 bits on purpose, so
@@ -213,6 +242,11 @@ if [ "$DEVICE" = 1 ] && wait_for "$T" debug.log 'holding the early picture'; the
   monitor "$T" stop "screendump $T/text.ppm" "info pci" cont >"$T/monitor.txt"
   python3 "$MONITOR" png-from-ppm "$T/text.ppm" "$T/text.png"
 fi
+# At the shell: the console on the GOP, and where the controller's BAR 0 is.
+if [ "$DEVICE" = 1 ] && wait_for "$T" serial.log '== screenshot'; then
+  monitor "$T" "screendump $T/console.ppm" "info pci" >"$T/monitor-shell.txt"
+  python3 "$MONITOR" png-from-ppm "$T/console.ppm" "$T/console.png"
+fi
 finish "$T"
 D=$T/debug.log; S=$T/console.txt
 
@@ -228,20 +262,49 @@ if [ "$DEVICE" = 1 ]; then
   else fail "text boot: the controller shows 80 x 25 text (720 x 400) with the platform's lines on it" "see $T/text.png"; fi
   check "text boot: Prelumen's routing wrote the controller's BAR 0 (0x90000000 in QEMU's PCI view)" "$T/monitor.txt" \
     'BAR0: 32 bit (prefetchable )?memory at 0x90000000'
+  check "text boot: after PCI enumeration the platform prints no more (the end of DXE comes after it)" "$D" \
+    'progress 1 not printed: PCI enumeration is done'
+  # Where the PCI bus driver put BAR 0, and where the controller decodes it
+  # at the shell.
+  placed=$(sed -n 's/^ *Base = \(0x[0-9A-Fa-f]*\);.*Owner = PCI \[01|00|00:10\].*/\1/p' "$D" | head -n1 | tr 'A-F' 'a-f')
+  if [ -n "$placed" ] && grep -q -E "BAR0: 32 bit (prefetchable )?memory at $placed " "$T/monitor-shell.txt" 2>/dev/null; then
+    pass "text boot: at the shell BAR 0 is where the PCI bus driver placed it ($placed)"
+  else fail "text boot: at the shell BAR 0 is where the PCI bus driver placed it" "placed at '${placed}', see $T/monitor-shell.txt"; fi
+  if [ -f "$T/console.ppm" ] && [ "$(python3 "$MONITOR" ppm-at "$T/console.ppm" 0 0 | cut -d' ' -f1)" = 800x600 ] &&
+     python3 "$MONITOR" ppm-has-content "$T/console.ppm" 2000; then
+    pass "text boot: the console on TavrixGopDxe's GOP shows the shell (800 x 600, out/platform/text/console.png)"
+  else fail "text boot: the console on TavrixGopDxe's GOP shows the shell (800 x 600)" "see $T/console.png"; fi
 fi
 
 # ---- text boot, errors only --------------------------------------------------
-# The same warning at a debug level of errors only: withheld.
+# The same warning at a debug level of errors only: withheld. The controller
+# location chosen at boot (bus 0, device 1) is not behind the bridge: the
+# PEIM rejects it, and Prelumen, which writes the command and BAR 0 registers
+# of whatever sits at its location on every print, keeps the build's: its
+# BAR 0 write reaches the controller (seen while the early text is held;
+# text memory itself reads back on this machine even where nothing decodes
+# it, so it tells nothing here).
 Q=$OUT/text-errors-only
 boot text-errors-only -fw_cfg name=opt/org.tavrix/early-video-graphics-mode,string=no \
   -fw_cfg name=opt/org.tavrix/early-video-shadow-width,string=32768 \
   -fw_cfg name=opt/org.tavrix/early-video-shadow-height,string=32767 \
-  -fw_cfg name=opt/org.tavrix/early-video-debug-level,string=0x80000000
+  -fw_cfg name=opt/org.tavrix/early-video-debug-level,string=0x80000000 \
+  -fw_cfg name=opt/org.tavrix/early-video-device-location,string=00010000 \
+  -fw_cfg name=opt/org.tavrix/early-picture-hold-ms,string=3000
+if [ "$DEVICE" = 1 ] && wait_for "$Q" debug.log 'holding the early picture'; then
+  monitor "$Q" stop "info pci" cont >"$Q/monitor.txt"
+fi
 finish "$Q"
 if grep -q 'text callback registered' "$Q/debug.log" && grep -q 'DebugMessageConfig default, level 0x80000000: Success' "$Q/debug.log" &&
    grep -q '== done' "$Q/console.txt" && ! grep -q 'no shadow buffer' "$Q/console.txt"; then
   pass "text boot at level 0x80000000 (errors only): the same warning is withheld"
 else fail "text boot at level 0x80000000 (errors only): the same warning is withheld" "see $Q/debug.log and $Q/console.txt"; fi
+check "a controller location chosen at boot that is not behind the bridge is rejected, and the log says the build's stays" "$Q/debug.log" \
+  'location chosen at boot rejected, the build.s stays \(bridge 0x1C/0x0, controller 0x01000000\)'
+if [ "$DEVICE" = 1 ]; then
+  check "with the rejected location Prelumen's text output routes the controller at the build's location (its BAR 0 write, 0x90000000 in QEMU's PCI view)" \
+    "$Q/monitor.txt" 'BAR0: 32 bit (prefetchable )?memory at 0x90000000'
+fi
 
 # ---- RELEASE image -----------------------------------------------------------
 # No debug output at all: what shows is the controller's own account and the shell.
@@ -297,6 +360,7 @@ The reference platform's road, $(date -u '+%Y-%m-%d %H:%M UTC'), in dispatch ord
                           read from the GOP's frame buffer (no bank switch)
   graphics/console.png    the UEFI shell on TavrixGopDxe's GOP (800 x 600)
   text/text.png           text mode: Prelumen's text in VGA text memory (80 x 25)
+  text/console.png        text mode: the UEFI shell on TavrixGopDxe's GOP, BAR 0 where the PCI bus driver put it
   release/console.png     the RELEASE image's shell
   */debug.log             the firmware's DEBUG log (port 0x402): PEI and DXE, the platform's modules
   */console.txt           the serial log: the shell, TavrixGopDxe's "1004", Prelumen's status codes

@@ -178,6 +178,10 @@ EarlyVideoEntryPoint (IN EFI_HANDLE ImageHandle, IN EFI_SYSTEM_TABLE *SystemTabl
 BOOLEAN
 IsLinearFrameBuffer (IN CONST EFI_GRAPHICS_OUTPUT_PROTOCOL *GraphicsOutput)
 {
+  if (GraphicsOutput == nullptr) {
+    return FALSE;
+  }
+
   const EFI_GRAPHICS_OUTPUT_PROTOCOL_MODE *Mode = GraphicsOutput->Mode;
 
   return (Mode != nullptr) && (Mode->Info != nullptr) && (Mode->Info->PixelFormat != PixelBltOnly) &&
@@ -187,9 +191,9 @@ IsLinearFrameBuffer (IN CONST EFI_GRAPHICS_OUTPUT_PROTOCOL *GraphicsOutput)
 /**
   Takes the first GOP whose handle also carries a device path (the display
   controller's handle does; a console splitter's does not) and whose current
-  mode has a linear frame buffer: a Blt-only GOP, or one whose buffer is at
-  address 0, gives nothing to store pixels into, so drawing stays on the
-  aperture. Once one is taken the event is closed: later GOPs on other
+  mode has a linear frame buffer: a Blt-only GOP, one whose buffer is at
+  address 0, or the GOP GUID installed with a NULL interface gives nothing to
+  store pixels into, so drawing stays on the aperture. Once one is taken the event is closed: later GOPs on other
   handles do not move the drawing again. The handle is kept so that drawing
   can look the GOP up there afresh: its driver may be stopped or reconnected
   later. A scan that takes none leaves the event open for the next

@@ -149,7 +149,8 @@ RouteLegacyVga (OUT UINT16 *Vendor, OUT UINT16 *Device, OUT UINT32 *Location);
 
 /**
   Whether the GOP's current mode has a linear frame buffer to draw into: not
-  Blt-only, and not at address 0.
+  Blt-only, and not at address 0. A NULL interface (the GOP GUID installed
+  without one, which the handle database allows) has none.
 **/
 BOOLEAN
 IsLinearFrameBuffer (IN CONST EFI_GRAPHICS_OUTPUT_PROTOCOL *GraphicsOutput);

@@ -11,7 +11,15 @@
 
   Nothing is clipped by Prelumen, so every position is checked here against
   the frame of the display-information HOB (or the 80 x 25 text screen)
-  before drawing.
+  before drawing. Prelumen takes frame byte offsets and row steps in 32
+  bits, so a frame larger than 4 GiB is not drawn into at all.
+
+  Every text print re-routes legacy VGA through the bridge and writes the
+  controller's BAR 0 (Prelumen's text output does so on each call): once the
+  PCI bus driver has assigned the controller's resources, a print would move
+  them away from where the GOP and the PCI bus driver expect them. Text is
+  therefore printed only before PCI enumeration, whatever the order in
+  which a board's boot reaches its milestones.
 
   Like a board's splash screen, the picture may be held for a while before
   the boot goes on: opt/org.tavrix/early-picture-hold-ms (decimal
@@ -29,6 +37,7 @@
 #include <Library/MemoryAllocationLib.h>
 #include <Library/QemuFwCfgSimpleParserLib.h>
 #include <Library/UefiBootServicesTableLib.h>
+#include <Protocol/PciEnumerationComplete.h>
 
 #define NAME_LINE     "Tavrix reference platform - QEMU q35"
 #define DEVICE_LINE   "display controller 19E5:1711 behind root port 0:1C.0"
@@ -59,14 +68,41 @@ EarlyFrame (
   VOID
   )
 {
-  EFI_HOB_GUID_TYPE  *Hob;
+  EFI_HOB_GUID_TYPE       *Hob;
+  CONST EARLY_VIDEO_INFO  *Info;
 
   Hob = GetFirstGuidHob (&gEarlyVideoInfoHobGuid);
   if ((Hob == NULL) || (GET_GUID_HOB_DATA_SIZE (Hob) < sizeof (EARLY_VIDEO_INFO))) {
     return NULL;
   }
 
-  return GET_GUID_HOB_DATA (Hob);
+  Info = GET_GUID_HOB_DATA (Hob);
+  if (MultU64x32 (MultU64x32 (Info->FrameWidth, Info->FrameHeight), sizeof (UINT32)) > MAX_UINT32) {
+    DEBUG ((
+      DEBUG_WARN,
+      "PlatformEarlyDisplayDxe: the %u x %u frame is larger than 4 GiB, nothing drawn into it\n",
+      Info->FrameWidth,
+      Info->FrameHeight
+      ));
+    return NULL;
+  }
+
+  return Info;
+}
+
+/**
+  Whether a text print may still route legacy VGA: only until the PCI bus
+  driver has enumerated the buses and assigned the controller's resources.
+**/
+STATIC
+BOOLEAN
+TextPrintAllowed (
+  VOID
+  )
+{
+  VOID  *Enumerated;
+
+  return EFI_ERROR (gBS->LocateProtocol (&gEfiPciEnumerationCompleteProtocolGuid, NULL, &Enumerated));
 }
 
 /**
@@ -168,10 +204,15 @@ ShowProgress (
   CONST EARLY_VIDEO_INFO  *Info;
   UINT32                  *Bar;
   UINT32                  BarWidth;
-  UINT32                  Index;
+  UINTN                   Index;
   EFI_STATUS              Status;
 
   if (mText.PrintString != NULL) {
+    if (!TextPrintAllowed ()) {
+      DEBUG ((DEBUG_INFO, "PlatformEarlyDisplayDxe: progress %u not printed: PCI enumeration is done\n", Progress));
+      return;
+    }
+
     Status = mText.PrintString (NULL, 2, 3, 0x0E, (CHAR8 *)mProgressCaption[Progress]);
     DEBUG ((DEBUG_INFO, "PlatformEarlyDisplayDxe: progress %u printed: %r\n", Progress, Status));
     return;
@@ -182,13 +223,17 @@ ShowProgress (
     return;
   }
 
-  BarWidth = (Info->FrameWidth - 64) * (Progress + 1) / ProgressCount;
-  Bar      = AllocatePool (BarWidth * BAR_HEIGHT * sizeof (UINT32));
+  //
+  // The frame fits 4 GiB, so the bar's byte size fits UINTN; the width is
+  // still worked out in 64 bits, where the step's multiple cannot wrap.
+  //
+  BarWidth = (UINT32)DivU64x32 (MultU64x32 (Info->FrameWidth - 64, Progress + 1), ProgressCount);
+  Bar      = AllocatePool ((UINTN)BarWidth * BAR_HEIGHT * sizeof (UINT32));
   if (Bar == NULL) {
     return;
   }
 
-  for (Index = 0; Index < BarWidth * BAR_HEIGHT; Index++) {
+  for (Index = 0; Index < (UINTN)BarWidth * BAR_HEIGHT; Index++) {
     Bar[Index] = 0xFF000000 | BAR_COLOUR;
   }
 
@@ -296,6 +341,11 @@ PrintEarlyText (
   UINTN                 Index;
   UINTN                 Matching;
   EFI_STATUS            Status;
+
+  if (!TextPrintAllowed ()) {
+    DEBUG ((DEBUG_WARN, "PlatformEarlyDisplayDxe: name not printed: PCI enumeration is done\n"));
+    return;
+  }
 
   Line   = NAME_LINE;
   Status = mText.PrintString (NULL, 2, 1, 0x1F, (CHAR8 *)Line);

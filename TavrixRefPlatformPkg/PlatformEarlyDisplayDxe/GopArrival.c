@@ -10,7 +10,9 @@
   its last step. The console later clears it.
 
   Only the first GOP with a device path and a linear frame buffer is taken,
-  as Prelumen takes it.
+  as Prelumen takes it; the GOP GUID installed with a NULL interface has no
+  frame buffer and is passed over. From then on Prelumen draws into that
+  GOP's frame buffer, so the fixed aperture is turned off.
 
   SPDX-License-Identifier: BSD-2-Clause-Patent
 **/
@@ -54,7 +56,7 @@ FindGraphicsOutput (
       continue;
     }
 
-    if ((Gop->Mode != NULL) && (Gop->Mode->Info != NULL) &&
+    if ((Gop != NULL) && (Gop->Mode != NULL) && (Gop->Mode->Info != NULL) &&
         (Gop->Mode->Info->PixelFormat != PixelBltOnly) && (Gop->Mode->FrameBufferBase != 0))
     {
       Found = Gop;
@@ -123,6 +125,7 @@ OnGraphicsOutputInstalled (
   }
 
   gBS->CloseEvent (Event);
+  TurnApertureOff ("Prelumen follows the GOP");
   Status = SetFrameMode (Gop, Frame->FrameWidth, Frame->FrameHeight);
   if (EFI_ERROR (Status)) {
     DEBUG ((

@@ -5,7 +5,9 @@
   debug level gets its platform default, then the two display protocols are
   installed. Prelumen's dependency expression waits for them, so it always
   finds the listener and the level in place. At the end of DXE the progress
-  line moves on.
+  line moves on. Last, the driver starts watching for the display
+  controller's PCI I/O, so that it can turn the fixed frame aperture off
+  once nothing needs it.
 
   SPDX-License-Identifier: BSD-2-Clause-Patent
 **/
@@ -59,6 +61,14 @@ PlatformEarlyDisplayEntryPoint (
       DEBUG ((DEBUG_ERROR, "PlatformEarlyDisplayDxe: display protocols not installed: %r\n", Status));
       gBS->CloseEvent (EndOfDxe);
     }
+  }
+
+  //
+  // Without the watch the aperture stays on into the operating system, where
+  // the memory map keeps it reserved: go on.
+  //
+  if (!EFI_ERROR (Status) && EFI_ERROR (WatchForDisplayController ())) {
+    DEBUG ((DEBUG_ERROR, "PlatformEarlyDisplayDxe: not watching for the display controller\n"));
   }
 
   //

@@ -56,6 +56,14 @@ EFI_STATUS
 WatchForGraphicsOutput (VOID);
 
 //
+// The fixed frame aperture, turned off once nothing needs it (ApertureControl.c).
+//
+EFI_STATUS
+WatchForDisplayController (VOID);
+
+VOID TurnApertureOff (IN CONST CHAR8 *Reason);
+
+//
 // Prelumen's status codes on the serial port (StatusCodeListener.c).
 //
 EFI_STATUS

@@ -8,6 +8,11 @@
   into the PCD database; the others leave the build's value. The values are
   set here, in PEI, so the DXE PCD database that Prelumen reads carries them.
 
+  The bridge and controller location is different: Prelumen's text output
+  writes the command, bus-number and BAR 0 registers of whatever sits there,
+  on every print. A location chosen at boot is therefore only read here, and
+  stored once the controller has answered there (PlatformEarlyVideoPei.c).
+
   SPDX-License-Identifier: BSD-2-Clause-Patent
 **/
 
@@ -19,9 +24,7 @@
 
 typedef enum {
   SettingBool,
-  SettingUint8Hex,
-  SettingUint32Decimal,
-  SettingUint32Hex
+  SettingUint32Decimal
 } SETTING_KIND;
 
 typedef struct {
@@ -37,10 +40,11 @@ STATIC CONST BOOT_SETTING  mBootSettings[] = {
   { "opt/org.tavrix/early-video-graphics-mode",  SettingBool,          10 },
   { "opt/org.tavrix/early-video-shadow-width",   SettingUint32Decimal, 8  },
   { "opt/org.tavrix/early-video-shadow-height",  SettingUint32Decimal, 7  },
-  { "opt/org.tavrix/early-video-bridge-device",  SettingUint8Hex,      4  },
-  { "opt/org.tavrix/early-video-bridge-function", SettingUint8Hex,     5  },
-  { "opt/org.tavrix/early-video-device-location", SettingUint32Hex,    1  },
 };
+
+STATIC CONST CHAR8  mBridgeDeviceFile[]   = "opt/org.tavrix/early-video-bridge-device";
+STATIC CONST CHAR8  mBridgeFunctionFile[] = "opt/org.tavrix/early-video-bridge-function";
+STATIC CONST CHAR8  mDeviceLocationFile[] = "opt/org.tavrix/early-video-device-location";
 
 STATIC CONST CHAR8  mDebugLevelFile[] = "opt/org.tavrix/early-video-debug-level";
 
@@ -58,11 +62,9 @@ ApplySetting (
 {
   RETURN_STATUS  Status;
   BOOLEAN        Flag;
-  UINT8          Byte;
   UINT32         Word;
 
   Flag = FALSE;
-  Byte = 0;
   Word = 0;
   switch (Setting->Kind) {
     case SettingBool:
@@ -73,16 +75,8 @@ ApplySetting (
       }
 
       break;
-    case SettingUint8Hex:
-      Status = QemuFwCfgParseUint8 (Setting->FileName, TRUE, &Byte);
-      if (!RETURN_ERROR (Status)) {
-        Status = LibPcdSetEx8S (&gEarlyVideoTokenSpaceGuid, Setting->TokenNumber, Byte);
-        Word   = Byte;
-      }
-
-      break;
     default:
-      Status = QemuFwCfgParseUint32 (Setting->FileName, Setting->Kind == SettingUint32Hex, &Word);
+      Status = QemuFwCfgParseUint32 (Setting->FileName, FALSE, &Word);
       if (!RETURN_ERROR (Status)) {
         Status = LibPcdSetEx32S (&gEarlyVideoTokenSpaceGuid, Setting->TokenNumber, Word);
       }
@@ -119,4 +113,86 @@ ApplyBootSettings (
   }
 
   return Level;
+}
+
+/**
+  TRUE if the file exists and parsed; a file that does not parse is
+  reported and ignored.
+**/
+STATIC
+BOOLEAN
+Given (
+  IN CONST CHAR8    *FileName,
+  IN RETURN_STATUS  Status
+  )
+{
+  if (RETURN_ERROR (Status) && (Status != RETURN_NOT_FOUND)) {
+    DEBUG ((DEBUG_WARN, "PlatformEarlyVideoPei: %a ignored: %r\n", FileName, Status));
+  }
+
+  return !RETURN_ERROR (Status);
+}
+
+VOID
+GetLocation (
+  OUT EARLY_VIDEO_LOCATION  *Location
+  )
+{
+  Location->BridgeDevice   = PcdGetEx8 (&gEarlyVideoTokenSpaceGuid, PcdEarlyVideoBridgeDevice);
+  Location->BridgeFunction = PcdGetEx8 (&gEarlyVideoTokenSpaceGuid, PcdEarlyVideoBridgeFunction);
+  Location->DeviceLocation = PcdGetEx32 (&gEarlyVideoTokenSpaceGuid, PcdEarlyVideoDeviceLocation);
+}
+
+BOOLEAN
+ReadBootLocation (
+  IN OUT EARLY_VIDEO_LOCATION  *Location
+  )
+{
+  BOOLEAN  Any;
+  UINT8    Byte;
+  UINT32   Word;
+
+  Any = FALSE;
+  if (Given (mBridgeDeviceFile, QemuFwCfgParseUint8 (mBridgeDeviceFile, TRUE, &Byte))) {
+    Location->BridgeDevice = Byte;
+    Any                    = TRUE;
+  }
+
+  if (Given (mBridgeFunctionFile, QemuFwCfgParseUint8 (mBridgeFunctionFile, TRUE, &Byte))) {
+    Location->BridgeFunction = Byte;
+    Any                      = TRUE;
+  }
+
+  if (Given (mDeviceLocationFile, QemuFwCfgParseUint32 (mDeviceLocationFile, TRUE, &Word))) {
+    Location->DeviceLocation = Word;
+    Any                      = TRUE;
+  }
+
+  return Any;
+}
+
+VOID
+StoreLocation (
+  IN CONST EARLY_VIDEO_LOCATION  *Location
+  )
+{
+  RETURN_STATUS  Status;
+
+  Status = PcdSetEx8S (&gEarlyVideoTokenSpaceGuid, PcdEarlyVideoBridgeDevice, Location->BridgeDevice);
+  if (!RETURN_ERROR (Status)) {
+    Status = PcdSetEx8S (&gEarlyVideoTokenSpaceGuid, PcdEarlyVideoBridgeFunction, Location->BridgeFunction);
+  }
+
+  if (!RETURN_ERROR (Status)) {
+    Status = PcdSetEx32S (&gEarlyVideoTokenSpaceGuid, PcdEarlyVideoDeviceLocation, Location->DeviceLocation);
+  }
+
+  DEBUG ((
+    RETURN_ERROR (Status) ? DEBUG_ERROR : DEBUG_INFO,
+    "PlatformEarlyVideoPei: location chosen at boot stored (bridge 0x%x/0x%x, controller 0x%08x): %r\n",
+    Location->BridgeDevice,
+    Location->BridgeFunction,
+    Location->DeviceLocation,
+    Status
+    ));
 }

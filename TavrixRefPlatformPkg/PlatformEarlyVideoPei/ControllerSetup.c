@@ -7,11 +7,14 @@
   controller does not answer configuration cycles and neither its legacy VGA
   resources nor its aperture decode. This code gives the bridge the bus
   numbers that Prelumen's text mode also writes (primary 0, secondary 1,
-  subordinate 8), closes the bridge's memory and I/O windows (the
+  subordinate 8) and reads the controller's IDs; only once the controller
+  has answered there does it close the bridge's memory and I/O windows (the
   controller's BARs are not assigned yet, so nothing behind it may be
   reached through them), and turns on the bridge's VGA forwarding, which
   Prelumen does not touch: without it the legacy VGA ports (the bank
-  registers) and VGA text memory never reach the controller.
+  registers) and VGA text memory never reach the controller. When something
+  else answers, or nothing does, the bridge gets its old bus numbers back and
+  is otherwise left as it was.
 
   The aperture (the whole frame buffer, linearly, at 0x92000000) decodes
   while bit 0 of the controller's configuration register 0x40 and its memory
@@ -75,8 +78,52 @@ ConfigAddress (
 }
 
 /**
-  Gives the bridge its bus numbers, closes its windows and turns on its
-  legacy VGA forwarding and its I/O and memory decoding.
+  Gives the bridge its bus numbers and reads the IDs of the function at
+  Controller behind it. Unless that is the display controller, the bridge's
+  old bus numbers are written back.
+
+  @retval TRUE  The display controller answered; the bus numbers stay.
+**/
+STATIC
+BOOLEAN
+ProbeController (
+  IN CONST PCI_LOCATION  *Bridge,
+  IN CONST PCI_LOCATION  *Controller
+  )
+{
+  UINT32  BusNumbers;
+  UINT16  Vendor;
+  UINT16  Device;
+
+  BusNumbers = PciCf8Read32 (ConfigAddress (Bridge, PCI_BRIDGE_PRIMARY_BUS_REGISTER_OFFSET));
+  PciCf8Write8 (ConfigAddress (Bridge, PCI_BRIDGE_PRIMARY_BUS_REGISTER_OFFSET), 0);
+  PciCf8Write8 (ConfigAddress (Bridge, PCI_BRIDGE_SECONDARY_BUS_REGISTER_OFFSET), BRIDGE_SECONDARY_BUS);
+  PciCf8Write8 (ConfigAddress (Bridge, PCI_BRIDGE_SUBORDINATE_BUS_REGISTER_OFFSET), BRIDGE_SUBORDINATE_BUS);
+
+  Vendor = PciCf8Read16 (ConfigAddress (Controller, PCI_VENDOR_ID_OFFSET));
+  Device = PciCf8Read16 (ConfigAddress (Controller, PCI_DEVICE_ID_OFFSET));
+  if ((Vendor == CONTROLLER_VENDOR_ID) && (Device == CONTROLLER_DEVICE_ID)) {
+    return TRUE;
+  }
+
+  PciCf8Write8 (ConfigAddress (Bridge, PCI_BRIDGE_SUBORDINATE_BUS_REGISTER_OFFSET), (UINT8)(BusNumbers >> 16));
+  PciCf8Write8 (ConfigAddress (Bridge, PCI_BRIDGE_SECONDARY_BUS_REGISTER_OFFSET), (UINT8)(BusNumbers >> 8));
+  PciCf8Write8 (ConfigAddress (Bridge, PCI_BRIDGE_PRIMARY_BUS_REGISTER_OFFSET), (UINT8)BusNumbers);
+  DEBUG ((
+    DEBUG_WARN,
+    "PlatformEarlyVideoPei: %02x:%02x.%x is %04x:%04x, not the display controller\n",
+    Controller->Bus,
+    Controller->Device,
+    Controller->Function,
+    Vendor,
+    Device
+    ));
+  return FALSE;
+}
+
+/**
+  Closes the bridge's windows and turns on its legacy VGA forwarding and its
+  I/O and memory decoding; its bus numbers are set already.
 **/
 STATIC
 VOID
@@ -84,10 +131,6 @@ OpenBridge (
   IN CONST PCI_LOCATION  *Bridge
   )
 {
-  PciCf8Write8 (ConfigAddress (Bridge, PCI_BRIDGE_PRIMARY_BUS_REGISTER_OFFSET), 0);
-  PciCf8Write8 (ConfigAddress (Bridge, PCI_BRIDGE_SECONDARY_BUS_REGISTER_OFFSET), BRIDGE_SECONDARY_BUS);
-  PciCf8Write8 (ConfigAddress (Bridge, PCI_BRIDGE_SUBORDINATE_BUS_REGISTER_OFFSET), BRIDGE_SUBORDINATE_BUS);
-
   //
   // Base above limit closes a window.
   //
@@ -144,19 +187,17 @@ ShowEarlyFrame (
 
 BOOLEAN
 SetUpController (
-  IN BOOLEAN  GraphicsMode
+  IN BOOLEAN                     GraphicsMode,
+  IN CONST EARLY_VIDEO_LOCATION  *Location
   )
 {
   PCI_LOCATION  Bridge;
   PCI_LOCATION  Controller;
-  UINT32        Packed;
-  UINT16        Vendor;
-  UINT16        Device;
   BOOLEAN       Shown;
 
   Bridge.Bus      = 0;
-  Bridge.Device   = PcdGetEx8 (&gEarlyVideoTokenSpaceGuid, PcdEarlyVideoBridgeDevice) & 0x1F;
-  Bridge.Function = PcdGetEx8 (&gEarlyVideoTokenSpaceGuid, PcdEarlyVideoBridgeFunction) & 0x07;
+  Bridge.Device   = Location->BridgeDevice & 0x1F;
+  Bridge.Function = Location->BridgeFunction & 0x07;
 
   if ((PciCf8Read16 (ConfigAddress (&Bridge, PCI_VENDOR_ID_OFFSET)) == 0xFFFF) ||
       (PciCf8Read8 (ConfigAddress (&Bridge, PCI_CLASSCODE_OFFSET + 2)) != PCI_CLASS_BRIDGE) ||
@@ -170,31 +211,19 @@ SetUpController (
   // The controller's bus must lie between the bridge's secondary and
   // subordinate bus for configuration cycles to reach it.
   //
-  Packed              = PcdGetEx32 (&gEarlyVideoTokenSpaceGuid, PcdEarlyVideoDeviceLocation);
-  Controller.Bus      = (UINT8)(Packed >> 24);
-  Controller.Device   = (UINT8)((Packed >> 16) & 0x1F);
-  Controller.Function = (UINT8)((Packed >> 8) & 0x07);
+  Controller.Bus      = (UINT8)(Location->DeviceLocation >> 24);
+  Controller.Device   = (UINT8)((Location->DeviceLocation >> 16) & 0x1F);
+  Controller.Function = (UINT8)((Location->DeviceLocation >> 8) & 0x07);
   if ((Controller.Bus < BRIDGE_SECONDARY_BUS) || (Controller.Bus > BRIDGE_SUBORDINATE_BUS)) {
     DEBUG ((DEBUG_WARN, "PlatformEarlyVideoPei: controller bus %u is not behind the bridge\n", Controller.Bus));
     return FALSE;
   }
 
-  OpenBridge (&Bridge);
-
-  Vendor = PciCf8Read16 (ConfigAddress (&Controller, PCI_VENDOR_ID_OFFSET));
-  Device = PciCf8Read16 (ConfigAddress (&Controller, PCI_DEVICE_ID_OFFSET));
-  if ((Vendor != CONTROLLER_VENDOR_ID) || (Device != CONTROLLER_DEVICE_ID)) {
-    DEBUG ((
-      DEBUG_WARN,
-      "PlatformEarlyVideoPei: %02x:%02x.%x is %04x:%04x, not the display controller\n",
-      Controller.Bus,
-      Controller.Device,
-      Controller.Function,
-      Vendor,
-      Device
-      ));
+  if (!ProbeController (&Bridge, &Controller)) {
     return FALSE;
   }
+
+  OpenBridge (&Bridge);
 
   //
   // I/O and memory decoding let the controller answer the legacy VGA ports

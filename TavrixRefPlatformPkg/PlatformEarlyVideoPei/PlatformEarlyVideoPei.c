@@ -7,7 +7,9 @@
       selected, opaque text;
     - the fallback debug-level HOB (gDebugMessageConfigGuid, 8 data bytes),
       which Prelumen uses while variable services are not up yet;
-  and makes the controller reachable the legacy way (ControllerSetup.c).
+  and makes the controller reachable the legacy way (ControllerSetup.c), at
+  the location chosen at boot only if the controller answers there: Prelumen's
+  text output rewrites the registers of whatever sits at the stored location.
 
   The early frame is drawn in the geometry the console will use
   (PcdVideoHorizontalResolution x PcdVideoVerticalResolution): once the GOP
@@ -83,8 +85,13 @@ PublishDebugLevel (
 }
 
 /**
-  Reports the aperture as memory-mapped I/O, so that the DXE phase and the
-  operating system leave the range alone.
+  Reports the aperture as reserved memory. The DXE core turns a reserved
+  resource into reserved space in its memory map and hands that on in the
+  UEFI memory map, so the operating system never places a BAR or anything
+  else there; memory-mapped I/O would reach that map only with the runtime
+  attribute. The aperture is turned off when boot services end at the
+  latest; the range stays reserved, which costs the operating system
+  nothing it could have used.
 **/
 STATIC
 VOID
@@ -93,11 +100,45 @@ DescribeAperture (
   )
 {
   BuildResourceDescriptorHob (
-    EFI_RESOURCE_MEMORY_MAPPED_IO,
+    EFI_RESOURCE_MEMORY_RESERVED,
     EFI_RESOURCE_ATTRIBUTE_PRESENT | EFI_RESOURCE_ATTRIBUTE_INITIALIZED | EFI_RESOURCE_ATTRIBUTE_UNCACHEABLE,
     FixedPcdGet32 (PcdEarlyVideoApertureBase),
     FixedPcdGet32 (PcdEarlyVideoApertureSize)
     );
+}
+
+/**
+  Sets the controller up at the location chosen at boot and stores that
+  location if the controller answered there; otherwise, and without such a
+  choice, at the build's location, which then stays in the PCD database.
+**/
+STATIC
+VOID
+SetUpAtLocation (
+  IN BOOLEAN  GraphicsMode
+  )
+{
+  EARLY_VIDEO_LOCATION  Built;
+  EARLY_VIDEO_LOCATION  Chosen;
+
+  GetLocation (&Built);
+  Chosen = Built;
+  if (ReadBootLocation (&Chosen)) {
+    if (SetUpController (GraphicsMode, &Chosen)) {
+      StoreLocation (&Chosen);
+      return;
+    }
+
+    DEBUG ((
+      DEBUG_WARN,
+      "PlatformEarlyVideoPei: location chosen at boot rejected, the build's stays (bridge 0x%x/0x%x, controller 0x%08x)\n",
+      Built.BridgeDevice,
+      Built.BridgeFunction,
+      Built.DeviceLocation
+      ));
+  }
+
+  SetUpController (GraphicsMode, &Built);
 }
 
 EFI_STATUS
@@ -131,6 +172,6 @@ PlatformEarlyVideoPeiEntryPoint (
   }
 
   DescribeAperture ();
-  SetUpController (GraphicsMode);
+  SetUpAtLocation (GraphicsMode);
   return EFI_SUCCESS;
 }

@@ -283,17 +283,28 @@ TEST_F (PrelumenEntry, NotificationTakesTheFirstGopWithADevicePathThenStopsWatch
 
 //
 // A GOP without a linear frame buffer is not taken: drawing stays on the
-// aperture and the watch stays open for the next installation.
+// aperture and the watch stays open for the next installation. The GOP GUID
+// installed with a NULL interface, on a handle with a device path, is such a
+// GOP: it comes first in every later scan.
 //
 TEST_F (PrelumenEntry, NotificationSkipsAGopWithoutALinearFrameBufferAndKeepsWatching)
 {
-  const UINTN  EventsBefore = Model.OpenEventCount ();
-  const UINT32 Pixel1[]     = { 0xFF010203 };
+  static EFI_DEVICE_PATH_PROTOCOL EndOfPath    = { END_DEVICE_PATH_TYPE,
+                                                   END_ENTIRE_DEVICE_PATH_SUBTYPE,
+                                                   { sizeof (EFI_DEVICE_PATH_PROTOCOL), 0 } };
+  const UINTN                     EventsBefore = Model.OpenEventCount ();
+  const UINT32                    Pixel1[]     = { 0xFF010203 };
 
   StartGraphics ();
   TEST_GOP BltOnly (16);
   TEST_GOP AtZero (16);
   TEST_GOP Linear (16);
+
+  Model.InstallProtocol (
+    Model.InstallProtocol (nullptr, gEfiDevicePathProtocolGuid, &EndOfPath), gEfiGraphicsOutputProtocolGuid, nullptr
+  );
+  EXPECT_FALSE (mGopFound);
+  EXPECT_EQ (mGraphicsOutput, nullptr);
 
   BltOnly.Info.PixelFormat = PixelBltOnly;
   InstallGop (BltOnly, TRUE);

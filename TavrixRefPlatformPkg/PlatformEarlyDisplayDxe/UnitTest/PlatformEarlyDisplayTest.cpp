@@ -3,8 +3,9 @@
   through the callbacks registered with its display protocols, that it stays
   inside the frame of the display-information HOB, and how it takes the
   display driver's GOP (the first usable one, in the early frame's mode) to
-  draw the picture again. The callbacks record their calls; the GOPs are
-  the test's own.
+  draw the picture again, that text is printed only before PCI enumeration,
+  and that the frame aperture goes off once nothing needs it. The callbacks
+  record their calls; the GOPs are the test's own.
 
   SPDX-License-Identifier: BSD-2-Clause-Patent
 **/
@@ -23,6 +24,7 @@ extern "C" {
 #include <Library/UefiBootServicesTableLib.h>
 #include <Protocol/DevicePath.h>
 #include <Protocol/GraphicsOutput.h>
+#include <Protocol/PciEnumerationComplete.h>
 }
 
 namespace {
@@ -50,7 +52,9 @@ RecordDrawString (EARLY_GRAPHICS_CALLBACKS *This, UINT16 Column, UINT16 Row, UIN
   return EFI_SUCCESS;
 }
 
-/// Draws like Prelumen before a GOP: one bank selection through This.
+/// Draws like Prelumen before a GOP: reads the image's first and last
+/// pixel, which lie in the caller's buffer, and selects one bank through
+/// This.
 extern "C" EFI_STATUS EFIAPI
 RecordDrawImage (
   EARLY_GRAPHICS_CALLBACKS *This,
@@ -64,6 +68,8 @@ RecordDrawImage (
 )
 {
   mCalls.push_back ({ 'I', Offset, RowStep, Width, Height, "", This });
+  volatile UINT8 Ends = Image[0] | Image[(UINTN)Width * Height * 4 - 1];
+  (void)Ends;
   return This->SetBank (This, Offset >> 16);
 }
 
@@ -170,6 +176,7 @@ protected:
     mPrelumenBankSelections = 0;
     mCalls.clear ();
     ASSERT_EQ (InstallDisplayProtocols (), EFI_SUCCESS);
+    ASSERT_EQ (WatchForDisplayController (), EFI_SUCCESS);
   }
 
   void
@@ -215,11 +222,21 @@ protected:
   TEST_GOP &
   Install (TEST_GOP &Gop, BOOLEAN WithPath = TRUE)
   {
-    EFI_HANDLE Handle = nullptr;
     if (!WithPath) {
       Model.InstallProtocol (nullptr, gEfiGraphicsOutputProtocolGuid, &Gop.Gop);
-      return Gop;
+    } else {
+      InstallWithPath (&Gop.Gop);
     }
+
+    return Gop;
+  }
+
+  /// Installs the GOP GUID with Interface (NULL allowed) and a device path of
+  /// its own on a new handle.
+  void
+  InstallWithPath (EFI_GRAPHICS_OUTPUT_PROTOCOL *Interface)
+  {
+    EFI_HANDLE Handle = nullptr;
 
     mPaths.push_back (std::make_unique<TEST_DEVICE_PATH> ());
     TEST_DEVICE_PATH &Path = *mPaths.back ();
@@ -228,11 +245,10 @@ protected:
     Path.End               = { END_DEVICE_PATH_TYPE, END_ENTIRE_DEVICE_PATH_SUBTYPE, { 4, 0 } };
     EXPECT_EQ (
       gBS->InstallMultipleProtocolInterfaces (
-        &Handle, &gEfiDevicePathProtocolGuid, &Path, &gEfiGraphicsOutputProtocolGuid, &Gop.Gop, nullptr
+        &Handle, &gEfiDevicePathProtocolGuid, &Path, &gEfiGraphicsOutputProtocolGuid, Interface, nullptr
       ),
       EFI_SUCCESS
     );
-    return Gop;
   }
 
   TEST_GOP &
@@ -328,6 +344,20 @@ TEST_F (PlatformEarlyDisplay, NothingIsDrawnOutsideTheFrameOrWithoutOne)
   EXPECT_TRUE (mCalls.empty ());
 }
 
+//
+// A frame whose byte size passes 4 GiB: Prelumen's 32-bit offsets cannot
+// reach all of it, and its progress line's width times its height wraps in
+// 32 bits (a 256-byte buffer for 536,870,920 x 8 pixels). Nothing is drawn.
+//
+TEST_F (PlatformEarlyDisplay, AFrameLargerThan4GiBIsNotDrawnInto)
+{
+  Model.Hobs.AddEarlyVideoInfo (1610612824u, 600);
+  ASSERT_EQ (RegisterGraphics (), EFI_SUCCESS);
+  ShowProgress (ProgressEndOfDxe);
+  InstallGop (kDriverModes);
+  EXPECT_TRUE (mCalls.empty ());
+}
+
 TEST_F (PlatformEarlyDisplay, TheGopIsSetToTheEarlyFrameAndThePictureDrawnAgainOnce)
 {
   Model.Hobs.AddEarlyVideoInfo (800, 600);
@@ -356,6 +386,9 @@ TEST_F (PlatformEarlyDisplay, GopsPrelumenWouldNotTakeAreSkippedAndTheWatchGoesO
   ASSERT_EQ (RegisterGraphics (), EFI_SUCCESS);
   mCalls.clear ();
 
+  // The GOP GUID with a NULL interface on a handle with a device path,
+  // first in every later scan.
+  InstallWithPath (nullptr);
   TEST_GOP &NoPath  = Install (MakeGop (kDriverModes), FALSE);
   TEST_GOP &BltOnly = Install (MakeGop (kDriverModes, 0, 0xC0000000, PixelBltOnly));
   TEST_GOP &NoBase  = Install (MakeGop (kDriverModes, 0, 0));
@@ -414,6 +447,60 @@ TEST_F (PlatformEarlyDisplay, TextModePrintsTheNameAndTheProgressIntoTextMemory)
   EXPECT_EQ (Calls ('P').size (), 3u);
   InstallGop (kDriverModes);
   EXPECT_EQ (mCalls.size (), 3u);
+
+  // Each print routes legacy VGA and writes the controller's BAR 0: once the
+  // PCI bus driver has placed the controller nothing is printed, neither a
+  // milestone nor a registration's name.
+  Model.InstallProtocol (nullptr, gEfiPciEnumerationCompleteProtocolGuid, nullptr);
+  ShowProgress (ProgressGraphicsOutput);
+  ASSERT_EQ (Display->RegisterCallbacks (Display, Text, 0), EFI_SUCCESS);
+  EXPECT_EQ (mCalls.size (), 3u);
+}
+
+//
+// The aperture, on since PEI, goes off once the platform takes the display
+// driver's GOP (Prelumen follows it then), and at the latest when boot
+// services end; the controller is found through its PCI I/O.
+//
+class PlatformAperture : public PlatformEarlyDisplay {
+protected:
+  void
+  SetUp () override
+  {
+    PlatformEarlyDisplay::SetUp ();
+    Model.Controller.ConfigSpace ()[0x40] = 0x01;
+    mController                           = Model.Controller.Publish ();
+    Model.Hobs.AddEarlyVideoInfo (800, 600);
+    ASSERT_EQ (RegisterGraphics (), EFI_SUCCESS);
+  }
+
+  BOOLEAN
+  ApertureOn ()
+  {
+    return (Model.Controller.ConfigSpace ()[0x40] & 0x01) != 0;
+  }
+
+  EFI_HANDLE mController = nullptr;
+};
+
+TEST_F (PlatformAperture, GoesOffWhenTheGopIsTaken)
+{
+  // A GOP that is not taken leaves the aperture to Prelumen.
+  Install (MakeGop (kDriverModes, 0, 0xC0000000, PixelBltOnly));
+  EXPECT_TRUE (ApertureOn ());
+
+  TEST_GOP &Gop = MakeGop (kDriverModes);
+  Model.InstallProtocol (mController, gEfiGraphicsOutputProtocolGuid, &Gop.Gop);
+  EXPECT_EQ (Calls ('I').size (), 4u);
+  EXPECT_FALSE (ApertureOn ());
+}
+
+TEST_F (PlatformAperture, GoesOffAtTheLatestWhenBootServicesEnd)
+{
+  EXPECT_TRUE (ApertureOn ());
+  Model.SignalEventGroup (gEfiEventExitBootServicesGuid);
+  EXPECT_FALSE (ApertureOn ());
+  EXPECT_EQ (Model.Controller.ConfigSpace ()[0x40], 0x00);
 }
 
 } // namespace

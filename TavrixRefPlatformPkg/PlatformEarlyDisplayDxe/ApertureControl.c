@@ -1,0 +1,158 @@
+/** @file
+  The fixed frame aperture off once nothing needs it.
+
+  The PEIM turns the controller's aperture (the whole frame buffer at
+  0x92000000, bit 0 of its configuration register 0x40) on so that Prelumen
+  can draw before any GOP exists. Once Prelumen follows the display
+  driver's GOP nothing draws there any more, and an operating system knows
+  nothing of the aperture: it is turned off when the platform takes that GOP
+  (GopArrival.c) and, at the latest, when boot services end.
+
+  The PCI bus driver may give the controller another bus than the one it had
+  in PEI, so it is found again through its PCI I/O protocol, as soon as the
+  PCI bus driver installs that. Its handle is kept, not the interface: the
+  interface goes away if the bus is disconnected.
+
+  An ExitBootServices notification may allocate no memory (that changes the
+  memory map the loader holds): this one only looks the handle up and writes
+  one configuration byte through PCI I/O.
+
+  SPDX-License-Identifier: BSD-2-Clause-Patent
+**/
+
+#include "PlatformEarlyDisplayDxe.h"
+
+#include <Guid/EventGroup.h>
+#include <IndustryStandard/Pci.h>
+#include <Library/DebugLib.h>
+#include <Library/UefiBootServicesTableLib.h>
+#include <Protocol/PciIo.h>
+
+#define CONTROLLER_IDS               0x171119E5    ///< device ID 0x1711, vendor ID 0x19E5
+#define CONTROLLER_APERTURE_CONTROL  0x40
+#define CONTROLLER_APERTURE_ENABLE   BIT0
+
+STATIC EFI_HANDLE  mController;
+STATIC VOID        *mPciIoRegistration;
+STATIC EFI_EVENT   mPciIoEvent;
+STATIC EFI_EVENT   mExitBootServicesEvent;
+
+/**
+  Takes the handle of the first new PCI I/O instance that is the display
+  controller; the watch ends with it.
+**/
+STATIC
+VOID
+EFIAPI
+OnPciIoInstalled (
+  IN EFI_EVENT  Event,
+  IN VOID       *Context
+  )
+{
+  EFI_HANDLE           Handle;
+  UINTN                Size;
+  EFI_PCI_IO_PROTOCOL  *PciIo;
+  UINT32               Ids;
+  UINTN                Segment;
+  UINTN                Bus;
+  UINTN                Device;
+  UINTN                Function;
+
+  while (mController == NULL) {
+    Size = sizeof (Handle);
+    if (EFI_ERROR (gBS->LocateHandle (ByRegisterNotify, NULL, mPciIoRegistration, &Size, &Handle))) {
+      return;
+    }
+
+    if (EFI_ERROR (gBS->HandleProtocol (Handle, &gEfiPciIoProtocolGuid, (VOID **)&PciIo)) || (PciIo == NULL) ||
+        EFI_ERROR (PciIo->Pci.Read (PciIo, EfiPciIoWidthUint32, PCI_VENDOR_ID_OFFSET, 1, &Ids)) ||
+        (Ids != CONTROLLER_IDS))
+    {
+      continue;
+    }
+
+    mController = Handle;
+    if (!EFI_ERROR (PciIo->GetLocation (PciIo, &Segment, &Bus, &Device, &Function))) {
+      DEBUG ((
+        DEBUG_INFO,
+        "PlatformEarlyDisplayDxe: display controller enumerated at %x:%02x:%02x.%x\n",
+        (UINT32)Segment,
+        (UINT32)Bus,
+        (UINT32)Device,
+        (UINT32)Function
+        ));
+    }
+  }
+
+  gBS->CloseEvent (Event);
+  mPciIoEvent = NULL;
+}
+
+VOID
+TurnApertureOff (
+  IN CONST CHAR8  *Reason
+  )
+{
+  EFI_PCI_IO_PROTOCOL  *PciIo;
+  UINT8                Control;
+
+  if ((mController == NULL) ||
+      EFI_ERROR (gBS->HandleProtocol (mController, &gEfiPciIoProtocolGuid, (VOID **)&PciIo)) || (PciIo == NULL) ||
+      EFI_ERROR (PciIo->Pci.Read (PciIo, EfiPciIoWidthUint8, CONTROLLER_APERTURE_CONTROL, 1, &Control)) ||
+      ((Control & CONTROLLER_APERTURE_ENABLE) == 0))
+  {
+    return;
+  }
+
+  Control &= (UINT8) ~CONTROLLER_APERTURE_ENABLE;
+  PciIo->Pci.Write (PciIo, EfiPciIoWidthUint8, CONTROLLER_APERTURE_CONTROL, 1, &Control);
+  DEBUG ((DEBUG_INFO, "PlatformEarlyDisplayDxe: frame aperture turned off: %a\n", Reason));
+}
+
+STATIC
+VOID
+EFIAPI
+OnExitBootServices (
+  IN EFI_EVENT  Event,
+  IN VOID       *Context
+  )
+{
+  TurnApertureOff ("boot services end");
+}
+
+/**
+  Watches for the display controller's PCI I/O and turns the aperture off
+  when boot services end.
+**/
+EFI_STATUS
+WatchForDisplayController (
+  VOID
+  )
+{
+  EFI_STATUS  Status;
+
+  mController = NULL;
+  Status      = gBS->CreateEvent (EVT_NOTIFY_SIGNAL, TPL_CALLBACK, OnPciIoInstalled, NULL, &mPciIoEvent);
+  if (EFI_ERROR (Status)) {
+    return Status;
+  }
+
+  Status = gBS->RegisterProtocolNotify (&gEfiPciIoProtocolGuid, mPciIoEvent, &mPciIoRegistration);
+  if (!EFI_ERROR (Status)) {
+    Status = gBS->CreateEventEx (
+                    EVT_NOTIFY_SIGNAL,
+                    TPL_CALLBACK,
+                    OnExitBootServices,
+                    NULL,
+                    &gEfiEventExitBootServicesGuid,
+                    &mExitBootServicesEvent
+                    );
+  }
+
+  if (EFI_ERROR (Status)) {
+    gBS->CloseEvent (mPciIoEvent);
+    mPciIoEvent = NULL;
+  }
+
+  return Status;
+}
