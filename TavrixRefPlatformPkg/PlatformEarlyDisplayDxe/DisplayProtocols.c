@@ -4,13 +4,20 @@
   Prelumen hands its callback table to RegisterCallbacks once, by value: the
   32-byte graphics table arrives as the address of a copy valid only during
   the call, so it is copied here. The platform calls the graphics services
-  with its copy as This; Prelumen's pixel writer reaches SetBank through
-  This, and the copy routes that entry through CountingSetBank, which counts
-  the switch and ends in Prelumen's own SetBank.
+  with its copy Observed as This; Prelumen's pixel writer reaches SetBank
+  through This, and Observed routes that entry through CountingSetBank,
+  which counts and logs the switch and ends in Prelumen's own SetBank.
 
-  The platform draws at once, in the registration call: that is the first
-  moment anything can be shown, long before a console exists. In graphics
-  mode it then watches for the display driver's GOP (GopArrival.c).
+  The platform draws at once, in the first registration call: that is the
+  first moment anything can be shown, long before a console exists. In
+  graphics mode it then watches for the display driver's GOP
+  (GopArrival.c). A later registration (an early video driver started again,
+  from the shell say) replaces the callbacks the platform holds and draws
+  nothing: the early picture belongs to the boot, once.
+
+  What the platform keeps is laid out in PlatformEarlyDisplay.h behind the
+  public member, so that a test application can draw through the same table
+  and see every bank switch.
 
   SPDX-License-Identifier: BSD-2-Clause-Patent
 **/
@@ -20,12 +27,6 @@
 #include <Library/DebugLib.h>
 #include <Library/UefiBootServicesTableLib.h>
 
-EARLY_GRAPHICS_CALLBACKS  mGraphics;
-EARLY_TEXT_CALLBACKS      mText;
-UINT32                    mBankSwitches;
-
-STATIC EARLY_VIDEO_SET_BANK  mPrelumenSetBank;
-
 STATIC
 EFI_STATUS
 EFIAPI
@@ -34,8 +35,9 @@ CountingSetBank (
   IN UINT32                    Bank
   )
 {
-  mBankSwitches++;
-  return mPrelumenSetBank (This, Bank);
+  mGraphicsDisplay.BankLog[mGraphicsDisplay.BankSwitches % PLATFORM_BANK_LOG_SIZE] = Bank;
+  mGraphicsDisplay.BankSwitches++;
+  return mGraphicsDisplay.Callbacks.SetBank (This, Bank);
 }
 
 STATIC
@@ -55,9 +57,19 @@ GraphicsRegisterCallbacks (
     return EFI_INVALID_PARAMETER;
   }
 
-  mPrelumenSetBank  = Callbacks.SetBank;
-  mGraphics         = Callbacks;
-  mGraphics.SetBank = CountingSetBank;
+  mGraphicsDisplay.Callbacks        = Callbacks;
+  mGraphicsDisplay.Observed         = Callbacks;
+  mGraphicsDisplay.Observed.SetBank = CountingSetBank;
+  mGraphicsDisplay.Registrations++;
+  if (mGraphicsDisplay.Registrations > 1) {
+    DEBUG ((
+      DEBUG_INFO,
+      "PlatformEarlyDisplayDxe: graphics callbacks registered again (registration %u): kept, nothing drawn\n",
+      mGraphicsDisplay.Registrations
+      ));
+    return EFI_SUCCESS;
+  }
+
   DEBUG ((DEBUG_INFO, "PlatformEarlyDisplayDxe: graphics callbacks registered\n"));
   DrawEarlyPicture ();
   Status = WatchForGraphicsOutput ();
@@ -81,14 +93,29 @@ TextRegisterCallbacks (
     return EFI_INVALID_PARAMETER;
   }
 
-  mText = Callbacks;
+  mTextDisplay.Callbacks = Callbacks;
+  mTextDisplay.Registrations++;
+  if (mTextDisplay.Registrations > 1) {
+    DEBUG ((
+      DEBUG_INFO,
+      "PlatformEarlyDisplayDxe: text callback registered again (registration %u): kept, nothing printed\n",
+      mTextDisplay.Registrations
+      ));
+    return EFI_SUCCESS;
+  }
+
   DEBUG ((DEBUG_INFO, "PlatformEarlyDisplayDxe: text callback registered\n"));
   PrintEarlyText ();
   return EFI_SUCCESS;
 }
 
-STATIC EARLY_GRAPHICS_DISPLAY_PROTOCOL  mGraphicsDisplay = { GraphicsRegisterCallbacks };
-STATIC EARLY_TEXT_DISPLAY_PROTOCOL      mTextDisplay     = { TextRegisterCallbacks };
+PLATFORM_GRAPHICS_DISPLAY  mGraphicsDisplay = {
+  { GraphicsRegisterCallbacks }, PLATFORM_EARLY_DISPLAY_SIGNATURE
+};
+
+PLATFORM_TEXT_DISPLAY  mTextDisplay = {
+  { TextRegisterCallbacks }, PLATFORM_EARLY_DISPLAY_SIGNATURE
+};
 
 /**
   Installs both protocols on one new handle; Prelumen's configured mode
@@ -105,9 +132,9 @@ InstallDisplayProtocols (
   return gBS->InstallMultipleProtocolInterfaces (
                 &Handle,
                 &gEarlyGraphicsDisplayProtocolGuid,
-                &mGraphicsDisplay,
+                &mGraphicsDisplay.Public,
                 &gEarlyTextDisplayProtocolGuid,
-                &mTextDisplay,
+                &mTextDisplay.Public,
                 NULL
                 );
 }

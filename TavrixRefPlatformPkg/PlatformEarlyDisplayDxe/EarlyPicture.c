@@ -23,7 +23,10 @@
 
   Like a board's splash screen, the picture may be held for a while before
   the boot goes on: opt/org.tavrix/early-picture-hold-ms (decimal
-  milliseconds, at most 10 s; none by default).
+  milliseconds, at most 10 minutes; none by default). A byte received on
+  the second serial port (COM2) ends the hold at once: a test harness that
+  has taken its snapshot of the held picture lets the boot go on that way,
+  so that no snapshot depends on how fast the host runs the guest.
 
   SPDX-License-Identifier: BSD-2-Clause-Patent
 **/
@@ -34,6 +37,7 @@
 #include <Library/BaseLib.h>
 #include <Library/DebugLib.h>
 #include <Library/HobLib.h>
+#include <Library/IoLib.h>
 #include <Library/MemoryAllocationLib.h>
 #include <Library/QemuFwCfgSimpleParserLib.h>
 #include <Library/UefiBootServicesTableLib.h>
@@ -52,7 +56,17 @@
 #define BAR_COLOUR  0x0040C0FF
 
 #define HOLD_SETTING  "opt/org.tavrix/early-picture-hold-ms"
-#define HOLD_MAX_MS   10000
+#define HOLD_MAX_MS   600000
+
+//
+// COM2, whose received byte ends a hold: receive buffer, line status (bit 0:
+// data ready) and the scratch register, which tells a UART from no device
+// (that reads all ones).
+//
+#define RELEASE_PORT_DATA     0x2F8
+#define RELEASE_PORT_STATUS   0x2FD
+#define RELEASE_PORT_SCRATCH  0x2FF
+#define RELEASE_DATA_READY    BIT0
 
 //
 // Progress captions, padded to one length so that each covers the last.
@@ -126,8 +140,8 @@ DrawPicture (
     return EFI_BAD_BUFFER_SIZE;
   }
 
-  return mGraphics.DrawImage (
-                     &mGraphics,
+  return mGraphicsDisplay.Observed.DrawImage (
+                     &mGraphicsDisplay.Observed,
                      (Y * Info->FrameWidth + X) * 4,
                      Info->FrameWidth * 4,
                      (UINT8 *)Pixels,
@@ -154,7 +168,14 @@ DrawCaption (
     return EFI_BAD_BUFFER_SIZE;
   }
 
-  return mGraphics.DrawString (&mGraphics, (UINT16)Column, (UINT16)Row, FOREGROUND, BACKGROUND, (CHAR8 *)Text);
+  return mGraphicsDisplay.Observed.DrawString (
+                             &mGraphicsDisplay.Observed,
+                             (UINT16)Column,
+                             (UINT16)Row,
+                             FOREGROUND,
+                             BACKGROUND,
+                             (CHAR8 *)Text
+                             );
 }
 
 /**
@@ -207,19 +228,21 @@ ShowProgress (
   UINTN                   Index;
   EFI_STATUS              Status;
 
-  if (mText.PrintString != NULL) {
+  if (mTextDisplay.Callbacks.PrintString != NULL) {
     if (!TextPrintAllowed ()) {
       DEBUG ((DEBUG_INFO, "PlatformEarlyDisplayDxe: progress %u not printed: PCI enumeration is done\n", Progress));
       return;
     }
 
-    Status = mText.PrintString (NULL, 2, 3, 0x0E, (CHAR8 *)mProgressCaption[Progress]);
+    Status = mTextDisplay.Callbacks.PrintString (NULL, 2, 3, 0x0E, (CHAR8 *)mProgressCaption[Progress]);
     DEBUG ((DEBUG_INFO, "PlatformEarlyDisplayDxe: progress %u printed: %r\n", Progress, Status));
     return;
   }
 
   Info = EarlyFrame ();
-  if ((mGraphics.DrawImage == NULL) || (Info == NULL) || (Info->FrameWidth < 64) || (Info->FrameHeight < 64)) {
+  if ((mGraphicsDisplay.Observed.DrawImage == NULL) || (Info == NULL) ||
+      (Info->FrameWidth < 64) || (Info->FrameHeight < 64))
+  {
     return;
   }
 
@@ -248,28 +271,64 @@ ShowProgress (
     "PlatformEarlyDisplayDxe: progress %u drawn: %r, %u bank switches so far\n",
     (UINT32)Progress,
     Status,
-    mBankSwitches
+    (UINT32)mGraphicsDisplay.BankSwitches
     ));
 }
 
 /**
-  Holds the picture on the screen for the time chosen at boot; What names
-  the picture in the message.
+  TRUE when a UART answers at COM2: its scratch register keeps what was
+  written.
+**/
+STATIC
+BOOLEAN
+ReleasePortPresent (
+  VOID
+  )
+{
+  IoWrite8 (RELEASE_PORT_SCRATCH, 0x5A);
+  if (IoRead8 (RELEASE_PORT_SCRATCH) != 0x5A) {
+    return FALSE;
+  }
+
+  IoWrite8 (RELEASE_PORT_SCRATCH, 0xA5);
+  return IoRead8 (RELEASE_PORT_SCRATCH) == 0xA5;
+}
+
+/**
+  Holds the picture on the screen for the time chosen at boot, or until a
+  byte arrives on COM2; What names the picture in the message.
 **/
 VOID
 HoldPicture (
   IN CONST CHAR8  *What
   )
 {
-  UINT32  Milliseconds;
+  UINT32   Milliseconds;
+  UINT32   Waited;
+  BOOLEAN  Releasable;
 
   if (RETURN_ERROR (QemuFwCfgParseUint32 (HOLD_SETTING, FALSE, &Milliseconds)) || (Milliseconds == 0)) {
     return;
   }
 
   Milliseconds = MIN (Milliseconds, HOLD_MAX_MS);
-  DEBUG ((DEBUG_INFO, "PlatformEarlyDisplayDxe: holding %a for %u ms\n", What, Milliseconds));
-  gBS->Stall (Milliseconds * 1000);
+  Releasable   = ReleasePortPresent ();
+  DEBUG ((
+    DEBUG_INFO,
+    "PlatformEarlyDisplayDxe: holding %a for %u ms%a\n",
+    What,
+    Milliseconds,
+    Releasable ? " or until a byte arrives on COM2" : ""
+    ));
+  for (Waited = 0; Waited < Milliseconds; Waited++) {
+    if (Releasable && ((IoRead8 (RELEASE_PORT_STATUS) & RELEASE_DATA_READY) != 0)) {
+      IoRead8 (RELEASE_PORT_DATA);
+      DEBUG ((DEBUG_INFO, "PlatformEarlyDisplayDxe: %a released after %u ms\n", What, Waited));
+      return;
+    }
+
+    gBS->Stall (1000);
+  }
 }
 
 /**
@@ -325,7 +384,7 @@ DrawEarlyPicture (
     Info->FrameWidth,
     Info->FrameHeight,
     Status,
-    mBankSwitches
+    (UINT32)mGraphicsDisplay.BankSwitches
     ));
   ShowProgress (ProgressDxeDrivers);
   HoldPicture ("the early picture");
@@ -348,7 +407,7 @@ PrintEarlyText (
   }
 
   Line   = NAME_LINE;
-  Status = mText.PrintString (NULL, 2, 1, 0x1F, (CHAR8 *)Line);
+  Status = mTextDisplay.Callbacks.PrintString (NULL, 2, 1, 0x1F, (CHAR8 *)Line);
 
   //
   // Read the cells back: they hold the text only if legacy VGA reached the

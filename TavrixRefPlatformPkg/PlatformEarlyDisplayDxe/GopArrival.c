@@ -116,7 +116,7 @@ OnGraphicsOutputInstalled (
   CONST EARLY_VIDEO_INFO        *Frame;
   EFI_GRAPHICS_OUTPUT_PROTOCOL  *Gop;
   EFI_STATUS                    Status;
-  UINT32                        BankSwitches;
+  UINT64                        BankSwitches;
 
   Frame = EarlyFrame ();
   Gop   = FindGraphicsOutput ();
@@ -138,7 +138,7 @@ OnGraphicsOutputInstalled (
     return;
   }
 
-  BankSwitches = mBankSwitches;
+  BankSwitches = mGraphicsDisplay.BankSwitches;
   Status       = DrawNameAndLogo (Frame);
   DEBUG ((
     DEBUG_INFO,
@@ -148,7 +148,7 @@ OnGraphicsOutputInstalled (
     Gop->Mode->Info->HorizontalResolution,
     Gop->Mode->Info->VerticalResolution,
     Status,
-    mBankSwitches - BankSwitches
+    (UINT32)(mGraphicsDisplay.BankSwitches - BankSwitches)
     ));
   ShowProgress (ProgressGraphicsOutput);
   HoldPicture ("the picture drawn through the GOP");

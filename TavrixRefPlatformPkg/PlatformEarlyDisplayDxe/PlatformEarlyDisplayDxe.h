@@ -11,6 +11,7 @@
 #include <PiDxe.h>
 #include <Guid/EarlyVideoInfoHob.h>
 #include <Protocol/EarlyVideoDisplay.h>
+#include <Protocol/PlatformEarlyDisplay.h>
 
 /// Milestones of the boot that the progress line shows.
 typedef enum { ProgressDxeDrivers, ProgressEndOfDxe, ProgressGraphicsOutput, ProgressCount } EARLY_PROGRESS;
@@ -21,15 +22,13 @@ typedef enum { ProgressDxeDrivers, ProgressEndOfDxe, ProgressGraphicsOutput, Pro
 EFI_STATUS
 InstallDisplayProtocols (VOID);
 
-/// Prelumen's graphics callbacks, as this platform calls them (SetBank
-/// counted on its way to Prelumen's); NULL entries until registration.
-extern EARLY_GRAPHICS_CALLBACKS mGraphics;
+/// The graphics protocol and what it keeps: the platform draws through
+/// Observed, Prelumen's table with SetBank counted and logged on its way to
+/// Prelumen's (NULL entries until registration).
+extern PLATFORM_GRAPHICS_DISPLAY  mGraphicsDisplay;
 
-/// Prelumen's text callback; NULL until registration.
-extern EARLY_TEXT_CALLBACKS mText;
-
-/// Bank switches Prelumen made through mGraphics.SetBank.
-extern UINT32 mBankSwitches;
+/// The text protocol and Prelumen's text callback (NULL until registration).
+extern PLATFORM_TEXT_DISPLAY  mTextDisplay;
 
 //
 // What the platform shows before any console (EarlyPicture.c).

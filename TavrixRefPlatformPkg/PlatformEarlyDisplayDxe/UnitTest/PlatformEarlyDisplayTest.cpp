@@ -170,9 +170,15 @@ protected:
   void
   SetUp () override
   {
-    ZeroMem (&mGraphics, sizeof (mGraphics));
-    ZeroMem (&mText, sizeof (mText));
-    mBankSwitches           = 0;
+    // What a fresh load of the driver holds: the public members and
+    // signatures, nothing registered.
+    mGraphicsDisplay.Registrations = 0;
+    mGraphicsDisplay.BankSwitches  = 0;
+    ZeroMem (&mGraphicsDisplay.Callbacks, sizeof (mGraphicsDisplay.Callbacks));
+    ZeroMem (&mGraphicsDisplay.Observed, sizeof (mGraphicsDisplay.Observed));
+    ZeroMem (mGraphicsDisplay.BankLog, sizeof (mGraphicsDisplay.BankLog));
+    mTextDisplay.Registrations = 0;
+    ZeroMem (&mTextDisplay.Callbacks, sizeof (mTextDisplay.Callbacks));
     mPrelumenBankSelections = 0;
     mCalls.clear ();
     ASSERT_EQ (InstallDisplayProtocols (), EFI_SUCCESS);
@@ -316,8 +322,11 @@ TEST_F (PlatformEarlyDisplay, RegistrationDrawsTheEarlyPictureInsideTheFrameThro
   // Prelumen reaches SetBank through the platform's copy of its table,
   // which counts each switch and passes it on.
   EXPECT_NE (Images[0].This->SetBank, PrelumenSetBank);
-  EXPECT_EQ (mBankSwitches, 2u);
+  EXPECT_EQ (mGraphicsDisplay.BankSwitches, 2u);
   EXPECT_EQ (mPrelumenBankSelections, 2u);
+  // The log keeps the bank of each switch, in order: the logo's, then the bar's.
+  EXPECT_EQ (mGraphicsDisplay.BankLog[0], Images[0].X >> 16);
+  EXPECT_EQ (mGraphicsDisplay.BankLog[1], Images[1].X >> 16);
 
   // The end of DXE moves the progress line on.
   mCalls.clear ();
@@ -510,4 +519,27 @@ main (int argc, char *argv[])
 {
   testing::InitGoogleTest (&argc, argv);
   return RUN_ALL_TESTS ();
+}
+
+TEST_F (PlatformEarlyDisplay, ALaterRegistrationReplacesTheCallbacksAndDrawsNothing)
+{
+  Model.Hobs.AddEarlyVideoInfo (800, 600);
+  ASSERT_EQ (RegisterGraphics (), EFI_SUCCESS);
+  const UINT64 Switches = mGraphicsDisplay.BankSwitches;
+  const size_t Drawn    = mCalls.size ();
+
+  // An early video driver started again (from the shell) registers its own
+  // table: the platform keeps it, counts its bank switches and draws nothing.
+  EARLY_GRAPHICS_CALLBACKS Second = kPrelumenGraphics;
+  Second.DrawString               = RecordDrawString;
+  ASSERT_EQ (RegisterGraphics (Second), EFI_SUCCESS);
+  EXPECT_EQ (mGraphicsDisplay.Registrations, 2u);
+  EXPECT_EQ (mCalls.size (), Drawn);
+  EXPECT_EQ (mGraphicsDisplay.BankSwitches, Switches);
+  EXPECT_EQ (mGraphicsDisplay.Callbacks.SetBank, PrelumenSetBank);
+
+  // Drawing through the observed table with it as This counts and logs the switch.
+  EXPECT_EQ (mGraphicsDisplay.Observed.SetBank (&mGraphicsDisplay.Observed, 0x17), EFI_SUCCESS);
+  EXPECT_EQ (mGraphicsDisplay.BankSwitches, Switches + 1);
+  EXPECT_EQ (mGraphicsDisplay.BankLog[Switches % PLATFORM_BANK_LOG_SIZE], 0x17u);
 }
