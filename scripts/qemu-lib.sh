@@ -1,30 +1,194 @@
-# Shared pieces of the QEMU runs, sourced by the qemu-*.sh scripts.
+# The runner that every QEMU road uses (sourced by the scripts/qemu-*.sh):
+# starting a machine, waiting for what the guest announces, the monitor,
+# screendumps, the device's own account (QOM), and the PASS/FAIL lines.
+#
+# Nothing here races the guest against the host's clock: every wait is for
+# a line the guest writes (to the serial log or the firmware's debug log),
+# bounded generously (VM_WAIT_LIMIT, 600 s by default), and wherever the
+# harness looks at a screen the guest waits for the harness: at a picture
+# the reference platform holds, until a byte arrives on COM2 (vm_release);
+# in the UEFI shell (its "pause") and in the road application (its
+# snapshots), until a key arrives (vm_key_until presses until the guest
+# says it went on).
+#
+# A road script sets ROAD (the prefix of its check lines) and OUT, sources
+# this file, then:
+#   vm_start NAME CODE VARS [QEMU ARGS...]   machine in $OUT/NAME (VM_DIR)
+#   vm_wait FILE PATTERN                      until the guest wrote PATTERN
+#   vm_monitor / vm_qom / vm_screendump / vm_bar0 / vm_release / vm_key
+#   vm_serve_snapshots HANDLER                answers the road application
+#   vm_finish                                 until it powers off
+#   road_pass / road_fail / road_check / road_status
+REPO=${REPO:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}
 OVMF_CODE=${OVMF_CODE:-/usr/share/OVMF/OVMF_CODE_4M.fd}
 OVMF_VARS=${OVMF_VARS:-/usr/share/OVMF/OVMF_VARS_4M.fd}
+MONITOR_PY=$REPO/scripts/qemu-monitor.py
+VM_WAIT_LIMIT=${VM_WAIT_LIMIT:-600}
+VM_BOOT_LIMIT=${VM_BOOT_LIMIT:-900}
+road_fails=0
 
-# qemu_make_esp IMAGE FILE...: a 16 MiB FAT image holding the files at its root.
-qemu_make_esp() {
-  local img=$1; shift
-  rm -f "$img"
-  mkfs.fat -C "$img" 16384 >/dev/null
-  local f; for f in "$@"; do mcopy -o -i "$img" "$f" ::/; done
+# ---- checks -------------------------------------------------------------------
+road_pass() { echo "PASS: $ROAD: $1"; }
+road_fail() { echo "FAIL: $ROAD: $1${2:+ ($2)}"; road_fails=$((road_fails + 1)); }
+# road_check NAME FILE PATTERN: passes when the file has a line matching PATTERN.
+road_check() {
+  if grep -a -q -E "$3" "$2" 2>/dev/null; then road_pass "$1"; else road_fail "$1" "no /$3/ in $2"; fi
+}
+# road_that NAME COMMAND...: passes when the command succeeds.
+road_that() {
+  local name=$1; shift
+  if "$@" >/dev/null 2>&1; then road_pass "$name"; else road_fail "$name"; fi
+}
+road_status() { [ "$road_fails" -eq 0 ]; }
+
+# ---- our QEMU -------------------------------------------------------------------
+# our_qemu: the emulator with -device tavrix-display, built (or rebuilt after
+# a change of the device's sources) by setup-qemu.sh; nothing when that fails.
+our_qemu() {
+  local qemu
+  qemu=$(bash "$REPO/scripts/setup-qemu.sh" 2>"${OUT:-/tmp}/setup-qemu.log" | tail -n 1) || return 1
+  [ -x "$qemu" ] && "$qemu" -device help 2>/dev/null | grep -q '"tavrix-display"' && echo "$qemu"
 }
 
-# qemu_boot OUTDIR SECONDS [QEMU ARGS...]: boots OVMF headless with the serial
-# console captured in OUTDIR/serial.log (raw) and OUTDIR/console.txt (escape
-# sequences and carriage returns removed). The machine powers off at the end of
-# the startup script; the time limit stops a hung run. Returns QEMU's status
-# (124 on time-out).
-qemu_boot() {
-  local out=$1 secs=$2; shift 2
-  cp "$OVMF_VARS" "$out/vars.fd"
+# The card as a board has it: behind a PCIe root port at 0:1C.0, bus 1.
+CARD_BEHIND_ROOT_PORT=(-device pcie-root-port,id=rp0,bus=pcie.0,addr=0x1c.0,chassis=1
+                       -device tavrix-display,id=gpu,bus=rp0,addr=0x0)
+
+# qemu_make_esp IMAGE FILE...: a 64 MiB FAT image holding the files at its
+# root (a file given as SRC=DEST/PATH goes to that path).
+qemu_make_esp() {
+  local img=$1 f src dest; shift
+  rm -f "$img"
+  mkfs.fat -C "$img" 65536 >/dev/null
+  for f in "$@"; do
+    src=${f%%=*}; dest=${f#*=}
+    if [ "$src" = "$f" ]; then mcopy -o -i "$img" "$f" ::/; continue; fi
+    mmd -D s -i "$img" "::/$(dirname "$dest")" 2>/dev/null || true
+    mcopy -o -i "$img" "$src" "::/$dest"
+  done
+}
+
+# ---- a machine ------------------------------------------------------------------
+# vm_start NAME CODE VARS [QEMU ARGS...]: starts q35 (VM_MEMORY MiB, one CPU,
+# no network, headless unless ROAD_DISPLAY) with QEMU (VM_QEMU, default
+# qemu-system-x86_64) in the background, in $OUT/NAME: a copy of the
+# variable store, the serial console in serial.log (COM1), the firmware's
+# debug log in debug.log (port 0x402), the monitor on monitor.sock and
+# COM2 on release.sock. Sets VM_DIR and VM_PID.
+vm_start() {
+  local name=$1 code=$2 vars=$3; shift 3
+  VM_DIR=$OUT/$name; mkdir -p "$VM_DIR"
+  cp "$vars" "$VM_DIR/vars.fd"
+  : >"$VM_DIR/serial.log"; : >"$VM_DIR/debug.log"
+  VM_STARTED=$SECONDS
+  timeout --foreground -k 5 "$VM_BOOT_LIMIT" "${VM_QEMU:-qemu-system-x86_64}" \
+    -L /usr/share/qemu -L /usr/share/seabios \
+    -machine q35 -m "${VM_MEMORY:-1024}" -smp 1 -nic none -no-reboot -vga none -display "${ROAD_DISPLAY:-none}" \
+    -drive "if=pflash,format=raw,unit=0,readonly=on,file=$code" \
+    -drive "if=pflash,format=raw,unit=1,file=$VM_DIR/vars.fd" \
+    -serial "file:$VM_DIR/serial.log" \
+    -chardev "socket,id=release,path=$VM_DIR/release.sock,server=on,wait=off" -serial chardev:release \
+    -debugcon "file:$VM_DIR/debug.log" -global isa-debugcon.iobase=0x402 \
+    -monitor "unix:$VM_DIR/monitor.sock,server=on,wait=off" \
+    "$@" </dev/null >"$VM_DIR/qemu.log" 2>&1 &
+  VM_PID=$!
+}
+
+# vm_wait FILE PATTERN: 0 once FILE (in VM_DIR) has a line matching PATTERN;
+# 1 when the machine ended or VM_WAIT_LIMIT seconds passed without it.
+vm_wait() {
+  local deadline=$((SECONDS + VM_WAIT_LIMIT))
+  while [ "$SECONDS" -lt "$deadline" ]; do
+    grep -a -q -E "$2" "$VM_DIR/$1" 2>/dev/null && return 0
+    kill -0 "$VM_PID" 2>/dev/null || { grep -a -q -E "$2" "$VM_DIR/$1" 2>/dev/null; return; }
+    sleep 0.2
+  done
+  return 1
+}
+
+# vm_monitor COMMAND...: runs each monitor command in turn; prints what the
+# monitor answered ("monitor: COMMAND: ANSWER" lines).
+vm_monitor() { python3 "$MONITOR_PY" "$VM_DIR/monitor.sock" "$@" 2>&1; }
+
+# vm_qom PROPERTY...: "PROPERTY VALUE" lines of the card's read-only properties.
+vm_qom() {
+  local p cmds=()
+  for p in "$@"; do cmds+=("qom-get /machine/peripheral/gpu $p"); done
+  vm_monitor "${cmds[@]}" | sed -n 's/^monitor: qom-get [^ ]* \([a-z0-9-]*\): /\1 /p' | tr -d '\r'
+}
+
+# vm_screendump NAME: the card's screen as VM_DIR/NAME.ppm and NAME.png.
+vm_screendump() {
+  vm_monitor "screendump $VM_DIR/$1.ppm" >/dev/null
+  python3 "$MONITOR_PY" png-from-ppm "$VM_DIR/$1.ppm" "$VM_DIR/$1.png" 2>/dev/null
+}
+
+# vm_bar0: the card's BAR 0 address as QEMU's PCI view has it (0x...), or nothing.
+vm_bar0() {
+  vm_monitor "info pci" | tr -d '\r' |
+    awk '/19e5:1711/ { card = 1 } card && /BAR0:/ { for (i = 1; i <= NF; i++) if ($i == "at") { print $(i + 1); exit } }'
+}
+
+# vm_release: a byte on COM2, which ends a picture the platform holds.
+vm_release() {
+  python3 - "$VM_DIR/release.sock" <<'PY'
+import socket, sys, time
+s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+s.connect(sys.argv[1])
+s.sendall(b"\r")
+time.sleep(0.2)
+s.close()
+PY
+}
+
+# vm_key [KEY]: a key press on the machine's keyboard (default: Enter).
+vm_key() { vm_monitor "sendkey ${1:-ret}" >/dev/null; }
+
+# vm_key_until FILE PATTERN COUNT: presses Enter until FILE has COUNT lines
+# matching PATTERN, the guest's word that it went on (the firmware's
+# keyboard driver can drop a key that arrives while it resets or scans);
+# 1 when the machine ended or VM_WAIT_LIMIT passed first.
+vm_key_until() {
+  local deadline=$((SECONDS + VM_WAIT_LIMIT)) pressed
+  while [ "$SECONDS" -lt "$deadline" ] && kill -0 "$VM_PID" 2>/dev/null; do
+    vm_key
+    pressed=$SECONDS
+    while [ $((SECONDS - pressed)) -lt 5 ]; do
+      [ "$(grep -a -c -E "$2" "$VM_DIR/$1" 2>/dev/null)" -ge "$3" ] && return 0
+      sleep 0.2
+    done
+  done
+  return 1
+}
+
+# vm_serve_snapshots HANDLER: until the machine ends, calls HANDLER with the
+# words of each "ROAD-SNAP NAME WHAT... ;" line the road application writes
+# to the serial log, then presses Enter until the application says it went
+# on ("ROAD-SNAP-TAKEN").
+vm_serve_snapshots() {
+  local handler=$1 handled=0 count line
+  while kill -0 "$VM_PID" 2>/dev/null; do
+    count=$(grep -a -o 'ROAD-SNAP [^[:cntrl:]]* ;' "$VM_DIR/serial.log" | wc -l)
+    while [ "$handled" -lt "$count" ]; do
+      handled=$((handled + 1))
+      line=$(grep -a -o 'ROAD-SNAP [^[:cntrl:]]* ;' "$VM_DIR/serial.log" | sed -n "${handled}p")
+      line=${line% ;}
+      # shellcheck disable=SC2086
+      "$handler" ${line#ROAD-SNAP } >>"$VM_DIR/snapshots.log" 2>&1
+      vm_key_until serial.log 'ROAD-SNAP-TAKEN ' "$handled"
+    done
+    sleep 0.3
+  done
+}
+
+# vm_finish: waits for the power-off; console.txt is the serial log without
+# escape sequences and carriage returns. Returns QEMU's status (124: the
+# boot outlived VM_BOOT_LIMIT and was stopped).
+vm_finish() {
   local rc=0
-  timeout --foreground -k 5 "$secs" qemu-system-x86_64 \
-    -machine q35 -m 512 -smp 1 -nic none -no-reboot -display none \
-    -drive "if=pflash,format=raw,unit=0,readonly=on,file=$OVMF_CODE" \
-    -drive "if=pflash,format=raw,unit=1,file=$out/vars.fd" \
-    -serial "file:$out/serial.log" -monitor none \
-    "$@" </dev/null >"$out/qemu.log" 2>&1 || rc=$?
-  sed -e 's/\x1b\[[0-9;?]*[A-Za-z]//g' -e 's/\r//g' "$out/serial.log" >"$out/console.txt"
-  return $rc
+  wait "$VM_PID" || rc=$?
+  echo "[$ROAD] $(basename "$VM_DIR"): $((SECONDS - VM_STARTED)) s" >&2
+  sed -e 's/\x1b\[[0-9;?=]*[A-Za-z]//g' -e 's/\r//g' "$VM_DIR/serial.log" >"$VM_DIR/console.txt"
+  [ "$rc" -ne 124 ] || road_fail "$(basename "$VM_DIR") boot ended within $VM_BOOT_LIMIT s" "stopped; see $VM_DIR/console.txt"
+  return "$rc"
 }

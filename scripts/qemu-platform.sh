@@ -1,17 +1,25 @@
 #!/usr/bin/env bash
-# The reference platform's road (TavrixRefPlatformPkg): boots the platform's
-# own firmware image, in which the DXE dispatcher starts both drivers from
-# the firmware volume, and checks the road of one event in dispatch order
-# from the firmware's own logs, QEMU's monitor and the UEFI shell:
+# The road from reset to the UEFI shell on the reference platform
+# (TavrixRefPlatformPkg): its own firmware image, in which the DXE dispatcher
+# starts both drivers from the firmware volume, on our QEMU with the card
+# behind a PCIe root port (-device tavrix-display). Checked from the
+# firmware's own logs, QEMU's monitor, the card's own account (QOM) and the
+# road application in the UEFI shell:
 #   graphics boot: PEI leaves the display-information HOB and turns the
 #     aperture on; the platform's display driver installs the early display
 #     protocols; Prelumen is dispatched after them and registers; the
 #     platform draws its name, logo and progress line through Prelumen into
-#     the aperture, with bank switches, before any console exists; the
-#     firmware enumerates the controller and starts TavrixGopDxe (one
-#     instance); the console comes up on its GOP;
-#     once Prelumen follows the GOP the platform turns the aperture off, and
-#     the UEFI memory map keeps its range reserved;
+#     the aperture, with bank switches, before any console exists (held on
+#     the screen until the harness has read it); the firmware enumerates the
+#     controller and starts TavrixGopDxe (one instance); Prelumen follows its
+#     GOP and the platform draws the picture again (held likewise); the
+#     platform turns the aperture off and the memory map keeps it reserved;
+#     the console comes up on the GOP. Then the shell runs the road
+#     application (TavrixRoad.efi platform): TavrixGopDxe stopped and the
+#     controller back in its early state, a second Prelumen from the ESP
+#     drawing before any GOP, TavrixGopDxe connected again, Prelumen
+#     following it, the console, every mode, Blt, names, the option ROM
+#     image, 20 reconnect cycles and a Blt storm;
 #   text boot (Prelumen's mode chosen at boot through the PCD database):
 #     Prelumen prints into VGA text memory through the real bridge before
 #     PCI enumeration and never after it, so the console comes up on the GOP
@@ -19,165 +27,63 @@
 #     serial log through the platform's listener;
 #   text boot at errors only, with a controller location chosen at boot
 #     where no controller is: the PEIM rejects it and Prelumen keeps the
-#     build's location.
-# On QEMU with the virtual controller (-device tavrix-display, built by the
-# project's set-up into the cache) every check runs; on Debian's QEMU the
-# checks that need the controller are left out and the script says so.
+#     build's location;
+#   RELEASE image: no debug output, checked from the outside.
 # One "PASS: ..." or "FAIL: ..." line per check; screenshots and logs in
-# out/platform/. The RELEASE image (no debug output) boots once more, checked
-# from the outside. Usage: scripts/qemu-platform.sh
-# Environment: ROAD_DISPLAY=gtk shows each boot in a QEMU window (it closes
-# when the boot powers off).
+# out/platform/. Usage: scripts/qemu-platform.sh
+# Environment: ROAD_DISPLAY=gtk shows each boot in a QEMU window.
 set -uo pipefail
 REPO=$(cd "$(dirname "$0")/.." && pwd)
+ROAD=platform
+OUT=$REPO/out/platform; rm -rf "$OUT"; mkdir -p "$OUT"
 . "$REPO/scripts/qemu-lib.sh"
 FW=$REPO/Build/TavrixRefPlatform/DEBUG
-OUT=$REPO/out/platform; rm -rf "$OUT"; mkdir -p "$OUT"
-MONITOR=$REPO/scripts/qemu-monitor.py
-CACHE_DIR=${TAVRIX_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/tavrix-fw}
+BIN=$REPO/Build/TavrixDev/DEBUG_GCC5/X64
 
-bash "$REPO/scripts/build-platform.sh" DEBUG RELEASE || { echo "FAIL: platform: the DEBUG and RELEASE images build"; exit 1; }
+bash "$REPO/scripts/build-platform.sh" DEBUG RELEASE || { road_fail "the DEBUG and RELEASE images build"; exit 1; }
+for f in TavrixRoad.efi Prelumen.efi TavrixGopDxe.efi TavrixGopDxe.rom; do
+  [ -f "$BIN/$f" ] || { road_fail "$BIN/$f is built (make build)"; exit 1; }
+done
+VM_QEMU=$(our_qemu) || { road_fail "our QEMU with -device tavrix-display builds" "see $OUT/setup-qemu.log"; exit 1; }
 
-# The QEMU with the controller, when the project's set-up has built it.
-QEMU=qemu-system-x86_64
-DEVICE=0
-# setup-qemu.sh rebuilds it when the device's sources changed.
-DEVICE_QEMU=$(bash "$REPO/scripts/setup-qemu.sh" | tail -n1) || DEVICE_QEMU=$CACHE_DIR/qemu-build/qemu-system-x86_64
-if [ -x "$DEVICE_QEMU" ] && "$DEVICE_QEMU" -device help 2>/dev/null | grep -q '"tavrix-display"'; then
-  QEMU=$DEVICE_QEMU; DEVICE=1
-  MACHINE=(-L /usr/share/qemu -L /usr/share/seabios -vga none
-           -device pcie-root-port,id=rp0,bus=pcie.0,addr=0x1c.0,chassis=1
-           -device tavrix-display,id=gpu,bus=rp0,addr=0x0)
-else
-  echo "[platform] no QEMU with -device tavrix-display: the checks that need the controller are left out"
-  MACHINE=(-vga none)
-fi
+# A picture the platform holds stays until the harness releases it (COM2).
+HOLD=(-fw_cfg name=opt/org.tavrix/early-picture-hold-ms,string=600000)
 
-cat >"$OUT/startup.nsh" <<'NSH'
+# The shell waits ("pause") while the harness reads the screen at "== screenshot".
+esp() { # esp NAME ROAD-COMMANDS: the ESP of one boot, with the road's files
+  cat >"$OUT/$1.nsh" <<NSH
 @echo -off
 echo "== memmap"
 memmap
 echo "== drivers"
 drivers
 echo "== screenshot"
-stall 3000000
+pause
+$2
 echo "== done"
 reset -s
 NSH
-qemu_make_esp "$OUT/esp.img" "$OUT/startup.nsh"
-
-fails=0
-pass() { echo "PASS: platform: $1"; }
-fail() { echo "FAIL: platform: $1${2:+ ($2)}"; fails=$((fails + 1)); }
-check() { # check NAME FILE PATTERN
-  if grep -q -E "$3" "$2"; then pass "$1"; else fail "$1" "no /$3/ in $2"; fi
+  qemu_make_esp "$OUT/$1.img" "$OUT/$1.nsh=startup.nsh" "$BIN/TavrixRoad.efi" "$BIN/Prelumen.efi" \
+    "$BIN/TavrixGopDxe.efi" "$BIN/TavrixGopDxe.rom"
 }
+esp shell ""
+esp road "echo \"== road\"
+fs0:
+TavrixRoad.efi platform snap
+echo \"== drivers after the road\"
+drivers
+echo \"== devices after the road\"
+devices"
+
 # line FILE PATTERN: number of the first matching line, or a large number.
-line() { local n; n=$(grep -n -m1 -E "$2" "$1" | cut -d: -f1); echo "${n:-999999999}"; }
-monitor() { python3 "$MONITOR" "$1/monitor.sock" "${@:2}" 2>&1; }
-# qom DIR PROPERTY...: "PROPERTY VALUE" lines of the controller's probes.
-qom() {
-  local dir=$1 p cmds=(); shift
-  for p in "$@"; do cmds+=("qom-get /machine/peripheral/gpu $p"); done
-  monitor "$dir" "${cmds[@]}" | sed -n 's/^monitor: qom-get [^ ]* \([a-z0-9-]*\): /\1 /p'
-}
-
-# wait_for DIR FILE PATTERN: until the pattern shows in the file or QEMU ends.
-wait_for() {
-  local i
-  for i in $(seq 1 1200); do
-    grep -q -E "$3" "$1/$2" 2>/dev/null && return 0
-    kill -0 "$QEMU_PID" 2>/dev/null || return 1
-    sleep 0.1
-  done
-  return 1
-}
-
-# boot NAME [QEMU ARGS...]: starts the machine in the background.
-boot() {
-  local dir=$OUT/$1; shift
-  mkdir -p "$dir"
-  cp "$FW/OVMF_VARS.fd" "$dir/vars.fd"
-  BOOT_START=$(date +%s.%N)
-  timeout --foreground -k 5 240 "$QEMU" "${MACHINE[@]}" \
-    -machine q35 -m 1024 -smp 1 -nic none -no-reboot -display "${ROAD_DISPLAY:-none}" \
-    -drive "if=pflash,format=raw,unit=0,readonly=on,file=$FW/OVMF_CODE.fd" \
-    -drive "if=pflash,format=raw,unit=1,file=$dir/vars.fd" \
-    -drive "file=$OUT/esp.img,format=raw" \
-    -serial "file:$dir/serial.log" -debugcon "file:$dir/debug.log" -global isa-debugcon.iobase=0x402 \
-    -monitor "unix:$dir/monitor.sock,server=on,wait=off" \
-    "$@" </dev/null >"$dir/qemu.log" 2>&1 &
-  QEMU_PID=$!
-}
-
-finish() { # finish DIR: waits for the power-off, cleans the serial log
-  wait "$QEMU_PID"
-  echo "[platform] $(basename "$1"): $(echo "$(date +%s.%N) - $BOOT_START" | bc | cut -d. -f1) s to the shell and back" >&2
-  sed -e 's/\x1b\[[0-9;?]*[A-Za-z]//g' -e 's/\r//g' "$1/serial.log" >"$1/console.txt"
-}
-
-# ---- graphics boot -----------------------------------------------------------
-G=$OUT/graphics
-boot graphics -fw_cfg name=opt/org.tavrix/early-picture-hold-ms,string=3000
-if [ "$DEVICE" = 1 ] && wait_for "$G" debug.log 'holding the early picture'; then
-  # The early picture, before the firmware connects the console (the
-  # platform holds it for 3 s): stop the machine and read the aperture
-  # (guest memory at 0x92000000, 800 x 600).
-  monitor "$G" stop "pmemsave 0x92000000 1920000 \"$G/aperture.raw\"" "screendump $G/early-screen.ppm" cont >/dev/null
-  python3 "$MONITOR" png-from-frame "$G/aperture.raw" "$G/aperture.png" 800 600
-  python3 "$MONITOR" png-from-ppm "$G/early-screen.ppm" "$G/early-screen.png"
-  qom "$G" aperture-decodes >"$G/device-early.txt"
-fi
-# The same picture drawn again once TavrixGopDxe's GOP exists: Prelumen
-# now writes into the GOP's frame buffer (BAR 0, where the firmware put it).
-if [ "$DEVICE" = 1 ] && wait_for "$G" debug.log 'holding the picture drawn through the GOP'; then
-  gop_base=$(sed -n 's/.*picture drawn again through the GOP, frame buffer \(0x[0-9a-fA-F]*\),.*/\1/p' "$G/debug.log" | head -n1)
-  if [ -n "$gop_base" ]; then
-    monitor "$G" stop "pmemsave $gop_base 1920000 \"$G/gop-frame.raw\"" cont >/dev/null
-    python3 "$MONITOR" png-from-frame "$G/gop-frame.raw" "$G/gop-frame.png" 800 600
-  fi
-  qom "$G" bank-selects display-width display-height >"$G/device-gop.txt"
-fi
-if wait_for "$G" serial.log '== screenshot'; then
-  if [ "$DEVICE" = 1 ]; then
-    monitor "$G" "screendump $G/console.ppm" >/dev/null
-    python3 "$MONITOR" png-from-ppm "$G/console.ppm" "$G/console.png"
-    qom "$G" bank-selects display-width display-height aperture-decodes >"$G/device.txt"
-  fi
-fi
-finish "$G"
-D=$G/debug.log; S=$G/console.txt
-
-check "the platform image boots to the UEFI shell and runs its script" "$S" '== done'
-check "PEI leaves the display-information HOB for the 800 x 600 console frame" "$D" 'display-information HOB, frame 800 x 600'
-if [ "$DEVICE" = 1 ]; then
-  check "PEI finds the controller behind the root port 0:1C.0 and turns the aperture on" "$D" 'controller at 01:00.0 behind 0:1C.0, legacy VGA routed, aperture on'
-fi
-protocols=$(line "$D" 'InstallProtocolInterface: 5CB3E659-9ED3-4FCB-924E-A5C15A85F158')
-prelumen=$(line "$D" 'EntryPoint=.* Prelumen.efi')
-if [ "$protocols" -lt 999999999 ] && [ "$protocols" -lt "$prelumen" ] && [ "$prelumen" -lt 999999999 ]; then
-  pass "Prelumen is dispatched only after the platform installed its display protocols"
-else fail "Prelumen is dispatched only after the platform installed its display protocols" "protocols at line $protocols, Prelumen at $prelumen of $D"; fi
-check "Prelumen registers its graphics callbacks with the platform's display protocol" "$D" 'graphics callbacks registered'
-drawn=$(line "$D" 'name and logo drawn into the 800 x 600 frame: Success, [1-9][0-9]* bank switches')
-# Before the PCI bus driver finds the first device, no display driver can
-# have started: no console exists yet.
-pci=$(line "$D" 'PciBus: Discovered PCI @')
-if [ "$drawn" -lt 999999999 ] && [ "$drawn" -lt "$pci" ]; then
-  pass "the platform draws its name and logo through Prelumen, with bank switches, before PCI enumeration"
-else fail "the platform draws its name and logo through Prelumen, with bank switches, before PCI enumeration" "drawn at line $drawn, enumeration at $pci of $D"; fi
-check "the progress line is drawn at the end of DXE" "$D" 'progress 1 drawn: Success'
-drivers=$(grep -c -E 'Tavrix TVX  GOP Driver' "$S")
-if [ "$drivers" -eq 1 ]; then pass "exactly one TavrixGopDxe instance registers (from the firmware volume)"
-else fail "exactly one TavrixGopDxe instance registers (from the firmware volume)" "$drivers in the shell's drivers list"; fi
-if [ "$DEVICE" = 1 ]; then
-  banks=$(sed -n 's/^bank-selects //p' "$G/device.txt")
-  if [ "${banks:-0}" -gt 0 ] 2>/dev/null; then pass "Prelumen's bank selections reach the controller's bank registers ($banks)"
-  else fail "Prelumen's bank selections reach the controller's bank registers" "bank-selects '${banks}'"; fi
-  # picture FILE: the logo's centre (blue, half green), a stroke of the
-  # name's first glyph and the progress line's colour at its start.
-  picture() {
-    [ -f "$1" ] && python3 - "$1" <<'PY'
+line() { local n; n=$(grep -a -n -m1 -E "$2" "$1" | cut -d: -f1); echo "${n:-999999999}"; }
+# section FILE FROM TO: the lines between two markers of the shell script.
+section() { sed -n "/$2/,/$3/p" "$1"; }
+# picture FILE: an 800 x 600 frame with the platform's picture: the logo's
+# centre (blue, half green), a stroke of the name's first glyph and the
+# progress line's colour at its start.
+picture() {
+  [ -f "$1" ] && python3 - "$1" <<'PY'
 import sys
 frame = open(sys.argv[1], "rb").read()
 def pixel(x, y):
@@ -187,33 +93,105 @@ glyph = any(pixel(x, y) == 0x00FFFFFF for y in range(16, 32) for x in range(16, 
 bar = pixel(33, 553) == 0x0040C0FF
 sys.exit(0 if centre and glyph and bar else 1)
 PY
-  }
-  if picture "$G/aperture.raw"; then pass "the aperture holds the early picture before the console exists (out/platform/graphics/aperture.png)"
-  else fail "the aperture holds the early picture before the console exists" "see $G/aperture.png"; fi
-  # The controller's own screen at that moment (channel B, set by the PEIM):
-  # 800 x 600 with the logo's centre (red 0, green 0x7F, blue 0xFF).
-  if [ -f "$G/early-screen.ppm" ] && [ "$(python3 "$MONITOR" ppm-at "$G/early-screen.ppm" 400 300)" = "800x600 007FFF" ]
-  then pass "before any console the controller's screen shows the early picture at 800 x 600 (out/platform/graphics/early-screen.png)"
-  else fail "before any console the controller's screen shows the early picture at 800 x 600" "see $G/early-screen.png"; fi
-  check "once TavrixGopDxe's GOP exists the platform draws the picture again through Prelumen, with no bank switch" "$D" \
-    'picture drawn again through the GOP, frame buffer 0x[0-9A-Fa-f]+, mode 1 \(800 x 600\): Success, 0 bank switches since the GOP'
-  if picture "$G/gop-frame.raw"; then pass "Prelumen follows the GOP: the picture is in the GOP's frame buffer at ${gop_base:-?} (out/platform/graphics/gop-frame.png)"
-  else fail "Prelumen follows the GOP: the picture is in the GOP's frame buffer" "base '${gop_base:-}', see $G/gop-frame.png"; fi
-  early=$(sed -n 's/^bank-selects //p' "$G/device-gop.txt" 2>/dev/null); later=$(sed -n 's/^bank-selects //p' "$G/device.txt" 2>/dev/null)
-  if [ -n "$early" ] && [ "$early" = "$later" ]; then pass "after the GOP no bank is selected any more: the controller counts $early selections when the GOP arrived and at the shell"
-  else fail "after the GOP no bank is selected any more" "bank selections '${early}' when the GOP arrived, '${later}' at the shell"; fi
-  check "the firmware enumerates the controller and starts TavrixGopDxe" "$S" '1004'
-  width=$(sed -n 's/^display-width //p' "$G/device.txt"); height=$(sed -n 's/^display-height //p' "$G/device.txt")
-  if [ "$width" = 800 ] && [ "$height" = 600 ]; then pass "the console runs on TavrixGopDxe's GOP: the controller shows 800 x 600 (out/platform/graphics/console.png)"
-  else fail "the console runs on TavrixGopDxe's GOP: the controller shows 800 x 600" "device shows '${width}' x '${height}'"; fi
-  check "the platform finds the enumerated controller through its PCI I/O" "$D" 'display controller enumerated at 0:01:00\.0'
-  early=$(sed -n 's/^aperture-decodes //p' "$G/device-early.txt" 2>/dev/null); later=$(sed -n 's/^aperture-decodes //p' "$G/device.txt")
-  if [ "$early" = 1 ] && [ "$later" = 0 ] && grep -q 'frame aperture turned off: Prelumen follows the GOP' "$D"; then
-    pass "the aperture decodes before the GOP and is off once Prelumen follows the GOP (controller: $early, then $later at the shell)"
-  else fail "the aperture decodes before the GOP and is off once Prelumen follows the GOP" "aperture-decodes '${early}' early, '${later}' at the shell; see $D"; fi
+}
+# shell_screen NAME: at the shell's pause, the screen and the card's account.
+shell_screen() {
+  if vm_wait serial.log 'any other key to continue'; then
+    vm_screendump "$1"
+    { vm_qom bank-selects display-width display-height aperture-decodes; vm_monitor "info pci"; } >"$VM_DIR/$1-device.txt"
+    vm_key_until serial.log '== (done|road)' 1
+  fi
+}
+# road_snapshot NAME KIND WANT...: what the road application asks the harness
+# to capture: the screen (as NAME-road), its size, and the bank registers it
+# expects: the bank last selected and the selections added since the road
+# began (counted from the card's selections at the shell's pause).
+road_snapshot() {
+  local name=$1-road kind=$2 size=$3 base selects; shift 3
+  [ "$kind" = device ] || return 0
+  vm_screendump "$name"
+  base=$(value "$VM_DIR/console-device.txt" bank-selects)
+  selects=$(vm_qom bank-selects | cut -d' ' -f2)
+  {
+    echo "size $(python3 "$MONITOR_PY" ppm-at "$VM_DIR/$name.ppm" 0 0 | cut -d' ' -f1) want $size"
+    echo "want $*"
+    echo "have bank=$(vm_qom bank | cut -d' ' -f2) added=$((selects - ${base:-0}))"
+  } >"$VM_DIR/$name.snap"
+}
+value() { sed -n "s/^$2 //p" "$1" 2>/dev/null | head -n1; }
+
+# ---- graphics boot --------------------------------------------------------------
+vm_start graphics "$FW/OVMF_CODE.fd" "$FW/OVMF_VARS.fd" "${CARD_BEHIND_ROOT_PORT[@]}" "${HOLD[@]}" \
+  -drive "file=$OUT/road.img,format=raw"
+G=$VM_DIR
+if vm_wait debug.log 'holding the early picture'; then
+  # Before the firmware connects the console: the aperture (guest memory at
+  # 0x92000000, 800 x 600) and the card's screen (channel B, set by the PEIM).
+  vm_monitor "pmemsave 0x92000000 1920000 \"$G/aperture.raw\"" >/dev/null
+  python3 "$MONITOR_PY" png-from-frame "$G/aperture.raw" "$G/aperture.png" 800 600
+  vm_screendump early-screen
+  vm_qom aperture-decodes >"$G/device-early.txt"
+  vm_release
 fi
-# reserved_aperture FILE: the shell's memmap has a reserved range over the
-# whole aperture (0x92000000, 32 MiB), which the OS receives as reserved.
+# The same picture drawn again once TavrixGopDxe's GOP exists: Prelumen now
+# writes into the GOP's frame buffer, BAR 0 where the firmware placed it.
+if vm_wait debug.log 'holding the picture drawn through the GOP'; then
+  gop_base=$(vm_bar0)
+  [ -n "$gop_base" ] && vm_monitor "pmemsave $gop_base 1920000 \"$G/gop-frame.raw\"" >/dev/null
+  python3 "$MONITOR_PY" png-from-frame "$G/gop-frame.raw" "$G/gop-frame.png" 800 600 2>/dev/null
+  vm_qom bank-selects display-width display-height >"$G/device-gop.txt"
+  vm_release
+fi
+shell_screen console
+vm_serve_snapshots road_snapshot
+vm_finish
+D=$G/debug.log; S=$G/console.txt
+section "$S" '^== memmap' '^== screenshot' >"$G/shell.txt"
+
+road_check "the platform image boots to the UEFI shell and runs its script" "$S" '== done'
+road_check "PEI leaves the display-information HOB for the 800 x 600 console frame" "$D" 'display-information HOB, frame 800 x 600'
+road_check "PEI finds the controller behind the root port 0:1C.0 and turns the aperture on" "$D" 'controller at 01:00.0 behind 0:1C.0, legacy VGA routed, aperture on'
+protocols=$(line "$D" 'InstallProtocolInterface: 5CB3E659-9ED3-4FCB-924E-A5C15A85F158')
+prelumen=$(line "$D" 'EntryPoint=.* Prelumen.efi')
+if [ "$protocols" -lt 999999999 ] && [ "$protocols" -lt "$prelumen" ] && [ "$prelumen" -lt 999999999 ]; then
+  road_pass "Prelumen is dispatched only after the platform installed its display protocols"
+else road_fail "Prelumen is dispatched only after the platform installed its display protocols" "protocols at line $protocols, Prelumen at $prelumen of $D"; fi
+road_check "Prelumen registers its graphics callbacks with the platform's display protocol" "$D" 'graphics callbacks registered'
+drawn=$(line "$D" 'name and logo drawn into the 800 x 600 frame: Success, [1-9][0-9]* bank switches')
+# Before the PCI bus driver finds the first device no display driver can
+# have started: no console exists yet.
+pci=$(line "$D" 'PciBus: Discovered PCI @')
+if [ "$drawn" -lt 999999999 ] && [ "$drawn" -lt "$pci" ]; then
+  road_pass "the platform draws its name and logo through Prelumen, with bank switches, before PCI enumeration"
+else road_fail "the platform draws its name and logo through Prelumen, with bank switches, before PCI enumeration" "drawn at line $drawn, enumeration at $pci of $D"; fi
+road_check "the progress line is drawn at the end of DXE" "$D" 'progress 1 drawn: Success'
+drivers=$(grep -a -c -E 'Tavrix TVX  GOP Driver' "$G/shell.txt")
+if [ "$drivers" -eq 1 ]; then road_pass "exactly one TavrixGopDxe instance registers (from the firmware volume)"
+else road_fail "exactly one TavrixGopDxe instance registers (from the firmware volume)" "$drivers in the shell's drivers list"; fi
+banks=$(value "$G/console-device.txt" bank-selects)
+if [ "${banks:-0}" -gt 0 ] 2>/dev/null; then road_pass "Prelumen's bank selections reach the controller's bank registers ($banks)"
+else road_fail "Prelumen's bank selections reach the controller's bank registers" "bank-selects '${banks}'"; fi
+road_that "the aperture holds the early picture before the console exists (out/platform/graphics/aperture.png)" picture "$G/aperture.raw"
+road_that "before any console the controller's screen shows the early picture at 800 x 600 (out/platform/graphics/early-screen.png)" \
+  test "$(python3 "$MONITOR_PY" ppm-at "$G/early-screen.ppm" 400 300 2>/dev/null)" = "800x600 007FFF"
+road_check "once TavrixGopDxe's GOP exists the platform draws the picture again through Prelumen, with no bank switch" "$D" \
+  'picture drawn again through the GOP, frame buffer 0x[0-9A-Fa-f]+, mode 1 \(800 x 600\): Success, 0 bank switches since the GOP'
+road_that "Prelumen follows the GOP: the picture is in the GOP's frame buffer at BAR 0 (${gop_base:-?}, out/platform/graphics/gop-frame.png)" \
+  picture "$G/gop-frame.raw"
+early=$(value "$G/device-gop.txt" bank-selects); later=$(value "$G/console-device.txt" bank-selects)
+if [ -n "$early" ] && [ "$early" = "$later" ]; then road_pass "after the GOP no bank is selected any more: the controller counts $early selections when the GOP arrived and at the shell"
+else road_fail "after the GOP no bank is selected any more" "bank selections '${early}' when the GOP arrived, '${later}' at the shell"; fi
+road_check "the firmware enumerates the controller and starts TavrixGopDxe" "$S" '^1004$'
+width=$(value "$G/console-device.txt" display-width); height=$(value "$G/console-device.txt" display-height)
+road_that "the console runs on TavrixGopDxe's GOP: the controller shows 800 x 600 (out/platform/graphics/console.png)" \
+  test "$width x $height" = "800 x 600"
+road_check "the platform finds the enumerated controller through its PCI I/O" "$D" 'display controller enumerated at 0:01:00\.0'
+early=$(value "$G/device-early.txt" aperture-decodes); later=$(value "$G/console-device.txt" aperture-decodes)
+if [ "$early" = 1 ] && [ "$later" = 0 ] && grep -q 'frame aperture turned off: Prelumen follows the GOP' "$D"; then
+  road_pass "the aperture decodes before the GOP and is off once Prelumen follows the GOP (controller: $early, then $later at the shell)"
+else road_fail "the aperture decodes before the GOP and is off once Prelumen follows the GOP" "aperture-decodes '${early}' early, '${later}' at the shell; see $D"; fi
+# The shell's memmap has a reserved range over the whole aperture
+# (0x92000000, 32 MiB), which the OS receives as reserved.
 reserved_aperture() {
   python3 - "$1" <<'PY'
 import re, sys
@@ -224,59 +202,67 @@ for line in open(sys.argv[1], errors="replace"):
 sys.exit(1)
 PY
 }
-if reserved_aperture "$S"; then pass "the UEFI memory map (the shell's memmap) keeps the aperture 0x92000000-0x93FFFFFF reserved"
-else fail "the UEFI memory map (the shell's memmap) keeps the aperture 0x92000000-0x93FFFFFF reserved" "no Reserved range over it in $S"; fi
+road_that "the UEFI memory map (the shell's memmap) keeps the aperture 0x92000000-0x93FFFFFF reserved" reserved_aperture "$G/shell.txt"
 
-# ---- text boot ---------------------------------------------------------------
+# The road application's own checks, then what only the host sees of them.
+grep -a -h -E '^(PASS|FAIL): road: ' "$S"
+road_fails=$((road_fails + $(grep -a -c -E '^FAIL: road: ' "$S")))
+road_check "the road application ran to its end" "$S" '^ROAD-END '
+starts=$(grep -a -c -E '^1004$' "$S")
+road_that "TavrixGopDxe's serial output shows its 22 starts: the boot's, the road's and 20 reconnects (\"1004\" each; $starts)" \
+  test "$starts" -ge 22
+road_check "after the road the shell's driver list names \"Tavrix TVX  GOP Driver\"" "$S" 'Tavrix TVX  GOP Driver'
+road_check "after the road the shell's device list names \"Tavrix TVX  PCI Adapter\"" "$S" 'Tavrix TVX  PCI Adapter'
+A=$G/aperture-road.snap; C=$G/console-road.snap
+road_check "before the road's GOP the card shows the early 800 x 600 frame again (channel B as the road set it)" "$A" '^size 800x600 want 800x600$'
+want=$(value "$A" want)
+road_that "the card's bank registers hold the bank the road's Prelumen selected last, one selection per SetBank (qom-get)" \
+  grep -q -x "have ${want:-none}" "$A"
+road_that "after the road's GOP no bank is selected any more: the card counts no further selection (qom-get)" \
+  bash -c "grep -q -x 'have ${want:-none}' '$C' && grep -q -x 'want ${want:-none}' '$C'"
+road_that "after the road's GOP the card shows the console at the size of the GOP's current mode" \
+  grep -q -E '^size ([0-9]+x[0-9]+) want \1$' "$C"
+
+# ---- text boot ------------------------------------------------------------------
 # Text mode chosen at boot; the shadow size overflows 32 bits on purpose, so
 # Prelumen cannot allocate its shadow buffer and reports a warning.
-T=$OUT/text
-boot text -fw_cfg name=opt/org.tavrix/early-video-graphics-mode,string=no \
-  -fw_cfg name=opt/org.tavrix/early-video-shadow-width,string=32768 \
-  -fw_cfg name=opt/org.tavrix/early-video-shadow-height,string=32767 \
-  -fw_cfg name=opt/org.tavrix/early-picture-hold-ms,string=3000
-if [ "$DEVICE" = 1 ] && wait_for "$T" debug.log 'holding the early picture'; then
-  # Before PCI enumeration, while the picture is held: the screen, and the
-  # controller's BAR 0 as Prelumen's routing wrote it (0x91000000, of which
-  # the 32 MiB BAR keeps 0x90000000).
-  monitor "$T" stop "screendump $T/text.ppm" "info pci" cont >"$T/monitor.txt"
-  python3 "$MONITOR" png-from-ppm "$T/text.ppm" "$T/text.png"
+TEXT=(-fw_cfg name=opt/org.tavrix/early-video-graphics-mode,string=no
+      -fw_cfg name=opt/org.tavrix/early-video-shadow-width,string=32768
+      -fw_cfg name=opt/org.tavrix/early-video-shadow-height,string=32767)
+vm_start text "$FW/OVMF_CODE.fd" "$FW/OVMF_VARS.fd" "${CARD_BEHIND_ROOT_PORT[@]}" "${HOLD[@]}" "${TEXT[@]}" \
+  -drive "file=$OUT/shell.img,format=raw"
+T=$VM_DIR
+if vm_wait debug.log 'holding the early picture'; then
+  # Before PCI enumeration: the screen, and the controller's BAR 0 as
+  # Prelumen's routing wrote it (0x91000000, of which the 32 MiB BAR keeps
+  # 0x90000000).
+  vm_screendump text
+  vm_monitor "info pci" >"$T/monitor.txt"
+  vm_release
 fi
-# At the shell: the console on the GOP, and where the controller's BAR 0 is.
-if [ "$DEVICE" = 1 ] && wait_for "$T" serial.log '== screenshot'; then
-  monitor "$T" "screendump $T/console.ppm" "info pci" >"$T/monitor-shell.txt"
-  python3 "$MONITOR" png-from-ppm "$T/console.ppm" "$T/console.png"
-fi
-finish "$T"
+shell_screen console
+vm_finish
 D=$T/debug.log; S=$T/console.txt
 
-check "text boot: the setting chosen at boot reaches Prelumen through the PCD database (text callback registered)" "$D" 'text callback registered'
-check "text boot: Prelumen's debug level gets the platform default through DebugMessageConfig" "$D" 'DebugMessageConfig default, level 0x80000042: Success'
-check "text boot: Prelumen's debug message is rendered on the serial log, its arguments formatted" "$S" 'Prelumen: no shadow buffer of 4294836224 bytes: Out of Resources'
-check "text boot: the UEFI shell runs" "$S" '== done'
-if [ "$DEVICE" = 1 ]; then
-  check "text boot: Prelumen's text reaches VGA text memory through the real bridge (read back, out/platform/text/text.png)" "$D" 'name printed: Success, ([0-9]+) of \1 text cells read back'
-  if [ -f "$T/text.ppm" ] && [ "$(python3 "$MONITOR" ppm-at "$T/text.ppm" 0 0 | cut -d' ' -f1)" = 720x400 ] &&
-     python3 "$MONITOR" ppm-has-content "$T/text.ppm" 2000; then
-    pass "text boot: the controller shows 80 x 25 text (720 x 400) with the platform's lines on it"
-  else fail "text boot: the controller shows 80 x 25 text (720 x 400) with the platform's lines on it" "see $T/text.png"; fi
-  check "text boot: Prelumen's routing wrote the controller's BAR 0 (0x90000000 in QEMU's PCI view)" "$T/monitor.txt" \
-    'BAR0: 32 bit (prefetchable )?memory at 0x90000000'
-  check "text boot: after PCI enumeration the platform prints no more (the end of DXE comes after it)" "$D" \
-    'progress 1 not printed: PCI enumeration is done'
-  # Where the PCI bus driver put BAR 0, and where the controller decodes it
-  # at the shell.
-  placed=$(sed -n 's/^ *Base = \(0x[0-9A-Fa-f]*\);.*Owner = PCI \[01|00|00:10\].*/\1/p' "$D" | head -n1 | tr 'A-F' 'a-f')
-  if [ -n "$placed" ] && grep -q -E "BAR0: 32 bit (prefetchable )?memory at $placed " "$T/monitor-shell.txt" 2>/dev/null; then
-    pass "text boot: at the shell BAR 0 is where the PCI bus driver placed it ($placed)"
-  else fail "text boot: at the shell BAR 0 is where the PCI bus driver placed it" "placed at '${placed}', see $T/monitor-shell.txt"; fi
-  if [ -f "$T/console.ppm" ] && [ "$(python3 "$MONITOR" ppm-at "$T/console.ppm" 0 0 | cut -d' ' -f1)" = 800x600 ] &&
-     python3 "$MONITOR" ppm-has-content "$T/console.ppm" 2000; then
-    pass "text boot: the console on TavrixGopDxe's GOP shows the shell (800 x 600, out/platform/text/console.png)"
-  else fail "text boot: the console on TavrixGopDxe's GOP shows the shell (800 x 600)" "see $T/console.png"; fi
-fi
+road_check "text boot: the setting chosen at boot reaches Prelumen through the PCD database (text callback registered)" "$D" 'text callback registered'
+road_check "text boot: Prelumen's debug level gets the platform default through DebugMessageConfig" "$D" 'DebugMessageConfig default, level 0x80000042: Success'
+road_check "text boot: Prelumen's debug message is rendered on the serial log, its arguments formatted" "$S" 'Prelumen: no shadow buffer of 4294836224 bytes: Out of Resources'
+road_check "text boot: the UEFI shell runs" "$S" '== done'
+road_check "text boot: Prelumen's text reaches VGA text memory through the real bridge (read back, out/platform/text/text.png)" "$D" 'name printed: Success, ([0-9]+) of \1 text cells read back'
+road_that "text boot: the controller shows 80 x 25 text (720 x 400) with the platform's lines on it" \
+  bash -c "[ \"\$(python3 '$MONITOR_PY' ppm-at '$T/text.ppm' 0 0 | cut -d' ' -f1)\" = 720x400 ] && python3 '$MONITOR_PY' ppm-has-content '$T/text.ppm' 2000"
+road_check "text boot: Prelumen's routing wrote the controller's BAR 0 (0x90000000 in QEMU's PCI view)" "$T/monitor.txt" \
+  'BAR0: 32 bit (prefetchable )?memory at 0x90000000'
+road_check "text boot: after PCI enumeration the platform prints no more (the end of DXE comes after it)" "$D" \
+  'progress 1 not printed: PCI enumeration is done'
+# Where the PCI bus driver put BAR 0, and where the controller decodes it at the shell.
+placed=$(sed -n 's/^ *Base = \(0x[0-9A-Fa-f]*\);.*Owner = PCI \[01|00|00:10\].*/\1/p' "$D" | head -n1 | tr 'A-F' 'a-f')
+road_that "text boot: at the shell BAR 0 is where the PCI bus driver placed it (${placed:-?})" \
+  grep -q -E "BAR0: 32 bit (prefetchable )?memory at ${placed:-none} " "$T/console-device.txt"
+road_that "text boot: the console on TavrixGopDxe's GOP shows the shell (800 x 600, out/platform/text/console.png)" \
+  bash -c "[ \"\$(python3 '$MONITOR_PY' ppm-at '$T/console.ppm' 0 0 | cut -d' ' -f1)\" = 800x600 ] && python3 '$MONITOR_PY' ppm-has-content '$T/console.ppm' 2000"
 
-# ---- text boot, errors only --------------------------------------------------
+# ---- text boot, errors only -------------------------------------------------------
 # The same warning at a debug level of errors only: withheld. The controller
 # location chosen at boot (bus 0, device 1) is not behind the bridge: the
 # PEIM rejects it, and Prelumen, which writes the command and BAR 0 registers
@@ -284,56 +270,47 @@ fi
 # BAR 0 write reaches the controller (seen while the early text is held;
 # text memory itself reads back on this machine even where nothing decodes
 # it, so it tells nothing here).
-Q=$OUT/text-errors-only
-boot text-errors-only -fw_cfg name=opt/org.tavrix/early-video-graphics-mode,string=no \
-  -fw_cfg name=opt/org.tavrix/early-video-shadow-width,string=32768 \
-  -fw_cfg name=opt/org.tavrix/early-video-shadow-height,string=32767 \
+vm_start text-errors-only "$FW/OVMF_CODE.fd" "$FW/OVMF_VARS.fd" "${CARD_BEHIND_ROOT_PORT[@]}" "${HOLD[@]}" "${TEXT[@]}" \
   -fw_cfg name=opt/org.tavrix/early-video-debug-level,string=0x80000000 \
   -fw_cfg name=opt/org.tavrix/early-video-device-location,string=00010000 \
-  -fw_cfg name=opt/org.tavrix/early-picture-hold-ms,string=3000
-if [ "$DEVICE" = 1 ] && wait_for "$Q" debug.log 'holding the early picture'; then
-  monitor "$Q" stop "info pci" cont >"$Q/monitor.txt"
+  -drive "file=$OUT/shell.img,format=raw"
+Q=$VM_DIR
+if vm_wait debug.log 'holding the early picture'; then
+  vm_monitor "info pci" >"$Q/monitor.txt"
+  vm_release
 fi
-finish "$Q"
+shell_screen console
+vm_finish
 if grep -q 'text callback registered' "$Q/debug.log" && grep -q 'DebugMessageConfig default, level 0x80000000: Success' "$Q/debug.log" &&
    grep -q '== done' "$Q/console.txt" && ! grep -q 'no shadow buffer' "$Q/console.txt"; then
-  pass "text boot at level 0x80000000 (errors only): the same warning is withheld"
-else fail "text boot at level 0x80000000 (errors only): the same warning is withheld" "see $Q/debug.log and $Q/console.txt"; fi
-check "a controller location chosen at boot that is not behind the bridge is rejected, and the log says the build's stays" "$Q/debug.log" \
+  road_pass "text boot at level 0x80000000 (errors only): the same warning is withheld"
+else road_fail "text boot at level 0x80000000 (errors only): the same warning is withheld" "see $Q/debug.log and $Q/console.txt"; fi
+road_check "a controller location chosen at boot that is not behind the bridge is rejected, and the log says the build's stays" "$Q/debug.log" \
   'location chosen at boot rejected, the build.s stays \(bridge 0x1C/0x0, controller 0x01000000\)'
-if [ "$DEVICE" = 1 ]; then
-  check "with the rejected location Prelumen's text output routes the controller at the build's location (its BAR 0 write, 0x90000000 in QEMU's PCI view)" \
-    "$Q/monitor.txt" 'BAR0: 32 bit (prefetchable )?memory at 0x90000000'
-fi
+road_check "with the rejected location Prelumen's text output routes the controller at the build's location (its BAR 0 write, 0x90000000 in QEMU's PCI view)" \
+  "$Q/monitor.txt" 'BAR0: 32 bit (prefetchable )?memory at 0x90000000'
 
-# ---- RELEASE image -----------------------------------------------------------
+# ---- RELEASE image ----------------------------------------------------------------
 # No debug output at all: what shows is the controller's own account and the shell.
 FW=$REPO/Build/TavrixRefPlatform/RELEASE
-R=$OUT/release
-boot release
-if wait_for "$R" serial.log '== screenshot' && [ "$DEVICE" = 1 ]; then
-  monitor "$R" "screendump $R/console.ppm" >/dev/null
-  python3 "$MONITOR" png-from-ppm "$R/console.ppm" "$R/console.png"
-  qom "$R" bank-selects display-width display-height >"$R/device.txt"
-fi
-finish "$R"
-check "RELEASE image: boots to the UEFI shell and runs its script" "$R/console.txt" '== done'
-drivers=$(grep -c -E 'Tavrix TVX  GOP Driver' "$R/console.txt")
-if [ "$drivers" -eq 1 ]; then pass "RELEASE image: exactly one TavrixGopDxe instance registers"
-else fail "RELEASE image: exactly one TavrixGopDxe instance registers" "$drivers in the shell's drivers list"; fi
-if grep -q -E '^1004$|ASSERT|Prelumen:' "$R/console.txt"; then fail "RELEASE image: the serial log carries no driver output" "see $R/console.txt"
-else pass "RELEASE image: the serial log carries no driver output"; fi
-if [ "$DEVICE" = 1 ]; then
-  banks=$(sed -n 's/^bank-selects //p' "$R/device.txt"); width=$(sed -n 's/^display-width //p' "$R/device.txt")
-  height=$(sed -n 's/^display-height //p' "$R/device.txt")
-  if [ "${banks:-0}" -gt 0 ] 2>/dev/null && [ "$width" = 800 ] && [ "$height" = 600 ]; then
-    pass "RELEASE image: Prelumen drew through the banks ($banks selections) and the console runs on the GOP at 800 x 600"
-  else fail "RELEASE image: Prelumen drew through the banks and the console runs on the GOP at 800 x 600" "bank-selects '${banks}', display '${width}' x '${height}'"; fi
-fi
+vm_start release "$FW/OVMF_CODE.fd" "$FW/OVMF_VARS.fd" "${CARD_BEHIND_ROOT_PORT[@]}" -drive "file=$OUT/shell.img,format=raw"
+R=$VM_DIR
+shell_screen console
+vm_finish
+road_check "RELEASE image: boots to the UEFI shell and runs its script" "$R/console.txt" '== done'
+drivers=$(grep -a -c -E 'Tavrix TVX  GOP Driver' "$R/console.txt")
+if [ "$drivers" -eq 1 ]; then road_pass "RELEASE image: exactly one TavrixGopDxe instance registers"
+else road_fail "RELEASE image: exactly one TavrixGopDxe instance registers" "$drivers in the shell's drivers list"; fi
+if grep -a -q -E '^1004$|ASSERT|Prelumen:' "$R/console.txt"; then road_fail "RELEASE image: the serial log carries no driver output" "see $R/console.txt"
+else road_pass "RELEASE image: the serial log carries no driver output"; fi
+banks=$(value "$R/console-device.txt" bank-selects); width=$(value "$R/console-device.txt" display-width); height=$(value "$R/console-device.txt" display-height)
+if [ "${banks:-0}" -gt 0 ] 2>/dev/null && [ "$width" = 800 ] && [ "$height" = 600 ]; then
+  road_pass "RELEASE image: Prelumen drew through the banks ($banks selections) and the console runs on the GOP at 800 x 600"
+else road_fail "RELEASE image: Prelumen drew through the banks and the console runs on the GOP at 800 x 600" "bank-selects '${banks}', display '${width}' x '${height}'"; fi
 
 # The road in the logs' own words, in order: the first line of each step.
 excerpt() { # excerpt FILE PATTERN: "file:line: text" of the first match
-  grep -n -m1 -E "$2" "$1" | sed "s|^|$(basename "$(dirname "$1")")/$(basename "$1"):|"
+  grep -a -n -m1 -E "$2" "$1" | sed "s|^|$(basename "$(dirname "$1")")/$(basename "$1"):|"
 }
 {
   excerpt "$G/debug.log" 'PlatformEarlyVideoPei: display-information HOB'
@@ -346,24 +323,29 @@ excerpt() { # excerpt FILE PATTERN: "file:line: text" of the first match
   excerpt "$G/console.txt" '^1004$'
   excerpt "$G/debug.log" 'picture drawn again through the GOP'
   excerpt "$G/debug.log" 'GraphicsConsole video resolution'
+  excerpt "$G/console.txt" '^ROAD-BEGIN'
+  excerpt "$G/console.txt" '^ROAD-END'
   excerpt "$T/debug.log" 'text callback registered'
   excerpt "$T/debug.log" 'name printed'
   excerpt "$T/console.txt" 'Prelumen: no shadow buffer'
 } >"$OUT/excerpts.txt" 2>/dev/null
 
 cat >"$OUT/README.txt" <<TXT
-The reference platform's road, $(date -u '+%Y-%m-%d %H:%M UTC'), in dispatch order.
-  graphics/aperture.png   the aperture at 0x92000000 before any console: the platform's name,
-                          logo and progress line drawn by Prelumen with bank switches
+The road from reset to the shell on the reference platform, $(date -u '+%Y-%m-%d %H:%M UTC').
+  graphics/aperture.png      the aperture at 0x92000000 before any console: the platform's name,
+                             logo and progress line drawn by Prelumen with bank switches
   graphics/early-screen.png  the controller's screen at that moment (channel B, set in PEI)
-  graphics/gop-frame.png  the same picture drawn again once TavrixGopDxe's GOP exists,
-                          read from the GOP's frame buffer (no bank switch)
-  graphics/console.png    the UEFI shell on TavrixGopDxe's GOP (800 x 600)
-  text/text.png           text mode: Prelumen's text in VGA text memory (80 x 25)
-  text/console.png        text mode: the UEFI shell on TavrixGopDxe's GOP, BAR 0 where the PCI bus driver put it
-  release/console.png     the RELEASE image's shell
-  */debug.log             the firmware's DEBUG log (port 0x402): PEI and DXE, the platform's modules
-  */console.txt           the serial log: the shell, TavrixGopDxe's "1004", Prelumen's status codes
-  excerpts.txt            the first log line of each step of the road, in order
+  graphics/gop-frame.png     the same picture drawn again once TavrixGopDxe's GOP exists,
+                             read from the GOP's frame buffer (no bank switch)
+  graphics/console.png       the UEFI shell on TavrixGopDxe's GOP (800 x 600)
+  graphics/aperture-road.png the road application's Prelumen drawing into the aperture again
+  graphics/console-road.png  the firmware console and that Prelumen through TavrixGopDxe's GOP
+  text/text.png              text mode: Prelumen's text in VGA text memory (80 x 25)
+  text/console.png           text mode: the UEFI shell on TavrixGopDxe's GOP
+  release/console.png        the RELEASE image's shell
+  */debug.log                the firmware's DEBUG log (port 0x402)
+  */console.txt              the serial log: the shell, TavrixGopDxe's "1004", Prelumen's status
+                             codes, the road application's checks
+  excerpts.txt               the first log line of each step of the road, in order
 TXT
-[ "$fails" -eq 0 ]
+road_status

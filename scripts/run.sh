@@ -1,21 +1,19 @@
 #!/usr/bin/env bash
 # The main job of `make run`: the road of one event in the order a real boot
-# runs it, then the two detailed roads.
+# runs it, then the other way the GOP driver arrives.
 #   1. the reference platform (scripts/qemu-platform.sh): its firmware image
 #      (built, or reused from the cache) boots on our QEMU with the virtual
 #      controller; the DXE dispatcher starts both drivers from the firmware
-#      volume; graphics and text mode, and the RELEASE image (out/platform/);
-#   2. the stand-in road (scripts/qemu-road.sh): Debian's OVMF, the stand-in
-#      and the road application loaded from the shell, every service of both
-#      drivers checked through the firmware's PCI I/O (out/run/);
-#   3. the option-ROM road (scripts/qemu-device.sh): the driver loaded by
+#      volume; the shell runs the road application, which checks every
+#      service of both drivers; text mode, and the RELEASE image
+#      (out/platform/);
+#   2. the option-ROM road (scripts/qemu-device.sh): the driver loaded by
 #      OVMF's PCI bus driver from the card's ROM, DEBUG and RELEASE
 #      (out/device/).
 # Prints, per road, the check counts, any failed check and where the
 # screenshots and logs are.
-# Environment: ROAD_DISPLAY=gtk opens QEMU windows (`make run-window`): the
-# platform's boots close theirs when they power off; in roads 2 and 3 the
-# shell stays open until the window is closed.
+# Environment: ROAD_DISPLAY=gtk opens QEMU windows (`make run-window`); each
+# closes when its boot powers off.
 set -uo pipefail
 REPO=$(cd "$(dirname "$0")/.." && pwd)
 cd "$REPO"
@@ -42,11 +40,7 @@ echo "[run] the console on TavrixGopDxe's GOP: out/platform/graphics/console.png
 echo "[run] the road in the firmware's logs (firmware log debug.log, serial log console.txt; all of it in out/platform/):"
 sed 's/^/[run]   /' out/platform/excerpts.txt 2>/dev/null
 
-road "stand-in road" scripts/qemu-road.sh out/run road.log \
-  "Debian's OVMF with the stand-in and the road application: every service of both drivers on the virtual device (about a minute)"
-grep '^\[road\]' out/run/road.log | sed 's/^\[road\]/[run]/'
-
 road "option-ROM road" scripts/qemu-device.sh out/device device.log \
   "the driver in the card's option ROM: -device tavrix-display,romfile=TavrixGopDxe.rom (DEBUG, then RELEASE ROM)"
-echo "[run] what the pictures show: out/run/README.txt, out/device/README.txt"
+echo "[run] what the pictures show: out/platform/README.txt, out/device/README.txt"
 exit "$rc"

@@ -8,8 +8,6 @@
 #ifndef HOST_MODEL_MODEL_COMMON_H_
 #define HOST_MODEL_MODEL_COMMON_H_
 
-
-
 #include <gtest/gtest.h>
 #include <functional>
 #include <map>

@@ -177,8 +177,8 @@ CheckBltStorm (IN ROAD &Road)
   UINT8      *Behind     = reinterpret_cast<UINT8 *> ((UINTN)(Gop->Mode->FrameBufferBase + FrameBytes));
   UINTN       Watched    = 0;
 
-  if (Road.Platform->FrameBufferSize > FrameBytes) {
-    Watched = (UINTN)(Road.Platform->FrameBufferSize - FrameBytes);
+  if (Road.FrameBufferSize > FrameBytes) {
+    Watched = (UINTN)(Road.FrameBufferSize - FrameBytes);
     Watched = (Watched < kSentinelSize) ? Watched : kSentinelSize;
     SetMem (Behind, Watched, kSentinel);
   }

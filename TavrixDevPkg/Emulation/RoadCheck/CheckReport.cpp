@@ -32,7 +32,7 @@ Emit (IN CONST CHAR8 *Line)
 }
 
 /// How long a snapshot waits for the host to say it has captured the screen.
-constexpr UINT64 kSnapshotTimeout = 60ULL * 10 * 1000 * 1000; // 60 s in 100 ns units
+constexpr UINT64 kSnapshotTimeout = 600ULL * 10 * 1000 * 1000; // 10 minutes in 100 ns units
 
 } // namespace
 
@@ -102,12 +102,20 @@ VOID
 Snapshot (IN ROAD &Road, IN CONST CHAR8 *Name, IN CONST CHAR8 *What)
 {
   //
+  // A key pressed before this snapshot (the host presses until it sees the
+  // guest go on) must not answer it: drop what is pending first.
+  //
+  EFI_INPUT_KEY Pending;
+  while (Road.WaitForSnapshots && !EFI_ERROR (gST->ConIn->ReadKeyStroke (gST->ConIn, &Pending))) {
+  }
+
+  //
   // Straight to the serial port, where the host reads it, so that the line
   // stays off the screen being captured. The closing " ;" tells the host
   // that the whole line has arrived.
   //
-  CHAR8       Line[128];
-  const UINTN Length = AsciiSPrint (Line, sizeof (Line), "\r\nROAD-SNAP %a %a ;\r\n", Name, What);
+  CHAR8 Line[128];
+  UINTN Length = AsciiSPrint (Line, sizeof (Line), "\r\nROAD-SNAP %a %a ;\r\n", Name, What);
   SerialPortWrite (reinterpret_cast<UINT8 *> (Line), Length);
   if (!Road.WaitForSnapshots) {
     return;
@@ -131,4 +139,8 @@ Snapshot (IN ROAD &Road, IN CONST CHAR8 *Name, IN CONST CHAR8 *What)
   if (Index != 0) {
     Note ("snapshot %a: no answer from the host", Name);
   }
+
+  // The host presses keys until it reads this line.
+  Length = AsciiSPrint (Line, sizeof (Line), "\r\nROAD-SNAP-TAKEN %a ;\r\n", Name);
+  SerialPortWrite (reinterpret_cast<UINT8 *> (Line), Length);
 }

@@ -1,7 +1,8 @@
 /** @file
-  The road on the virtual device (QEMU's -device tavrix-display): no
-  stand-in, the firmware's own PCI bus driver, the driver loaded from the
-  card's option ROM and connected by the boot manager. What the screen shows
+  The controller as the firmware enumerated it, and the road on the virtual
+  device (QEMU's -device tavrix-display) with Debian's OVMF: the firmware's
+  own PCI bus driver, the driver loaded from the card's option ROM and
+  connected by the boot manager. What the screen shows
   is judged by the host from QEMU's screendumps and the device's own
   properties; these checks see what the firmware sees.
 
@@ -40,41 +41,23 @@ constexpr UINT32 kTopLeft     = 0x00FF0000;
 constexpr UINT32 kBottomRight = 0x00FFFFFF;
 constexpr UINTN  kSquare      = 16;
 
-/// BAR 0's address, from the PCI I/O resource descriptors.
+/// BAR's address and length, from the PCI I/O resource descriptors.
 EFI_PHYSICAL_ADDRESS
-BarAddress (EFI_PCI_IO_PROTOCOL *PciIo, UINT8 Bar)
+BarAddress (EFI_PCI_IO_PROTOCOL *PciIo, UINT8 Bar, UINT64 *Length = nullptr)
 {
   VOID                *Resources = nullptr;
   EFI_PHYSICAL_ADDRESS Address   = 0;
 
   if (!EFI_ERROR (PciIo->GetBarAttributes (PciIo, Bar, nullptr, &Resources)) && (Resources != nullptr)) {
     Address = reinterpret_cast<EFI_ACPI_ADDRESS_SPACE_DESCRIPTOR *> (Resources)->AddrRangeMin;
+    if (Length != nullptr) {
+      *Length = reinterpret_cast<EFI_ACPI_ADDRESS_SPACE_DESCRIPTOR *> (Resources)->AddrLen;
+    }
+
     FreePool (Resources);
   }
 
   return Address;
-}
-
-/// The image that holds the controller BY_DRIVER, or NULL.
-EFI_HANDLE
-ManagingDriver (ROAD &Road)
-{
-  EFI_OPEN_PROTOCOL_INFORMATION_ENTRY *Entries;
-  UINTN                                Count;
-  EFI_HANDLE                           Agent = nullptr;
-
-  if (EFI_ERROR (gBS->OpenProtocolInformation (Road.ControllerHandle, &gEfiPciIoProtocolGuid, &Entries, &Count))) {
-    return nullptr;
-  }
-
-  for (UINTN Index = 0; Index < Count; Index++) {
-    if ((Entries[Index].Attributes & EFI_OPEN_PROTOCOL_BY_DRIVER) != 0) {
-      Agent = Entries[Index].AgentHandle;
-    }
-  }
-
-  FreePool (Entries);
-  return Agent;
 }
 
 /// A quick picture for the host: background, two corner squares.
@@ -97,6 +80,28 @@ DrawTestPicture (EFI_GRAPHICS_OUTPUT_PROTOCOL *Gop, UINT32 Width, UINT32 Height)
   The firmware's PCI bus driver has enumerated the controller: its handle
   carries PCI I/O with our IDs. FALSE when it is not there.
 **/
+/// The image that holds the controller BY_DRIVER, or NULL.
+EFI_HANDLE
+ManagingDriver (IN ROAD &Road)
+{
+  EFI_OPEN_PROTOCOL_INFORMATION_ENTRY *Entries;
+  UINTN                                Count;
+  EFI_HANDLE                           Agent = nullptr;
+
+  if (EFI_ERROR (gBS->OpenProtocolInformation (Road.ControllerHandle, &gEfiPciIoProtocolGuid, &Entries, &Count))) {
+    return nullptr;
+  }
+
+  for (UINTN Index = 0; Index < Count; Index++) {
+    if ((Entries[Index].Attributes & EFI_OPEN_PROTOCOL_BY_DRIVER) != 0) {
+      Agent = Entries[Index].AgentHandle;
+    }
+  }
+
+  FreePool (Entries);
+  return Agent;
+}
+
 BOOLEAN
 FindDevice (IN ROAD &Road)
 {
@@ -113,7 +118,7 @@ FindDevice (IN ROAD &Road)
           (Ids[1] == kDeviceId))
       {
         Road.ControllerHandle = Handles[Index];
-        Road.FrameBufferBase  = BarAddress (PciIo, 0);
+        Road.FrameBufferBase  = BarAddress (PciIo, 0, &Road.FrameBufferSize);
       }
     }
 

@@ -24,11 +24,11 @@ extern "C" {
 
 namespace {
 
-constexpr UINT8  kRegisterBar         = 1;
-constexpr UINT16 kBridgeControlVga    = 0x08; ///< bridge control register bit 3
-constexpr UINT32 kControl32BitShown   = TavrixPixelFormat32 | TAVRIX_B_CONTROL_DISPLAY_ENABLE;
-constexpr UINT32 kEarlyFrameWidth     = 800;
-constexpr UINT32 kEarlyFrameHeight    = 600;
+constexpr UINT8  kRegisterBar       = 1;
+constexpr UINT16 kBridgeControlVga  = 0x08; ///< bridge control register bit 3
+constexpr UINT32 kControl32BitShown = TavrixPixelFormat32 | TAVRIX_B_CONTROL_DISPLAY_ENABLE;
+constexpr UINT32 kEarlyFrameWidth   = 800;
+constexpr UINT32 kEarlyFrameHeight  = 600;
 
 EFI_PCI_IO_PROTOCOL *
 ControllerPciIo (ROAD &Road)
@@ -141,6 +141,8 @@ RestoreEarlyState (IN ROAD &Road)
     "DisconnectController stops TavrixGopDxe: no GOP on the controller any more", !EFI_ERROR (Status) && Gop == nullptr,
     "%r, GOP %p", Status, Gop
   );
+
+  Road.BankSwitchesBefore = Road.Graphics->BankSwitches;
 
   EFI_PCI_IO_PROTOCOL *PciIo    = ControllerPciIo (Road);
   const BOOLEAN        Routed   = RouteLegacyVga (Road);

@@ -1,9 +1,11 @@
 /** @file
-  The early video driver on the road, on the virtual device: its start, its
-  drawing into the controller's aperture with bank switches before a GOP
-  exists, its drawing into the GOP's frame buffer afterwards, its debug
-  level and status codes. Its text mode is checked on the reference
-  platform's road (scripts/qemu-platform.sh).
+  The early video driver on the road, on the reference platform and the
+  virtual device: a second Prelumen, started by the road with the controller
+  in its early state (EarlyState.cpp), its drawing into the controller's
+  aperture with bank switches before a GOP exists, through the platform's
+  display protocol, its drawing into the GOP's frame buffer afterwards, and
+  its debug level. Its text mode and its status codes on the serial log are
+  checked in the road's other boots (scripts/qemu-platform.sh).
 
   What the device shows and records (the screen, the bank registers) is
   judged by the host from QEMU's screendumps and the device's properties;
@@ -18,6 +20,7 @@ extern "C" {
 #include <Library/IoLib.h>
 #include <Library/PrintLib.h>
 #include <Guid/DebugMask.h>
+#include <TavrixDisplayCore.h>
 }
 
 namespace {
@@ -43,10 +46,10 @@ CellOffset (UINT32 Column, UINT32 Row)
   return (Column + Row * 800 * 2) * 32;
 }
 
-STAND_IN_GRAPHICS_DISPLAY &
+PLATFORM_GRAPHICS_DISPLAY &
 Graphics (ROAD &Road)
 {
-  return *Road.Platform->GraphicsDisplay;
+  return *Road.Graphics;
 }
 
 /// Pixels of the four cells that differ from the glyphs drawn in fg/bg.
@@ -70,19 +73,15 @@ GlyphMismatches (EFI_PHYSICAL_ADDRESS Base, UINT32 Offset)
   return Mismatches;
 }
 
-/// Pixels of the four cells that are not zero (nothing drawn there).
-UINTN
-DrawnPixels (EFI_PHYSICAL_ADDRESS Base, UINT32 Offset)
+/// The four cells' pixels, row by row, into Cells (4 x 8 x 16 pixels).
+VOID
+ReadCells (EFI_PHYSICAL_ADDRESS Base, UINT32 Offset, UINT32 *Cells)
 {
-  UINTN Drawn = 0;
-
   for (UINT32 Row = 0; Row < kCellHeight; Row++) {
     for (UINT32 Column = 0; Column < 4 * kCellWidth; Column++) {
-      Drawn += (*FramePixel (Base, Offset + Row * kPitch + Column * 4) != 0) ? 1 : 0;
+      *Cells++ = *FramePixel (Base, Offset + Row * kPitch + Column * 4);
     }
   }
-
-  return Drawn;
 }
 
 /**
@@ -117,7 +116,7 @@ ExpectedBanks (UINT32 Offset, UINT32 Current, UINT32 *Banks, UINTN Capacity)
 EFI_STATUS
 DrawGlyphString (ROAD &Road, UINT32 Column, UINT32 Row)
 {
-  STAND_IN_GRAPHICS_DISPLAY &Display = Graphics (Road);
+  PLATFORM_GRAPHICS_DISPLAY &Display = Graphics (Road);
 
   return Display.Observed.DrawString (
     &Display.Observed, (UINT16)Column, (UINT16)Row, kForeground, kBackground, const_cast<CHAR8 *> (kGlyphString)
@@ -128,19 +127,19 @@ DrawGlyphString (ROAD &Road, UINT32 Column, UINT32 Row)
 VOID
 CheckStringWithBankSwitches (ROAD &Road)
 {
-  EMULATED_PLATFORM_PROTOCOL &Platform = *Road.Platform;
-  const UINT32                Offset   = CellOffset (2, 30); // 1,536,064: banks 23 and 24
-  UINT32                      Expected[128];
-  const UINTN                 ExpectedCount = ExpectedBanks (Offset, Platform.VideoInfo->CurrentBank, Expected, 128);
-  const UINT64                Before        = Platform.BankSwitches;
+  PLATFORM_GRAPHICS_DISPLAY &Display = Graphics (Road);
+  const UINT32               Offset  = CellOffset (2, 30); // 1,536,064: banks 23 and 24
+  UINT32                     Expected[128];
+  const UINTN                ExpectedCount = ExpectedBanks (Offset, Road.VideoInfo->CurrentBank, Expected, 128);
+  const UINT64               Before        = Display.BankSwitches;
 
   EFI_STATUS Status = DrawGlyphString (Road, 2, 30);
   Check ("DrawString before the GOP returns success", Status == EFI_SUCCESS, "%r", Status);
 
-  const UINT64 Switches = Platform.BankSwitches - Before;
+  const UINT64 Switches = Display.BankSwitches - Before;
   UINTN        Differ   = (Switches == ExpectedCount) ? 0 : 1;
   for (UINTN Index = 0; Differ == 0 && Index < ExpectedCount && Index < 128; Index++) {
-    Differ = (Platform.BankLog[(Before + Index) % Platform.BankLogCapacity] != Expected[Index]) ? 1 : 0;
+    Differ = (Display.BankLog[(Before + Index) % PLATFORM_BANK_LOG_SIZE] != Expected[Index]) ? 1 : 0;
   }
 
   Check (
@@ -149,20 +148,20 @@ CheckStringWithBankSwitches (ROAD &Road)
   );
   Check (
     "HOB CurrentBank follows the last bank selected",
-    Platform.VideoInfo->CurrentBank == ((Offset + 3 * 32 + 15 * kPitch + 7 * 4) >> 16), "CurrentBank %u",
-    Platform.VideoInfo->CurrentBank
+    Road.VideoInfo->CurrentBank == ((Offset + 3 * 32 + 15 * kPitch + 7 * 4) >> 16), "CurrentBank %u",
+    Road.VideoInfo->CurrentBank
   );
 
-  const UINTN Mismatches = GlyphMismatches (Platform.ApertureBase, Offset);
+  const UINTN Mismatches = GlyphMismatches (TAVRIX_APERTURE_BASE, Offset);
   Check (
     "glyphs 'A0ag' drawn into the aperture pixel for pixel", Mismatches == 0, "%u of 512 pixels differ",
     (UINT32)Mismatches
   );
-  const UINTN InFrame = GlyphMismatches (Platform.FrameBufferBase, Offset);
+  const UINTN InFrame = GlyphMismatches (Road.FrameBufferBase, Offset);
   Check (
     "the aperture is the controller's frame buffer: the glyphs read back through BAR 0 at the same offset",
-    InFrame == 0 && Platform.FrameBufferBase != Platform.ApertureBase, "%u of 512 pixels differ at BAR 0 0x%lx",
-    (UINT32)InFrame, Platform.FrameBufferBase
+    InFrame == 0 && Road.FrameBufferBase != TAVRIX_APERTURE_BASE, "%u of 512 pixels differ at BAR 0 0x%lx",
+    (UINT32)InFrame, Road.FrameBufferBase
   );
 }
 
@@ -171,15 +170,15 @@ CheckStringWithBankSwitches (ROAD &Road)
 VOID
 CheckSetBankPorts (ROAD &Road)
 {
-  STAND_IN_GRAPHICS_DISPLAY &Display = Graphics (Road);
+  PLATFORM_GRAPHICS_DISPLAY &Display = Graphics (Road);
   EFI_STATUS                 Status  = Display.Observed.SetBank (&Display.Observed, 0x123);
 
   IoWrite8 (0x3D4, 0xA5);
   const UINT8 High = IoRead8 (0x3D5);
   Check (
     "SetBank(0x123) writes CRTC 0xA5 <- 0x11 and keeps bank 0x123 in the HOB",
-    Status == EFI_SUCCESS && High == 0x11 && Road.Platform->VideoInfo->CurrentBank == 0x123,
-    "%r, CRTC 0xA5 = 0x%02x, CurrentBank 0x%x", Status, High, Road.Platform->VideoInfo->CurrentBank
+    Status == EFI_SUCCESS && High == 0x11 && Road.VideoInfo->CurrentBank == 0x123,
+    "%r, CRTC 0xA5 = 0x%02x, CurrentBank 0x%x", Status, High, Road.VideoInfo->CurrentBank
   );
   Display.Observed.SetBank (&Display.Observed, 0);
 }
@@ -210,7 +209,7 @@ DrawPicture (ROAD &Road, EFI_PHYSICAL_ADDRESS Base, UINT32 X, UINT32 Y, EFI_STAT
 {
   constexpr UINT32           Width   = 96;
   constexpr UINT32           Height  = 48;
-  STAND_IN_GRAPHICS_DISPLAY &Display = Graphics (Road);
+  PLATFORM_GRAPHICS_DISPLAY &Display = Graphics (Road);
   UINT8                     *Image   = MakeImage (Width, Height, 255);
 
   if (Image == nullptr) {
@@ -238,7 +237,7 @@ DrawPicture (ROAD &Road, EFI_PHYSICAL_ADDRESS Base, UINT32 X, UINT32 Y, EFI_STAT
 VOID
 CheckAlphaBlend (ROAD &Road)
 {
-  STAND_IN_GRAPHICS_DISPLAY &Display = Graphics (Road);
+  PLATFORM_GRAPHICS_DISPLAY &Display = Graphics (Road);
   const UINT32               Offset  = 40 * kPitch + 700 * 4;
   UINT8                      Red[4 * 4 * 4];
   UINT8                      Half[4 * 4 * 4];
@@ -254,11 +253,11 @@ CheckAlphaBlend (ROAD &Road)
     Half[Index * 4 + 3] = 128;
   }
 
-  const UINT32 Before  = *FramePixel (Road.Platform->ApertureBase, Offset);
+  const UINT32 Before  = *FramePixel (TAVRIX_APERTURE_BASE, Offset);
   EFI_STATUS   Status1 = Display.Observed.DrawImage (&Display.Observed, Offset, kPitch, Red, 4, 4, 32, 1);
-  const UINT32 Beneath = *FramePixel (Road.Platform->ApertureBase, Offset);
+  const UINT32 Beneath = *FramePixel (TAVRIX_APERTURE_BASE, Offset);
   EFI_STATUS   Status2 = Display.Observed.DrawImage (&Display.Observed, Offset, kPitch, Half, 4, 4, 32, 0);
-  const UINT32 Blended = *FramePixel (Road.Platform->ApertureBase, Offset + 3 * kPitch + 3 * 4);
+  const UINT32 Blended = *FramePixel (TAVRIX_APERTURE_BASE, Offset + 3 * kPitch + 3 * 4);
 
   Check (
     "DrawImage ShadowOnly leaves the frame alone; alpha 128 over red blends to 0x007F3264",
@@ -270,19 +269,26 @@ CheckAlphaBlend (ROAD &Road)
 VOID
 CheckEnableDrawing (ROAD &Road)
 {
-  STAND_IN_GRAPHICS_DISPLAY &Display = Graphics (Road);
+  PLATFORM_GRAPHICS_DISPLAY &Display = Graphics (Road);
   const UINT32               Offset  = CellOffset (40, 32);
 
-  EFI_STATUS  Off     = Display.Observed.EnableDrawing (&Display.Observed, 0);
-  EFI_STATUS  Draw    = DrawGlyphString (Road, 40, 32);
-  const UINTN Drawn   = DrawnPixels (Road.Platform->ApertureBase, Offset);
-  EFI_STATUS  Invalid = Display.Observed.EnableDrawing (&Display.Observed, 2);
-  EFI_STATUS  On      = Display.Observed.EnableDrawing (&Display.Observed, 1);
+  UINT32 Before[4 * kCellWidth * kCellHeight];
+  UINT32 After[4 * kCellWidth * kCellHeight];
+
+  // The frame holds whatever was shown before the road: what counts is
+  // that nothing changes.
+  ReadCells (TAVRIX_APERTURE_BASE, Offset, Before);
+  EFI_STATUS Off  = Display.Observed.EnableDrawing (&Display.Observed, 0);
+  EFI_STATUS Draw = DrawGlyphString (Road, 40, 32);
+  ReadCells (TAVRIX_APERTURE_BASE, Offset, After);
+  const BOOLEAN Unchanged = CompareMem (Before, After, sizeof (Before)) == 0;
+  EFI_STATUS    Invalid   = Display.Observed.EnableDrawing (&Display.Observed, 2);
+  EFI_STATUS    On        = Display.Observed.EnableDrawing (&Display.Observed, 1);
 
   Check (
     "EnableDrawing(0) silences DrawString; EnableDrawing(2) is refused; (1) turns it back on",
-    Off == EFI_SUCCESS && Draw == EFI_SUCCESS && Drawn == 0 && Invalid == EFI_INVALID_PARAMETER && On == EFI_SUCCESS,
-    "%r, draw %r with %u pixels, %r, %r", Off, Draw, (UINT32)Drawn, Invalid, On
+    Off == EFI_SUCCESS && Draw == EFI_SUCCESS && Unchanged && Invalid == EFI_INVALID_PARAMETER && On == EFI_SUCCESS,
+    "%r, draw %r, cells %a, %r, %r", Off, Draw, Unchanged ? "unchanged" : "changed", Invalid, On
   );
 }
 
@@ -290,7 +296,7 @@ CheckEnableDrawing (ROAD &Road)
 VOID
 DrawCaption (ROAD &Road, UINT32 Column, UINT32 Row, CONST CHAR8 *Text)
 {
-  STAND_IN_GRAPHICS_DISPLAY &Display = Graphics (Road);
+  PLATFORM_GRAPHICS_DISPLAY &Display = Graphics (Road);
 
   Display.Observed.DrawString (
     &Display.Observed, (UINT16)Column, (UINT16)Row, 0x00FFFFFF, 0x00202020, const_cast<CHAR8 *> (Text)
@@ -301,7 +307,7 @@ DrawCaption (ROAD &Road, UINT32 Column, UINT32 Row, CONST CHAR8 *Text)
   A screendump of the device, with the size the screen must have and what
   the device's bank registers must hold: the bank last selected and one
   selection (a write of port 0x3CD) for every SetBank the display protocol
-  passed on since reset.
+  passed on since the road put the controller in its early state.
 **/
 VOID
 DeviceSnapshot (ROAD &Road, CONST CHAR8 *Name, UINT32 Width, UINT32 Height)
@@ -309,8 +315,8 @@ DeviceSnapshot (ROAD &Road, CONST CHAR8 *Name, UINT32 Width, UINT32 Height)
   CHAR8 What[96];
 
   AsciiSPrint (
-    What, sizeof (What), "device %ux%u bank=%u selects=%lu", Width, Height, Road.Platform->VideoInfo->CurrentBank,
-    Road.Platform->BankSwitches
+    What, sizeof (What), "device %ux%u bank=%u added=%lu", Width, Height, Road.VideoInfo->CurrentBank,
+    Road.Graphics->BankSwitches - Road.BankSwitchesBefore
   );
   Snapshot (Road, Name, What);
 }
@@ -318,21 +324,15 @@ DeviceSnapshot (ROAD &Road, CONST CHAR8 *Name, UINT32 Width, UINT32 Height)
 } // namespace
 
 /**
-  Lets the platform prepare the controller, starts the early video driver
-  from its file in graphics mode (the stand-in's PCD answer), and checks what
-  it registered and published.
+  Starts a second early video driver from its file, in graphics mode (the
+  platform's PCD database), with the controller in its early state, and
+  checks what it registered and published.
 **/
 VOID
 CheckEarlyVideoStart (IN ROAD &Road)
 {
-  EFI_STATUS Status = Road.Platform->PrepareEarlyVideo (Road.Platform);
-  Check (
-    "the platform routes legacy VGA to the controller and shows the HOB's 800 x 600 frame on channel B",
-    Status == EFI_SUCCESS && Road.Platform->VgaRouted && Road.Platform->EarlyFrameShown,
-    "%r, VGA routed %d, early frame %d", Status, Road.Platform->VgaRouted, Road.Platform->EarlyFrameShown
-  );
-
-  Status = StartDriverFile (Road, u"Prelumen.efi", &Road.EarlyVideoImage);
+  const UINT64 Switches = Graphics (Road).BankSwitches;
+  EFI_STATUS   Status   = StartDriverFile (Road, u"Prelumen.efi", &Road.EarlyVideoImage);
 
   Check ("Prelumen loads and starts", Status == EFI_SUCCESS, "%r", Status);
   if (EFI_ERROR (Status)) {
@@ -340,13 +340,16 @@ CheckEarlyVideoStart (IN ROAD &Road)
     return;
   }
 
-  STAND_IN_GRAPHICS_DISPLAY      &Display = Graphics (Road);
+  PLATFORM_GRAPHICS_DISPLAY      &Display = Graphics (Road);
   const EARLY_GRAPHICS_CALLBACKS &Table   = Display.Callbacks;
   Check (
-    "Prelumen registers its four graphics callbacks with the graphics display protocol",
-    Display.Registrations == 1 && Table.DrawString != nullptr && Table.DrawImage != nullptr &&
-      Table.SetBank != nullptr && Table.EnableDrawing != nullptr && Road.Platform->TextDisplay->Registrations == 0,
-    "%u graphics, %u text registrations", Display.Registrations, Road.Platform->TextDisplay->Registrations
+    "Prelumen registers its four graphics callbacks with the platform's graphics display protocol, "
+    "which draws nothing for a second registration",
+    Display.Registrations == 2 && Table.DrawString != nullptr && Table.DrawImage != nullptr &&
+      Table.SetBank != nullptr && Table.EnableDrawing != nullptr && Road.Text->Registrations == 0 &&
+      Display.BankSwitches == Switches,
+    "%u graphics, %u text registrations, %lu bank switches", Display.Registrations, Road.Text->Registrations,
+    Display.BankSwitches - Switches
   );
 
   EFI_DEBUG_MASK_PROTOCOL *DebugMask = nullptr;
@@ -375,8 +378,8 @@ CheckEarlyVideoStart (IN ROAD &Road)
 VOID
 CheckDrawingBeforeGop (IN ROAD &Road)
 {
-  if ((Road.EarlyVideoImage == nullptr) || (Graphics (Road).Registrations == 0)) {
-    Check ("drawing before the GOP", FALSE, "Prelumen registered no graphics callbacks");
+  if ((Road.EarlyVideoImage == nullptr) || (Graphics (Road).Registrations < 2)) {
+    Check ("drawing before the GOP", FALSE, "the road's Prelumen registered no graphics callbacks");
     return;
   }
 
@@ -384,7 +387,7 @@ CheckDrawingBeforeGop (IN ROAD &Road)
   CheckSetBankPorts (Road);
 
   EFI_STATUS  Status;
-  const UINTN Wrong = DrawPicture (Road, Road.Platform->ApertureBase, 560, 60, &Status);
+  const UINTN Wrong = DrawPicture (Road, TAVRIX_APERTURE_BASE, 560, 60, &Status);
   Check (
     "DrawImage lands an opaque picture in the aperture unchanged", Status == EFI_SUCCESS && Wrong == 0,
     "%r, %u pixels differ", Status, (UINT32)Wrong
@@ -409,14 +412,14 @@ CheckDrawingAfterGop (IN ROAD &Road)
 
   const EFI_PHYSICAL_ADDRESS Base     = Road.Gop->Mode->FrameBufferBase;
   const UINT32               Offset   = CellOffset (2, 33);
-  const UINT64               Switches = Road.Platform->BankSwitches;
+  const UINT64               Switches = Road.Graphics->BankSwitches;
 
   EFI_STATUS Status = DrawGlyphString (Road, 2, 33);
   Check (
     "after the GOP, DrawString lands in the GOP's frame buffer without bank switches",
-    Status == EFI_SUCCESS && GlyphMismatches (Base, Offset) == 0 && Road.Platform->BankSwitches == Switches,
+    Status == EFI_SUCCESS && GlyphMismatches (Base, Offset) == 0 && Road.Graphics->BankSwitches == Switches,
     "%r, %u pixels differ, %lu bank switches", Status, (UINT32)GlyphMismatches (Base, Offset),
-    Road.Platform->BankSwitches - Switches
+    Road.Graphics->BankSwitches - Switches
   );
 
   const UINTN Wrong = DrawPicture (Road, Base, 680, 520, &Status);
@@ -427,40 +430,5 @@ CheckDrawingAfterGop (IN ROAD &Road)
   DrawCaption (Road, 10, 35, "Prelumen, after the GOP: drawn into TavrixGopDxe's frame buffer");
   DeviceSnapshot (
     Road, "console", Road.Gop->Mode->Info->HorizontalResolution, Road.Gop->Mode->Info->VerticalResolution
-  );
-}
-
-/// The status codes the listener kept: every debug message passed the
-/// run-time level; assertions carry the module tag. The records also go to
-/// the log, one line each.
-VOID
-CheckDebugRecords (IN ROAD &Road)
-{
-  EMULATED_PLATFORM_PROTOCOL &Platform = *Road.Platform;
-  const UINT64                Kept     = MIN (Platform.StatusCodeCount, (UINT64)Platform.StatusCodeCapacity);
-  UINTN                       Leaked   = 0;
-  UINTN                       Untagged = 0;
-
-  for (UINT64 Index = Platform.StatusCodeCount - Kept; Index < Platform.StatusCodeCount; Index++) {
-    const EMULATED_STATUS_CODE &Record = Platform.StatusCodes[Index % Platform.StatusCodeCapacity];
-    AsciiPrint (
-      "ROAD-STATUS-CODE type 0x%08x value 0x%08x level 0x%08x: %a\n", Record.Type, Record.Value, Record.ErrorLevel,
-      Record.Text
-    );
-    if (CompareGuid (&Record.DataType, &gDebugPrintMarkerDataGuid)) {
-      Leaked += ((Record.ErrorLevel & Road.ExpectedDebugLevel) == 0) ? 1 : 0;
-    } else if ((Record.Type == 0x90000002) && (Record.Value == 0x03050007)) {
-      Untagged += (Record.RawSize < 51 || CompareMem (Record.Raw + 40, "[Prelumen] ", 11) != 0) ? 1 : 0;
-    }
-  }
-
-  Note ("%lu status codes from Prelumen, %lu from other modules", Platform.StatusCodeCount, Platform.OtherStatusCodes);
-  Check (
-    "no debug message below the run-time level reaches the listener", Leaked == 0, "%u messages leaked", (UINT32)Leaked
-  );
-
-  Check (
-    "assertion records carry \"[Prelumen] \" and the file behind the 40-byte header", Untagged == 0,
-    "%u records without", (UINT32)Untagged
   );
 }

@@ -1,6 +1,6 @@
 /** @file
-  The GOP driver on the road: loaded from its file and started by the
-  firmware's ConnectController on the controller; the registers it
+  The GOP driver on the road: the one of the firmware volume, started again
+  by the firmware's ConnectController on the controller; the registers it
   programs, its GOP's modes and Blt, its names, and 20 disconnect/reconnect
   cycles.
 
@@ -233,16 +233,16 @@ CheckModeRecord (
 } // namespace
 
 /**
-  Loads the GOP driver and lets the firmware connect it to the controller
-  (this driver only), then checks what Start did.
+  Lets the firmware connect the GOP driver of its firmware volume to the
+  controller again (this driver only), then checks what Start did.
 **/
 VOID
 CheckGopStart (IN ROAD &Road)
 {
-  EFI_STATUS Status = StartDriverFile (Road, u"TavrixGopDxe.efi", &Road.GopDriverImage);
+  EFI_STATUS Status;
 
-  Check ("TavrixGopDxe loads and starts", Status == EFI_SUCCESS, "%r", Status);
-  if (EFI_ERROR (Status)) {
+  if (Road.GopDriverImage == nullptr) {
+    Check ("TavrixGopDxe's image", FALSE, "no driver held the controller");
     return;
   }
 

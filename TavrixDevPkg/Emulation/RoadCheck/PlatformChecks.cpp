@@ -1,7 +1,9 @@
 /** @file
-  The platform before the drivers: the stand-in found the controller that
-  the firmware enumerated and has its pieces in place, and the debug-level
-  variables are set before the early video driver starts.
+  The reference platform as the road finds it at the shell: the controller
+  the firmware enumerated and TavrixGopDxe holds, the display-information
+  HOB, Prelumen's configuration values in the PCD database, the platform's
+  display protocols with the one registration of the Prelumen its DXE
+  dispatcher started, and the aperture turned off since the GOP arrived.
 
   SPDX-License-Identifier: BSD-2-Clause-Patent
 **/
@@ -9,106 +11,115 @@
 #include "RoadCheck.h"
 
 extern "C" {
-#include <IndustryStandard/Pci.h>
 #include <Guid/DebugMask.h>
 #include <Library/HobLib.h>
+#include <Library/PcdLib.h>
 #include <Library/UefiRuntimeServicesTableLib.h>
-#include <Protocol/PiPcd.h>
+#include <TavrixDisplayCore.h>
 }
 
 namespace {
 
-VOID
-CheckController (ROAD &Road)
+/// The early display protocols, when this platform produced them.
+BOOLEAN
+FindDisplayProtocols (ROAD &Road)
 {
-  EMULATED_PLATFORM_PROTOCOL &Platform = *Road.Platform;
-  UINT16                      Id[2]    = { 0, 0 };
-  EFI_STATUS                  Status   = EFI_NOT_FOUND;
+  VOID *Graphics = nullptr;
+  VOID *Text     = nullptr;
 
-  if (Platform.ControllerPciIo != nullptr) {
-    Status =
-      Platform.ControllerPciIo->Pci.Read (Platform.ControllerPciIo, EfiPciIoWidthUint16, PCI_VENDOR_ID_OFFSET, 2, Id);
+  gBS->LocateProtocol (&gEarlyGraphicsDisplayProtocolGuid, nullptr, &Graphics);
+  gBS->LocateProtocol (&gEarlyTextDisplayProtocolGuid, nullptr, &Text);
+  Road.Graphics      = static_cast<PLATFORM_GRAPHICS_DISPLAY *> (Graphics);
+  Road.Text          = static_cast<PLATFORM_TEXT_DISPLAY *> (Text);
+  const BOOLEAN Ours = (Road.Graphics != nullptr) && (Road.Text != nullptr) &&
+                       (Road.Graphics->Signature == PLATFORM_EARLY_DISPLAY_SIGNATURE) &&
+                       (Road.Text->Signature == PLATFORM_EARLY_DISPLAY_SIGNATURE);
+
+  if (!Check (
+        "the reference platform's early display protocols are installed", Ours, "graphics %p, text %p", Graphics, Text
+      )) {
+    Road.Graphics = nullptr;
+    Road.Text     = nullptr;
+    return FALSE;
   }
 
   Check (
-    "the firmware enumerated 0x19E5:0x1711 behind a bridge on bus 0 (PCI I/O of its bus driver)",
-    !EFI_ERROR (Status) && Id[0] == 0x19E5 && Id[1] == 0x1711 && (Platform.ControllerLocation >> 24) != 0,
-    "status %r, IDs %04x:%04x, location 0x%08x", Status, Id[0], Id[1], Platform.ControllerLocation
+    "the Prelumen of the firmware volume registered its graphics callbacks once, no text callback",
+    Road.Graphics->Registrations == 1 && Road.Text->Registrations == 0 && Road.Graphics->BankSwitches > 0,
+    "%u graphics, %u text registrations, %lu bank switches", Road.Graphics->Registrations, Road.Text->Registrations,
+    Road.Graphics->BankSwitches
   );
-  Note (
-    "controller at bus %u, device %u behind the bridge 0:0x%x.%u; BAR 0 at 0x%lx (%lu MiB)",
-    Platform.ControllerLocation >> 24, (Platform.ControllerLocation >> 16) & 0x1F, Platform.BridgeDevice,
-    Platform.BridgeFunction, Platform.FrameBufferBase, Platform.FrameBufferSize >> 20
-  );
+  return TRUE;
 }
 
 VOID
-CheckEarlyVideoPieces (ROAD &Road)
+CheckHobAndConfiguration (ROAD &Road)
 {
-  EMULATED_PLATFORM_PROTOCOL &Platform = *Road.Platform;
-
-  Check (
-    "the platform turned the controller's aperture at 0x92000000 on (configuration register 0x40 bit 0)",
-    Platform.ApertureOn, "not on"
-  );
-
   VOID *Hob = GetFirstGuidHob (&gEarlyVideoInfoHobGuid);
+
+  Road.VideoInfo = (Hob != nullptr) ? static_cast<EARLY_VIDEO_INFO *> (GET_GUID_HOB_DATA (Hob)) : nullptr;
   Check (
-    "display-information HOB in the republished HOB list (800 x 600)",
-    Hob != nullptr && GET_GUID_HOB_DATA (Hob) == Platform.VideoInfo && Platform.VideoInfo->FrameWidth == 800 &&
-      Platform.VideoInfo->FrameHeight == 600,
-    "HOB %p, stand-in's %p", Hob, Platform.VideoInfo
+    "the platform's display-information HOB describes the 800 x 600 console frame",
+    Road.VideoInfo != nullptr && Road.VideoInfo->FrameWidth == 800 && Road.VideoInfo->FrameHeight == 600, "HOB %p",
+    Road.VideoInfo
   );
 
-  EFI_PCD_PROTOCOL *Pcd      = nullptr;
-  EFI_STATUS        Status   = gBS->LocateProtocol (&gEfiPcdProtocolGuid, nullptr, reinterpret_cast<VOID **> (&Pcd));
-  UINT32            Width    = EFI_ERROR (Status) ? 0 : Pcd->Get32 (&gEarlyVideoTokenSpaceGuid, 8);
-  UINT32            Height   = EFI_ERROR (Status) ? 0 : Pcd->Get32 (&gEarlyVideoTokenSpaceGuid, 7);
-  UINT32            Place    = EFI_ERROR (Status) ? 0 : Pcd->Get32 (&gEarlyVideoTokenSpaceGuid, 1);
-  UINT8             Device   = EFI_ERROR (Status) ? 0 : Pcd->Get8 (&gEarlyVideoTokenSpaceGuid, 4);
-  UINT8             Function = EFI_ERROR (Status) ? 0 : Pcd->Get8 (&gEarlyVideoTokenSpaceGuid, 5);
+  const UINT32  Location = PcdGetEx32 (&gEarlyVideoTokenSpaceGuid, PcdEarlyVideoDeviceLocation);
+  const UINT8   Device   = PcdGetEx8 (&gEarlyVideoTokenSpaceGuid, PcdEarlyVideoBridgeDevice);
+  const UINT8   Function = PcdGetEx8 (&gEarlyVideoTokenSpaceGuid, PcdEarlyVideoBridgeFunction);
+  const UINT32  Width    = PcdGetEx32 (&gEarlyVideoTokenSpaceGuid, PcdEarlyVideoShadowWidth);
+  const UINT32  Height   = PcdGetEx32 (&gEarlyVideoTokenSpaceGuid, PcdEarlyVideoShadowHeight);
+  const BOOLEAN Graphics = PcdGetExBool (&gEarlyVideoTokenSpaceGuid, PcdEarlyVideoGraphicsMode);
   Check (
-    "PCD protocol answers the early video tokens (8: 800, 7: 600; 1, 4, 5: the controller and its bridge)",
-    Width == 800 && Height == 600 && Place == Platform.ControllerLocation && Device == Platform.BridgeDevice &&
-      Function == Platform.BridgeFunction && Platform.PcdForwarding,
-    "status %r, tokens %u %u 0x%x 0x%x %u, forwarding %d", Status, Width, Height, Place, Device, Function,
-    Platform.PcdForwarding
+    "the PCD database holds Prelumen's values: controller 01:00.0 behind 0:1C.0, a 1024 x 768 shadow, graphics mode",
+    Location == 0x01000000 && Device == 0x1C && Function == 0 && Width == 1024 && Height == 768 && Graphics,
+    "location 0x%08x, bridge 0x%x.%u, shadow %u x %u, graphics %d", Location, Device, Function, Width, Height, Graphics
   );
+}
 
-  Check ("status-code listener registered with the router", Platform.ListenerRegistered, "not registered");
+/// Once Prelumen follows the GOP nothing needs the aperture: the platform
+/// turned it off.
+VOID
+CheckApertureOff (ROAD &Road)
+{
+  EFI_PCI_IO_PROTOCOL *PciIo   = nullptr;
+  UINT8                Control = 0xFF;
+
+  gBS->HandleProtocol (Road.ControllerHandle, &gEfiPciIoProtocolGuid, reinterpret_cast<VOID **> (&PciIo));
+  if (PciIo != nullptr) {
+    PciIo->Pci.Read (PciIo, EfiPciIoWidthUint8, TAVRIX_CONFIG_APERTURE_CONTROL, 1, &Control);
+  }
+
   Check (
-    "display protocols installed, nothing registered yet",
-    Platform.GraphicsDisplay != nullptr && Platform.GraphicsDisplay->Registrations == 0 &&
-      Platform.TextDisplay->Registrations == 0,
-    "an early video driver already registered"
+    "the platform turned the aperture off once the GOP arrived (configuration register 0x40 bit 0 clear)",
+    (Control & TAVRIX_APERTURE_ENABLE) == 0, "register 0x40 reads 0x%02x", Control
   );
 }
 
 } // namespace
 
-/// FALSE when the stand-in is missing: then nothing else can be checked.
+/// FALSE when this is not the reference platform: nothing else can be checked.
 BOOLEAN
 CheckPlatform (IN ROAD &Road)
 {
-  EFI_STATUS Status =
-    gBS->LocateProtocol (&gEmulatedPlatformProtocolGuid, nullptr, reinterpret_cast<VOID **> (&Road.Platform));
-
-  if (!Check ("platform stand-in resident", !EFI_ERROR (Status), "%r: load PlatformStandInDxe.efi first", Status)) {
-    Road.Platform = nullptr;
+  if (!FindDevice (Road) || !FindDisplayProtocols (Road)) {
     return FALSE;
   }
 
-  Road.ControllerHandle = Road.Platform->ControllerHandle;
-  Road.FrameBufferBase  = Road.Platform->FrameBufferBase;
-  CheckController (Road);
-  CheckEarlyVideoPieces (Road);
-  return TRUE;
+  Road.GopDriverImage = ManagingDriver (Road);
+  Check (
+    "the firmware started TavrixGopDxe on the controller (held BY_DRIVER)", Road.GopDriverImage != nullptr,
+    "no driver holds the controller"
+  );
+  CheckHobAndConfiguration (Road);
+  CheckApertureOff (Road);
+  return (Road.GopDriverImage != nullptr) && (Road.VideoInfo != nullptr);
 }
 
 /**
-  Sets "EFIDebug" and "DebugMessageConfig" before the early video driver
-  starts: "EFIDebug" 0xFFFFFFFF and preset 2 (errors), level 0xFF800000.
-  (The platform road sets custom levels through "DebugMessageConfig".)
+  Sets "EFIDebug" and "DebugMessageConfig" before the road starts its early
+  video driver: "EFIDebug" 0xFFFFFFFF and preset 2 (errors), level
+  0xFF800000. Volatile: the next boot has the platform's default again.
 **/
 VOID
 SetDebugVariables (IN ROAD &Road)

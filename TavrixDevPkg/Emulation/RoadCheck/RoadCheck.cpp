@@ -1,21 +1,24 @@
 /** @file
-  The road application. Run from the UEFI shell after the platform stand-in:
+  The road application. Run from the UEFI shell of the reference platform
+  (TavrixRefPlatformPkg), where the DXE dispatcher has started both drivers:
 
-    load PlatformStandInDxe.efi
-    TavrixRoad.efi graphics [snap]
+    TavrixRoad.efi platform [snap]
 
-  or, on the virtual device with the driver in the card's option ROM and no
-  stand-in:
+  or, on the virtual device with the driver in the card's option ROM:
 
     TavrixRoad.efi device [snap]       (or: device-release [snap])
 
-  It starts both drivers from the files beside it and follows one event down
-  the road: the early video driver draws before any GOP exists, the GOP
-  driver is connected by the firmware, the early video driver follows the GOP,
-  the firmware console draws through it, then every GOP service, the names and
-  20 disconnect/reconnect cycles. Text mode is the reference platform's road
-  (scripts/qemu-platform.sh), in the real boot order. "device" walks the GOP road on the device
-  (the driver the firmware loaded from the ROM, every mode, Blt, names,
+  "platform" checks what the boot left (the controller held by TavrixGopDxe,
+  the HOB, the PCDs, the platform's display protocols with one registration,
+  the aperture off), stops TavrixGopDxe and puts the controller back in its
+  early state, starts a second Prelumen from the file beside it and follows
+  one event down the road again: that Prelumen draws before any GOP exists,
+  the firmware connects TavrixGopDxe, Prelumen follows the GOP, the firmware
+  console draws through it, then every GOP service, the names, the option
+  ROM image and 20 disconnect/reconnect cycles. Text mode and the status
+  codes on the serial log are the road's other boots
+  (scripts/qemu-platform.sh). "device" walks the GOP road on the card (the
+  driver the firmware loaded from the ROM, every mode, Blt, names,
   reconnects, a UART window); "device-release" only the ROM, the console and
   the UART window, for the RELEASE ROM. With "snap", each snapshot waits for
   a key from the host that captures the screen.
@@ -34,7 +37,7 @@ extern "C" {
 
 namespace {
 
-enum ROAD_RUN { RoadGraphics, RoadDevice, RoadDeviceRelease };
+enum ROAD_RUN { RoadPlatform, RoadDevice, RoadDeviceRelease };
 
 /// The shell's arguments: the run and "snap".
 BOOLEAN
@@ -42,7 +45,7 @@ ReadArguments (EFI_HANDLE ImageHandle, ROAD_RUN *Run, BOOLEAN *Snap)
 {
   EFI_SHELL_PARAMETERS_PROTOCOL *Parameters;
 
-  *Run  = RoadGraphics;
+  *Run  = RoadPlatform;
   *Snap = FALSE;
   if (EFI_ERROR (
         gBS->HandleProtocol (ImageHandle, &gEfiShellParametersProtocolGuid, reinterpret_cast<VOID **> (&Parameters))
@@ -57,8 +60,8 @@ ReadArguments (EFI_HANDLE ImageHandle, ROAD_RUN *Run, BOOLEAN *Snap)
       *Run = RoadDeviceRelease;
     } else if (StrCmp (Parameters->Argv[Index], Ucs2 (u"snap")) == 0) {
       *Snap = TRUE;
-    } else if (StrCmp (Parameters->Argv[Index], Ucs2 (u"graphics")) != 0) {
-      AsciiPrint ("usage: TavrixRoad.efi graphics|device|device-release [snap]\n");
+    } else if (StrCmp (Parameters->Argv[Index], Ucs2 (u"platform")) != 0) {
+      AsciiPrint ("usage: TavrixRoad.efi platform|device|device-release [snap]\n");
       return FALSE;
     }
   }
@@ -66,10 +69,15 @@ ReadArguments (EFI_HANDLE ImageHandle, ROAD_RUN *Run, BOOLEAN *Snap)
   return TRUE;
 }
 
-/// The graphics boot: the whole road of one event.
+/// The reference platform: what the boot left, then the road of one event
+/// again with a second early video driver.
 VOID
-WalkGraphicsRoad (ROAD &Road)
+WalkPlatformRoad (ROAD &Road)
 {
+  if (!RestoreEarlyState (Road)) {
+    return;
+  }
+
   SetDebugVariables (Road);
   CheckEarlyVideoStart (Road);
   CheckDrawingBeforeGop (Road);
@@ -81,7 +89,6 @@ WalkGraphicsRoad (ROAD &Road)
   CheckOptionRom (Road);
   CheckReconnectCycles (Road);
   CheckBltStorm (Road);
-  CheckDebugRecords (Road);
 }
 
 /// The GOP road on the virtual device: everything through the firmware's
@@ -115,14 +122,14 @@ RoadCheckMain (IN EFI_HANDLE ImageHandle, IN EFI_SYSTEM_TABLE *SystemTable)
   Road.ImageHandle      = ImageHandle;
   Road.WaitForSnapshots = Snap;
 
-  static const CHAR8 *const Names[] = { "graphics", "device", "device-release" };
+  static const CHAR8 *const Names[] = { "platform", "device", "device-release" };
   AsciiPrint ("ROAD-BEGIN %a\n", Names[Run]);
   if ((Run == RoadDevice) || (Run == RoadDeviceRelease)) {
     if (FindDevice (Road)) {
       WalkDeviceRoad (Road, Run == RoadDeviceRelease);
     }
   } else if (CheckPlatform (Road)) {
-    WalkGraphicsRoad (Road);
+    WalkPlatformRoad (Road);
   }
 
   AsciiPrint ("ROAD-END %u passed, %u failed\n", (UINT32)PassedChecks (), (UINT32)FailedChecks ());

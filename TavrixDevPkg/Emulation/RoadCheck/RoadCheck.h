@@ -10,8 +10,10 @@
 
 extern "C" {
 #include <PiDxe.h>
-#include <Protocol/EmulatedPlatform.h>
+#include <Guid/EarlyVideoInfoHob.h>
 #include <Protocol/GraphicsOutput.h>
+#include <Protocol/PciIo.h>
+#include <Protocol/PlatformEarlyDisplay.h>
 #include <Library/BaseLib.h>
 #include <Library/BaseMemoryLib.h>
 #include <Library/DebugLib.h>
@@ -31,11 +33,15 @@ Ucs2 (const char16_t *String)
 struct ROAD {
   EFI_HANDLE                    ImageHandle;
   BOOLEAN                       WaitForSnapshots;   ///< a host captures the screen at each snapshot
-  EMULATED_PLATFORM_PROTOCOL   *Platform;           ///< the stand-in; NULL on the real device
+  PLATFORM_GRAPHICS_DISPLAY    *Graphics;           ///< the reference platform's display protocols;
+  PLATFORM_TEXT_DISPLAY        *Text;               ///< NULL on the option-ROM road
+  EARLY_VIDEO_INFO             *VideoInfo;          ///< the display-information HOB's data
+  UINT64                        BankSwitchesBefore; ///< the platform's count when the road began drawing
   EFI_HANDLE                    ControllerHandle;   ///< the 0x19E5:0x1711 controller's handle
   EFI_PHYSICAL_ADDRESS          FrameBufferBase;    ///< where BAR 0 lies
-  EFI_HANDLE                    EarlyVideoImage;    ///< the started early video driver
-  EFI_HANDLE                    GopDriverImage;     ///< the started GOP driver
+  UINT64                        FrameBufferSize;    ///< BAR 0's length
+  EFI_HANDLE                    EarlyVideoImage;    ///< the early video driver the road started
+  EFI_HANDLE                    GopDriverImage;     ///< the firmware's TavrixGopDxe
   EFI_GRAPHICS_OUTPUT_PROTOCOL *Gop;                ///< GOP on the controller handle
   UINT32                        ExpectedDebugLevel; ///< what the variables set before the start give
 };
@@ -76,6 +82,9 @@ ReadFileBeside (IN ROAD &Road, IN CONST char16_t *FileName, OUT VOID **Contents,
 BOOLEAN
 CheckPlatform (IN ROAD &Road);
 
+BOOLEAN
+RestoreEarlyState (IN ROAD &Road);
+
 VOID SetDebugVariables (IN ROAD &Road);
 
 VOID CheckEarlyVideoStart (IN ROAD &Road);
@@ -96,15 +105,18 @@ VOID CheckReconnectCycles (IN ROAD &Road);
 
 VOID CheckBltStorm (IN ROAD &Road);
 
-VOID CheckDebugRecords (IN ROAD &Road);
-
 VOID CheckOptionRom (IN ROAD &Road);
 
 //
-// The road on the virtual device, without the stand-in (DeviceChecks.cpp).
+// The controller as the firmware enumerated it, and the road on the card
+// with the driver from its option ROM (DeviceChecks.cpp).
 //
 BOOLEAN
 FindDevice (IN ROAD &Road);
+
+/// The image that holds the controller BY_DRIVER, or NULL.
+EFI_HANDLE
+ManagingDriver (IN ROAD &Road);
 
 VOID CheckDriverFromRom (IN ROAD &Road);
 
