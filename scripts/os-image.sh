@@ -33,8 +33,12 @@ GRUB_MODULES="normal echo test read iorw serial terminal font videoinfo efi_gop 
 
 as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
 
-# candidate PACKAGE: the version apt would fetch, or nothing.
-candidate() { apt-cache show --no-all-versions "$1" 2>/dev/null | sed -n 's/^Version: //p' | head -n1; }
+# candidates PACKAGE...: "PACKAGE VERSION" lines, the versions apt would fetch
+# (one apt-cache call: each takes half a second).
+candidates() {
+  apt-cache show --no-all-versions "$@" 2>/dev/null |
+    awk '/^Package: /{p=$2} /^Version: /{print p, $2}'
+}
 
 # The newest bookworm kernel the archive offers.
 kernel_package() {
@@ -47,18 +51,17 @@ exec 9>"$CACHE_DIR/os/lock"
 flock 9
 
 kernel=$(kernel_package)
-if [ -z "$kernel" ] || [ -z "$(candidate busybox-static)" ]; then
-  log "apt knows none of the packages yet: apt-get update"
+if [ -z "$kernel" ]; then
+  log "apt knows no bookworm kernel yet: apt-get update"
   as_root apt-get update -qq
   kernel=$(kernel_package)
 fi
 [ -n "$kernel" ] || { log "no linux-image-6.1.0-*-amd64-unsigned in the archive"; exit 1; }
 PACKAGES=("$kernel" busybox-static grub-efi-amd64-bin grub-common libefivar1 libefiboot1)
 
-versions=""
+versions=$(candidates "${PACKAGES[@]}")$'\n'
 for p in "${PACKAGES[@]}"; do
-  v=$(candidate "$p"); [ -n "$v" ] || { log "no version of $p in the archive"; exit 1; }
-  versions+="$p $v"$'\n'
+  grep -q "^$p " <<<"$versions" || { log "no version of $p in the archive"; exit 1; }
 done
 hash=$( { printf '%s' "$versions"; echo "${LINUX_MODE[*]} $GRUB_MODULES";
           cd "$REPO/scripts" && sha256sum os-image.sh os-image/*; } | sha256sum | cut -c1-16)

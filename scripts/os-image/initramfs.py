@@ -20,14 +20,13 @@ import sys
 
 
 def pattern(width, height):
+    red = bytes(x & 0xFF for x in range(width))
     rows = []
     for y in range(height):
         row = bytearray(width * 4)
-        green = y & 0xFF
-        for x in range(width):
-            row[x * 4] = ((x >> 8) << 4 | (y >> 8)) & 0xFF   # blue
-            row[x * 4 + 1] = green
-            row[x * 4 + 2] = x & 0xFF                      # red
+        row[0::4] = bytes(((x >> 8) << 4 | (y >> 8)) & 0xFF for x in range(width))
+        row[1::4] = bytes([y & 0xFF]) * width
+        row[2::4] = red
         rows.append(bytes(row))
     return b"".join(rows)
 
