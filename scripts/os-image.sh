@@ -28,8 +28,8 @@ CACHE_DIR=${TAVRIX_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/tavrix-fw}
 DEBS=$CACHE_DIR/os/debs
 # GRUB leaves the last of its four modes for Linux (gfxpayload=keep).
 LINUX_MODE=(1280 1024)
-GRUB_MODULES="normal echo test read iorw serial terminal font videoinfo efi_gop gfxterm
-  gfxterm_background search search_fs_file fat part_msdos part_gpt linux"
+GRUB_MODULES=(normal echo test read iorw serial terminal font videoinfo efi_gop gfxterm
+              gfxterm_background search search_fs_file fat part_msdos part_gpt linux)
 
 as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
 
@@ -63,30 +63,35 @@ versions=$(candidates "${PACKAGES[@]}")$'\n'
 for p in "${PACKAGES[@]}"; do
   grep -q "^$p " <<<"$versions" || { log "no version of $p in the archive"; exit 1; }
 done
-hash=$( { printf '%s' "$versions"; echo "${LINUX_MODE[*]} $GRUB_MODULES";
-          cd "$REPO/scripts" && sha256sum os-image.sh os-image/*; } | sha256sum | cut -c1-16)
+# This script's own hash covers the mode and the module list.
+hash=$( { printf '%s' "$versions"; cd "$REPO/scripts" && sha256sum os-image.sh os-image/*; } |
+        sha256sum | cut -c1-16)
 OUT=$CACHE_DIR/os/$hash
 if [ -f "$OUT/esp.img" ]; then echo "$OUT"; exit 0; fi
 
+WORK=$(mktemp -d "$CACHE_DIR/os/work.XXXXXX")
+trap 'rm -rf "$WORK"' EXIT
+
 # Fetch what is not fetched yet (apt-get download names files after the
-# package and its version, with ':' written as %3a).
-mkdir -p "$DEBS"
+# package and its version, with ':' written as %3a), into the work folder
+# first, so that an interrupted download leaves no partial package behind.
+mkdir -p "$DEBS" "$WORK/debs"
 missing=()
 while read -r p v; do
   [ -n "$p" ] || continue
-  ls "$DEBS/${p}_${v//:/%3a}_"*.deb >/dev/null 2>&1 || missing+=("$p=$v")
+  compgen -G "$DEBS/${p}_${v//:/%3a}_*.deb" >/dev/null || missing+=("$p=$v")
 done <<<"$versions"
 if [ ${#missing[@]} -gt 0 ]; then
   log "fetching ${missing[*]}"
-  (cd "$DEBS" && apt-get download -q "${missing[@]}" 2>&1 | grep -v -e '^Get:' -e 'unsandboxed as root' >&2 || true)
+  if ! (cd "$WORK/debs" && apt-get download -q "${missing[@]}" >"$WORK/download.log" 2>&1); then
+    cat "$WORK/download.log" >&2; log "apt-get download failed"; exit 1
+  fi
+  mv "$WORK"/debs/*.deb "$DEBS/"
 fi
-
-WORK=$(mktemp -d "$CACHE_DIR/os/work.XXXXXX")
-trap 'rm -rf "$WORK"' EXIT
 ROOT=$WORK/root
 while read -r p v; do
   [ -n "$p" ] || continue
-  deb=$(ls "$DEBS/${p}_${v//:/%3a}_"*.deb 2>/dev/null | head -n1)
+  deb=$(compgen -G "$DEBS/${p}_${v//:/%3a}_*.deb" | head -n1)
   [ -n "$deb" ] || { log "$p $v was not fetched"; exit 1; }
   dpkg-deb -x "$deb" "$ROOT"
 done <<<"$versions"
@@ -100,11 +105,11 @@ log "making GRUB (grub-mkstandalone, efi_gop only)"
 # their dependencies): no native video driver can take the card from the GOP.
 LD_LIBRARY_PATH=$ROOT/usr/lib/x86_64-linux-gnu pkgdatadir=$ROOT/usr/share/grub \
   "$ROOT/usr/bin/grub-mkstandalone" -O x86_64-efi -d "$ROOT/usr/lib/grub/x86_64-efi" \
-  --fonts=ascii --locales= --themes= --install-modules="$(echo $GRUB_MODULES)" \
+  --fonts=ascii --locales= --themes= --install-modules="${GRUB_MODULES[*]}" \
   -o "$WORK/BOOTX64.EFI" "boot/grub/grub.cfg=$INPUTS/grub.cfg"
 
 log "making the EFI system partition"
-kernel_file=$(ls "$ROOT"/boot/vmlinuz-* | head -n1)
+kernel_file=$(compgen -G "$ROOT/boot/vmlinuz-*" | head -n1)
 mkfs.fat -C -n TAVRIX-OS -i 7A5C0510 "$WORK/esp.img" 32768 >/dev/null
 mmd -i "$WORK/esp.img" ::/EFI ::/EFI/BOOT ::/tavrix-os
 mcopy -i "$WORK/esp.img" "$WORK/BOOTX64.EFI" ::/EFI/BOOT/BOOTX64.EFI

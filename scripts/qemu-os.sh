@@ -160,7 +160,7 @@ road() {
 
   check "$what: GRUB finds the GOP with exactly the controller's four 32-bpp modes, B,G,R,X, packed rows" grub_modes
   for mode in "${MODES[@]}"; do
-    check "$what: GRUB draws in ${mode/x/ x } through the GOP: the card shows it, filled and with GRUB's text (out/os/$BOOT/grub-$mode.png)" \
+    check "$what: GRUB draws in ${mode/x/ x } through the GOP: the card shows it, filled and with GRUB's text (${DIR#"$REPO"/}/grub-$mode.png)" \
       grub_drew "$mode"
   done
 
@@ -179,7 +179,7 @@ road() {
     "efifb mode '${found[*]}', card '$(cat "$DIR/linux-pattern.device" 2>/dev/null)'"; fi
   check "$what: /init finds fb0 at ${LINUX_WIDTH},$LINUX_HEIGHT, stride $((LINUX_WIDTH * 4)), 32 bpp in sysfs" \
     grep -q "tavrix-os: linux fb0 EFI VGA, size ${LINUX_WIDTH},$LINUX_HEIGHT, stride $((LINUX_WIDTH * 4)), bpp 32" "$log"
-  check "$what: Linux's console is on the card (out/os/$BOOT/linux-console.png)" \
+  check "$what: Linux's console is on the card (${DIR#"$REPO"/}/linux-console.png)" \
     python3 "$MONITOR" ppm-has-content "$DIR/linux-console.ppm" 5000
   check "$what: the pattern /init wrote to /dev/fb0 is on the card pixel for pixel" \
     python3 "$MONITOR" ppm-equals-frame "$DIR/linux-pattern.ppm" "$OS_DIR/pattern.raw" "$LINUX_WIDTH" "$LINUX_HEIGHT"
