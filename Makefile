@@ -17,6 +17,10 @@
 #                        (6½ minutes of two idle cores the first time, cached)
 #   make run-platform    boots its images (DEBUG graphics, text and text at
 #                        errors only; RELEASE) and checks the road
+#   make run-os          from the firmware to Linux: Debian's GRUB through the
+#                        GOP's four modes, then Linux's efifb, on the DEBUG
+#                        image and with the RELEASE ROM on Debian's OVMF
+#                        (scripts/qemu-os.sh; out/os/)
 #
 # Evidence (docs/PERFORMANCE.md, docs/RELIABILITY.md):
 #   make bench-sizes  RELEASE image sizes beside EDK II's QemuVideoDxe
@@ -34,7 +38,7 @@ SHELL := /bin/bash
 FORMAT_FILES = $(shell git ls-files '*.cpp' '*.h' | grep -v -e '^TavrixRefPlatformPkg/' -e '^TavrixDevPkg/DeviceModel/[^/]*/[^/]*\.[ch]$$')
 
 .PHONY: all setup build build-all build-host-tests test run run-window format format-check clean
-.PHONY: build-platform run-platform
+.PHONY: build-platform run-platform run-os
 .PHONY: bench bench-sizes bench-blt bench-draw bench-blt-firmware reliability
 
 all: build
@@ -60,6 +64,10 @@ build-platform: setup
 
 run-platform: setup
 	@bash scripts/qemu-platform.sh
+
+run-os: setup
+	@bash scripts/build.sh RELEASE
+	@bash scripts/qemu-os.sh
 
 test: build build-host-tests
 	@bash scripts/run-tests.sh

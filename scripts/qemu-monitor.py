@@ -15,6 +15,14 @@
                                       picture is in place: red square at the
                                       top-left, white at the bottom-right,
                                       dark blue between
+  qemu-monitor.py ppm-equals-frame IN FRAME WIDTH HEIGHT
+                                      exits 0 when the screendump shows the
+                                      32-bit B,G,R,X frame (packed rows) pixel
+                                      for pixel; otherwise prints how many
+                                      pixels differ and the first of them
+  qemu-monitor.py pci-bar SOCKET ID N  prints the address of BAR N of the PCI
+                                      device with that QOM id, from the
+                                      monitor's "info pci"
 Only the Python standard library is used (zlib for PNG).
 """
 import socket
@@ -24,7 +32,8 @@ import time
 import zlib
 
 
-def monitor(path, commands):
+def monitor(path, commands, quiet=False):
+    """Runs the commands; returns what the monitor answered to each."""
     sock = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
     for _ in range(50):
         try:
@@ -44,14 +53,17 @@ def monitor(path, commands):
         return data.decode("latin-1")
 
     until_prompt()
+    answers = []
     for command in commands:
         sock.sendall(command.encode() + b"\n")
         answer = until_prompt()
         # The monitor echoes the command; anything else is its complaint.
         text = answer.replace("\r", "").split("\n", 1)[-1].replace("(qemu) ", "").strip()
-        if text:
+        if text and not quiet:
             print(f"monitor: {command}: {text}", file=sys.stderr)
+        answers.append(text)
     sock.close()
+    return answers
 
 
 def write_png(path, width, height, rows):
@@ -129,6 +141,43 @@ def ppm_corners(src):
             at(width - 21, height - 5) == (0x20, 0x40, 0x80))
 
 
+def ppm_equals_frame(src, frame_path, width, height):
+    """True when the screendump is WIDTH x HEIGHT and shows the B,G,R,X frame exactly."""
+    shown_width, shown_height, shown = read_ppm(src)
+    if (shown_width, shown_height) != (width, height):
+        print(f"{src}: {shown_width} x {shown_height}, not {width} x {height}")
+        return False
+    frame = open(frame_path, "rb").read()
+    if len(frame) != width * height * 4:
+        print(f"{frame_path}: {len(frame)} bytes, not {width} x {height} x 4")
+        return False
+    expected = bytearray(width * height * 3)
+    expected[0::3] = frame[2::4]
+    expected[1::3] = frame[1::4]
+    expected[2::3] = frame[0::4]
+    if shown == expected:
+        return True
+    differ = [i // 3 for i in range(0, len(shown), 3) if shown[i:i + 3] != expected[i:i + 3]]
+    first = differ[0]
+    print(f"{len(differ)} pixels differ; the first at ({first % width}, {first // width}): "
+          f"shown {shown[first * 3:first * 3 + 3].hex()}, expected {bytes(expected[first * 3:first * 3 + 3]).hex()}")
+    return False
+
+
+def pci_bar(path, qom_id, bar):
+    """Address of BAR number BAR of the device whose QOM id is QOM_ID, or None."""
+    text = monitor(path, ["info pci"], quiet=True)[0]
+    # One paragraph per function, each starting with "Bus"; the id comes last.
+    for device in text.split("Bus ")[1:]:
+        if f'id "{qom_id}"' not in device:
+            continue
+        for line in device.splitlines():
+            fields = line.split()
+            if fields and fields[0] == f"BAR{bar}:" and " at " in line:
+                return line.split(" at ")[1].split()[0].rstrip(".")
+    return None
+
+
 def png_from_frame(src, dst, width, height):
     data = open(src, "rb").read()
     rows = []
@@ -153,6 +202,13 @@ if __name__ == "__main__":
         print(ppm_at(sys.argv[2], int(sys.argv[3]), int(sys.argv[4])))
     elif len(sys.argv) >= 3 and sys.argv[1] == "ppm-corners":
         sys.exit(0 if ppm_corners(sys.argv[2]) else 1)
+    elif len(sys.argv) >= 6 and sys.argv[1] == "ppm-equals-frame":
+        sys.exit(0 if ppm_equals_frame(sys.argv[2], sys.argv[3], int(sys.argv[4]), int(sys.argv[5])) else 1)
+    elif len(sys.argv) >= 5 and sys.argv[1] == "pci-bar":
+        address = pci_bar(sys.argv[2], sys.argv[3], int(sys.argv[4]))
+        if address is None:
+            sys.exit(1)
+        print(address)
     elif len(sys.argv) >= 6 and sys.argv[1] == "png-from-frame":
         png_from_frame(sys.argv[2], sys.argv[3], int(sys.argv[4]), int(sys.argv[5]))
     elif len(sys.argv) >= 3:

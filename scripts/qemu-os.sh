@@ -1,0 +1,194 @@
+#!/usr/bin/env bash
+# The road's last stretch: from the firmware to the operating system, on our
+# QEMU with the controller (-device tavrix-display behind a root port, no
+# other display). Two boots of the same disk (scripts/os-image.sh: Debian's
+# GRUB, standalone with efi_gop only, Debian's Linux and a busybox initramfs
+# of ours):
+#   platform  the reference platform's DEBUG image, TavrixGopDxe from its
+#             firmware volume;
+#   rom       Debian's OVMF with the RELEASE option ROM on the card.
+# In each boot GRUB lists the GOP's modes, then draws in each of the four
+# and waits; the harness looks at the card (screendump, and the device's own
+# account through QOM: display-width, display-height) and releases GRUB with
+# Enter through the monitor. GRUB starts Linux in the last mode; /init reports
+# what efifb found, shows Linux's console and waits, then writes a pattern to
+# /dev/fb0 and waits again. The harness compares what Linux found with the
+# card's BAR 0 in QEMU's "info pci" and the card's screen with the pattern,
+# pixel for pixel.
+# Nothing here depends on the host's speed: every step waits for the guest's
+# announcement on the serial port (for minutes at most), and the guest waits
+# for the harness wherever the harness looks at the screen.
+# One "PASS: os: ..." or "FAIL: os: ..." line per check; exits non-zero when a
+# check failed. Screenshots and logs in out/os/<boot>/.
+# Needs the RELEASE option ROM (scripts/build.sh RELEASE).
+# Environment: OS_OUT=DIR puts the results elsewhere; OS_WAIT_LIMIT (seconds,
+# default 300) bounds each wait for the guest.
+set -uo pipefail
+REPO=$(cd "$(dirname "$0")/.." && pwd)
+. "$REPO/scripts/qemu-lib.sh"
+OUT=${OS_OUT:-$REPO/out/os}
+MONITOR=$REPO/scripts/qemu-monitor.py
+WAIT_LIMIT=${OS_WAIT_LIMIT:-300}
+PLATFORM_FW=$REPO/Build/TavrixRefPlatform/DEBUG
+RELEASE_ROM=$REPO/Build/TavrixDev/RELEASE_GCC5/X64/TavrixGopDxe.rom
+MODES=(640x480 800x600 1024x768 1280x1024)
+GRUB_BACKGROUND=1E5AA0
+rm -rf "$OUT"; mkdir -p "$OUT"
+
+fails=0
+pass() { echo "PASS: os: $1"; }
+fail() { echo "FAIL: os: $1${2:+ ($2)}"; fails=$((fails + 1)); }
+# check NAME CONDITION-COMMAND...: the condition's own output goes to the log.
+check() {
+  local name=$1; shift
+  if "$@" >>"$OUT/checks.log" 2>&1; then pass "$name"; else fail "$name" "see $OUT/checks.log"; fi
+}
+
+[ -f "$RELEASE_ROM" ] || { fail "the RELEASE option ROM is built" "$RELEASE_ROM missing: scripts/build.sh RELEASE"; exit 1; }
+if ! OS_DIR=$(bash "$REPO/scripts/os-image.sh" 2>"$OUT/os-image.log" | tail -n1) || [ ! -f "$OS_DIR/esp.img" ]; then
+  fail "the boot disk is made from Debian's packages" "see $OUT/os-image.log"; exit 1
+fi
+read -r LINUX_WIDTH LINUX_HEIGHT <"$OS_DIR/mode"
+if ! QEMU=$(bash "$REPO/scripts/setup-qemu.sh" 2>"$OUT/setup-qemu.log" | tail -n1) || [ ! -x "$QEMU" ]; then
+  fail "our QEMU with the controller is built" "see $OUT/setup-qemu.log"; exit 1
+fi
+if ! bash "$REPO/scripts/build-platform.sh" DEBUG >"$OUT/build-platform.log" 2>&1; then
+  fail "the reference platform's DEBUG image builds" "see $OUT/build-platform.log"; exit 1
+fi
+
+# ---- one boot ----------------------------------------------------------------
+
+monitor() { python3 "$MONITOR" "$DIR/monitor.sock" "$@" 2>&1; }
+# qom PROPERTY: one of the controller's read-only properties.
+qom() { monitor "qom-get /machine/peripheral/gpu $1" | sed -n 's/^monitor: qom-get [^ ]* [a-z0-9-]*: *//p' | tr -d '\r'; }
+
+# start CODE VARS [QEMU ARGS...]: the machine in the background, serial port
+# in DIR/serial.log, monitor on DIR/monitor.sock.
+start() {
+  local code=$1 vars=$2; shift 2
+  cp "$vars" "$DIR/vars.fd"
+  STARTED=$SECONDS
+  timeout --foreground -k 5 $((WAIT_LIMIT * 3)) "$QEMU" -L /usr/share/qemu -L /usr/share/seabios \
+    -machine q35 -m 1024 -smp 1 -nic none -no-reboot -display none -vga none \
+    -device pcie-root-port,id=rp0,bus=pcie.0,addr=0x1c.0,chassis=1 \
+    -drive "if=pflash,format=raw,unit=0,readonly=on,file=$code" \
+    -drive "if=pflash,format=raw,unit=1,file=$DIR/vars.fd" \
+    -drive "file=$OS_DIR/esp.img,format=raw,snapshot=on" \
+    -serial "file:$DIR/serial.log" -monitor "unix:$DIR/monitor.sock,server=on,wait=off" \
+    "$@" </dev/null >"$DIR/qemu.log" 2>&1 &
+  QEMU_PID=$!
+}
+
+# announced PATTERN [COUNT]: waits until the serial log holds COUNT lines
+# (default 1) matching the pattern. Fails when QEMU ends or the bound passes.
+announced() {
+  local pattern=$1 count=${2:-1} deadline=$((SECONDS + WAIT_LIMIT)) seen
+  while seen=$(grep -a -c -E "$pattern" "$DIR/serial.log" 2>/dev/null); [ "${seen:-0}" -lt "$count" ]; do
+    if ! kill -0 "$QEMU_PID" 2>/dev/null || [ "$SECONDS" -ge "$deadline" ]; then
+      echo "[os] $BOOT: no $count x /$pattern/ on the serial port after $((SECONDS - STARTED)) s" >>"$OUT/checks.log"
+      return 1
+    fi
+    sleep 0.2
+  done
+}
+
+# look NAME: the card's screen as DIR/NAME.ppm and .png, with the size the
+# controller says it shows as DIR/NAME.device ("WIDTHxHEIGHT").
+look() {
+  monitor "screendump $DIR/$1.ppm" >/dev/null
+  python3 "$MONITOR" png-from-ppm "$DIR/$1.ppm" "$DIR/$1.png"
+  echo "$(qom display-width)x$(qom display-height)" >"$DIR/$1.device"
+}
+
+release() { monitor "sendkey ret" >/dev/null; }
+
+# grub_drew MODE: the card shows MODE (screendump and the controller agree),
+# filled with GRUB's background at its four corners, with GRUB's text on it.
+grub_drew() {
+  local mode=$1 w=${1%x*} h=${1#*x} shot=$DIR/grub-$1.ppm
+  [ -f "$shot" ] && [ "$(cat "$DIR/grub-$mode.device")" = "$mode" ] || return 1
+  local corner
+  for corner in "0 0" "$((w - 1)) 0" "0 $((h - 1))" "$((w - 1)) $((h - 1))"; do
+    # shellcheck disable=SC2086
+    [ "$(python3 "$MONITOR" ppm-at "$shot" $corner)" = "$mode $GRUB_BACKGROUND" ] || return 1
+  done
+  python3 "$MONITOR" ppm-has-content "$shot" 500
+}
+
+# grub_modes: GRUB's videoinfo lists the GOP with exactly the controller's
+# four 32-bpp modes, packed rows, red/green/blue at bits 16/8/0.
+grub_modes() {
+  local list mode n=0
+  list=$(sed -n '/tavrix-os: grub video modes/,/tavrix-os: grub end of video modes/p' "$DIR/console.txt")
+  grep -q "Adapter .EFI GOP driver'" <<<"$list" || return 1
+  [ "$(grep -c "Adapter " <<<"$list")" = 1 ] || return 1
+  [ "$(grep -c -E '^ *0x[0-9a-f]+ ' <<<"$list")" = 4 ] || return 1
+  for mode in "${MODES[@]}"; do
+    local w=${mode%x*} h=${mode#*x}
+    grep -q -E "^ *0x00$n +$w x +$h x 32 \($((w * 4))\) +Direct color, mask: 8/8/8/8 +pos: 16/8/0/24" <<<"$list" || return 1
+    n=$((n + 1))
+  done
+}
+
+# road BOOT DESCRIPTION CODE VARS [QEMU ARGS...]: one boot from GRUB to Linux
+# and its checks, named "DESCRIPTION: ...".
+road() {
+  BOOT=$1; local what=$2 code=$3 vars=$4; shift 4
+  DIR=$OUT/$BOOT; mkdir -p "$DIR"
+  start "$code" "$vars" "$@"
+  local i reached=grub
+  for i in "${!MODES[@]}"; do
+    announced 'tavrix-os: grub waits' $((i + 1)) || { reached=none; break; }
+    look "grub-${MODES[$i]}"
+    release
+  done
+  [ "$reached" = grub ] && announced 'tavrix-os: linux console shown, waiting' && reached=console
+  if [ "$reached" = console ]; then
+    look linux-console
+    release
+    announced 'tavrix-os: linux pattern (written|not written)' && reached=pattern
+  fi
+  if [ "$reached" = pattern ]; then
+    look linux-pattern
+    python3 "$MONITOR" pci-bar "$DIR/monitor.sock" gpu 0 >"$DIR/bar0.txt" 2>>"$OUT/checks.log"
+  fi
+  monitor quit >/dev/null
+  wait "$QEMU_PID"
+  echo "[os] $BOOT: $((SECONDS - STARTED)) s from reset to the pattern checked" >&2
+  sed -e 's/\x1b\[[0-9;?=]*[A-Za-z]//g' -e 's/\r//g' "$DIR/serial.log" >"$DIR/console.txt"
+  local log=$DIR/console.txt
+
+  check "$what: GRUB finds the GOP with exactly the controller's four 32-bpp modes, B,G,R,X, packed rows" grub_modes
+  for mode in "${MODES[@]}"; do
+    check "$what: GRUB draws in ${mode/x/ x } through the GOP: the card shows it, filled and with GRUB's text (${DIR#"$REPO"/}/grub-$mode.png)" \
+      grub_drew "$mode"
+  done
+
+  local found=() base bar
+  read -r -a found < <(sed -n 's/.*efifb: mode is \([0-9]*\)x\([0-9]*\)x\([0-9]*\), linelength=\([0-9]*\).*/\1 \2 \3 \4/p' "$log" | head -n1)
+  base=$(sed -n 's/.*efifb: framebuffer at \(0x[0-9a-f]*\),.*/\1/p' "$log" | head -n1)
+  bar=$(cat "$DIR/bar0.txt" 2>/dev/null)
+  if [ -n "$base" ] && [ -n "$bar" ] && [ $((base)) -eq $((bar)) ]; then
+    pass "$what: Linux's efifb takes the frame buffer at the card's BAR 0 as QEMU reports it ($bar)"
+  else fail "$what: Linux's efifb takes the frame buffer at the card's BAR 0 as QEMU reports it" "efifb at '$base', BAR 0 at '$bar'"; fi
+  if [ "${found[*]}" = "$LINUX_WIDTH $LINUX_HEIGHT 32 $((LINUX_WIDTH * 4))" ] &&
+     grep -q 'efifb: Truecolor: size=8:8:8:8, shift=24:16:8:0' "$log" &&
+     [ "$(cat "$DIR/linux-pattern.device" 2>/dev/null)" = "${LINUX_WIDTH}x$LINUX_HEIGHT" ]; then
+    pass "$what: efifb finds the mode GRUB left, ${LINUX_WIDTH} x $LINUX_HEIGHT x 32, $((LINUX_WIDTH * 4)) bytes a line, B,G,R,X; the card shows that size"
+  else fail "$what: efifb finds the mode GRUB left, ${LINUX_WIDTH} x $LINUX_HEIGHT x 32, $((LINUX_WIDTH * 4)) bytes a line, B,G,R,X; the card shows that size" \
+    "efifb mode '${found[*]}', card '$(cat "$DIR/linux-pattern.device" 2>/dev/null)'"; fi
+  check "$what: /init finds fb0 at ${LINUX_WIDTH},$LINUX_HEIGHT, stride $((LINUX_WIDTH * 4)), 32 bpp in sysfs" \
+    grep -q "tavrix-os: linux fb0 EFI VGA, size ${LINUX_WIDTH},$LINUX_HEIGHT, stride $((LINUX_WIDTH * 4)), bpp 32" "$log"
+  check "$what: Linux's console is on the card (${DIR#"$REPO"/}/linux-console.png)" \
+    python3 "$MONITOR" ppm-has-content "$DIR/linux-console.ppm" 5000
+  check "$what: the pattern /init wrote to /dev/fb0 is on the card pixel for pixel" \
+    python3 "$MONITOR" ppm-equals-frame "$DIR/linux-pattern.ppm" "$OS_DIR/pattern.raw" "$LINUX_WIDTH" "$LINUX_HEIGHT"
+}
+
+road platform "reference platform (DEBUG)" "$PLATFORM_FW/OVMF_CODE.fd" "$PLATFORM_FW/OVMF_VARS.fd" \
+  -device tavrix-display,id=gpu,bus=rp0,addr=0x0 \
+  -debugcon "file:$OUT/platform/debug.log" -global isa-debugcon.iobase=0x402
+road rom "Debian's OVMF, RELEASE option ROM" "$OVMF_CODE" "$OVMF_VARS" \
+  -device "tavrix-display,id=gpu,bus=rp0,addr=0x0,romfile=$RELEASE_ROM"
+
+[ "$fails" -eq 0 ]
