@@ -94,13 +94,15 @@ vm_start() {
   VM_PID=$!
 }
 
-# vm_wait FILE PATTERN: 0 once FILE (in VM_DIR) has a line matching PATTERN;
-# 1 when the machine ended or VM_WAIT_LIMIT seconds passed without it.
+# vm_wait FILE PATTERN [COUNT]: 0 once FILE (in VM_DIR) has COUNT (default
+# 1) lines matching PATTERN; 1 when the machine ended or VM_WAIT_LIMIT
+# seconds passed without them.
 vm_wait() {
-  local deadline=$((SECONDS + VM_WAIT_LIMIT))
+  local deadline=$((SECONDS + VM_WAIT_LIMIT)) count=${3:-1}
+  vm_seen() { [ "$(grep -a -c -E "$2" "$VM_DIR/$1" 2>/dev/null)" -ge "$count" ]; }
   while [ "$SECONDS" -lt "$deadline" ]; do
-    grep -a -q -E "$2" "$VM_DIR/$1" 2>/dev/null && return 0
-    kill -0 "$VM_PID" 2>/dev/null || { grep -a -q -E "$2" "$VM_DIR/$1" 2>/dev/null; return; }
+    vm_seen "$1" "$2" && return 0
+    kill -0 "$VM_PID" 2>/dev/null || { vm_seen "$1" "$2"; return; }
     sleep 0.2
   done
   return 1

@@ -21,86 +21,42 @@
 # One "PASS: os: ..." or "FAIL: os: ..." line per check; exits non-zero when a
 # check failed. Screenshots and logs in out/os/<boot>/.
 # Needs the RELEASE option ROM (scripts/build.sh RELEASE).
-# Environment: OS_OUT=DIR puts the results elsewhere; OS_WAIT_LIMIT (seconds,
-# default 300) bounds each wait for the guest.
+# Environment: OS_OUT=DIR puts the results elsewhere; VM_WAIT_LIMIT (seconds,
+# default 600) bounds each wait for the guest.
 set -uo pipefail
 REPO=$(cd "$(dirname "$0")/.." && pwd)
+ROAD=os
+OUT=${OS_OUT:-$REPO/out/os}; rm -rf "$OUT"; mkdir -p "$OUT"
 . "$REPO/scripts/qemu-lib.sh"
-OUT=${OS_OUT:-$REPO/out/os}
-MONITOR=$REPO/scripts/qemu-monitor.py
-WAIT_LIMIT=${OS_WAIT_LIMIT:-300}
 PLATFORM_FW=$REPO/Build/TavrixRefPlatform/DEBUG
 RELEASE_ROM=$REPO/Build/TavrixDev/RELEASE_GCC5/X64/TavrixGopDxe.rom
 MODES=(640x480 800x600 1024x768 1280x1024)
 GRUB_BACKGROUND=1E5AA0
-rm -rf "$OUT"; mkdir -p "$OUT"
 
-fails=0
-pass() { echo "PASS: os: $1"; }
-fail() { echo "FAIL: os: $1${2:+ ($2)}"; fails=$((fails + 1)); }
-# check NAME CONDITION-COMMAND...: the condition's own output goes to the log.
+# road_that, with the condition's own output in checks.log.
 check() {
   local name=$1; shift
-  if "$@" >>"$OUT/checks.log" 2>&1; then pass "$name"; else fail "$name" "see $OUT/checks.log"; fi
+  if "$@" >>"$OUT/checks.log" 2>&1; then road_pass "$name"; else road_fail "$name" "see $OUT/checks.log"; fi
 }
 
-[ -f "$RELEASE_ROM" ] || { fail "the RELEASE option ROM is built" "$RELEASE_ROM missing: scripts/build.sh RELEASE"; exit 1; }
+[ -f "$RELEASE_ROM" ] || { road_fail "the RELEASE option ROM is built" "$RELEASE_ROM missing: scripts/build.sh RELEASE"; exit 1; }
 if ! OS_DIR=$(bash "$REPO/scripts/os-image.sh" 2>"$OUT/os-image.log" | tail -n1) || [ ! -f "$OS_DIR/esp.img" ]; then
-  fail "the boot disk is made from Debian's packages" "see $OUT/os-image.log"; exit 1
+  road_fail "the boot disk is made from Debian's packages" "see $OUT/os-image.log"; exit 1
 fi
 read -r LINUX_WIDTH LINUX_HEIGHT <"$OS_DIR/mode"
-if ! QEMU=$(bash "$REPO/scripts/setup-qemu.sh" 2>"$OUT/setup-qemu.log" | tail -n1) || [ ! -x "$QEMU" ]; then
-  fail "our QEMU with the controller is built" "see $OUT/setup-qemu.log"; exit 1
-fi
+VM_QEMU=$(our_qemu) || { road_fail "our QEMU with the controller is built" "see $OUT/setup-qemu.log"; exit 1; }
 if ! bash "$REPO/scripts/build-platform.sh" DEBUG >"$OUT/build-platform.log" 2>&1; then
-  fail "the reference platform's DEBUG image builds" "see $OUT/build-platform.log"; exit 1
+  road_fail "the reference platform's DEBUG image builds" "see $OUT/build-platform.log"; exit 1
 fi
 
 # ---- one boot ----------------------------------------------------------------
 
-monitor() { python3 "$MONITOR" "$DIR/monitor.sock" "$@" 2>&1; }
-# qom PROPERTY: one of the controller's read-only properties.
-qom() { monitor "qom-get /machine/peripheral/gpu $1" | sed -n 's/^monitor: qom-get [^ ]* [a-z0-9-]*: *//p' | tr -d '\r'; }
-
-# start CODE VARS [QEMU ARGS...]: the machine in the background, serial port
-# in DIR/serial.log, monitor on DIR/monitor.sock.
-start() {
-  local code=$1 vars=$2; shift 2
-  cp "$vars" "$DIR/vars.fd"
-  STARTED=$SECONDS
-  timeout --foreground -k 5 $((WAIT_LIMIT * 3)) "$QEMU" -L /usr/share/qemu -L /usr/share/seabios \
-    -machine q35 -m 1024 -smp 1 -nic none -no-reboot -display none -vga none \
-    -device pcie-root-port,id=rp0,bus=pcie.0,addr=0x1c.0,chassis=1 \
-    -drive "if=pflash,format=raw,unit=0,readonly=on,file=$code" \
-    -drive "if=pflash,format=raw,unit=1,file=$DIR/vars.fd" \
-    -drive "file=$OS_DIR/esp.img,format=raw,snapshot=on" \
-    -serial "file:$DIR/serial.log" -monitor "unix:$DIR/monitor.sock,server=on,wait=off" \
-    "$@" </dev/null >"$DIR/qemu.log" 2>&1 &
-  QEMU_PID=$!
-}
-
-# announced PATTERN [COUNT]: waits until the serial log holds COUNT lines
-# (default 1) matching the pattern. Fails when QEMU ends or the bound passes.
-announced() {
-  local pattern=$1 count=${2:-1} deadline=$((SECONDS + WAIT_LIMIT)) seen
-  while seen=$(grep -a -c -E "$pattern" "$DIR/serial.log" 2>/dev/null); [ "${seen:-0}" -lt "$count" ]; do
-    if ! kill -0 "$QEMU_PID" 2>/dev/null || [ "$SECONDS" -ge "$deadline" ]; then
-      echo "[os] $BOOT: no $count x /$pattern/ on the serial port after $((SECONDS - STARTED)) s" >>"$OUT/checks.log"
-      return 1
-    fi
-    sleep 0.2
-  done
-}
-
-# look NAME: the card's screen as DIR/NAME.ppm and .png, with the size the
-# controller says it shows as DIR/NAME.device ("WIDTHxHEIGHT").
+# look NAME: the card's screen as NAME.ppm and .png, with the size the
+# controller says it shows as NAME.device ("WIDTHxHEIGHT").
 look() {
-  monitor "screendump $DIR/$1.ppm" >/dev/null
-  python3 "$MONITOR" png-from-ppm "$DIR/$1.ppm" "$DIR/$1.png"
-  echo "$(qom display-width)x$(qom display-height)" >"$DIR/$1.device"
+  vm_screendump "$1"
+  echo "$(vm_qom display-width | cut -d' ' -f2)x$(vm_qom display-height | cut -d' ' -f2)" >"$VM_DIR/$1.device"
 }
-
-release() { monitor "sendkey ret" >/dev/null; }
 
 # grub_drew MODE: the card shows MODE (screendump and the controller agree),
 # filled with GRUB's background at its four corners, with GRUB's text on it.
@@ -110,9 +66,9 @@ grub_drew() {
   local corner
   for corner in "0 0" "$((w - 1)) 0" "0 $((h - 1))" "$((w - 1)) $((h - 1))"; do
     # shellcheck disable=SC2086
-    [ "$(python3 "$MONITOR" ppm-at "$shot" $corner)" = "$mode $GRUB_BACKGROUND" ] || return 1
+    [ "$(python3 "$MONITOR_PY" ppm-at "$shot" $corner)" = "$mode $GRUB_BACKGROUND" ] || return 1
   done
-  python3 "$MONITOR" ppm-has-content "$shot" 500
+  python3 "$MONITOR_PY" ppm-has-content "$shot" 500
 }
 
 # grub_modes: GRUB's videoinfo lists the GOP with exactly the controller's
@@ -131,31 +87,30 @@ grub_modes() {
 }
 
 # road BOOT DESCRIPTION CODE VARS [QEMU ARGS...]: one boot from GRUB to Linux
-# and its checks, named "DESCRIPTION: ...".
+# and its checks, named "DESCRIPTION: ...". The guest waits at each look,
+# for one Enter: a second one would let the next wait pass unseen.
 road() {
-  BOOT=$1; local what=$2 code=$3 vars=$4; shift 4
-  DIR=$OUT/$BOOT; mkdir -p "$DIR"
-  start "$code" "$vars" "$@"
+  local boot=$1 what=$2 code=$3 vars=$4; shift 4
+  vm_start "$boot" "$code" "$vars" -drive "file=$OS_DIR/esp.img,format=raw,snapshot=on" "$@"
+  DIR=$VM_DIR
   local i reached=grub
   for i in "${!MODES[@]}"; do
-    announced 'tavrix-os: grub waits' $((i + 1)) || { reached=none; break; }
+    vm_wait serial.log 'tavrix-os: grub waits' $((i + 1)) || { reached=none; break; }
     look "grub-${MODES[$i]}"
-    release
+    vm_key
   done
-  [ "$reached" = grub ] && announced 'tavrix-os: linux console shown, waiting' && reached=console
+  [ "$reached" = grub ] && vm_wait serial.log 'tavrix-os: linux console shown, waiting' && reached=console
   if [ "$reached" = console ]; then
     look linux-console
-    release
-    announced 'tavrix-os: linux pattern (written|not written)' && reached=pattern
+    vm_key
+    vm_wait serial.log 'tavrix-os: linux pattern (written|not written)' && reached=pattern
   fi
   if [ "$reached" = pattern ]; then
     look linux-pattern
-    python3 "$MONITOR" pci-bar "$DIR/monitor.sock" gpu 0 >"$DIR/bar0.txt" 2>>"$OUT/checks.log"
+    vm_bar0 >"$DIR/bar0.txt"
   fi
-  monitor quit >/dev/null
-  wait "$QEMU_PID"
-  echo "[os] $BOOT: $((SECONDS - STARTED)) s from reset to the pattern checked" >&2
-  sed -e 's/\x1b\[[0-9;?=]*[A-Za-z]//g' -e 's/\r//g' "$DIR/serial.log" >"$DIR/console.txt"
+  vm_monitor quit >/dev/null
+  vm_finish
   local log=$DIR/console.txt
 
   check "$what: GRUB finds the GOP with exactly the controller's four 32-bpp modes, B,G,R,X, packed rows" grub_modes
@@ -169,26 +124,26 @@ road() {
   base=$(sed -n 's/.*efifb: framebuffer at \(0x[0-9a-f]*\),.*/\1/p' "$log" | head -n1)
   bar=$(cat "$DIR/bar0.txt" 2>/dev/null)
   if [ -n "$base" ] && [ -n "$bar" ] && [ $((base)) -eq $((bar)) ]; then
-    pass "$what: Linux's efifb takes the frame buffer at the card's BAR 0 as QEMU reports it ($bar)"
-  else fail "$what: Linux's efifb takes the frame buffer at the card's BAR 0 as QEMU reports it" "efifb at '$base', BAR 0 at '$bar'"; fi
+    road_pass "$what: Linux's efifb takes the frame buffer at the card's BAR 0 as QEMU reports it ($bar)"
+  else road_fail "$what: Linux's efifb takes the frame buffer at the card's BAR 0 as QEMU reports it" "efifb at '$base', BAR 0 at '$bar'"; fi
   if [ "${found[*]}" = "$LINUX_WIDTH $LINUX_HEIGHT 32 $((LINUX_WIDTH * 4))" ] &&
      grep -q 'efifb: Truecolor: size=8:8:8:8, shift=24:16:8:0' "$log" &&
      [ "$(cat "$DIR/linux-pattern.device" 2>/dev/null)" = "${LINUX_WIDTH}x$LINUX_HEIGHT" ]; then
-    pass "$what: efifb finds the mode GRUB left, ${LINUX_WIDTH} x $LINUX_HEIGHT x 32, $((LINUX_WIDTH * 4)) bytes a line, B,G,R,X; the card shows that size"
-  else fail "$what: efifb finds the mode GRUB left, ${LINUX_WIDTH} x $LINUX_HEIGHT x 32, $((LINUX_WIDTH * 4)) bytes a line, B,G,R,X; the card shows that size" \
+    road_pass "$what: efifb finds the mode GRUB left, ${LINUX_WIDTH} x $LINUX_HEIGHT x 32, $((LINUX_WIDTH * 4)) bytes a line, B,G,R,X; the card shows that size"
+  else road_fail "$what: efifb finds the mode GRUB left, ${LINUX_WIDTH} x $LINUX_HEIGHT x 32, $((LINUX_WIDTH * 4)) bytes a line, B,G,R,X; the card shows that size" \
     "efifb mode '${found[*]}', card '$(cat "$DIR/linux-pattern.device" 2>/dev/null)'"; fi
   check "$what: /init finds fb0 at ${LINUX_WIDTH},$LINUX_HEIGHT, stride $((LINUX_WIDTH * 4)), 32 bpp in sysfs" \
     grep -q "tavrix-os: linux fb0 EFI VGA, size ${LINUX_WIDTH},$LINUX_HEIGHT, stride $((LINUX_WIDTH * 4)), bpp 32" "$log"
   check "$what: Linux's console is on the card (${DIR#"$REPO"/}/linux-console.png)" \
-    python3 "$MONITOR" ppm-has-content "$DIR/linux-console.ppm" 5000
+    python3 "$MONITOR_PY" ppm-has-content "$DIR/linux-console.ppm" 5000
   check "$what: the pattern /init wrote to /dev/fb0 is on the card pixel for pixel" \
-    python3 "$MONITOR" ppm-equals-frame "$DIR/linux-pattern.ppm" "$OS_DIR/pattern.raw" "$LINUX_WIDTH" "$LINUX_HEIGHT"
+    python3 "$MONITOR_PY" ppm-equals-frame "$DIR/linux-pattern.ppm" "$OS_DIR/pattern.raw" "$LINUX_WIDTH" "$LINUX_HEIGHT"
 }
 
 road platform "reference platform (DEBUG)" "$PLATFORM_FW/OVMF_CODE.fd" "$PLATFORM_FW/OVMF_VARS.fd" \
-  -device tavrix-display,id=gpu,bus=rp0,addr=0x0 \
-  -debugcon "file:$OUT/platform/debug.log" -global isa-debugcon.iobase=0x402
+  "${CARD_BEHIND_ROOT_PORT[@]}"
 road rom "Debian's OVMF, RELEASE option ROM" "$OVMF_CODE" "$OVMF_VARS" \
+  -device pcie-root-port,id=rp0,bus=pcie.0,addr=0x1c.0,chassis=1 \
   -device "tavrix-display,id=gpu,bus=rp0,addr=0x0,romfile=$RELEASE_ROM"
 
-[ "$fails" -eq 0 ]
+road_status

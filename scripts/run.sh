@@ -7,7 +7,11 @@
 #      volume; the shell runs the road application, which checks every
 #      service of both drivers; text mode, and the RELEASE image
 #      (out/platform/);
-#   2. the option-ROM road (scripts/qemu-device.sh): the driver loaded by
+#   2. on to the operating system (scripts/qemu-os.sh): GRUB through the
+#      GOP's four modes and Linux's efifb, pixel-exact on the card, on the
+#      reference platform and with the RELEASE ROM on Debian's OVMF
+#      (out/os/);
+#   3. the option-ROM road (scripts/qemu-device.sh): the driver loaded by
 #      OVMF's PCI bus driver from the card's ROM, DEBUG and RELEASE
 #      (out/device/).
 # Prints, per road, the check counts, any failed check and where the
@@ -39,6 +43,10 @@ echo "[run] the early picture in the aperture: out/platform/graphics/aperture.pn
 echo "[run] the console on TavrixGopDxe's GOP: out/platform/graphics/console.png; text mode: out/platform/text/text.png"
 echo "[run] the road in the firmware's logs (firmware log debug.log, serial log console.txt; all of it in out/platform/):"
 sed 's/^/[run]   /' out/platform/excerpts.txt 2>/dev/null
+
+road "operating system" scripts/qemu-os.sh out/os os.log \
+  "on to the operating system: GRUB in the GOP's four modes, then Linux's efifb with a pattern compared pixel for pixel"
+echo "[run] GRUB on the GOP: out/os/platform/grub-640x480.png; Linux's console on the card: out/os/platform/linux-console.png"
 
 road "option-ROM road" scripts/qemu-device.sh out/device device.log \
   "the driver in the card's option ROM: -device tavrix-display,romfile=TavrixGopDxe.rom (DEBUG, then RELEASE ROM)"
