@@ -34,12 +34,13 @@ typedef struct {
 } BOOT_SETTING;
 
 //
-// Token numbers of gEarlyVideoTokenSpaceGuid: fixed by NorvaneEarlyVgaPkg.dec.
+// Token numbers of gEarlyVideoTokenSpaceGuid, as NorvaneEarlyVgaPkg.dec
+// declares them (the build's AutoGen.h carries them).
 //
 STATIC CONST BOOT_SETTING  mBootSettings[] = {
-  { "opt/org.tavrix/early-video-graphics-mode",  SettingBool,          10 },
-  { "opt/org.tavrix/early-video-shadow-width",   SettingUint32Decimal, 8  },
-  { "opt/org.tavrix/early-video-shadow-height",  SettingUint32Decimal, 7  },
+  { "opt/org.tavrix/early-video-graphics-mode", SettingBool,          PcdToken (PcdEarlyVideoGraphicsMode) },
+  { "opt/org.tavrix/early-video-shadow-width",  SettingUint32Decimal, PcdToken (PcdEarlyVideoShadowWidth)  },
+  { "opt/org.tavrix/early-video-shadow-height", SettingUint32Decimal, PcdToken (PcdEarlyVideoShadowHeight) },
 };
 
 STATIC CONST CHAR8  mBridgeDeviceFile[]   = "opt/org.tavrix/early-video-bridge-device";
