@@ -7,9 +7,9 @@
   enumeration, now on the enumerated controller: TavrixGopDxe stopped (no
   GOP exists), I/O and memory decoding on, legacy VGA routed through the
   bridge (the bank ports live there), the aperture on, and channel B showing
-  the display-information HOB's 800 x 600 frame from BAR 0 offset 0. A
-  Prelumen the road then starts has seen no GOP, and sees the one that
-  TavrixGopDxe installs when the road connects it again.
+  the display-information HOB's 800 x 600 frame, cleared, from BAR 0
+  offset 0. A Prelumen the road then starts has seen no GOP, and sees the
+  one that TavrixGopDxe installs when the road connects it again.
 
   SPDX-License-Identifier: BSD-2-Clause-Patent
 **/
@@ -24,6 +24,7 @@ extern "C" {
 
 namespace {
 
+constexpr UINT8  kFrameBufferBar    = 0;
 constexpr UINT8  kRegisterBar       = 1;
 constexpr UINT16 kBridgeControlVga  = 0x08; ///< bridge control register bit 3
 constexpr UINT32 kControl32BitShown = TavrixPixelFormat32 | TAVRIX_B_CONTROL_DISPLAY_ENABLE;
@@ -107,10 +108,19 @@ TurnApertureOn (EFI_PCI_IO_PROTOCOL *PciIo)
   return (Value & TAVRIX_APERTURE_ENABLE) != 0;
 }
 
-/// Channel B shows the early frame: 32-bit pixels, pitch = width x 4.
+/// Channel B shows the early frame, cleared: 32-bit pixels, pitch = width x 4.
 BOOLEAN
 ShowEarlyFrame (EFI_PCI_IO_PROTOCOL *PciIo)
 {
+  UINT32 Black = 0;
+
+  // The console's last screen is still in BAR 0; an early frame starts blank.
+  if (EFI_ERROR (PciIo->Mem.Write (
+        PciIo, EfiPciIoWidthFillUint32, kFrameBufferBar, 0, kEarlyFrameWidth * kEarlyFrameHeight, &Black
+      ))) {
+    return FALSE;
+  }
+
   const UINT64 Offsets[] = { TAVRIX_REG_B_ACTIVE_SIZE, TAVRIX_REG_B_PITCH, TAVRIX_REG_B_CONTROL };
   UINT32       Values[]  = { (kEarlyFrameHeight - 1) << 16 | (kEarlyFrameWidth - 1), kEarlyFrameWidth * 4,
                              kControl32BitShown };
