@@ -26,13 +26,18 @@
 #                     beside OVMF's QEMU video driver, one QEMU under -icount
 #   make bench        the four benchmarks above
 #   make reliability  the reliability sweeps at full size (make test runs them small)
+#
+# The virtual device (TavrixDevPkg/DeviceModel/README.md):
+#   make fuzz    its core under libFuzzer and the QEMU device (an
+#                AddressSanitizer build, made here only) under a random
+#                hostile guest, FUZZ_SECONDS (default 600) each
 
 SHELL := /bin/bash
 FORMAT_FILES = $(shell git ls-files '*.cpp' '*.h' | grep -v -e '^MdePkg/Override/.*\.c$$')
 
 .PHONY: all setup build build-all build-host-tests test run run-window format format-check clean
 .PHONY: build-platform run-platform
-.PHONY: bench bench-sizes bench-blt bench-draw bench-blt-firmware reliability
+.PHONY: bench bench-sizes bench-blt bench-draw bench-blt-firmware reliability fuzz
 
 all: build
 
@@ -98,3 +103,6 @@ bench: build
 
 reliability: setup
 	@bash scripts/reliability.sh
+
+fuzz: setup
+	@bash scripts/fuzz-device.sh long
