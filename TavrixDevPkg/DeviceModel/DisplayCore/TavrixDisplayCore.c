@@ -65,11 +65,9 @@ TavrixCoreWriteRegisterBytes (
   uint32_t  Shift = (uint32_t)(Offset & 3) * 8;
   uint32_t  Mask  = (Size == 4) ? 0xFFFFFFFFu : ((1u << (8 * Size)) - 1) << Shift;
 
-  if (!WithinOneRegister (Offset, Size) || (Offset >= TAVRIX_REGISTER_FILE_SIZE)) {
-    return;
+  if (WithinOneRegister (Offset, Size)) {
+    TavrixCoreWriteRegister (Core, Offset, (TavrixCoreReadRegister (Core, Offset) & ~Mask) | ((Value << Shift) & Mask));
   }
-
-  Core->Registers[Offset / 4] = (Core->Registers[Offset / 4] & ~Mask) | ((Value << Shift) & Mask);
 }
 
 uint32_t

@@ -194,12 +194,21 @@ PortAccess (
   unsigned  Index;
   uint8_t   Byte;
 
+  // Often the extended CRT indices rather than a random byte.
+  if ((Value & 0xC0) == 0xC0) {
+    Value = (Value & ~0xFFu) | ((Value & 1) ? TAVRIX_CRT_EXT_MODE : TAVRIX_CRT_EXT_BANK_HIGH);
+  }
+
   for (Index = 0; Index < Size; Index++) {
     if (Write) {
       (void)TavrixCorePortWrite (Core, (uint16_t)(Port + Index), (uint8_t)(Value >> (8 * Index)));
     } else {
       (void)TavrixCorePortRead (Core, (uint16_t)(Port + Index), &Byte);
     }
+  }
+
+  if (TavrixCoreBank (Core) > 0xFFF) {
+    abort (); // each bank port holds one nibble
   }
 }
 
@@ -220,8 +229,16 @@ ConfigWrite (
     TavrixCoreWriteApertureControl (Core, (uint8_t)(Value >> (8 * (TAVRIX_CONFIG_APERTURE_CONTROL - Offset))));
   }
 
-  if (TavrixCoreApertureDecodes (Core, (int)(Value & 1))) {
-    (void)TavrixCoreApertureOffset (Take (Program, 8), Take (Program, 8), &Frame);
+  if ((TavrixCoreReadApertureControl (Core) & ~TAVRIX_APERTURE_ENABLE) != 0) {
+    abort (); // reserved bits read as 0
+  }
+
+  // An access through the aperture: near it or anywhere.
+  if (TavrixCoreApertureDecodes (Core, (int)(Value & 1)) &&
+      TavrixCoreApertureOffset ((Take (Program, 1) & 1) ? TAVRIX_APERTURE_BASE + Take (Program, 4) : Take (Program, 8), Take (Program, 1) ? Take (Program, 1) : Take (Program, 8), &Frame) &&
+      (Frame >= TAVRIX_APERTURE_SIZE))
+  {
+    abort (); // an offset it accepts lies in the frame buffer
   }
 }
 
