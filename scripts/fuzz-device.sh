@@ -71,7 +71,7 @@ fuzz_core() {
   if [ "$rc" -eq 0 ]; then
     pass "core under libFuzzer, seed $SEED: ${runs:-?} programs, ${cov:-cov: ?} edges, no finding"
   else
-    fail "core under libFuzzer, seed $SEED: a finding after ${runs:-?} programs: $(grep -m1 -E 'ERROR|runtime error|deadly signal' "$OUT/core-fuzzer.txt") (input: $(ls "$OUT"/core-crash-* "$OUT"/core-* 2>/dev/null | grep -v -e '\.txt$' -e '\.log$' -e 'core-fuzzer$' -e 'core-seeds$' -e 'core-corpus$' | head -n 1); log: $OUT/core-fuzzer.txt)"
+    fail "core under libFuzzer, seed $SEED: a finding after ${runs:-?} programs: $(grep -m1 -E 'ERROR|runtime error|deadly signal' "$OUT/core-fuzzer.txt") ($(grep -m1 -o 'Test unit written to .*' "$OUT/core-fuzzer.txt"); log: $OUT/core-fuzzer.txt)"
   fi
   [ "$MODE" = long ] && core_coverage "$corpus"
 }
