@@ -10,7 +10,7 @@
 #
 #   fuzz-device.sh short   what `make test` runs: a fixed seed and a fixed
 #                          amount of work (120,000 core executions, 3,000
-#                          device steps; about 25 s on two idle cores)
+#                          device steps; about 10 s on two idle cores)
 #   fuzz-device.sh long    what `make fuzz` runs: FUZZ_SECONDS (default 600)
 #                          each, the core with a corpus kept in the cache and
 #                          its line coverage reported, the device on an
