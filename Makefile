@@ -30,6 +30,11 @@
 #                     beside OVMF's QEMU video driver, one QEMU under -icount
 #   make bench        the four benchmarks above
 #   make reliability  the reliability sweeps at full size (make test runs them small)
+#
+# The virtual device (TavrixDevPkg/DeviceModel/README.md):
+#   make fuzz    its core under libFuzzer and the QEMU device (an
+#                AddressSanitizer build, made here only) under a random
+#                hostile guest, FUZZ_SECONDS (default 600) each
 
 SHELL := /bin/bash
 # clang-format lays out our C++ (.cpp and the headers C++ includes). The
@@ -39,7 +44,7 @@ FORMAT_FILES = $(shell git ls-files '*.cpp' '*.h' | grep -v -e '^TavrixRefPlatfo
 
 .PHONY: all setup build build-all build-host-tests test run run-window format format-check clean
 .PHONY: build-platform run-platform run-os
-.PHONY: bench bench-sizes bench-blt bench-draw bench-blt-firmware reliability
+.PHONY: bench bench-sizes bench-blt bench-draw bench-blt-firmware reliability fuzz
 
 all: build
 
@@ -109,3 +114,6 @@ bench: build
 
 reliability: setup
 	@bash scripts/reliability.sh
+
+fuzz: setup
+	@bash scripts/fuzz-device.sh long

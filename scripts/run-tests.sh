@@ -7,10 +7,13 @@
 #   2. host test executables (Build/TavrixDevHostTest/NOOPT_GCC5/X64/*UnitTest),
 #      one check per GoogleTest case; a crash or sanitizer report counts as a
 #      failure of that executable;
-#   3. firmware runs in QEMU (scripts/qemu-*.sh), one check per PASS/FAIL line.
+#   3. firmware runs in QEMU (scripts/qemu-*.sh), one check per PASS/FAIL line;
+#   4. the virtual device fuzzed briefly (scripts/fuzz-device.sh short: the
+#      core under libFuzzer, the QEMU device under a random hostile guest,
+#      each with a fixed seed), one check per PASS/FAIL line.
 # Every failure is printed with where to look. Ends with one line
 # "N passed, M failed"; exits non-zero when anything failed or nothing ran.
-# Environment: SKIP_QEMU=1 skips tier 3; GTEST_FILTER selects host cases;
+# Environment: SKIP_QEMU=1 skips tiers 3 and 4; GTEST_FILTER selects host cases;
 # IMAGE_BUILDS lists the firmware builds whose images are checked.
 set -uo pipefail
 REPO=$(cd "$(dirname "$0")/.." && pwd)
@@ -133,10 +136,25 @@ run_qemu() {
   done
 }
 
+# ---- 4. the virtual device fuzzed briefly ------------------------------------
+run_fuzz() {
+  local line
+  echo "[test] fuzz-device"
+  bash scripts/fuzz-device.sh short >"$OUT/fuzz-device.log" 2>&1
+  while IFS= read -r line; do
+    case "$line" in
+      PASS:*) pass ;;
+      FAIL:*) fail "${line#FAIL: }" ;;
+    esac
+  done <"$OUT/fuzz-device.log"
+  grep -q -E '^(PASS|FAIL):' "$OUT/fuzz-device.log" || fail "fuzz-device printed no checks: see out/tests/fuzz-device.log"
+}
+
 check_images
 check_build
 run_host_tests
 [ "${SKIP_QEMU:-0}" = 1 ] || run_qemu
+[ "${SKIP_QEMU:-0}" = 1 ] || run_fuzz
 
 summary=""
 for tc in $(printf '%s\n' "${!image_total[@]}" | sort); do summary+=" $tc ${image_passed[$tc]}/${image_total[$tc]},"; done

@@ -6,11 +6,16 @@
 #   2. copies the device sources (TavrixDevPkg/DeviceModel) into the tree as
 #      hw/display/tavrix/ and hooks that folder into meson and Kconfig;
 #   3. configures an x86_64 system emulator with only what our runs need
-#      (TCG, PNG screendumps), once;
+#      (TCG, PNG screendumps, the curses display whose text refresh the
+#      device's hostile-guest test drives), once;
 #   4. builds qemu-system-x86_64 with ninja, again only when the device
 #      sources changed (a hash stamp; ninja rebuilds just what they touch).
 # A repeat run with nothing changed takes well under a second. Called by
 # setup.sh; prints the emulator's path as its last line.
+#   setup-qemu.sh         the QEMU every run uses, in qemu-build/
+#   setup-qemu.sh asan    the same with AddressSanitizer and UndefinedBehavior-
+#                         Sanitizer (configure --enable-sanitizers), in its own
+#                         qemu-build-asan/, for `make fuzz` only
 # Environment: TAVRIX_CACHE as for setup.sh; TAVRIX_QEMU_JOBS for ninja -j.
 set -euo pipefail
 
@@ -18,6 +23,7 @@ log() { printf '[setup-qemu] %s\n' "$*" >&2; }
 
 REPO=$(cd "$(dirname "$0")/.." && pwd)
 CACHE_DIR=${TAVRIX_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/tavrix-fw}
+FLAVOUR=${1:-normal}
 SRC=$CACHE_DIR/qemu-src
 BUILD=$CACHE_DIR/qemu-build
 BIN=$BUILD/qemu-system-x86_64
@@ -25,7 +31,12 @@ DEVICE_DIR=$REPO/TavrixDevPkg/DeviceModel
 DEVICE_FILES=(DisplayCore/TavrixDisplayCore.c DisplayCore/TavrixDisplayCore.h
               Qemu/tavrix-display.c Qemu/meson.build Qemu/Kconfig)
 CONFIGURE_FLAGS=(--target-list=x86_64-softmmu --without-default-features
-                 --enable-tcg --disable-docs --enable-fdt=system --enable-png)
+                 --enable-tcg --disable-docs --enable-fdt=system --enable-png --enable-curses --enable-iconv)
+case $FLAVOUR in
+  normal) ;;
+  asan) BUILD=$CACHE_DIR/qemu-build-asan; BIN=$BUILD/qemu-system-x86_64; CONFIGURE_FLAGS+=(--enable-sanitizers) ;;
+  *) log "unknown flavour $FLAVOUR (normal or asan)"; exit 1 ;;
+esac
 
 # Only one set-up builds at a time; a second one waits and then finds the work done.
 mkdir -p "$CACHE_DIR"

@@ -16,11 +16,13 @@ log() { printf '[setup] %s\n' "$*" >&2; }
 # clang, lld and llvm: the CLANG38 and CLANGDWARF tool chains (clang as
 # compiler and linker driver, lld for CLANGDWARF, llvm-ar and llvm-nm).
 # acpica-tools (iasl): the reference platform's OVMF-derived build.
+# libncurses-dev: our QEMU's curses display; libclang-rt-14-dev: clang's
+# libFuzzer and sanitizer run-times for the device core's fuzz target.
 PACKAGES=(build-essential uuid-dev nasm python3 python-is-python3 googletest acpica-tools
           qemu-system-x86 ovmf mtools dosfstools dpkg-dev console-data
           valgrind clang-format clang lld llvm
           meson ninja-build pkg-config libglib2.0-dev libpixman-1-dev
-          libfdt-dev zlib1g-dev libpng-dev)
+          libfdt-dev zlib1g-dev libpng-dev libncurses-dev libclang-rt-14-dev)
 CACHE_DIR=${TAVRIX_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/tavrix-fw}
 
 as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }

@@ -44,6 +44,49 @@ TavrixCoreWriteRegister (
   }
 }
 
+/// Whether an access of Size bytes at Offset lies within one register.
+static int
+WithinOneRegister (
+  uint64_t  Offset,
+  uint32_t  Size
+  )
+{
+  return (Size == 1 || Size == 2 || Size == 4) && ((Offset & 3) + Size <= 4);
+}
+
+void
+TavrixCoreWriteRegisterBytes (
+  TAVRIX_DISPLAY_CORE  *Core,
+  uint64_t             Offset,
+  uint32_t             Size,
+  uint32_t             Value
+  )
+{
+  uint32_t  Shift = (uint32_t)(Offset & 3) * 8;
+  uint32_t  Mask  = (Size == 4) ? 0xFFFFFFFFu : ((1u << (8 * Size)) - 1) << Shift;
+
+  if (WithinOneRegister (Offset, Size)) {
+    TavrixCoreWriteRegister (Core, Offset, (TavrixCoreReadRegister (Core, Offset) & ~Mask) | ((Value << Shift) & Mask));
+  }
+}
+
+uint32_t
+TavrixCoreReadRegisterBytes (
+  const TAVRIX_DISPLAY_CORE  *Core,
+  uint64_t                   Offset,
+  uint32_t                   Size
+  )
+{
+  uint32_t  Word;
+
+  if (!WithinOneRegister (Offset, Size)) {
+    return 0xFFFFFFFFu;
+  }
+
+  Word = TavrixCoreReadRegister (Core, Offset) >> ((Offset & 3) * 8);
+  return (Size == 4) ? Word : Word & ((1u << (8 * Size)) - 1);
+}
+
 int
 TavrixCoreDisplayGeometry (
   const TAVRIX_DISPLAY_CORE  *Core,
@@ -77,6 +120,34 @@ TavrixCoreDisplayGeometry (
   return 1;
 }
 
+int
+TavrixCoreSurfaceFits (
+  const TAVRIX_DISPLAY_GEOMETRY  *Geometry,
+  const TAVRIX_SURFACE           *Surface
+  )
+{
+  return (Surface->Width == Geometry->Width) && (Surface->Height == Geometry->Height) &&
+         (Surface->BitsPerPixel == 32) && !Surface->Shared;
+}
+
+/// A 5-bit channel as 8 bits: 0x1F becomes 0xFF, 0x10 becomes 0x84.
+static uint32_t
+Widen5 (
+  uint32_t  Channel
+  )
+{
+  return (Channel << 3) | (Channel >> 2);
+}
+
+/// A 6-bit channel as 8 bits: 0x3F becomes 0xFF, 0x20 becomes 0x82.
+static uint32_t
+Widen6 (
+  uint32_t  Channel
+  )
+{
+  return (Channel << 2) | (Channel >> 4);
+}
+
 /// One pixel of the frame in 0x00RRGGBB.
 static uint32_t
 ConvertPixel (
@@ -93,9 +164,7 @@ ConvertPixel (
     case TavrixPixelFormat16:
       Value = (uint32_t)Pixel[0] | ((uint32_t)Pixel[1] << 8);
       // Widen 5:6:5 to 8:8:8, repeating the high bits in the low ones.
-      return ((((Value >> 11) & 0x1F) * 255 / 31) << 16) |
-             ((((Value >> 5) & 0x3F) * 255 / 63) << 8) |
-             ((Value & 0x1F) * 255 / 31);
+      return (Widen5 ((Value >> 11) & 0x1F) << 16) | (Widen6 ((Value >> 5) & 0x3F) << 8) | Widen5 (Value & 0x1F);
     default:
       return (uint32_t)Pixel[0] | ((uint32_t)Pixel[1] << 8) | ((uint32_t)Pixel[2] << 16);
   }
@@ -125,6 +194,32 @@ TavrixCoreConvertRow (
   }
 }
 
+/// The CRT controller's index port: where the VGA puts it, after the
+/// miscellaneous output register's colour select (the data port follows).
+static uint16_t
+CrtIndexPort (
+  const TAVRIX_DISPLAY_CORE  *Core
+  )
+{
+  return ((Core->MiscOutput & TAVRIX_MISC_OUTPUT_COLOR) != 0) ? TAVRIX_PORT_CRT_INDEX : TAVRIX_PORT_CRT_INDEX_MONO;
+}
+
+/// The extended CRT register that the current index names, or NULL.
+static uint8_t *
+ExtendedCrtRegister (
+  TAVRIX_DISPLAY_CORE  *Core
+  )
+{
+  switch (Core->CrtIndex) {
+    case TAVRIX_CRT_EXT_MODE:
+      return &Core->CrtModeControl;
+    case TAVRIX_CRT_EXT_BANK_HIGH:
+      return &Core->CrtBankHigh;
+    default:
+      return NULL;
+  }
+}
+
 TAVRIX_PORT_RESULT
 TavrixCorePortWrite (
   TAVRIX_DISPLAY_CORE  *Core,
@@ -132,23 +227,31 @@ TavrixCorePortWrite (
   uint8_t              Value
   )
 {
+  uint8_t  *Extended;
+
+  if (Port == TAVRIX_PORT_MISC_OUTPUT) {
+    // The standard VGA keeps it as well; the core only follows the CRT.
+    Core->MiscOutput = Value;
+    return TavrixPortStandard;
+  }
+
+  if (Port == CrtIndexPort (Core)) {
+    // The standard CRT controller needs the index as well.
+    Core->CrtIndex = Value;
+    return TavrixPortStandard;
+  }
+
+  if (Port == CrtIndexPort (Core) + 1) {
+    Extended = ExtendedCrtRegister (Core);
+    if (Extended == NULL) {
+      return TavrixPortStandard;
+    }
+
+    *Extended = Value;
+    return TavrixPortClaimed;
+  }
+
   switch (Port) {
-    case TAVRIX_PORT_CRT_INDEX:
-      // The standard CRT controller needs the index as well.
-      Core->CrtIndex = Value;
-      return TavrixPortStandard;
-    case TAVRIX_PORT_CRT_DATA:
-      if (Core->CrtIndex == TAVRIX_CRT_EXT_MODE) {
-        Core->CrtModeControl = Value;
-        return TavrixPortClaimed;
-      }
-
-      if (Core->CrtIndex == TAVRIX_CRT_EXT_BANK_HIGH) {
-        Core->CrtBankHigh = Value;
-        return TavrixPortClaimed;
-      }
-
-      return TavrixPortStandard;
     case TAVRIX_PORT_BANK_MIDDLE:
       Core->BankMiddle = Value;
       return TavrixPortClaimed;
@@ -168,19 +271,19 @@ TavrixCorePortRead (
   uint8_t                    *Value
   )
 {
-  switch (Port) {
-    case TAVRIX_PORT_CRT_DATA:
-      if (Core->CrtIndex == TAVRIX_CRT_EXT_MODE) {
-        *Value = Core->CrtModeControl;
-        return TavrixPortClaimed;
-      }
+  const uint8_t  *Extended;
 
-      if (Core->CrtIndex == TAVRIX_CRT_EXT_BANK_HIGH) {
-        *Value = Core->CrtBankHigh;
-        return TavrixPortClaimed;
-      }
-
+  if (Port == CrtIndexPort (Core) + 1) {
+    Extended = ExtendedCrtRegister ((TAVRIX_DISPLAY_CORE *)Core);
+    if (Extended == NULL) {
       return TavrixPortStandard;
+    }
+
+    *Value = *Extended;
+    return TavrixPortClaimed;
+  }
+
+  switch (Port) {
     case TAVRIX_PORT_BANK_MIDDLE:
       *Value = Core->BankMiddle;
       return TavrixPortClaimed;

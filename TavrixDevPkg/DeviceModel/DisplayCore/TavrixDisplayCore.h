@@ -47,14 +47,21 @@ extern "C" {
 #define TAVRIX_B_CONTROL_DISPLAY_ENABLE 0x100
 
 //
-// Legacy VGA ports the controller adds to the standard ones.
+// Legacy VGA ports the controller adds to the standard ones. The extended
+// CRT registers sit where the VGA's CRT controller is: 0x3D4/0x3D5 while
+// the miscellaneous output register selects colour (bit 0 set, as after a
+// video BIOS's text mode set), 0x3B4/0x3B5 while it selects mono.
 //
-#define TAVRIX_PORT_CRT_INDEX    0x3D4
-#define TAVRIX_PORT_CRT_DATA     0x3D5
-#define TAVRIX_PORT_BANK_MIDDLE  0x3CB // bank bits 7:4, in either nibble of the byte
-#define TAVRIX_PORT_BANK_LOW     0x3CD // bank bits 3:0; writing it completes a bank selection
-#define TAVRIX_CRT_EXT_MODE      0x88  // extended CRT register written by every mode set
-#define TAVRIX_CRT_EXT_BANK_HIGH 0xA5  // bank bits 11:8
+#define TAVRIX_PORT_MISC_OUTPUT    0x3C2 // written here, read back at 0x3CC
+#define TAVRIX_MISC_OUTPUT_COLOR   0x01
+#define TAVRIX_PORT_CRT_INDEX      0x3D4
+#define TAVRIX_PORT_CRT_DATA       0x3D5
+#define TAVRIX_PORT_CRT_INDEX_MONO 0x3B4
+#define TAVRIX_PORT_CRT_DATA_MONO  0x3B5
+#define TAVRIX_PORT_BANK_MIDDLE    0x3CB // bank bits 7:4, in either nibble of the byte
+#define TAVRIX_PORT_BANK_LOW       0x3CD // bank bits 3:0; writing it completes a bank selection
+#define TAVRIX_CRT_EXT_MODE        0x88  // extended CRT register written by every mode set
+#define TAVRIX_CRT_EXT_BANK_HIGH   0xA5  // bank bits 11:8
 
 typedef enum {
   TavrixPixelFormat8        = 0, // palette index
@@ -77,6 +84,7 @@ typedef struct {
 /// (about 1 MiB, the register file) and calls TavrixCoreReset first.
 typedef struct {
   uint32_t Registers[TAVRIX_REGISTER_COUNT];
+  uint8_t  MiscOutput; // port 0x3C2, for the CRT's place
   uint8_t  CrtIndex;
   uint8_t  CrtModeControl; // extended index 0x88
   uint8_t  CrtBankHigh;    // extended index 0xA5
@@ -92,7 +100,8 @@ typedef enum {
   TavrixPortClaimed  = 1  // the core answered it; standard VGA sees nothing
 } TAVRIX_PORT_RESULT;
 
-/// Power-on state: every register 0, display off, bank 0, aperture off.
+/// Power-on state: every register 0, display off, bank 0, aperture off,
+/// miscellaneous output 0 (the CRT at the mono ports until a mode set).
 void TavrixCoreReset (TAVRIX_DISPLAY_CORE *Core);
 
 /// A 32-bit register read at a BAR 1 byte offset (the low two bits are
@@ -103,10 +112,36 @@ uint32_t TavrixCoreReadRegister (const TAVRIX_DISPLAY_CORE *Core, uint64_t Offse
 /// Offsets beyond the register file are ignored.
 void TavrixCoreWriteRegister (TAVRIX_DISPLAY_CORE *Core, uint64_t Offset, uint32_t Value);
 
+/// A write of Size bytes (1, 2 or 4) at a BAR 1 byte offset, within one
+/// register: only those bytes of the register change (a CPU's 64-bit store
+/// at an offset that is not a multiple of 8 reaches QEMU's devices as single
+/// bytes). An access that is not within one register is ignored.
+void TavrixCoreWriteRegisterBytes (TAVRIX_DISPLAY_CORE *Core, uint64_t Offset, uint32_t Size, uint32_t Value);
+
+/// A read of Size bytes (1, 2 or 4) within one register; 0xFFFFFFFF for an
+/// access that is not, bytes of all ones beyond the register file.
+uint32_t TavrixCoreReadRegisterBytes (const TAVRIX_DISPLAY_CORE *Core, uint64_t Offset, uint32_t Size);
+
 /// What the display shows, from channel B's registers alone. Returns 1 and
 /// fills Geometry when the display is enabled with a frame that fits BAR 0;
 /// returns 0 (nothing shown) otherwise, Geometry untouched.
 int TavrixCoreDisplayGeometry (const TAVRIX_DISPLAY_CORE *Core, TAVRIX_DISPLAY_GEOMETRY *Geometry);
+
+/// A picture buffer a wrapper draws the frame into (QEMU's console
+/// surface): Width x Height pixels, BitsPerPixel deep, Shared when its
+/// memory belongs to someone else (the VGA's planes).
+typedef struct {
+  uint32_t Width;
+  uint32_t Height;
+  uint32_t BitsPerPixel;
+  int      Shared;
+} TAVRIX_SURFACE;
+
+/// Whether the frame described by Geometry may be drawn into Surface as it
+/// is: exactly the frame's size, 32 bits per pixel, memory of its own. A
+/// wrapper asks before every frame, since others (the VGA) resize or replace
+/// the surface too; when it does not fit, the wrapper makes one that does.
+int TavrixCoreSurfaceFits (const TAVRIX_DISPLAY_GEOMETRY *Geometry, const TAVRIX_SURFACE *Surface);
 
 /// Converts row Row of the frame described by Geometry into Width pixels of
 /// 0x00RRGGBB. Pixels that would lie beyond FrameBufferSize come out black.

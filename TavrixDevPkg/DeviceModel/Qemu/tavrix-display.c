@@ -58,8 +58,7 @@ struct TavrixDisplayState {
     MemoryRegion aperture;
     bool aperture_mapped;
 
-    bool showing_frame;
-    TAVRIX_DISPLAY_GEOMETRY shown;
+    bool showing_frame;         /* the frame drew the console's last picture */
 
     TAVRIX_DISPLAY_CORE core;
 };
@@ -70,7 +69,7 @@ static uint64_t tavrix_register_read(void *opaque, hwaddr addr, unsigned size)
 {
     TavrixDisplayState *s = opaque;
 
-    return TavrixCoreReadRegister(&s->core, addr);
+    return TavrixCoreReadRegisterBytes(&s->core, addr, size);
 }
 
 static void tavrix_register_write(void *opaque, hwaddr addr, uint64_t val,
@@ -78,15 +77,32 @@ static void tavrix_register_write(void *opaque, hwaddr addr, uint64_t val,
 {
     TavrixDisplayState *s = opaque;
 
-    TavrixCoreWriteRegister(&s->core, addr, (uint32_t)val);
+    TavrixCoreWriteRegisterBytes(&s->core, addr, size, (uint32_t)val);
+}
+
+/*
+ * A 64-bit access is two 32-bit ones, low word first, at any 4-aligned
+ * offset. It reaches the device in one of two shapes: as one access of
+ * size 8 (which the memory core splits at impl.max_access_size, once the
+ * region says it takes an 8-byte access at an offset that is not a
+ * multiple of 8), or, from QEMU's CPU emulation, which breaks any unaligned
+ * store to a device into single bytes, as eight byte writes in ascending
+ * order. So each register takes its bytes one by one as well; any access
+ * within one register is accepted, wider ones must start a register.
+ */
+static bool tavrix_register_accepts(void *opaque, hwaddr addr, unsigned size,
+                                    bool is_write, MemTxAttrs attrs)
+{
+    return size > 4 ? (addr & 3) == 0 : (addr & (size - 1)) == 0;
 }
 
 static const MemoryRegionOps tavrix_register_ops = {
     .read = tavrix_register_read,
     .write = tavrix_register_write,
     .endianness = DEVICE_LITTLE_ENDIAN,
-    .valid = { .min_access_size = 4, .max_access_size = 8 },
-    .impl = { .min_access_size = 4, .max_access_size = 4 },
+    .valid = { .min_access_size = 1, .max_access_size = 8, .unaligned = true,
+               .accepts = tavrix_register_accepts },
+    .impl = { .min_access_size = 1, .max_access_size = 4 },
 };
 
 /* ---- legacy VGA ports: the core's first, the rest to QEMU's VGA --------- */
@@ -252,32 +268,64 @@ static void tavrix_write_config(PCIDevice *d, uint32_t addr, uint32_t val,
 
 /* ---- the screen ------------------------------------------------------- */
 
-static bool same_geometry(const TAVRIX_DISPLAY_GEOMETRY *a,
-                          const TAVRIX_DISPLAY_GEOMETRY *b)
+/*
+ * The console's surface is not only ours: the VGA's updates resize or
+ * replace it (its text refresh without drawing into it), so what the
+ * frame last sized tells nothing. Before every frame, the surface must be
+ * exactly the frame's size, 32 bits per pixel and our own memory (not the
+ * VGA's, not the console's placeholder).
+ */
+static DisplaySurface *tavrix_frame_surface(TavrixDisplayState *s,
+                                            const TAVRIX_DISPLAY_GEOMETRY *g)
 {
-    return a->Width == b->Width && a->Height == b->Height &&
-           a->Pitch == b->Pitch && a->Format == b->Format;
+    DisplaySurface *surface = qemu_console_surface(s->con);
+    TAVRIX_SURFACE have = { 0 };
+
+    if (surface && !is_placeholder(surface)) {
+        have.Width = surface_width(surface);
+        have.Height = surface_height(surface);
+        have.BitsPerPixel = surface_bits_per_pixel(surface);
+        have.Shared = is_buffer_shared(surface);
+    }
+    if (!TavrixCoreSurfaceFits(g, &have)) {
+        surface = qemu_create_displaysurface(g->Width, g->Height);
+        dpy_gfx_replace_surface(s->con, surface);
+    }
+    return surface;
 }
 
 static void tavrix_draw_frame(TavrixDisplayState *s,
                               const TAVRIX_DISPLAY_GEOMETRY *g)
 {
-    DisplaySurface *surface;
+    DisplaySurface *surface = tavrix_frame_surface(s, g);
     uint8_t *fb = memory_region_get_ram_ptr(&s->fb);
     uint32_t y;
 
-    if (!s->showing_frame || !same_geometry(g, &s->shown)) {
-        qemu_console_resize(s->con, g->Width, g->Height);
-        s->shown = *g;
-        s->showing_frame = true;
-    }
-    surface = qemu_console_surface(s->con);
+    s->showing_frame = true;
     for (y = 0; y < g->Height; y++) {
         uint32_t *dest = (uint32_t *)(surface_data(surface) +
                                       y * surface_stride(surface));
         TavrixCoreConvertRow(&s->core, g, fb, TAVRIX_FRAME_BUFFER_SIZE, y, dest);
     }
     dpy_gfx_update_full(s->con);
+}
+
+/*
+ * The console goes back to the VGA. Its updates assume a surface they sized
+ * themselves (a blanked VGA clears its last screen size into whatever
+ * surface it finds), so it gets one of its last screen size, and its next
+ * update is a full one, in any mode, that sizes the surface anew.
+ */
+static void tavrix_console_to_vga(TavrixDisplayState *s)
+{
+    VGACommonState *vga = &s->vga;
+
+    s->showing_frame = false;
+    if (vga->last_scr_width > 0 && vga->last_scr_height > 0) {
+        qemu_console_resize(s->con, vga->last_scr_width, vga->last_scr_height);
+    }
+    vga->graphic_mode = -1;
+    vga->hw_ops->invalidate(vga);
 }
 
 static void tavrix_gfx_update(void *opaque)
@@ -290,17 +338,16 @@ static void tavrix_gfx_update(void *opaque)
         return;
     }
     if (s->showing_frame) {
-        s->showing_frame = false;
-        s->vga.hw_ops->invalidate(&s->vga);
+        tavrix_console_to_vga(s);
     }
     s->vga.hw_ops->gfx_update(&s->vga);
 }
 
+/* The frame is drawn whole on every update; only the VGA keeps state. */
 static void tavrix_invalidate(void *opaque)
 {
     TavrixDisplayState *s = opaque;
 
-    s->showing_frame = false;
     s->vga.hw_ops->invalidate(&s->vga);
 }
 
@@ -426,6 +473,8 @@ static void tavrix_reset(DeviceState *dev)
     d->config[TAVRIX_CONFIG_APERTURE_CONTROL] = 0;
     vga_common_reset(&s->vga);
     set_text_mode(&s->vga);
+    /* The core follows the CRT to where the text mode set put it. */
+    TavrixCorePortWrite(&s->core, TAVRIX_PORT_MISC_OUTPUT, s->vga.msr);
     TavrixCorePortWrite(&s->core, TAVRIX_PORT_CRT_INDEX, 0);
     s->showing_frame = false;
     tavrix_update_aperture(s);
@@ -494,9 +543,46 @@ static void tavrix_exit(PCIDevice *dev)
     graphic_console_close(s->con);
 }
 
+/*
+ * What a saved machine needs of the device: the PCI state (configuration
+ * space with register 0x40), the VGA's registers as vga-pci.c saves them,
+ * the register file and the legacy extensions. The frame buffer and the VGA
+ * planes are RAM and travel with the guest's memory.
+ */
+static int tavrix_post_load(void *opaque, int version_id)
+{
+    TavrixDisplayState *s = opaque;
+    PCIDevice *d = PCI_DEVICE(s);
+
+    TavrixCoreWriteApertureControl(&s->core,
+                                   d->config[TAVRIX_CONFIG_APERTURE_CONTROL]);
+    tavrix_update_aperture(s);
+    /* The new console's surface is not the frame's: a full first update. */
+    s->showing_frame = false;
+    s->vga.hw_ops->invalidate(&s->vga);
+    return 0;
+}
+
 static const VMStateDescription vmstate_tavrix_display = {
     .name = TYPE_TAVRIX_DISPLAY,
-    .unmigratable = 1,
+    .version_id = 1,
+    .minimum_version_id = 1,
+    .post_load = tavrix_post_load,
+    .fields = (VMStateField[]) {
+        VMSTATE_PCI_DEVICE(parent_obj, TavrixDisplayState),
+        VMSTATE_STRUCT(vga, TavrixDisplayState, 0, vmstate_vga_common,
+                       VGACommonState),
+        VMSTATE_UINT32_ARRAY(core.Registers, TavrixDisplayState,
+                             TAVRIX_REGISTER_COUNT),
+        VMSTATE_UINT8(core.MiscOutput, TavrixDisplayState),
+        VMSTATE_UINT8(core.CrtIndex, TavrixDisplayState),
+        VMSTATE_UINT8(core.CrtModeControl, TavrixDisplayState),
+        VMSTATE_UINT8(core.CrtBankHigh, TavrixDisplayState),
+        VMSTATE_UINT8(core.BankMiddle, TavrixDisplayState),
+        VMSTATE_UINT8(core.BankLow, TavrixDisplayState),
+        VMSTATE_UINT32(core.BankSelects, TavrixDisplayState),
+        VMSTATE_END_OF_LIST()
+    }
 };
 
 static void tavrix_class_init(ObjectClass *klass, void *data)

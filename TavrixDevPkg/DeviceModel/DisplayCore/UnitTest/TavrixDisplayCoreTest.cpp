@@ -141,6 +141,35 @@ TEST_F (DisplayCoreTest, RegistersReadBackAndOutOfRangeAccessesAreHarmless)
   EXPECT_EQ (TavrixCoreReadRegister (Core, UINT64_MAX), 0xFFFFFFFFu);
 }
 
+TEST_F (DisplayCoreTest, ByteAndWordAccessesReachOnlyTheirBytesOfOneRegister)
+{
+  static const uint8_t Quadword[] = { 0x44, 0x33, 0x22, 0x11, 0x88, 0x77, 0x66, 0x55 };
+
+  // A CPU's 64-bit store at 0x304 as QEMU's CPU emulation delivers it: bytes.
+  for (uint32_t Index = 0; Index < sizeof (Quadword); Index++) {
+    TavrixCoreWriteRegisterBytes (Core, 0x304 + Index, 1, Quadword[Index]);
+  }
+
+  EXPECT_EQ (TavrixCoreReadRegister (Core, 0x304), 0x11223344u) << "low word at 0x304";
+  EXPECT_EQ (TavrixCoreReadRegister (Core, 0x308), 0x55667788u) << "high word at 0x308";
+
+  TavrixCoreWriteRegisterBytes (Core, 0x306, 2, 0xBEEF);
+  EXPECT_EQ (TavrixCoreReadRegister (Core, 0x304), 0xBEEF3344u);
+  EXPECT_EQ (TavrixCoreReadRegisterBytes (Core, 0x307, 1), 0xBEu);
+  EXPECT_EQ (TavrixCoreReadRegisterBytes (Core, 0x304, 2), 0x3344u);
+  EXPECT_EQ (TavrixCoreReadRegisterBytes (Core, 0x304, 4), 0xBEEF3344u);
+
+  // Accesses across two registers, of other sizes or beyond the file: nothing.
+  TavrixCoreWriteRegisterBytes (Core, 0x307, 2, 0);
+  TavrixCoreWriteRegisterBytes (Core, 0x306, 4, 0);
+  TavrixCoreWriteRegisterBytes (Core, 0x304, 3, 0);
+  TavrixCoreWriteRegisterBytes (Core, TAVRIX_REGISTER_FILE_SIZE + 1, 1, 0);
+  EXPECT_EQ (TavrixCoreReadRegister (Core, 0x304), 0xBEEF3344u);
+  EXPECT_EQ (TavrixCoreReadRegister (Core, 0x308), 0x55667788u);
+  EXPECT_EQ (TavrixCoreReadRegisterBytes (Core, 0x307, 2), 0xFFFFFFFFu);
+  EXPECT_EQ (TavrixCoreReadRegisterBytes (Core, TAVRIX_REGISTER_FILE_SIZE + 1, 1), 0xFFu);
+}
+
 TEST_F (DisplayCoreTest, RowsConvertToRgbInEachFormatAndNeverReadPastTheBuffer)
 {
   TAVRIX_DISPLAY_GEOMETRY Geometry = { 4, 2, 16, 4, TavrixPixelFormat32 };
@@ -154,15 +183,20 @@ TEST_F (DisplayCoreTest, RowsConvertToRgbInEachFormatAndNeverReadPastTheBuffer)
   EXPECT_EQ (Pixels[0], 0u);
   EXPECT_EQ (Pixels[1], 0x00332211u);
 
-  // 5:6:5: pure red and white widen to full intensity.
-  Geometry = { 2, 1, 4, 2, TavrixPixelFormat16 };
+  // 5:6:5: pure red and white widen to full intensity; the low bits of
+  // each channel repeat its high bits (red 0x10, green 0x20, blue 0x04
+  // become 0x84, 0x82, 0x21).
+  Geometry = { 3, 1, 6, 2, TavrixPixelFormat16 };
   Frame[0] = 0x00;
   Frame[1] = 0xF8;
   Frame[2] = 0xFF;
   Frame[3] = 0xFF;
+  Frame[4] = 0x04;
+  Frame[5] = 0x84;
   TavrixCoreConvertRow (Core, &Geometry, Frame.data (), Frame.size (), 0, Pixels);
   EXPECT_EQ (Pixels[0], 0x00FF0000u);
   EXPECT_EQ (Pixels[1], 0x00FFFFFFu);
+  EXPECT_EQ (Pixels[2], 0x00848221u);
 
   // 8 bits: channel B's palette.
   Geometry = { 2, 1, 2, 1, TavrixPixelFormat8 };
@@ -187,6 +221,9 @@ TEST_F (DisplayCoreTest, BankSelectionIsRecordedFromTheExtendedPorts)
   uint8_t Value = 0;
 
   EXPECT_EQ (TavrixCoreBank (Core), 0u);
+
+  // Colour text, as a video BIOS leaves the VGA: the CRT at 0x3D4/0x3D5.
+  EXPECT_EQ (TavrixCorePortWrite (Core, TAVRIX_PORT_MISC_OUTPUT, 0x67), TavrixPortStandard);
 
   // The early video driver's selection of bank 0x123.
   EXPECT_EQ (TavrixCorePortWrite (Core, TAVRIX_PORT_CRT_INDEX, 0xA5), TavrixPortStandard)
@@ -220,6 +257,35 @@ TEST_F (DisplayCoreTest, BankSelectionIsRecordedFromTheExtendedPorts)
   TavrixCorePortWrite (Core, TAVRIX_PORT_BANK_LOW, 0xFF);
   EXPECT_EQ (TavrixCoreBank (Core), 0xFFFu);
   EXPECT_EQ (Core->BankSelects, 2u);
+}
+
+TEST_F (DisplayCoreTest, TheExtendedCrtRegistersFollowTheVgaCrtToTheMonoPorts)
+{
+  uint8_t Value = 0;
+
+  // Mono: the misc output register's bit 0 clear puts the CRT at 0x3B4/0x3B5.
+  TavrixCorePortWrite (Core, TAVRIX_PORT_MISC_OUTPUT, 0x66);
+  TavrixCorePortWrite (Core, TAVRIX_PORT_CRT_INDEX_MONO, TAVRIX_CRT_EXT_BANK_HIGH);
+  EXPECT_EQ (TavrixCorePortWrite (Core, TAVRIX_PORT_CRT_DATA_MONO, 0x03), TavrixPortClaimed);
+  EXPECT_EQ (TavrixCoreBank (Core), 0x300u);
+  EXPECT_EQ (TavrixCorePortRead (Core, TAVRIX_PORT_CRT_DATA_MONO, &Value), TavrixPortClaimed);
+  EXPECT_EQ (Value, 0x03);
+
+  // The colour ports are not the CRT's now: the VGA ignores them, and so
+  // does the core.
+  EXPECT_EQ (TavrixCorePortWrite (Core, TAVRIX_PORT_CRT_INDEX, TAVRIX_CRT_EXT_MODE), TavrixPortStandard);
+  EXPECT_EQ (TavrixCorePortWrite (Core, TAVRIX_PORT_CRT_DATA, 0x06), TavrixPortStandard);
+  EXPECT_EQ (TavrixCorePortRead (Core, TAVRIX_PORT_CRT_DATA, &Value), TavrixPortStandard);
+  EXPECT_EQ (Core->CrtModeControl, 0) << "0x3D5 wrote an extended register while the CRT is at 0x3B5";
+  EXPECT_EQ (Core->CrtBankHigh, 0x03);
+
+  // Back to colour: the same registers at 0x3D4/0x3D5, none at 0x3B5.
+  TavrixCorePortWrite (Core, TAVRIX_PORT_MISC_OUTPUT, 0x67);
+  TavrixCorePortWrite (Core, TAVRIX_PORT_CRT_INDEX, TAVRIX_CRT_EXT_BANK_HIGH);
+  EXPECT_EQ (TavrixCorePortRead (Core, TAVRIX_PORT_CRT_DATA, &Value), TavrixPortClaimed);
+  EXPECT_EQ (Value, 0x03);
+  EXPECT_EQ (TavrixCorePortWrite (Core, TAVRIX_PORT_CRT_DATA_MONO, 0x0F), TavrixPortStandard);
+  EXPECT_EQ (TavrixCoreBank (Core), 0x300u);
 }
 
 TEST_F (DisplayCoreTest, TheApertureDecodesWithBothEnablesAndOnlyWithinItsBounds)
