@@ -20,46 +20,27 @@
 # out/migration); MIGRATION_ROM=FILE another option ROM.
 set -uo pipefail
 REPO=$(cd "$(dirname "$0")/.." && pwd)
+ROAD=migration
+OUT=${MIGRATION_OUT:-$REPO/out/migration}; rm -rf "$OUT"; mkdir -p "$OUT"
 . "$REPO/scripts/qemu-lib.sh"
-OUT=${MIGRATION_OUT:-$REPO/out/migration}
-MONITOR=$REPO/scripts/qemu-monitor.py
 ROM=${MIGRATION_ROM:-$REPO/Build/TavrixDev/RELEASE_GCC5/X64/TavrixGopDxe.rom}
-LIMIT=240
-rm -rf "$OUT"; mkdir -p "$OUT"
+VM_MEMORY=2048
 
-[ -f "$ROM" ] || { echo "FAIL: migration: $ROM missing (build first: make build)"; exit 1; }
-if ! QEMU=$(bash "$REPO/scripts/setup-qemu.sh" 2>"$OUT/setup-qemu.log" | tail -n 1) || [ ! -x "$QEMU" ]; then
-  echo "FAIL: migration: our QEMU could not be built (see $OUT/setup-qemu.log)"; exit 1
-fi
+[ -f "$ROM" ] || { road_fail "$ROM is built (make build)"; exit 1; }
+VM_QEMU=$(our_qemu) || { road_fail "our QEMU with -device tavrix-display builds" "see $OUT/setup-qemu.log"; exit 1; }
+check() { road_that "$@"; }
 
-fails=0
-check() { # check NAME CONDITION-COMMAND...
-  local name=$1; shift
-  if "$@" >/dev/null 2>&1; then echo "PASS: migration: $name"; else echo "FAIL: migration: $name"; fails=$((fails + 1)); fi
-}
-hmp() { python3 "$MONITOR" "$OUT/$1.sock" "${@:2}" 2>&1 | tr -d '\r'; }
-qom() { hmp "$1" "qom-get gpu $2" | sed -n 's/^monitor: qom-get gpu [a-z0-9-]*: *//p'; }
-
-# wait_for FILE TEXT PID: until the serial log shows TEXT; 1 if QEMU ended
-# or the time limit passed first.
-wait_for() {
-  local start=$SECONDS
-  until grep -a -q "$2" "$1"; do
-    kill -0 "$3" 2>/dev/null || return 1
-    [ $((SECONDS - start)) -lt "$LIMIT" ] || return 1
-    sleep 0.3
-  done
-}
-
-# wait_migration NAME STATUS: until info migrate (or the incoming side's
-# status) says STATUS.
+# wait_migration STATUS: until the machine's "info migrate" (or the incoming
+# side's status) says STATUS; 1 when it failed or VM_WAIT_LIMIT passed.
 wait_migration() {
-  local start=$SECONDS
-  until hmp "$1" "info migrate" | grep -q "^Migration status: $2"; do
-    [ $((SECONDS - start)) -lt "$LIMIT" ] || return 1
-    hmp "$1" "info migrate" | grep -q '^Migration status: failed' && return 1
+  local deadline=$((SECONDS + VM_WAIT_LIMIT)) answer
+  while [ "$SECONDS" -lt "$deadline" ]; do
+    answer=$(vm_monitor "info migrate" | tr -d '\r')
+    grep -q "^Migration status: $1" <<<"$answer" && return 0
+    grep -q '^Migration status: failed' <<<"$answer" && return 1
     sleep 0.3
   done
+  return 1
 }
 
 cat >"$OUT/startup.nsh" <<'NSH'
@@ -75,73 +56,55 @@ echo "RESTORED-RUNNING ;"
 reset -s
 NSH
 qemu_make_esp "$OUT/esp.img" "$OUT/startup.nsh"
-cp "$OVMF_VARS" "$OUT/vars.fd"
+MACHINE=(-device "tavrix-display,id=gpu,addr=02.0,romfile=$ROM" -drive "file=$OUT/esp.img,format=raw")
 
-run_qemu() {  # NAME EXTRA-ARGS...: starts QEMU in the background; pid in $qemu_pid
-  local name=$1; shift
-  : >"$OUT/$name-serial.log"
-  "$QEMU" -L /usr/share/qemu -L /usr/share/seabios \
-    -machine q35 -m 2048 -smp 1 -nic none -no-reboot -vga none -display none \
-    -device "tavrix-display,id=gpu,addr=02.0,romfile=$ROM" \
-    -drive "if=pflash,format=raw,unit=0,readonly=on,file=$OVMF_CODE" \
-    -drive "if=pflash,format=raw,unit=1,file=$OUT/vars.fd" \
-    -drive "file=$OUT/esp.img,format=raw" \
-    -serial "file:$OUT/$name-serial.log" -monitor "unix:$OUT/$name.sock,server=on,wait=off" \
-    "$@" </dev/null >"$OUT/$name-qemu.log" 2>&1 &
-  qemu_pid=$!
-}
-
-state() {  # NAME: what the device says, one line
-  echo "width $(qom "$1" display-width) height $(qom "$1" display-height) bank $(qom "$1" bank)" \
-       "crtc-88 $(qom "$1" crtc-88) aperture $(qom "$1" aperture-decodes)"
+state() {  # what the device says, one line
+  echo "width $(vm_qom display-width | cut -d' ' -f2) height $(vm_qom display-height | cut -d' ' -f2)" \
+       "bank $(vm_qom bank | cut -d' ' -f2) crtc-88 $(vm_qom crtc-88 | cut -d' ' -f2)" \
+       "aperture $(vm_qom aperture-decodes | cut -d' ' -f2)"
 }
 
 # ---- 1. and 2.: boot, stop, save --------------------------------------------
-start=$SECONDS
-run_qemu source
-if wait_for "$OUT/source-serial.log" 'MIGRATE-READY ;' "$qemu_pid"; then
-  hmp source "stop" "screendump $OUT/before.ppm" >/dev/null
-  state source >"$OUT/before.txt"
-  hmp source "migrate \"exec:cat > $OUT/machine.state\"" >"$OUT/migrate.txt"
+vm_start source "$OVMF_CODE" "$OVMF_VARS" "${MACHINE[@]}"
+if vm_wait serial.log 'MIGRATE-READY ;'; then
+  vm_monitor "stop" "screendump $OUT/before.ppm" >/dev/null
+  state >"$OUT/before.txt"
+  vm_monitor "migrate \"exec:cat > $OUT/machine.state\"" >"$OUT/migrate.txt"
   # A refusal ("non-migratable device") is answered at once.
   if grep -q 'Error' "$OUT/migrate.txt"; then
-    echo "FAIL: migration: the machine at the shell, frame on, saves to a file: $(cat "$OUT/migrate.txt")"
-    fails=$((fails + 1))
+    road_fail "the machine at the shell, frame on, saves to a file" "$(cat "$OUT/migrate.txt")"
   else
-    check "the machine at the shell, frame on, saves to a file (migrate completes)" wait_migration source completed
+    check "the machine at the shell, frame on, saves to a file (migrate completes)" wait_migration completed
   fi
-  hmp source "quit" >/dev/null
+  vm_monitor "quit" >/dev/null
 else
-  echo "FAIL: migration: the first boot never reached the shell's MIGRATE-READY (see $OUT/source-serial.log)"
-  fails=$((fails + 1))
+  road_fail "the first boot reaches the shell's MIGRATE-READY" "see $VM_DIR/serial.log"
 fi
-wait "$qemu_pid" 2>/dev/null
-echo "[migration] boot and save: $((SECONDS - start)) s" >"$OUT/timings.txt"
+vm_finish 2>"$OUT/timings.txt"
 
 # ---- 3. and 4.: restore, compare, run on --------------------------------------
 if [ -s "$OUT/machine.state" ]; then
-  start=$SECONDS
-  run_qemu restored -S -incoming "exec:cat $OUT/machine.state"
-  if wait_migration restored completed; then
-    hmp restored "screendump $OUT/after.ppm" >/dev/null
-    state restored >"$OUT/after.txt"
-    hmp restored "cont" "sendkey ret" >/dev/null
+  vm_start restored "$OVMF_CODE" "$OVMF_VARS" "${MACHINE[@]}" -S -incoming "exec:cat $OUT/machine.state"
+  if wait_migration completed; then
+    vm_monitor "screendump $OUT/after.ppm" >/dev/null
+    state >"$OUT/after.txt"
+    vm_monitor "cont" >/dev/null
+    vm_key_until serial.log 'RESTORED-RUNNING ;' 1
   fi
-  check "the restored machine runs on: its shell announces RESTORED-RUNNING" \
-    wait_for "$OUT/restored-serial.log" 'RESTORED-RUNNING ;' "$qemu_pid"
-  kill "$qemu_pid" 2>/dev/null; wait "$qemu_pid" 2>/dev/null
-  echo "[migration] restore and run on: $((SECONDS - start)) s" >>"$OUT/timings.txt"
+  check "the restored machine runs on: its shell announces RESTORED-RUNNING" vm_wait serial.log 'RESTORED-RUNNING ;'
+  vm_monitor "quit" >/dev/null
+  vm_finish 2>>"$OUT/timings.txt"
 else
-  echo "FAIL: migration: nothing was saved (see $OUT/migrate.txt and $OUT/source-qemu.log)"; fails=$((fails + 1))
+  road_fail "something was saved" "see $OUT/migrate.txt and $OUT/source/qemu.log"
 fi
 
 check "before saving, the screen is channel B's frame ($(cat "$OUT/before.txt" 2>/dev/null)) with text on it" \
-  bash -c "grep -q '^width [1-9]' '$OUT/before.txt' && python3 '$MONITOR' ppm-has-content '$OUT/before.ppm' 500"
+  bash -c "grep -q '^width [1-9]' '$OUT/before.txt' && python3 '$MONITOR_PY' ppm-has-content '$OUT/before.ppm' 500"
 check "the restored screen equals the saved one pixel for pixel ($(head -c 15 "$OUT/after.ppm" 2>/dev/null | tr '\n' ' '))" \
   cmp "$OUT/before.ppm" "$OUT/after.ppm"
 check "the device's registers came along: frame size, bank, extended CRT, aperture (configuration register 0x40)" \
   bash -c "[ -s '$OUT/after.txt' ] && grep -q 'aperture 1\$' '$OUT/after.txt' && cmp '$OUT/before.txt' '$OUT/after.txt'"
-python3 "$MONITOR" png-from-ppm "$OUT/before.ppm" "$OUT/before.png" 2>/dev/null
-python3 "$MONITOR" png-from-ppm "$OUT/after.ppm" "$OUT/after.png" 2>/dev/null
+python3 "$MONITOR_PY" png-from-ppm "$OUT/before.ppm" "$OUT/before.png" 2>/dev/null
+python3 "$MONITOR_PY" png-from-ppm "$OUT/after.ppm" "$OUT/after.png" 2>/dev/null
 cat "$OUT/timings.txt"
-[ "$fails" -eq 0 ]
+road_status

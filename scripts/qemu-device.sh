@@ -23,51 +23,38 @@
 # Environment: DEVICE_OUT=DIR puts the results elsewhere (default out/device).
 set -uo pipefail
 REPO=$(cd "$(dirname "$0")/.." && pwd)
+ROAD=device
+OUT=${DEVICE_OUT:-$REPO/out/device}; rm -rf "$OUT"; mkdir -p "$OUT"
 . "$REPO/scripts/qemu-lib.sh"
-OUT=${DEVICE_OUT:-$REPO/out/device}
-MONITOR=$REPO/scripts/qemu-monitor.py
-BOOT_LIMIT=240
 DEBUG_BIN=$REPO/Build/TavrixDev/DEBUG_GCC5/X64
 RELEASE_BIN=$REPO/Build/TavrixDev/RELEASE_GCC5/X64
-rm -rf "$OUT"; mkdir -p "$OUT"
+VM_MEMORY=2048
 
 for f in "$DEBUG_BIN/TavrixGopDxe.rom" "$DEBUG_BIN/TavrixRoad.efi" "$RELEASE_BIN/TavrixGopDxe.rom"; do
-  [ -f "$f" ] || { echo "FAIL: device: $f missing (build first: make build)"; exit 1; }
+  [ -f "$f" ] || { road_fail "$f is built (make build)"; exit 1; }
 done
-if ! QEMU=$(bash "$REPO/scripts/setup-qemu.sh" 2>"$OUT/setup-qemu.log" | tail -n 1) || [ ! -x "$QEMU" ]; then
-  echo "FAIL: device: our QEMU could not be built (see $OUT/setup-qemu.log)"; exit 1
-fi
+VM_QEMU=$(our_qemu) || { road_fail "our QEMU with -device tavrix-display builds" "see $OUT/setup-qemu.log"; exit 1; }
+check() { road_that "$@"; }
 
-fails=0
-check() { # check NAME CONDITION-COMMAND...
-  local name=$1; shift
-  if "$@" >/dev/null 2>&1; then echo "PASS: device: $name"; else echo "FAIL: device: $name"; fails=$((fails + 1)); fi
-}
-
-# qom DIR PROPERTY: one of the device's read-only properties.
-qom() {
-  python3 "$MONITOR" "$1/monitor.sock" "qom-get gpu $2" 2>&1 | sed -n 's/^monitor: qom-get gpu [a-z0-9-]*: *//p' | tr -d '\r'
-}
-
-# capture DIR BOOT NAME: the screen as OUT/BOOT-NAME.png, with what the
-# device says it shows in OUT/BOOT-NAME.txt ("ppm WxH device WxH").
-capture() {
-  local dir=$1 boot=$2 name=$3
-  python3 "$MONITOR" "$dir/monitor.sock" "screendump $dir/$name.ppm" &&
-    python3 "$MONITOR" png-from-ppm "$dir/$name.ppm" "$OUT/$boot-$name.png"
-  local size
-  size=$(head -c 20 "$dir/$name.ppm" | tr '\n' ' ' | awk '{print $2 "x" $3}')
-  echo "ppm $size device $(qom "$dir" display-width)x$(qom "$dir" display-height)" >"$OUT/$boot-$name.txt"
-  echo "crtc-88 $(qom "$dir" crtc-88)" >>"$OUT/$boot-$name.txt"
-  python3 "$MONITOR" "$dir/monitor.sock" "sendkey ret"
+# device_snapshot NAME KIND...: the screen as OUT/BOOT-NAME.png, with what
+# the device says it shows in OUT/BOOT-NAME.txt ("ppm WxH device WxH").
+device_snapshot() {
+  local name=$1 boot
+  boot=$(basename "$VM_DIR")
+  vm_screendump "$name"
+  cp "$VM_DIR/$name.png" "$OUT/$boot-$name.png"
+  {
+    echo "ppm $(python3 "$MONITOR_PY" ppm-at "$VM_DIR/$name.ppm" 0 0 | cut -d' ' -f1)" \
+         "device $(vm_qom display-width | cut -d' ' -f2)x$(vm_qom display-height | cut -d' ' -f2)"
+    echo "crtc-88 $(vm_qom crtc-88 | cut -d' ' -f2)"
+  } >"$OUT/$boot-$name.txt"
 }
 
 # device_boot NAME ROM ROAD-ARGS: one boot with the card's ROM.
 device_boot() {
   local name=$1 rom=$2 args=$3
-  local dir=$OUT/$name
-  mkdir -p "$dir"
-  cat >"$dir/startup.nsh" <<NSH
+  mkdir -p "$OUT/$name"
+  cat >"$OUT/$name/startup.nsh" <<NSH
 @echo -off
 echo "== pci"
 pci
@@ -82,35 +69,11 @@ TavrixRoad.efi $args snap
 echo "== road done"
 reset -s
 NSH
-  qemu_make_esp "$dir/esp.img" "$dir/startup.nsh" "$DEBUG_BIN/TavrixRoad.efi"
-  cp "$OVMF_VARS" "$dir/vars.fd"
-  : >"$dir/serial.log"
-  "$QEMU" -L /usr/share/qemu -L /usr/share/seabios \
-    -machine q35 -m 2048 -smp 1 -nic none -no-reboot -vga none -display none \
-    -device "tavrix-display,id=gpu,romfile=$rom" \
-    -drive "if=pflash,format=raw,unit=0,readonly=on,file=$OVMF_CODE" \
-    -drive "if=pflash,format=raw,unit=1,file=$dir/vars.fd" \
-    -drive "file=$dir/esp.img,format=raw" \
-    -serial "file:$dir/serial.log" -monitor "unix:$dir/monitor.sock,server=on,wait=off" \
-    </dev/null >"$dir/qemu.log" 2>&1 &
-  local pid=$! start=$SECONDS handled=0 line count
-  while kill -0 "$pid" 2>/dev/null; do
-    if [ $((SECONDS - start)) -gt "$BOOT_LIMIT" ]; then
-      echo "FAIL: device: $name boot exceeded ${BOOT_LIMIT} s (stopped; see $dir/serial.log)"
-      fails=$((fails + 1)); kill "$pid"; break
-    fi
-    count=$(grep -a -o 'ROAD-SNAP [^[:cntrl:]]* ;' "$dir/serial.log" | wc -l)
-    while [ "$handled" -lt "$count" ]; do
-      handled=$((handled + 1))
-      line=$(grep -a -o 'ROAD-SNAP [^[:cntrl:]]* ;' "$dir/serial.log" | sed -n "${handled}p")
-      line=${line#ROAD-SNAP }
-      capture "$dir" "$name" "${line%% *}" >>"$dir/monitor.log" 2>&1
-    done
-    sleep 0.3
-  done
-  wait "$pid" 2>/dev/null
-  echo "[device] $name boot: $((SECONDS - start)) s" >>"$OUT/timings.txt"
-  sed -e 's/\x1b\[[0-9;?=]*[A-Za-z]//g' -e 's/\r//g' "$dir/serial.log" >"$dir/console.txt"
+  qemu_make_esp "$OUT/$name/esp.img" "$OUT/$name/startup.nsh" "$DEBUG_BIN/TavrixRoad.efi"
+  vm_start "$name" "$OVMF_CODE" "$OVMF_VARS" -device "tavrix-display,id=gpu,romfile=$rom" \
+    -drive "file=$OUT/$name/esp.img,format=raw"
+  vm_serve_snapshots device_snapshot
+  vm_finish 2>>"$OUT/timings.txt"
 }
 
 # shown BOOT NAME: the screendump and the device agree on the size in NAME.
@@ -118,7 +81,6 @@ shown() {
   local want=${2##*-}
   grep -q "^ppm $want device $want$" "$OUT/$1-$2.txt"
 }
-
 
 device_boot device "$DEBUG_BIN/TavrixGopDxe.rom" device
 device_boot release "$RELEASE_BIN/TavrixGopDxe.rom" device-release
@@ -139,8 +101,7 @@ legacy_boot() {
     local text="TAVRIX TEXT MODE" i=0 c
     while [ $i -lt ${#text} ]; do
       c=$(printf '%02X' "'${text:$i:1}")
-      printf 'mm %X 1F%s -MEM -w 2 -n
-' $((0xB8000 + 2 * (80 * 12 + 32 + i))) "$c"
+      printf 'mm %X 1F%s -MEM -w 2 -n\n' $((0xB8000 + 2 * (80 * 12 + 32 + i))) "$c"
       i=$((i + 1))
     done
     echo 'mm 3D4 A5 -IO -w 1 -n'                      # bank 0x123, as the early video driver selects it
@@ -150,49 +111,32 @@ legacy_boot() {
     echo 'mm 92123450 5AA5C33C -MEM -w 4 -n'          # through the aperture
     echo 'echo "ROAD-SNAP legacy-text screen ;"'
     echo 'pause -q'
+    echo 'echo "== released"'
     echo 'reset -s'
   } >"$dir/startup.nsh"
   qemu_make_esp "$dir/esp.img" "$dir/startup.nsh"
-  cp "$OVMF_VARS" "$dir/vars.fd"
-  : >"$dir/serial.log"
-  "$QEMU" -L /usr/share/qemu -L /usr/share/seabios \
-    -machine q35 -m 2048 -smp 1 -nic none -no-reboot -vga none -display none \
+  vm_start legacy "$OVMF_CODE" "$OVMF_VARS" \
     -device pci-bridge,id=br,chassis_nr=1,addr=0x1c -device tavrix-display,id=gpu,bus=br,addr=0 \
-    -drive "if=pflash,format=raw,unit=0,readonly=on,file=$OVMF_CODE" \
-    -drive "if=pflash,format=raw,unit=1,file=$dir/vars.fd" \
-    -drive "file=$dir/esp.img,format=raw" \
-    -serial "file:$dir/serial.log" -monitor "unix:$dir/monitor.sock,server=on,wait=off" \
-    </dev/null >"$dir/qemu.log" 2>&1 &
-  local pid=$! start=$SECONDS
-  while kill -0 "$pid" 2>/dev/null; do
-    if [ $((SECONDS - start)) -gt "$BOOT_LIMIT" ]; then
-      echo "FAIL: device: legacy boot exceeded ${BOOT_LIMIT} s (stopped; see $dir/serial.log)"
-      fails=$((fails + 1)); kill "$pid"; break
-    fi
-    if grep -a -q 'ROAD-SNAP legacy-text screen ;' "$dir/serial.log" && [ ! -f "$dir/probed" ]; then
-      {
-        python3 "$MONITOR" "$dir/monitor.sock" "screendump $dir/legacy-text.ppm"
-        python3 "$MONITOR" png-from-ppm "$dir/legacy-text.ppm" "$OUT/legacy-text.png"
-        for p in bank bank-selects crtc-a5 aperture-decodes display-width; do echo "$p $(qom "$dir" "$p")"; done
-        local bar0
-        bar0=$(python3 "$MONITOR" "$dir/monitor.sock" "info pci" 2>&1 | tr -d '\r' |
-               sed -n '/PCI device 19e5:1711/,/BAR0/p' | sed -n 's/.*BAR0: 32 bit prefetchable memory at \(0x[0-9a-f]*\).*/\1/p')
-        echo "bar0 $bar0"
-        python3 "$MONITOR" "$dir/monitor.sock" "xp /1wx $((bar0 + 0x123450))" 2>&1 | tr -d '\r' |
-          sed -n 's/.*: *\(0x[0-9a-f]*\)$/bar0-word \1/p'
-      } >"$dir/probed" 2>&1
-      python3 "$MONITOR" "$dir/monitor.sock" "sendkey ret"
-    fi
-    sleep 0.3
-  done
-  wait "$pid" 2>/dev/null
-  echo "[device] legacy boot: $((SECONDS - start)) s" >>"$OUT/timings.txt"
+    -drive "file=$dir/esp.img,format=raw"
+  if vm_wait serial.log 'ROAD-SNAP legacy-text screen ;'; then
+    {
+      vm_screendump legacy-text
+      cp "$dir/legacy-text.png" "$OUT/legacy-text.png"
+      vm_qom bank bank-selects crtc-a5 aperture-decodes display-width
+      local bar0
+      bar0=$(vm_bar0)
+      echo "bar0 $bar0"
+      vm_monitor "xp /1wx $((bar0 + 0x123450))" | tr -d '\r' | sed -n 's/.*: *\(0x[0-9a-f]*\)$/bar0-word \1/p'
+    } >"$dir/probed" 2>&1
+    vm_key_until serial.log '== released' 1
+  fi
+  vm_finish 2>>"$OUT/timings.txt"
 }
 legacy_boot
 L=$OUT/legacy/probed
 
 grep -a -h -E '^(PASS|FAIL): ' "$D" "$R" | sed 's/^\(PASS\|FAIL\): road: /\1: device: /'
-fails=$((fails + $(cat "$D" "$R" | grep -a -c -E '^FAIL: ')))
+road_fails=$((road_fails + $(cat "$D" "$R" | grep -a -c -E '^FAIL: ')))
 check "DEBUG boot: the road ran to its end" grep -a -q '^ROAD-END ' "$D"
 check "RELEASE boot: the road ran to its end" grep -a -q '^ROAD-END ' "$R"
 check "the firmware connected the driver during boot, before the shell (DEBUG \"1004\" on the UART)" \
@@ -217,12 +161,12 @@ for boot in device release; do
   check "$boot boot: the mode set's extended CRT write reached the device through PCI I/O (0x88 = 0x06)" \
     grep -q '^crtc-88 6$' "$OUT/$boot-$shot.txt"
   check "$boot boot: the firmware's screen has text on it" \
-    python3 "$MONITOR" ppm-has-content "$OUT/$boot/$shot.ppm" 500
+    python3 "$MONITOR_PY" ppm-has-content "$OUT/$boot/$shot.ppm" 500
 done
 for mode in 0-640x480 1-800x600 2-1024x768 3-1280x1024; do
   check "mode $mode shows at its size (screendump and device), corner squares in place" \
     bash -c "grep -q '^ppm ${mode#*-} device ${mode#*-}$' '$OUT/device-mode-$mode.txt' &&
-             python3 '$MONITOR' ppm-corners '$OUT/device/mode-$mode.ppm'"
+             python3 '$MONITOR_PY' ppm-corners '$OUT/device/mode-$mode.ppm'"
 done
 check "DEBUG ROM: its messages reach the UART inside the window (a positive control)" \
   bash -c "uart_window() { sed -n '/^ROAD-UART-BEGIN ;\$/,/^ROAD-UART-END ;\$/p' \"\$1\" | sed '1d;\$d'; }; uart_window '$D' | grep -a -q '^1004$'"
@@ -233,9 +177,9 @@ check "RELEASE ROM: no debug message of the driver anywhere in the boot" \
 
 check "behind a bridge with VGA forwarding, VGA text memory shows as 80 x 25 text (720 x 400) with the string" \
   bash -c "head -c 20 '$OUT/legacy/legacy-text.ppm' | tr '\n' ' ' | grep -q '^P6 720 400 ' &&
-           python3 '$MONITOR' ppm-has-content '$OUT/legacy/legacy-text.ppm' 300"
+           python3 '$MONITOR_PY' ppm-has-content '$OUT/legacy/legacy-text.ppm' 300"
 check "without the bridge's VGA enable, a store to VGA text memory does not reach the card" \
-  python3 "$MONITOR" ppm-black "$OUT/legacy/legacy-text.ppm" 18 32 9 16
+  python3 "$MONITOR_PY" ppm-black "$OUT/legacy/legacy-text.ppm" 18 32 9 16
 check "bank ports 0xA5/0x3CB/0x3CD select bank 0x123, one selection counted" \
   bash -c "grep -q '^bank 291$' '$L' && grep -q '^bank-selects 1$' '$L' && grep -q '^crtc-a5 17$' '$L'"
 check "configuration register 0x40 bit 0 turns the aperture on; nothing shown on channel B" \
@@ -255,4 +199,4 @@ GOP road on the virtual device, $(date -u '+%Y-%m-%d %H:%M UTC').
 TXT
 cat "$OUT/timings.txt"
 echo "[device] screenshots and logs: $OUT"
-[ "$fails" -eq 0 ]
+road_status
