@@ -1,6 +1,7 @@
 /** @file
   The display controller behind EFI_PCI_IO_PROTOCOL: configuration space,
-  attributes, the BAR 1 register file and the BAR 0 frame buffer.
+  attributes, the BAR 1 register file, the BAR 0 frame buffer and the fixed
+  aperture that shows it.
 
   PCI I/O accesses go to host buffers whatever the BAR registers of the
   configuration space hold, as they would go to the resources the PCI bus
@@ -173,6 +174,10 @@ struct DISPLAY_CONTROLLER::PRIVATE {
       }
     }
 
+    if (IsWrite) {
+      Self.ConfigWritten ();
+    }
+
     return EFI_SUCCESS;
   }
 
@@ -265,7 +270,7 @@ struct DISPLAY_CONTROLLER::PRIVATE {
     Descriptors->Bar.Len                  = (UINT16)(sizeof (EFI_ACPI_ADDRESS_SPACE_DESCRIPTOR) - 3);
     Descriptors->Bar.ResType              = Self.mBarResourceType;
     Descriptors->Bar.AddrSpaceGranularity = 64;
-    Descriptors->Bar.AddrRangeMin = BarIndex == 0 ? (UINT64)(UINTN)Self.mFrameBuffer : (UINT64)(UINTN)Self.mPrivate;
+    Descriptors->Bar.AddrRangeMin = BarIndex == 0 ? (UINT64)(UINTN)Self.FrameBuffer () : (UINT64)(UINTN)Self.mPrivate;
     Descriptors->Bar.AddrLen      = BarIndex == 0 ? HOST_MODEL_FRAME_BUFFER_SIZE : HOST_MODEL_REGISTER_FILE_SIZE;
     Descriptors->Bar.AddrRangeMax = Descriptors->Bar.AddrRangeMin + Descriptors->Bar.AddrLen - 1;
     Descriptors->End.Desc         = ACPI_END_TAG_DESCRIPTOR;
@@ -314,8 +319,7 @@ DISPLAY_CONTROLLER::DISPLAY_CONTROLLER ()
         EFI_PCI_IO_ATTRIBUTE_IO | EFI_PCI_IO_ATTRIBUTE_MEMORY | EFI_PCI_IO_ATTRIBUTE_BUS_MASTER |
         EFI_PCI_IO_ATTRIBUTE_VGA_IO | EFI_PCI_IO_ATTRIBUTE_VGA_IO_16 | EFI_PCI_IO_ATTRIBUTE_VGA_MEMORY
       ),
-      mCore ((TAVRIX_DISPLAY_CORE *)malloc (sizeof (TAVRIX_DISPLAY_CORE))),
-      mFrameBuffer ((UINT8 *)calloc (1, HOST_MODEL_FRAME_BUFFER_SIZE))
+      mCore ((TAVRIX_DISPLAY_CORE *)malloc (sizeof (TAVRIX_DISPLAY_CORE)))
 {
   EFI_PCI_IO_PROTOCOL &PciIo = mPrivate->PciIo;
 
@@ -386,7 +390,6 @@ DISPLAY_CONTROLLER::DISPLAY_CONTROLLER ()
 
 DISPLAY_CONTROLLER::~DISPLAY_CONTROLLER ()
 {
-  free (mFrameBuffer);
   free (mCore);
   delete mPrivate;
 }
@@ -420,6 +423,28 @@ DISPLAY_CONTROLLER::SetIds (UINT16 VendorId, UINT16 DeviceId)
 {
   CopyMem (&mConfig[PCI_VENDOR_ID_OFFSET], &VendorId, 2);
   CopyMem (&mConfig[PCI_DEVICE_ID_OFFSET], &DeviceId, 2);
+}
+
+void
+DISPLAY_CONTROLLER::ConfigWritten ()
+{
+  TavrixCoreWriteApertureControl (mCore, mConfig[TAVRIX_CONFIG_APERTURE_CONTROL]);
+  mConfig[TAVRIX_CONFIG_APERTURE_CONTROL] = TavrixCoreReadApertureControl (mCore);
+  mFrame.SetApertureOpen (ApertureDecodes ());
+}
+
+BOOLEAN
+DISPLAY_CONTROLLER::ApertureDecodes () const
+{
+  return TavrixCoreApertureDecodes (mCore, (mConfig[PCI_COMMAND_OFFSET] & EFI_PCI_COMMAND_MEMORY_SPACE) != 0) != 0;
+}
+
+void
+DISPLAY_CONTROLLER::TurnApertureOn ()
+{
+  mConfig[PCI_COMMAND_OFFSET] |= EFI_PCI_COMMAND_MEMORY_SPACE;
+  mConfig[TAVRIX_CONFIG_APERTURE_CONTROL] |= TAVRIX_APERTURE_ENABLE;
+  ConfigWritten ();
 }
 
 UINT32
@@ -468,10 +493,26 @@ DISPLAY_CONTROLLER::ApplyAttributes (
         mAttributes &= ~Attributes;
       }
 
+      CommandFromAttributes ();
       return EFI_SUCCESS;
     default:
       return EFI_INVALID_PARAMETER;
   }
+}
+
+/// The command register's decoding bits follow the attributes, as the PCI
+/// bus driver programs them; memory decoding may open or close the aperture.
+void
+DISPLAY_CONTROLLER::CommandFromAttributes ()
+{
+  const UINT8 Decoding = EFI_PCI_COMMAND_IO_SPACE | EFI_PCI_COMMAND_MEMORY_SPACE | EFI_PCI_COMMAND_BUS_MASTER;
+  UINT8       Command  = mConfig[PCI_COMMAND_OFFSET] & ~Decoding;
+
+  Command |= (mAttributes & EFI_PCI_IO_ATTRIBUTE_IO) != 0 ? EFI_PCI_COMMAND_IO_SPACE : 0;
+  Command |= (mAttributes & EFI_PCI_IO_ATTRIBUTE_MEMORY) != 0 ? EFI_PCI_COMMAND_MEMORY_SPACE : 0;
+  Command |= (mAttributes & EFI_PCI_IO_ATTRIBUTE_BUS_MASTER) != 0 ? EFI_PCI_COMMAND_BUS_MASTER : 0;
+  mConfig[PCI_COMMAND_OFFSET] = Command;
+  ConfigWritten ();
 }
 
 UINT32
@@ -518,7 +559,7 @@ DISPLAY_CONTROLLER::Pixel (UINTN ByteOffset) const
   UINT32 Value = 0;
 
   if (ByteOffset + 4 <= HOST_MODEL_FRAME_BUFFER_SIZE) {
-    CopyMem (&Value, mFrameBuffer + ByteOffset, 4);
+    CopyMem (&Value, FrameBuffer () + ByteOffset, 4);
   } else {
     ADD_FAILURE () << "Pixel at " << ByteOffset << " lies beyond the frame buffer";
   }
@@ -585,21 +626,21 @@ DISPLAY_CONTROLLER::Memory (
     //
     if (!Fifo && !Fill) {
       if (IsWrite) {
-        CopyMem (mFrameBuffer + Offset, Buffer, (UINTN)Span);
+        CopyMem (FrameBuffer () + Offset, Buffer, (UINTN)Span);
       } else {
-        CopyMem (Buffer, mFrameBuffer + Offset, (UINTN)Span);
+        CopyMem (Buffer, FrameBuffer () + Offset, (UINTN)Span);
       }
 
       return EFI_SUCCESS;
     }
 
     if (Fill && IsWrite && (Size == 4)) {
-      SetMem32 (mFrameBuffer + Offset, (UINTN)Span, ReadUnaligned32 ((UINT32 *)Buffer));
+      SetMem32 (FrameBuffer () + Offset, (UINTN)Span, ReadUnaligned32 ((UINT32 *)Buffer));
       return EFI_SUCCESS;
     }
 
     for (UINTN Index = 0; Index < Count; Index++) {
-      UINT8 *Device = mFrameBuffer + Offset + (Fifo ? 0 : Index * Size);
+      UINT8 *Device = FrameBuffer () + Offset + (Fifo ? 0 : Index * Size);
       UINT8 *Item   = (UINT8 *)Buffer + (Fill ? 0 : Index * Size);
       if (IsWrite) {
         CopyMem (Device, Item, Size);

@@ -1,6 +1,7 @@
 /** @file
   Host platform model: the PCI display controller (configuration space, BAR 1
-  registers, BAR 0 frame buffer, PCI I/O).
+  registers, BAR 0 frame buffer and the fixed aperture that shows it, PCI
+  I/O).
 
   SPDX-License-Identifier: BSD-2-Clause-Patent
 **/
@@ -9,6 +10,7 @@
 #define HOST_MODEL_DISPLAY_CONTROLLER_H_
 
 #include "ModelCommon.h"
+#include "FrameMemory.h"
 
 /// BAR 0 frame buffer of the display controller model (32 MiB).
 #define HOST_MODEL_FRAME_BUFFER_SIZE 0x2000000ULL
@@ -89,14 +91,33 @@ public:
   UINT32
   Config32 (UINT16 Register) const;
 
+  /// The raw bytes. A writer other than PCI I/O (the port model) calls
+  /// ConfigWritten afterwards so that the device sees the write.
   UINT8 *
   ConfigSpace ()
   {
     return mConfig;
   }
 
+  /// The device's side of a configuration write: the aperture control
+  /// register (0x40) keeps only bit 0, and the aperture opens or closes.
+  void ConfigWritten ();
+
+  /// Whether the fixed aperture decodes: bit 0 of register 0x40 and memory
+  /// decoding (command register bit 1) both on. Until it does, any access
+  /// through FIXED_WINDOWS::Aperture () faults. Power-on state: off.
+  BOOLEAN
+  ApertureDecodes () const;
+
+  /// What the platform's early video set-up does before any driver runs:
+  /// memory decoding and the aperture on, written straight into
+  /// configuration space (no PCI I/O call, no logged cycle).
+  void TurnApertureOn ();
+
   // Attributes: supported by default IO | MEMORY | BUS_MASTER | VGA_IO |
-  // VGA_IO_16 | VGA_MEMORY; current value starts at 0.
+  // VGA_IO_16 | VGA_MEMORY; current value starts at 0. Setting them through
+  // PCI I/O sets the command register's I/O, memory and bus-master bits to
+  // match, as the PCI bus driver does; SetAttributes touches only the value.
   UINT64
   Attributes () const
   {
@@ -162,11 +183,11 @@ public:
   /// The values written to one register, in order.
   std::vector<UINT32> RegisterWrites (UINT64 Offset) const;
 
-  // BAR 0 frame buffer.
+  // BAR 0 frame buffer, the same memory as the aperture (FRAME_MEMORY).
   UINT8 *
-  FrameBuffer ()
+  FrameBuffer () const
   {
-    return mFrameBuffer;
+    return mFrame.Bar ();
   }
 
   UINT32
@@ -210,6 +231,8 @@ private:
   EFI_STATUS
   ApplyAttributes (EFI_PCI_IO_PROTOCOL_ATTRIBUTE_OPERATION Operation, UINT64 Attributes, UINT64 *Result);
 
+  void CommandFromAttributes ();
+
   PRIVATE                                                 *mPrivate;
   EFI_HANDLE                                               mHandle = nullptr;
   UINT8                                                    mConfig[256];
@@ -221,7 +244,7 @@ private:
   std::map<UINT64, std::function<UINT32 (UINT32)>>         mReadHooks;
   std::map<UINT64, std::function<UINT32 (UINT32, UINT32)>> mWriteHooks;
   std::vector<REGISTER_ACCESS>                             mRegisterLog;
-  UINT8                                                   *mFrameBuffer;
+  FRAME_MEMORY                                             mFrame;
   std::vector<FRAME_ACCESS>                                mFrameLog;
   UINTN                                                    mCalls[PciIoCallKinds]      = {};
   UINTN                                                    mFailAt[PciIoCallKinds]     = {};

@@ -1,8 +1,8 @@
 /** @file
-  The fixed physical windows: VGA text memory at its real address and the
-  frame aperture at the address the host-test build gives the early video
-  driver, each fenced by an inaccessible guard page on both sides so that a
-  stray store ends the test with a fault.
+  The fixed physical windows: VGA text memory at its real address, fenced by
+  an inaccessible guard page on both sides so that a stray store ends the
+  test with a fault, and the frame aperture's picture (the aperture itself is
+  the controller's frame memory).
 
   SPDX-License-Identifier: BSD-2-Clause-Patent
 **/
@@ -51,25 +51,26 @@ FIXED_WINDOWS::Reset ()
 {
   if (!mMapped) {
     MapWindow (HOST_MODEL_TEXT_MEMORY_BASE, HOST_MODEL_TEXT_MEMORY_SIZE);
-    MapWindow (HOST_MODEL_APERTURE_BASE, HOST_MODEL_APERTURE_SIZE);
     mMapped = TRUE;
     return;
   }
 
   ClearWindow (HOST_MODEL_TEXT_MEMORY_BASE, HOST_MODEL_TEXT_MEMORY_SIZE);
-  ClearWindow (HOST_MODEL_APERTURE_BASE, HOST_MODEL_APERTURE_SIZE);
 }
 
 UINT32
 FIXED_WINDOWS::AperturePixel (UINTN ByteOffset) const
 {
-  UINT32 Value = 0;
+  //
+  // The device's own decoding of an aperture address: a pixel that reaches
+  // outside the aperture has no frame-buffer offset.
+  //
+  uint64_t Offset;
 
-  if (ByteOffset + 4 <= HOST_MODEL_APERTURE_SIZE) {
-    CopyMem (&Value, Aperture () + ByteOffset, 4);
-  } else {
+  if (!TavrixCoreApertureOffset ((UINT64)TAVRIX_APERTURE_BASE + ByteOffset, 4, &Offset)) {
     ADD_FAILURE () << "AperturePixel at " << ByteOffset << " lies beyond the aperture";
+    return 0;
   }
 
-  return Value;
+  return HOST_MODEL::Current ().Controller.Pixel ((UINTN)Offset);
 }

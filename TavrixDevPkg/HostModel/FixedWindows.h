@@ -9,28 +9,19 @@
 #define HOST_MODEL_FIXED_WINDOWS_H_
 
 #include "ModelCommon.h"
+#include "FrameMemory.h"
 
 //
-// Fixed physical windows. VGA text memory is mapped at its real address.
-// The frame aperture lives at 0x92000000 on real machines, an address that
-// lies in AddressSanitizer's shadow gap on x86-64; the host-test build
-// passes -DEARLY_VIDEO_APERTURE_BASE=0x500092000000ULL to every module and
-// the model maps the aperture there. Both windows are fenced by a guard
-// page on each side.
+// VGA text memory is mapped at its real address, fenced by a guard page on
+// each side. The frame aperture is the display controller's (FRAME_MEMORY):
+// its BAR 0 frame buffer shown again at HOST_MODEL_APERTURE_BASE, accessible
+// only while the controller decodes it.
 //
 #define HOST_MODEL_TEXT_MEMORY_BASE 0xB8000ULL
 #define HOST_MODEL_TEXT_MEMORY_SIZE 0x8000ULL
-#define HOST_MODEL_APERTURE_BASE    0x500092000000ULL
-#define HOST_MODEL_APERTURE_SIZE    0x2000000ULL
 
-static_assert (HOST_MODEL_APERTURE_SIZE == TAVRIX_APERTURE_SIZE, "the model's aperture is the core's");
-
-#if defined(EARLY_VIDEO_APERTURE_BASE)
-static_assert (EARLY_VIDEO_APERTURE_BASE == HOST_MODEL_APERTURE_BASE, "the aperture define and the model disagree");
-#endif
-
-/// The fixed physical windows, mapped once per process and cleared for
-/// every model.
+/// The fixed physical windows. Text memory is mapped once per process and
+/// cleared for every model; the aperture comes with every model's controller.
 class FIXED_WINDOWS {
 public:
   UINT8 *
@@ -39,16 +30,21 @@ public:
     return (UINT8 *)(UINTN)HOST_MODEL_TEXT_MEMORY_BASE;
   }
 
+  /// The aperture's address; loads and stores there fault unless
+  /// DISPLAY_CONTROLLER::ApertureDecodes ().
   UINT8 *
   Aperture () const
   {
     return (UINT8 *)(UINTN)HOST_MODEL_APERTURE_BASE;
   }
 
+  /// The 32-bit pixel the aperture shows at ByteOffset, read from BAR 0 at
+  /// the offset the controller maps it to, so a test can look whether or not
+  /// the aperture decodes. An offset beyond the aperture fails the test.
   UINT32
   AperturePixel (UINTN ByteOffset) const;
 
-  /// Maps (first use) or clears both windows.
+  /// Maps (first use) or clears text memory.
   void Reset ();
 };
 

@@ -177,6 +177,10 @@ PORT_IO_MODEL::ConfigAccess (UINT16 Port, UINT8 Size, UINT32 Value, BOOLEAN IsWr
           Space[Register + Byte] = (UINT8)(Value >> (8 * Byte));
         }
       }
+
+      if (Space == HOST_MODEL::Current ().Controller.ConfigSpace ()) {
+        HOST_MODEL::Current ().Controller.ConfigWritten ();
+      }
     } else {
       Result = 0;
       CopyMem (&Result, &Space[Register], Size);

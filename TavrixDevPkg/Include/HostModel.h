@@ -29,8 +29,8 @@
   counter per model, so entries of different logs can be ordered.
 
   Each part of the model has its header beside its source in
-  TavrixDevPkg/HostModel/ (Memory.h, DisplayController.h, PortIo.h,
-  FixedWindows.h, HobList.h, Pcd.h, Variables.h, StatusCode.h,
+  TavrixDevPkg/HostModel/ (Memory.h, DisplayController.h, FrameMemory.h,
+  PortIo.h, FixedWindows.h, HobList.h, Pcd.h, Variables.h, StatusCode.h,
   EarlyDisplay.h, Smm.h, and Platform.h for the whole); this header brings
   them all, with the GoogleTest fixture.
 

@@ -118,6 +118,7 @@ main (int Argc, char **Argv)
   Model.Pcd.SetEx8 (Space, 5, 0);
   Model.Pcd.SetEx32 (Space, 1, 0x01000000);
   Model.Hobs.AddEarlyVideoInfo (IMAGE_WIDTH, IMAGE_HEIGHT, 0, 0);
+  Model.Controller.TurnApertureOn (); // as the platform's early set-up leaves it
   Model.EarlyDisplay.InstallGraphics ();
   if ((Model.StartModule (EarlyVideoEntryPoint) != EFI_SUCCESS) || (mShadowBuffer == nullptr)) {
     fprintf (stderr, "DrawBench: Prelumen did not start\n");

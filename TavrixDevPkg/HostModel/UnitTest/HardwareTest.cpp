@@ -15,6 +15,7 @@
 
 extern "C" {
 #include <IndustryStandard/Acpi.h>
+#include <IndustryStandard/Pci.h>
 #include <Library/BaseLib.h>
 #include <Library/DebugLib.h>
 #include <Library/IoLib.h>
@@ -211,6 +212,8 @@ TEST_F (Hardware, WindowsAreMappedAndClearedForEachModel)
 {
   UINT8 *Text = Model.Windows.TextMemory ();
 
+  Model.Controller.TurnApertureOn ();
+
   EXPECT_EQ ((UINTN)Text, 0xB8000u);
   EXPECT_EQ (Text[0], 0) << "cleared: a previous test wrote here";
   Text[0]                                                 = 'A';
@@ -252,6 +255,7 @@ StoreFaults (UINT8 *Address)
 
 TEST_F (Hardware, StoresJustOutsideAWindowFault)
 {
+  Model.Controller.TurnApertureOn ();
   EXPECT_TRUE (StoreFaults (Model.Windows.TextMemory () - 1));
   EXPECT_TRUE (StoreFaults (Model.Windows.TextMemory () + HOST_MODEL_TEXT_MEMORY_SIZE));
   EXPECT_TRUE (StoreFaults (Model.Windows.Aperture () - 1));
@@ -263,6 +267,73 @@ TEST_F (Hardware, WindowsAreClearedEvenAfterAWrite)
 {
   EXPECT_EQ (Model.Windows.TextMemory ()[0], 0);
   Model.Windows.TextMemory ()[0] = 'B';
+}
+
+TEST_F (Hardware, ApertureAndBarZeroAreOneMemory)
+{
+  volatile UINT32 *Aperture = reinterpret_cast<volatile UINT32 *> (Model.Windows.Aperture ());
+  UINT32           Green    = 0x0000FF00;
+  UINT32           Read     = 0;
+  const UINTN      Last     = HOST_MODEL_APERTURE_SIZE / 4 - 1;
+
+  Model.Controller.TurnApertureOn ();
+
+  // A store through the aperture lands in BAR 0 at the same offset, at both ends.
+  Aperture[0]    = 0x11223344;
+  Aperture[Last] = 0x55667788;
+  EXPECT_EQ (Model.Controller.Pixel (0), 0x11223344u);
+  EXPECT_EQ (Model.Controller.Pixel (Last * 4), 0x55667788u);
+  ASSERT_EQ (PciIo->Mem.Read (PciIo, EfiPciIoWidthUint32, 0, Last * 4, 1, &Read), EFI_SUCCESS);
+  EXPECT_EQ (Read, 0x55667788u);
+
+  // A PCI I/O write of BAR 0 shows through the aperture.
+  ASSERT_EQ (PciIo->Mem.Write (PciIo, EfiPciIoWidthFillUint32, 0, 0x1FFFC, 2, &Green), EFI_SUCCESS);
+  EXPECT_EQ (Aperture[0x1FFFC / 4], Green);
+  EXPECT_EQ (Aperture[0x20000 / 4], Green);
+  EXPECT_EQ (Model.Windows.AperturePixel (0x20000), Green);
+
+  EXPECT_NONFATAL_FAILURE (Model.Windows.AperturePixel (HOST_MODEL_APERTURE_SIZE - 2), "beyond the aperture");
+}
+
+TEST_F (Hardware, ApertureDecodesOnlyWithItsEnableAndMemoryDecoding)
+{
+  UINTN Controller = PCI_CF8_LIB_ADDRESS (1, 0, 0, 0);
+  UINT8 Control    = 0xFF;
+  UINT8 Read       = 0;
+
+  EXPECT_FALSE (Model.Controller.ApertureDecodes ()) << "off at power-on";
+  EXPECT_TRUE (StoreFaults (Model.Windows.Aperture ()));
+
+  // The enable alone is not enough; reserved bits read back as 0.
+  ASSERT_EQ (PciIo->Pci.Write (PciIo, EfiPciIoWidthUint8, TAVRIX_CONFIG_APERTURE_CONTROL, 1, &Control), EFI_SUCCESS);
+  ASSERT_EQ (PciIo->Pci.Read (PciIo, EfiPciIoWidthUint8, TAVRIX_CONFIG_APERTURE_CONTROL, 1, &Read), EFI_SUCCESS);
+  EXPECT_EQ (Read, TAVRIX_APERTURE_ENABLE);
+  EXPECT_TRUE (StoreFaults (Model.Windows.Aperture ())) << "memory decoding is still off";
+
+  // Memory decoding through PCI I/O's attributes, as the bus driver sets it.
+  ASSERT_EQ (
+    PciIo->Attributes (PciIo, EfiPciIoAttributeOperationEnable, EFI_PCI_IO_ATTRIBUTE_MEMORY, nullptr), EFI_SUCCESS
+  );
+  EXPECT_TRUE (Model.Controller.ApertureDecodes ());
+  EXPECT_FALSE (StoreFaults (Model.Windows.Aperture () + 4));
+  EXPECT_EQ (Model.Controller.FrameBuffer ()[4], 0x5A);
+
+  // A configuration cycle through the ports turns it off again; BAR 0 keeps the data.
+  PciCf8Write8 (PCI_CF8_LIB_ADDRESS (0, 0x1C, 0, 0x19), 1);
+  PciCf8Write8 (PCI_CF8_LIB_ADDRESS (0, 0x1C, 0, 0x1A), 1);
+  PciCf8Write8 (Controller + TAVRIX_CONFIG_APERTURE_CONTROL, 0);
+  EXPECT_FALSE (Model.Controller.ApertureDecodes ());
+  EXPECT_TRUE (StoreFaults (Model.Windows.Aperture () + 4));
+  EXPECT_EQ (Model.Windows.AperturePixel (4), 0x5Au) << "the picture is still there";
+
+  // So does turning memory decoding off while the enable is on.
+  PciCf8Write8 (Controller + TAVRIX_CONFIG_APERTURE_CONTROL, TAVRIX_APERTURE_ENABLE);
+  EXPECT_FALSE (StoreFaults (Model.Windows.Aperture ()));
+  ASSERT_EQ (
+    PciIo->Attributes (PciIo, EfiPciIoAttributeOperationDisable, EFI_PCI_IO_ATTRIBUTE_MEMORY, nullptr), EFI_SUCCESS
+  );
+  EXPECT_EQ (Model.Controller.ConfigSpace ()[PCI_COMMAND_OFFSET] & EFI_PCI_COMMAND_MEMORY_SPACE, 0);
+  EXPECT_TRUE (StoreFaults (Model.Windows.Aperture ()));
 }
 
 } // namespace

@@ -126,6 +126,7 @@ public:
     if (Kind == TextMode) {
       mModel.EarlyDisplay.InstallText ();
     } else {
+      mModel.Controller.TurnApertureOn (); // as the platform's early set-up leaves it
       mModel.EarlyDisplay.InstallGraphics ();
     }
 
