@@ -119,36 +119,31 @@ PY
   done
 }
 
-# ---- 3. firmware runs in QEMU ---------------------------------------------
-run_qemu() {
-  local s name line
-  for s in scripts/qemu-smoke.sh $(ls scripts/qemu-*.sh 2>/dev/null | grep -v -e qemu-smoke.sh -e qemu-lib.sh); do
-    name=$(basename "$s" .sh)
-    echo "[test] $name"
-    bash "$s" >"$OUT/$name.log" 2>&1
-    while IFS= read -r line; do
-      case "$line" in
-        PASS:*) pass ;;
-        FAIL:*) fail "${line#FAIL: }" ;;
-      esac
-    done <"$OUT/$name.log"
-    grep -q -E '^(PASS|FAIL):' "$OUT/$name.log" || fail "$name printed no checks: see out/tests/$name.log"
-  done
-}
-
-# ---- 4. the virtual device fuzzed briefly ------------------------------------
-run_fuzz() {
-  local line
-  echo "[test] fuzz-device"
-  bash scripts/fuzz-device.sh short >"$OUT/fuzz-device.log" 2>&1
+# run_checks NAME COMMAND...: runs a script that prints one "PASS: ..." or
+# "FAIL: ..." line per check, and counts them.
+run_checks() {
+  local name=$1 line; shift
+  echo "[test] $name"
+  "$@" >"$OUT/$name.log" 2>&1
   while IFS= read -r line; do
     case "$line" in
       PASS:*) pass ;;
       FAIL:*) fail "${line#FAIL: }" ;;
     esac
-  done <"$OUT/fuzz-device.log"
-  grep -q -E '^(PASS|FAIL):' "$OUT/fuzz-device.log" || fail "fuzz-device printed no checks: see out/tests/fuzz-device.log"
+  done <"$OUT/$name.log"
+  grep -q -E '^(PASS|FAIL):' "$OUT/$name.log" || fail "$name printed no checks: see out/tests/$name.log"
 }
+
+# ---- 3. firmware runs in QEMU ---------------------------------------------
+run_qemu() {
+  local s
+  for s in scripts/qemu-smoke.sh $(ls scripts/qemu-*.sh 2>/dev/null | grep -v -e qemu-smoke.sh -e qemu-lib.sh); do
+    run_checks "$(basename "$s" .sh)" bash "$s"
+  done
+}
+
+# ---- 4. the virtual device fuzzed briefly ------------------------------------
+run_fuzz() { run_checks fuzz-device bash scripts/fuzz-device.sh short; }
 
 check_images
 check_build

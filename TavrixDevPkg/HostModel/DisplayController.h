@@ -12,12 +12,8 @@
 #include "ModelCommon.h"
 #include "FrameMemory.h"
 
-/// BAR 0 frame buffer of the display controller model (32 MiB).
-#define HOST_MODEL_FRAME_BUFFER_SIZE 0x2000000ULL
 /// BAR 1 register file of the display controller model (1 MiB).
 #define HOST_MODEL_REGISTER_FILE_SIZE 0x100000ULL
-
-static_assert (HOST_MODEL_FRAME_BUFFER_SIZE == TAVRIX_FRAME_BUFFER_SIZE, "the model's BAR 0 is the core's");
 static_assert (HOST_MODEL_REGISTER_FILE_SIZE == TAVRIX_REGISTER_FILE_SIZE, "the model's BAR 1 is the core's");
 
 /// One BAR 1 register access through PCI I/O.

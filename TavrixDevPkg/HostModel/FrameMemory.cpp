@@ -45,13 +45,8 @@ ReserveAperture ()
 
   VOID *Want = ApertureView () - mGuard;
   VOID *Got  = mmap (
-                 Want,
-                 HOST_MODEL_APERTURE_SIZE + 2 * mGuard,
-                 PROT_NONE,
-                 MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE,
-                 -1,
-                 0
-                 );
+     Want, HOST_MODEL_APERTURE_SIZE + 2 * mGuard, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0
+   );
 
   if (Got != Want) {
     Fail ("reserve the aperture");

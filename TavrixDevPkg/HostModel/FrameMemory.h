@@ -18,7 +18,9 @@
 //
 #define HOST_MODEL_APERTURE_BASE 0x500092000000ULL
 #define HOST_MODEL_APERTURE_SIZE 0x2000000ULL
-
+/// BAR 0 frame buffer of the display controller model (32 MiB).
+#define HOST_MODEL_FRAME_BUFFER_SIZE 0x2000000ULL
+static_assert (HOST_MODEL_FRAME_BUFFER_SIZE == TAVRIX_FRAME_BUFFER_SIZE, "the model's BAR 0 is the core's");
 static_assert (HOST_MODEL_APERTURE_SIZE == TAVRIX_APERTURE_SIZE, "the model's aperture is the core's");
 
 #if defined(EARLY_VIDEO_APERTURE_BASE)

@@ -68,44 +68,40 @@ BridgePciIo (ROAD &Road)
   return Bridge;
 }
 
+/// Sets Bits in a configuration register through PCI I/O; TRUE when they
+/// read back set.
+BOOLEAN
+SetConfigBits (EFI_PCI_IO_PROTOCOL *PciIo, EFI_PCI_IO_PROTOCOL_WIDTH Width, UINT32 Offset, UINT16 Bits)
+{
+  UINT16 Value = 0;
+
+  PciIo->Pci.Read (PciIo, Width, Offset, 1, &Value);
+  Value |= Bits;
+  PciIo->Pci.Write (PciIo, Width, Offset, 1, &Value);
+  Value = 0;
+  PciIo->Pci.Read (PciIo, Width, Offset, 1, &Value);
+  return (Value & Bits) == Bits;
+}
+
 /// The bridge's VGA enable, set directly: OVMF's PCI bus driver refuses
 /// the VGA attributes for a card behind a root port.
 BOOLEAN
 RouteLegacyVga (ROAD &Road)
 {
-  EFI_PCI_IO_PROTOCOL *Bridge  = BridgePciIo (Road);
-  UINT16               Control = 0;
+  EFI_PCI_IO_PROTOCOL *Bridge = BridgePciIo (Road);
 
-  if (Bridge == nullptr) {
-    return FALSE;
-  }
-
-  Bridge->Pci.Read (Bridge, EfiPciIoWidthUint16, PCI_BRIDGE_CONTROL_REGISTER_OFFSET, 1, &Control);
-  Control |= kBridgeControlVga;
-  Bridge->Pci.Write (Bridge, EfiPciIoWidthUint16, PCI_BRIDGE_CONTROL_REGISTER_OFFSET, 1, &Control);
-  Control = 0;
-  Bridge->Pci.Read (Bridge, EfiPciIoWidthUint16, PCI_BRIDGE_CONTROL_REGISTER_OFFSET, 1, &Control);
-  return (Control & kBridgeControlVga) != 0;
+  return (Bridge != nullptr) &&
+         SetConfigBits (Bridge, EfiPciIoWidthUint16, PCI_BRIDGE_CONTROL_REGISTER_OFFSET, kBridgeControlVga);
 }
 
 /// Decoding on, then the aperture enable, read back.
 BOOLEAN
 TurnApertureOn (EFI_PCI_IO_PROTOCOL *PciIo)
 {
-  UINT8 Value = 0;
-
-  if (EFI_ERROR (PciIo->Attributes (
-        PciIo, EfiPciIoAttributeOperationEnable, EFI_PCI_IO_ATTRIBUTE_IO | EFI_PCI_IO_ATTRIBUTE_MEMORY, nullptr
-      ))) {
-    return FALSE;
-  }
-
-  PciIo->Pci.Read (PciIo, EfiPciIoWidthUint8, TAVRIX_CONFIG_APERTURE_CONTROL, 1, &Value);
-  Value |= TAVRIX_APERTURE_ENABLE;
-  PciIo->Pci.Write (PciIo, EfiPciIoWidthUint8, TAVRIX_CONFIG_APERTURE_CONTROL, 1, &Value);
-  Value = 0;
-  PciIo->Pci.Read (PciIo, EfiPciIoWidthUint8, TAVRIX_CONFIG_APERTURE_CONTROL, 1, &Value);
-  return (Value & TAVRIX_APERTURE_ENABLE) != 0;
+  return !EFI_ERROR (PciIo->Attributes (
+           PciIo, EfiPciIoAttributeOperationEnable, EFI_PCI_IO_ATTRIBUTE_IO | EFI_PCI_IO_ATTRIBUTE_MEMORY, nullptr
+         )) &&
+         SetConfigBits (PciIo, EfiPciIoWidthUint8, TAVRIX_CONFIG_APERTURE_CONTROL, TAVRIX_APERTURE_ENABLE);
 }
 
 /// Channel B shows the early frame, cleared: 32-bit pixels, pitch = width x 4.
