@@ -1,10 +1,10 @@
 # Two commands do everything, each running set-up first (it installs what is
 # missing and skips what is there):
 #   make run    set-up, build, then the road of one event in dispatch order on
-#               the reference platform's image, then the option-ROM road, all
-#               on our QEMU with the virtual controller (-device
-#               tavrix-display): PASS/FAIL per check, screenshots and logs in
-#               out/platform/, out/device/
+#               the reference platform's image, on to GRUB and Linux, then the
+#               option-ROM road, all on our QEMU with the virtual controller
+#               (-device tavrix-display): PASS/FAIL per check, screenshots and
+#               logs in out/platform/, out/os/, out/device/
 #               (make run-window: the same with QEMU windows; needs a display)
 #   make test   set-up, build, then every test tier; last line "N passed, M failed"
 #

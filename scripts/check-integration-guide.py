@@ -30,13 +30,20 @@ def ini_blocks(guide):
     return re.findall(r"```ini\n(.*?)```", guide, re.S)
 
 
+def following_define(text, line):
+    """True when the line after this !ifndef defines the name it tests."""
+    name = line.split()[1] if len(line.split()) > 1 else ""
+    return re.search(r"^\s*!ifndef\s+%s\s*\n\s*DEFINE\s+%s\b" % (re.escape(name), re.escape(name)), text, re.M) is not None
+
+
 def fragment_dsc(text):
     """The fragment as a platform sees it with its default DEFINEs: each
     "!ifndef X / DEFINE X = V / !endif" goes, and $(X) becomes V."""
     defines = dict(re.findall(r"^\s*DEFINE\s+(\w+)\s*=\s*(\S+)", text, re.M))
     lines, previous = [], ""
     for line in meaningful(text.splitlines()):
-        skip = line.startswith("!ifndef") or line.startswith("DEFINE") or (line == "!endif" and previous.startswith("DEFINE"))
+        skip = (line.startswith("!ifndef") and following_define(text, line)) or line.startswith("DEFINE") or \
+            (line == "!endif" and previous.startswith("DEFINE"))
         previous = line
         if not skip:
             lines.append(re.sub(r"\$\((\w+)\)", lambda m: defines.get(m.group(1), m.group(0)), line))
@@ -52,7 +59,7 @@ def normalise_dsc(lines):
         if line.startswith("["):
             current = line
             sections.setdefault(current, [])
-        elif current is not None:
+        else:
             sections[current].append(line)
     return {name: body for name, body in sections.items() if body}
 
@@ -70,8 +77,11 @@ def main(guide_path, dsc_path, fdf_path):
         if want.get(section) != shown.get(section):
             differences += 1
             print(f"{section}: the guide shows {shown.get(section)}\n  the fragment holds {want.get(section)}")
-    fdf_want = [l for l in meaningful(open(fdf_path).read().splitlines()) if l.startswith("INF")]
-    fdf_shown = [l for l in meaningful(blocks[1].splitlines()) if l.startswith("INF")]
+    # Every line but the section header the guide names: the INF lines and
+    # the directives around them (the guard that keeps a second GOP driver
+    # out when the card carries the ROM).
+    fdf_want = [l for l in meaningful(open(fdf_path).read().splitlines()) if not l.startswith("[")]
+    fdf_shown = [l for l in meaningful(blocks[1].splitlines()) if not l.startswith("[")]
     if [l.split() for l in fdf_want] != [l.split() for l in fdf_shown]:
         differences += 1
         print(f".fdf: the guide shows {fdf_shown}\n  the fragment holds {fdf_want}")

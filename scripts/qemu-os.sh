@@ -135,7 +135,8 @@ road() {
   check "$what: /init finds fb0 at ${LINUX_WIDTH},$LINUX_HEIGHT, stride $((LINUX_WIDTH * 4)), 32 bpp in sysfs" \
     grep -q "tavrix-os: linux fb0 EFI VGA, size ${LINUX_WIDTH},$LINUX_HEIGHT, stride $((LINUX_WIDTH * 4)), bpp 32" "$log"
   check "$what: Linux's console is on the card (${DIR#"$REPO"/}/linux-console.png)" \
-    python3 "$MONITOR_PY" ppm-has-content "$DIR/linux-console.ppm" 5000
+    bash -c "python3 '$MONITOR_PY' ppm-has-content '$DIR/linux-console.ppm' 5000 &&
+             [ \"\$(python3 '$MONITOR_PY' ppm-at '$DIR/linux-console.ppm' 0 0 | cut -d' ' -f2)\" != $GRUB_BACKGROUND ]"
   check "$what: the pattern /init wrote to /dev/fb0 is on the card pixel for pixel" \
     python3 "$MONITOR_PY" ppm-equals-frame "$DIR/linux-pattern.ppm" "$OS_DIR/pattern.raw" "$LINUX_WIDTH" "$LINUX_HEIGHT"
 }
