@@ -14,7 +14,7 @@
 #
 # The reference platform (TavrixRefPlatformPkg, docs/INTEGRATION.md section 12):
 #   make build-platform  its OVMF-derived firmware image, DEBUG and RELEASE
-#                        (6½ minutes of two idle cores the first time, cached)
+#                        (about 3 minutes of two cores the first time, cached)
 #   make run-platform    boots its images (DEBUG graphics, text and text at
 #                        errors only; RELEASE) and checks the road
 #   make run-os          from the firmware to Linux: Debian's GRUB through the
@@ -78,7 +78,7 @@ test: build build-host-tests
 	@bash scripts/run-tests.sh
 
 # On a fresh machine the set-up's QEMU build and the platform image are the
-# long parts (about 6 and 6½ minutes of two idle cores); both are cached.
+# long parts (about 2½ and 3 minutes of two cores); both are cached.
 run: setup
 	@bash scripts/run.sh
 
