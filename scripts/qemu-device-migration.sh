@@ -28,7 +28,6 @@ VM_MEMORY=2048
 
 [ -f "$ROM" ] || { road_fail "$ROM is built (make build)"; exit 1; }
 VM_QEMU=$(our_qemu) || { road_fail "our QEMU with -device tavrix-display builds" "see $OUT/setup-qemu.log"; exit 1; }
-check() { road_that "$@"; }
 
 # wait_migration STATUS: until the machine's "info migrate" (or the incoming
 # side's status) says STATUS; 1 when it failed or VM_WAIT_LIMIT passed.
@@ -74,7 +73,7 @@ if vm_wait serial.log 'MIGRATE-READY ;'; then
   if grep -q 'Error' "$OUT/migrate.txt"; then
     road_fail "the machine at the shell, frame on, saves to a file" "$(cat "$OUT/migrate.txt")"
   else
-    check "the machine at the shell, frame on, saves to a file (migrate completes)" wait_migration completed
+    road_that "the machine at the shell, frame on, saves to a file (migrate completes)" wait_migration completed
   fi
   vm_monitor "quit" >/dev/null
 else
@@ -90,7 +89,7 @@ if [ -s "$OUT/machine.state" ]; then
     state >"$OUT/after.txt"
     vm_monitor "cont" >/dev/null
     vm_key
-    check "the restored machine runs on: its shell announces RESTORED-RUNNING" vm_wait serial.log 'RESTORED-RUNNING ;'
+    road_that "the restored machine runs on: its shell announces RESTORED-RUNNING" vm_wait serial.log 'RESTORED-RUNNING ;'
   else
     road_fail "the restored machine takes the saved state (incoming migration completes)"
   fi
@@ -100,11 +99,11 @@ else
   road_fail "something was saved" "see $OUT/migrate.txt and $OUT/source/qemu.log"
 fi
 
-check "before saving, the screen is channel B's frame ($(cat "$OUT/before.txt" 2>/dev/null)) with text on it" \
+road_that "before saving, the screen is channel B's frame ($(cat "$OUT/before.txt" 2>/dev/null)) with text on it" \
   bash -c "grep -q '^width [1-9]' '$OUT/before.txt' && python3 '$MONITOR_PY' ppm-has-content '$OUT/before.ppm' 500"
-check "the restored screen equals the saved one pixel for pixel ($(head -c 15 "$OUT/after.ppm" 2>/dev/null | tr '\n' ' '))" \
+road_that "the restored screen equals the saved one pixel for pixel ($(head -c 15 "$OUT/after.ppm" 2>/dev/null | tr '\n' ' '))" \
   cmp "$OUT/before.ppm" "$OUT/after.ppm"
-check "the device's registers came along: frame size, bank, extended CRT, aperture (configuration register 0x40)" \
+road_that "the device's registers came along: frame size, bank, extended CRT, aperture (configuration register 0x40)" \
   bash -c "[ -s '$OUT/after.txt' ] && grep -q 'aperture 1\$' '$OUT/after.txt' && cmp '$OUT/before.txt' '$OUT/after.txt'"
 python3 "$MONITOR_PY" png-from-ppm "$OUT/before.ppm" "$OUT/before.png" 2>/dev/null
 python3 "$MONITOR_PY" png-from-ppm "$OUT/after.ppm" "$OUT/after.png" 2>/dev/null

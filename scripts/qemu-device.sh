@@ -34,7 +34,6 @@ for f in "$DEBUG_BIN/TavrixGopDxe.rom" "$DEBUG_BIN/TavrixRoad.efi" "$RELEASE_BIN
   [ -f "$f" ] || { road_fail "$f is built (make build)"; exit 1; }
 done
 VM_QEMU=$(our_qemu) || { road_fail "our QEMU with -device tavrix-display builds" "see $OUT/setup-qemu.log"; exit 1; }
-check() { road_that "$@"; }
 
 # device_snapshot NAME KIND...: the screen as OUT/BOOT-NAME.png, with what
 # the device says it shows in OUT/BOOT-NAME.txt ("ppm WxH device WxH").
@@ -137,54 +136,54 @@ L=$OUT/legacy/probed
 
 grep -a -h -E '^(PASS|FAIL): ' "$D" "$R" | sed 's/^\(PASS\|FAIL\): road: /\1: device: /'
 road_fails=$((road_fails + $(cat "$D" "$R" | grep -a -c -E '^FAIL: ')))
-check "DEBUG boot: the road ran to its end" grep -a -q '^ROAD-END ' "$D"
-check "RELEASE boot: the road ran to its end" grep -a -q '^ROAD-END ' "$R"
-check "the firmware connected the driver during boot, before the shell (DEBUG \"1004\" on the UART)" \
+road_that "DEBUG boot: the road ran to its end" grep -a -q '^ROAD-END ' "$D"
+road_that "RELEASE boot: the road ran to its end" grep -a -q '^ROAD-END ' "$R"
+road_that "the firmware connected the driver during boot, before the shell (DEBUG \"1004\" on the UART)" \
   bash -c "sed -n '1,/^== pci/p' '$D' | grep -a -q '^1004$'"
-check "shell pci lists the card: vendor 19E5, device 1711, VGA display controller" \
+road_that "shell pci lists the card: vendor 19E5, device 1711, VGA display controller" \
   grep -a -q -i 'Vendor 19E5 Device 1711' "$D"
-check "shell drivers lists \"Tavrix TVX  GOP Driver\" loaded from the ROM (Offset(...))" \
+road_that "shell drivers lists \"Tavrix TVX  GOP Driver\" loaded from the ROM (Offset(...))" \
   grep -a -q -E 'Tavrix TVX  GOP Driver.*Offset\(' "$D"
-check "shell dh shows our GOP on PciRoot(0x0)/Pci(...)" \
+road_that "shell dh shows our GOP on PciRoot(0x0)/Pci(...)" \
   bash -c "sed -n '/^== dh/,/^== road/p' '$D' | grep -a -q -E 'PciRoot\(0x0\)/Pci\(0x[0-9A-F]+,0x0\).*GraphicsOutput|GraphicsOutput.*PciRoot\(0x0\)/Pci\(0x[0-9A-F]+,0x0\)'"
 # The shell abbreviates long paths from the left ("..0x1,0x0)/AcpiAdr(...)").
 slot=$(sed -n '/^== dh/,/^== road/p' "$D" | grep -a -o -E 'GraphicsOutput.*DevicePath\(PciRoot\(0x0\)/Pci\(0x[0-9A-F]+,0x[0-9A-F]+\)\)' |
        head -n 1 | sed -E 's/.*Pci\((0x[0-9A-F]+,0x[0-9A-F]+)\).*/\1/')
-check "shell dh shows the child AcpiAdr(0x80010100) under our GOP's PciRoot(0x0)/Pci(${slot:-?})" \
+road_that "shell dh shows the child AcpiAdr(0x80010100) under our GOP's PciRoot(0x0)/Pci(${slot:-?})" \
   bash -c "[ -n '$slot' ] && sed -n '/^== dh/,/^== road/p' '$D' | grep -a -q -F '$slot)/AcpiAdr(0x80010100)'"
 
 for boot in device release; do
   shot=$(ls "$OUT/$boot"-firmware-screen-*.txt 2>/dev/null | head -n 1)
   shot=$(basename "${shot:-none}" .txt); shot=${shot#$boot-}
-  check "$boot boot: the screendump shows the firmware's screen at the size the driver programmed (${shot##*-})" \
+  road_that "$boot boot: the screendump shows the firmware's screen at the size the driver programmed (${shot##*-})" \
     shown "$boot" "$shot"
-  check "$boot boot: the mode set's extended CRT write reached the device through PCI I/O (0x88 = 0x06)" \
+  road_that "$boot boot: the mode set's extended CRT write reached the device through PCI I/O (0x88 = 0x06)" \
     grep -q '^crtc-88 6$' "$OUT/$boot-$shot.txt"
-  check "$boot boot: the firmware's screen has text on it" \
+  road_that "$boot boot: the firmware's screen has text on it" \
     python3 "$MONITOR_PY" ppm-has-content "$OUT/$boot/$shot.ppm" 500
 done
 for mode in 0-640x480 1-800x600 2-1024x768 3-1280x1024; do
-  check "mode $mode shows at its size (screendump and device), corner squares in place" \
+  road_that "mode $mode shows at its size (screendump and device), corner squares in place" \
     bash -c "grep -q '^ppm ${mode#*-} device ${mode#*-}$' '$OUT/device-mode-$mode.txt' &&
              python3 '$MONITOR_PY' ppm-corners '$OUT/device/mode-$mode.ppm'"
 done
-check "DEBUG ROM: its messages reach the UART inside the window (a positive control)" \
+road_that "DEBUG ROM: its messages reach the UART inside the window (a positive control)" \
   bash -c "uart_window() { sed -n '/^ROAD-UART-BEGIN ;\$/,/^ROAD-UART-END ;\$/p' \"\$1\" | sed '1d;\$d'; }; uart_window '$D' | grep -a -q '^1004$'"
-check "RELEASE ROM: no byte on the UART through 3 disconnect/connect cycles" \
+road_that "RELEASE ROM: no byte on the UART through 3 disconnect/connect cycles" \
   bash -c "grep -a -q '^ROAD-UART-END ;$' '$R' && [ -z \"\$(sed -n '/^ROAD-UART-BEGIN ;\$/,/^ROAD-UART-END ;\$/p' '$R' | sed '1d;\$d' | tr -d '[:space:]')\" ]"
-check "RELEASE ROM: no debug message of the driver anywhere in the boot" \
+road_that "RELEASE ROM: no debug message of the driver anywhere in the boot" \
   bash -c "! grep -a -q -E '^1004$|ASSERT|line:[0-9]+,Status' '$R'"
 
-check "behind a bridge with VGA forwarding, VGA text memory shows as 80 x 25 text (720 x 400) with the string" \
+road_that "behind a bridge with VGA forwarding, VGA text memory shows as 80 x 25 text (720 x 400) with the string" \
   bash -c "head -c 20 '$OUT/legacy/legacy-text.ppm' | tr '\n' ' ' | grep -q '^P6 720 400 ' &&
            python3 '$MONITOR_PY' ppm-has-content '$OUT/legacy/legacy-text.ppm' 300"
-check "without the bridge's VGA enable, a store to VGA text memory does not reach the card" \
+road_that "without the bridge's VGA enable, a store to VGA text memory does not reach the card" \
   python3 "$MONITOR_PY" ppm-black "$OUT/legacy/legacy-text.ppm" 18 32 9 16
-check "bank ports 0xA5/0x3CB/0x3CD select bank 0x123, one selection counted" \
+road_that "bank ports 0xA5/0x3CB/0x3CD select bank 0x123, one selection counted" \
   bash -c "grep -q '^bank 291$' '$L' && grep -q '^bank-selects 1$' '$L' && grep -q '^crtc-a5 17$' '$L'"
-check "configuration register 0x40 bit 0 turns the aperture on; nothing shown on channel B" \
+road_that "configuration register 0x40 bit 0 turns the aperture on; nothing shown on channel B" \
   bash -c "grep -q '^aperture-decodes 1$' '$L' && grep -q '^display-width 0$' '$L'"
-check "a word written at 0x92123450 lands at BAR 0 offset 0x123450 (the full offset, no bank folding)" \
+road_that "a word written at 0x92123450 lands at BAR 0 offset 0x123450 (the full offset, no bank folding)" \
   grep -q '^bar0-word 0x5aa5c33c$' "$L"
 
 cat >"$OUT/README.txt" <<TXT

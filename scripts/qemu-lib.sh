@@ -130,10 +130,7 @@ vm_screendump() {
 }
 
 # vm_bar0: the card's BAR 0 address as QEMU's PCI view has it (0x...), or nothing.
-vm_bar0() {
-  vm_monitor "info pci" | tr -d '\r' |
-    awk '/19e5:1711/ { card = 1 } card && /BAR0:/ { for (i = 1; i <= NF; i++) if ($i == "at") { print $(i + 1); exit } }'
-}
+vm_bar0() { python3 "$MONITOR_PY" pci-bar "$VM_DIR/monitor.sock" gpu 0 2>/dev/null; }
 
 # vm_release: a byte on COM2, which ends a picture the platform holds.
 vm_release() {
