@@ -5,17 +5,36 @@
 # Fails on any compiler or linker warning, and when Prelumen's link defines a
 # symbol twice other than the two string-length routines it overrides.
 # Outputs: Build/TavrixDev/<TARGET>_<TOOL_CHAIN>/X64/{TavrixGopDxe.efi,Prelumen.efi,TavrixGopDxe.rom}
+#
+# A board with Secure Boot on runs an option ROM's image only when its
+# Authenticode signature chains to a certificate in the board's db, so the
+# GOP driver is also signed before EfiRom compresses it:
+#   TavrixGopDxe.TestKeySigned.{efi,rom}  always, with the TEST key Debian's
+#       ovmf package ships for this (its private key is public: a ROM signed
+#       with it proves nothing and must never ship); the Secure Boot variant
+#       of the reference platform has its certificate in db;
+#   TavrixGopDxe.Signed.{efi,rom}  only when SIGN_KEY and SIGN_CERT name the
+#       vendor's private key and certificate (PEM files, the key without a
+#       pass phrase).
+# TavrixGopDxe.rom stays unsigned.
 set -euo pipefail
 . "$(dirname "$0")/edk2-env.sh"
 cd "$REPO"
 targets=("$@"); [ ${#targets[@]} -gt 0 ] || targets=(DEBUG RELEASE)
 read -r -a tool_chains <<<"${TOOL_CHAINS:-GCC5}"
 
-# The option ROM's code revision is the product version of OptionRomPkg.dec,
-# major in the high byte and minor in the low byte (1.0 -> 0x0100).
-version=$(sed -n 's/^ *PACKAGE_VERSION *= *\([0-9]*\.[0-9]*\) *$/\1/p' OptionRomPkg/OptionRomPkg.dec)
-[ -n "$version" ] || { echo "[build] no PACKAGE_VERSION in OptionRomPkg/OptionRomPkg.dec"; exit 1; }
-rom_revision=$(printf '0x%02X%02X' "${version%%.*}" "${version#*.}")
+# The test key: Debian's snakeoil key, whose file is protected by the pass
+# phrase "snakeoil"; sbsign cannot be given a pass phrase, so it signs with
+# a copy without one.
+TEST_CERT=/usr/share/ovmf/PkKek-1-snakeoil.pem
+TEST_KEY=Build/TestKey/PkKek-1-snakeoil.key
+if [ -n "${SIGN_KEY:-}${SIGN_CERT:-}" ] && { [ ! -f "${SIGN_KEY:-}" ] || [ ! -f "${SIGN_CERT:-}" ]; }; then
+  echo "[build] SIGN_KEY and SIGN_CERT must both name files (key '${SIGN_KEY:-}', certificate '${SIGN_CERT:-}')"; exit 1
+fi
+if [ ! -s "$TEST_KEY" ]; then
+  mkdir -p "$(dirname "$TEST_KEY")"
+  (umask 077; openssl pkey -in /usr/share/ovmf/PkKek-1-snakeoil.key -passin pass:snakeoil -out "$TEST_KEY")
+fi
 
 # Symbol lister that reads the tool chain's LTO objects.
 nm_for() { if [ "$1" = GCC5 ]; then echo gcc-nm; else echo llvm-nm; fi; }
@@ -39,9 +58,21 @@ build_one() {
       "$out/NorvaneEarlyVgaPkg/Prelumen/Prelumen/OUTPUT/static_library_files.lst" >"$log.duplicates" 2>&1; then
     cat "$log.duplicates"; echo "[build] Prelumen's link defines a symbol twice"; exit 1
   fi
-  # The option ROM: vendor 0x19E5, device 0x1711, class 0x030000, EFI image compressed.
-  EfiRom -f 0x19E5 -i 0x1711 -l 0x030000 -r "$rom_revision" -ec "$out/TavrixGopDxe.efi" \
-    -o "$out/TavrixGopDxe.rom" >/dev/null
+  bash scripts/make-rom.sh "$out/TavrixGopDxe.efi" "$out/TavrixGopDxe.rom"
+  sign_rom "$out" TestKeySigned "$TEST_KEY" "$TEST_CERT"
+  [ -z "${SIGN_KEY:-}" ] || sign_rom "$out" Signed "$SIGN_KEY" "$SIGN_CERT"
+}
+
+# sign_rom DIR NAME KEY CERT: DIR/TavrixGopDxe.NAME.efi signed with KEY, its
+# signature checked against CERT, and DIR/TavrixGopDxe.NAME.rom made of it.
+sign_rom() {
+  local signed=$1/TavrixGopDxe.$2.efi log=Build/sign.log
+  rm -f "$signed"
+  if ! sbsign --key "$3" --cert "$4" --output "$signed" "$1/TavrixGopDxe.efi" >"$log" 2>&1 ||
+     ! sbverify --cert "$4" "$signed" >>"$log" 2>&1; then
+    cat "$log"; echo "[build] signing $1/TavrixGopDxe.efi with $3 failed"; exit 1
+  fi
+  bash scripts/make-rom.sh "$signed" "$1/TavrixGopDxe.$2.rom"
 }
 
 for tc in "${tool_chains[@]}"; do

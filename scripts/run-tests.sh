@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs every test tier that exists and sums the checks:
 #   1. image checks on each firmware build (PE32+ X64 boot-service drivers, the
-#      option ROM's PCI identity, no port I/O in RELEASE TavrixGopDxe), and
+#      PCI identity of the option ROM and of the test-key-signed one, no port
+#      I/O in RELEASE TavrixGopDxe), and
 #      build checks (versions agree, the integration guide shows what the
 #      fragments hold, the duplicate-symbol step catches one);
 #   2. host test executables (Build/TavrixDevHostTest/NOOPT_GCC5/X64/*UnitTest),
@@ -39,8 +40,9 @@ check_build_images() {  # TARGET_TOOLCHAIN
   for f in TavrixGopDxe Prelumen; do
     image_check "image $b/$f.efi" "$OUT/image-$b-$f.txt" python3 scripts/check-image.py efi "$bin/$f.efi"
   done
-  image_check "option ROM $b/TavrixGopDxe.rom" "$OUT/image-$b-rom.txt" \
-    python3 scripts/check-image.py rom "$bin/TavrixGopDxe.rom"
+  for f in TavrixGopDxe TavrixGopDxe.TestKeySigned; do
+    image_check "option ROM $b/$f.rom" "$OUT/image-$b-$f-rom.txt" python3 scripts/check-image.py rom "$bin/$f.rom"
+  done
   # RELEASE TavrixGopDxe, and so the option ROM shipped on other boards,
   # touches no I/O port (no serial port set up, nothing printed); DEBUG
   # does, through its serial DebugLib, which shows the check sees port I/O.

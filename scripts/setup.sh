@@ -18,11 +18,12 @@ log() { printf '[setup] %s\n' "$*" >&2; }
 # acpica-tools (iasl): the reference platform's OVMF-derived build.
 # libncurses-dev: our QEMU's curses display; libclang-rt-14-dev: clang's
 # libFuzzer and sanitizer run-times for the device core's fuzz target.
+# sbsigntool (sbsign, sbverify): the signed option ROM's Authenticode signature.
 PACKAGES=(build-essential uuid-dev nasm python3 python-is-python3 googletest acpica-tools
           qemu-system-x86 ovmf mtools dosfstools dpkg-dev console-data
           valgrind clang-format clang lld llvm
           meson ninja-build pkg-config libglib2.0-dev libpixman-1-dev
-          libfdt-dev zlib1g-dev libpng-dev libncurses-dev libclang-rt-14-dev)
+          libfdt-dev zlib1g-dev libpng-dev libncurses-dev libclang-rt-14-dev sbsigntool)
 CACHE_DIR=${TAVRIX_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/tavrix-fw}
 
 as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
