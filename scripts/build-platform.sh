@@ -18,6 +18,15 @@
 # One build at a time (a lock in the cache); others wait.
 # Outputs: Build/TavrixRefPlatform/<TARGET>/{OVMF.fd,OVMF_CODE.fd,OVMF_VARS.fd}
 # and build.log there. Fails on any compiler or linker warning.
+#
+# PLATFORM_VARIANT=SecureBoot builds the Secure Boot variant instead: the same
+# platform with EDK II's Secure Boot, option ROM images verified (refused on
+# a security violation) and TavrixGopDxe left out of the firmware volume, so
+# that it comes only from the card's option ROM. Its images go to
+# Build/TavrixRefPlatformSecureBoot/<TARGET>/, with one more variable store,
+# OVMF_VARS.TestKeyEnrolled.fd: the test certificate (Debian's snakeoil
+# certificate, the one scripts/build.sh signs TavrixGopDxe.TestKeySigned.rom
+# with) in PK, KEK and db, so that Secure Boot is on from the first boot.
 set -euo pipefail
 . "$(dirname "$0")/edk2-env.sh"
 cd "$REPO"
@@ -27,17 +36,25 @@ STORE=$CACHE_DIR/platform-images
 DSC=TavrixRefPlatformPkg/TavrixRefPlatformX64.dsc
 INPUT_DIRS=(TavrixRefPlatformPkg Integration OptionRomPkg NorvaneEarlyVgaPkg NorvaneModulePkg MdePkg)
 targets=("$@"); [ ${#targets[@]} -gt 0 ] || targets=(DEBUG RELEASE)
+TEST_CERT=/usr/share/ovmf/PkKek-1-snakeoil.pem
+case ${PLATFORM_VARIANT:-} in
+  "")         NAME=TavrixRefPlatform; WS_OUT=TavrixRefPlatformX64; DEFINES=() ;;
+  SecureBoot) NAME=TavrixRefPlatformSecureBoot; WS_OUT=TavrixRefPlatformX64SecureBoot
+              DEFINES=(-D SECURE_BOOT_ENABLE=TRUE -D TAVRIX_GOP_FROM_OPTION_ROM) ;;
+  *) echo "[build-platform] unknown PLATFORM_VARIANT '$PLATFORM_VARIANT' (known: SecureBoot)"; exit 2 ;;
+esac
 
 log() { printf '[build-platform] %s\n' "$*"; }
 
 # What the image is made of; host tests (UnitTest/) are not part of it.
 inputs_hash() {
   {
-    echo "$1"
+    echo "$1 ${DEFINES[*]}"
     basename "$EDK2"
     gcc --version | head -n1
     find "${INPUT_DIRS[@]}" -type f -not -path '*/UnitTest/*' -print0 | sort -z | xargs -0 sha256sum
     sha256sum scripts/build-platform.sh
+    [ -z "${PLATFORM_VARIANT:-}" ] || sha256sum scripts/secure-boot-vars.py "$TEST_CERT"
   } | sha256sum | cut -d' ' -f1
 }
 
@@ -52,7 +69,7 @@ reuse() {
 }
 
 for t in "${targets[@]}"; do
-  out=$REPO/Build/TavrixRefPlatform/$t
+  out=$REPO/Build/$NAME/$t
   mkdir -p "$out"
   hash=$(inputs_hash "$t")
   reuse "$t" "$hash" && continue
@@ -64,7 +81,7 @@ for t in "${targets[@]}"; do
   for f in target.txt tools_def.txt build_rule.txt; do cmp -s "$CONF_PATH/$f" "$WS/Conf/$f" || cp "$CONF_PATH/$f" "$WS/Conf/$f"; done
   ln -sfn "$REPO" "$WS/src"
   if ! (export WORKSPACE=$WS CONF_PATH=$WS/Conf PACKAGES_PATH=$WS/src:$EDK2 && cd "$WS" &&
-        nice -n 19 build -p "$DSC" -a X64 -t GCC5 -b "$t" -n "$(nproc)") >"$out/build.log" 2>&1; then
+        nice -n 19 build -p "$DSC" -a X64 -t GCC5 -b "$t" -n "$(nproc)" "${DEFINES[@]}") >"$out/build.log" 2>&1; then
     grep -E -A3 ': error|error:|Error [0-9]' "$out/build.log" | head -n 60; log "failed; full log in $out/build.log"; exit 1
   fi
   # Any warning from our modules fails the build. EDK II's own modules of
@@ -79,9 +96,13 @@ for t in "${targets[@]}"; do
     echo "$ours" | head -n 20; log "warnings; full log in $out/build.log"; exit 1
   fi
   [ -s "$out/warnings.txt" ] && log "$t: $(wc -l <"$out/warnings.txt") warnings of EDK II's own modules (not ours): $out/warnings.txt"
-  fv=$WS/Build/TavrixRefPlatformX64/${t}_GCC5/FV
+  fv=$WS/Build/$WS_OUT/${t}_GCC5/FV
   rm -rf "$STORE/$hash.tmp"; mkdir -p "$STORE/$hash.tmp"
   cp "$fv/OVMF.fd" "$fv/OVMF_CODE.fd" "$fv/OVMF_VARS.fd" "$STORE/$hash.tmp/"
+  if [ -n "${PLATFORM_VARIANT:-}" ] && ! python3 scripts/secure-boot-vars.py "$fv/OVMF_VARS.fd" "$TEST_CERT" \
+       "$STORE/$hash.tmp/OVMF_VARS.TestKeyEnrolled.fd" >>"$out/build.log" 2>&1; then
+    tail -n 1 "$out/build.log"; log "$t: the test certificate could not be enrolled"; exit 1
+  fi
   rm -rf "$STORE/$hash"; mv "$STORE/$hash.tmp" "$STORE/$hash"
   cp "$STORE/$hash"/* "$out/"
   log "$t: built in $(( $(date +%s) - start )) s"

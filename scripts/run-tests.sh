@@ -4,7 +4,8 @@
 #      PCI identity of the option ROM and of the test-key-signed one, no port
 #      I/O in RELEASE TavrixGopDxe), and
 #      build checks (versions agree, the integration guide shows what the
-#      fragments hold, the duplicate-symbol step catches one);
+#      fragments hold, the duplicate-symbol step catches one, the Secure Boot
+#      variable store is made and a broken one refused);
 #   2. host test executables (Build/TavrixDevHostTest/NOOPT_GCC5/X64/*UnitTest),
 #      one check per GoogleTest case; a crash or sanitizer report counts as a
 #      failure of that executable;
@@ -75,6 +76,28 @@ check_build() {
   if ! python3 scripts/check-link-duplicates.py gcc-nm AsciiStrLen "$lst" >"$OUT/duplicates.txt" 2>&1 &&
      grep -q '^DUPLICATE AsciiStrSize:' "$OUT/duplicates.txt"; then pass
   else fail "duplicate check does not report AsciiStrSize: $(cat "$OUT/duplicates.txt")"; fi
+}
+
+# The Secure Boot variant's variable store: secure-boot-vars.py enrolls the
+# test certificate into an empty store of the platform's layout (Debian's
+# OVMF_VARS_4M.fd has it; the Secure Boot road boots the result), and refuses
+# what would leave a broken store, writing nothing.
+SB_VARS_DIR=$OUT/secure-boot-vars
+sb_vars() { python3 scripts/secure-boot-vars.py "$1" /usr/share/ovmf/PkKek-1-snakeoil.pem "$2"; }
+sb_vars_refuses() {  # WHAT MESSAGE STORE
+  rm -f "$SB_VARS_DIR/refused.fd"
+  if sb_vars "$3" "$SB_VARS_DIR/refused.fd" >"$SB_VARS_DIR/$1.txt" 2>&1; then fail "secure-boot-vars accepts $1"
+  elif grep -q "$2" "$SB_VARS_DIR/$1.txt" && [ ! -e "$SB_VARS_DIR/refused.fd" ]; then pass
+  else fail "secure-boot-vars on $1: $(cat "$SB_VARS_DIR/$1.txt")"; fi
+}
+check_secure_boot_vars() {
+  mkdir -p "$SB_VARS_DIR"
+  image_check "secure-boot-vars enrolls the test certificate into an empty store" "$SB_VARS_DIR/enroll.txt" \
+    sb_vars /usr/share/OVMF/OVMF_VARS_4M.fd "$SB_VARS_DIR/enrolled.fd"
+  sb_vars_refuses "a-store-already-enrolled" "already holds PK" "$SB_VARS_DIR/enrolled.fd"
+  head -c 100000 /usr/share/OVMF/OVMF_VARS_4M.fd >"$SB_VARS_DIR/short.fd"
+  sb_vars_refuses "a-store-cut-short" "does not fit the image" "$SB_VARS_DIR/short.fd"
+  sb_vars_refuses "a-file-that-is-no-store" "not a firmware volume" /usr/share/ovmf/PkKek-1-snakeoil.pem
 }
 
 # ---- 2. host tests ---------------------------------------------------------
@@ -155,6 +178,7 @@ run_fuzz() { run_checks fuzz-device bash scripts/fuzz-device.sh short; }
 
 check_images
 check_build
+check_secure_boot_vars
 run_host_tests
 [ "${SKIP_QEMU:-0}" = 1 ] || run_qemu
 [ "${SKIP_QEMU:-0}" = 1 ] || run_fuzz
