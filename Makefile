@@ -14,7 +14,10 @@
 #
 # The reference platform (TavrixRefPlatformPkg, docs/INTEGRATION.md section 12):
 #   make build-platform  its OVMF-derived firmware image, DEBUG and RELEASE
-#                        (about 3 minutes of two cores the first time, cached)
+#                        (about 3 minutes of two cores the first time, cached),
+#                        and its Secure Boot variant, DEBUG
+#                        (Build/TavrixRefPlatformSecureBoot/; its road is
+#                        scripts/qemu-secure-boot.sh, run by make test)
 #   make run-platform    boots its images (DEBUG graphics, text and text at
 #                        errors only; RELEASE) and checks the road
 #   make run-os          from the firmware to Linux: Debian's GRUB through the
@@ -66,6 +69,7 @@ build-host-tests: setup
 
 build-platform: setup
 	@bash scripts/build-platform.sh DEBUG RELEASE
+	@PLATFORM_VARIANT=SecureBoot bash scripts/build-platform.sh DEBUG
 
 run-platform: setup
 	@bash scripts/qemu-platform.sh
