@@ -9,8 +9,9 @@
 #   make test   set-up, build, then every test tier; last line "N passed, M failed"
 #
 # Finer targets: setup, build (firmware DEBUG+RELEASE with GCC5 and RELEASE
-# with CLANGDWARF, option ROMs), build-all (DEBUG+RELEASE with each of GCC5,
-# CLANG38 and CLANGDWARF), build-host-tests, format, format-check, clean.
+# with CLANGDWARF, option ROMs unsigned and test-key signed), build-all
+# (DEBUG+RELEASE with each of GCC5, CLANG38 and CLANGDWARF), build-host-tests,
+# format, format-check, clean.
 #
 # The reference platform (TavrixRefPlatformPkg, docs/INTEGRATION.md section 12):
 #   make build-platform  its OVMF-derived firmware image, DEBUG and RELEASE
