@@ -64,9 +64,11 @@ check_build() {
   local b roms=()
   for b in $IMAGE_BUILDS; do roms+=("Build/TavrixDev/$b/X64/TavrixGopDxe.rom"); done
   image_check "versions" "$OUT/versions.txt" python3 scripts/check-versions.py "${roms[@]}"
-  # The guide's .dsc and .fdf lines are the fragments' (what we build and test).
+  # The guide's .dsc and .fdf lines are the fragments' (what we build and test),
+  # and its board lines for stock OVMF are what the reference platform uses.
   image_check "integration guide shows the fragments" "$OUT/integration-guide.txt" python3 scripts/check-integration-guide.py \
-    docs/INTEGRATION.md Integration/TavrixDisplayDrivers.dsc.inc Integration/TavrixDisplayDrivers.fdf.inc
+    docs/INTEGRATION.md Integration/TavrixDisplayDrivers.dsc.inc Integration/TavrixDisplayDrivers.fdf.inc \
+    TavrixRefPlatformPkg/TavrixRefPlatformX64.dsc TavrixRefPlatformPkg/TavrixRefPlatformX64.fdf
   # The build's duplicate-symbol step on Prelumen's real link: with
   # AsciiStrSize no longer allowed it must name AsciiStrSize and fail.
   if [ ! -f "$lst" ]; then fail "duplicate check: $lst not built"; return; fi
