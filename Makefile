@@ -26,6 +26,14 @@
 #                        image and with the RELEASE ROM on Debian's OVMF
 #                        (scripts/qemu-os.sh; out/os/)
 #
+# The kit (README "The kit", docs/INTEGRATION.md section 13):
+#   make dist               the versioned archive a board maker receives, in
+#                           Build/Dist/ (builds first)
+#   make integration-check  stock OVMF brought up from that archive and the
+#                           guide's own lines, GCC5 DEBUG and RELEASE, booted
+#                           on our QEMU with the card (out/integration/; two
+#                           full OVMF builds the first time, not in make test)
+#
 # Evidence (docs/PERFORMANCE.md, docs/RELIABILITY.md):
 #   make bench-sizes  RELEASE image sizes beside EDK II's QemuVideoDxe
 #   make bench-blt    GOP Blt instructions beside EDK II's FrameBufferBltLib
@@ -48,6 +56,7 @@ FORMAT_FILES = $(shell git ls-files '*.cpp' '*.h' | grep -v -e '^TavrixRefPlatfo
 
 .PHONY: all setup build build-all build-host-tests test run run-window format format-check clean
 .PHONY: build-platform run-platform run-os
+.PHONY: dist integration-check
 .PHONY: bench bench-sizes bench-blt bench-draw bench-blt-firmware reliability fuzz
 
 all: build
@@ -78,6 +87,12 @@ run-platform: setup
 run-os: setup
 	@bash scripts/build.sh RELEASE
 	@bash scripts/qemu-os.sh
+
+dist: build
+	@bash scripts/dist.sh
+
+integration-check: dist
+	@bash scripts/integration-check.sh
 
 test: build build-host-tests
 	@bash scripts/run-tests.sh

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Checks that the integration guide shows what the integration fragments hold.
 
-  check-integration-guide.py GUIDE DSC_FRAGMENT FDF_FRAGMENT
+  check-integration-guide.py GUIDE DSC_FRAGMENT FDF_FRAGMENT [PLATFORM_DSC PLATFORM_FDF]
 
 The guide prints the drivers' .dsc lines (section 2.1) and .fdf lines
 (section 3) for an integrator to paste; the fragments are what our own
@@ -10,6 +10,11 @@ else than what we test. Compared: the guide's first ```ini block against the
 fragment's component blocks and its [PcdsDynamicExDefault] values (with the
 fragment's DEFINE defaults put in), and the guide's second ```ini block
 against the .fdf fragment's INF lines. Comments and blank lines are ignored.
+
+With a platform's .dsc and .fdf (the reference platform's), the blocks the
+guide marks "<!-- board lines: dsc|fdf -->" (the lines a board maker adds to
+stock OVMF, which scripts/apply-integration-lines.py applies) must also be
+what that platform uses: each of their lines in that file, in that order.
 Prints what differs and exits 1 when anything does.
 """
 import re
@@ -64,7 +69,44 @@ def normalise_dsc(lines):
     return {name: body for name, body in sections.items() if body}
 
 
-def main(guide_path, dsc_path, fdf_path):
+def board_lines(guide, kind):
+    """The marked board blocks of one kind, without section headers."""
+    lines = []
+    for body in re.findall(r"<!-- board lines: %s -->\n```ini\n(.*?)```" % kind, guide, re.S):
+        lines += [l for l in meaningful(body.splitlines()) if not l.startswith("[")]
+    return lines
+
+
+def missing_in_order(wanted, have):
+    """The first wanted line that does not follow the previous one in have."""
+    position = 0
+    for line in wanted:
+        key = line.split()
+        while position < len(have) and have[position].split() != key:
+            position += 1
+        if position == len(have):
+            return line
+        position += 1
+    return None
+
+
+def check_board_lines(guide, platform):
+    """Differences between the marked board blocks and the platform files."""
+    differences = 0
+    for kind, path in platform.items():
+        wanted = board_lines(guide, kind)
+        if not wanted:
+            print(f"the guide marks no board lines for the .{kind}")
+            differences += 1
+            continue
+        missing = missing_in_order(wanted, meaningful(open(path).read().splitlines()))
+        if missing:
+            print(f"{path}: the guide's board line '{missing}' is not there (in the guide's order)")
+            differences += 1
+    return differences
+
+
+def main(guide_path, dsc_path, fdf_path, platform_dsc=None, platform_fdf=None):
     guide = open(guide_path).read()
     blocks = ini_blocks(guide)
     if len(blocks) < 2:
@@ -85,11 +127,13 @@ def main(guide_path, dsc_path, fdf_path):
     if [l.split() for l in fdf_want] != [l.split() for l in fdf_shown]:
         differences += 1
         print(f".fdf: the guide shows {fdf_shown}\n  the fragment holds {fdf_want}")
+    if platform_dsc:
+        differences += check_board_lines(guide, {"dsc": platform_dsc, "fdf": platform_fdf})
     return 1 if differences else 0
 
 
 if __name__ == "__main__":
-    if len(sys.argv) != 4:
+    if len(sys.argv) not in (4, 6):
         print(__doc__)
         sys.exit(2)
     sys.exit(main(*sys.argv[1:]))

@@ -5,7 +5,8 @@
 #      I/O in RELEASE TavrixGopDxe), and
 #      build checks (versions agree, the integration guide shows what the
 #      fragments hold, the duplicate-symbol step catches one, the Secure Boot
-#      variable store is made and a broken one refused);
+#      variable store is made and a broken one refused), and the kit
+#      (make dist's archive, the tools that apply the guide's board lines);
 #   2. host test executables (Build/TavrixDevHostTest/NOOPT_GCC5/X64/*UnitTest),
 #      one check per GoogleTest case; a crash or sanitizer report counts as a
 #      failure of that executable;
@@ -67,9 +68,11 @@ check_build() {
   local b roms=()
   for b in $IMAGE_BUILDS; do roms+=("Build/TavrixDev/$b/X64/TavrixGopDxe.rom"); done
   image_check "versions" "$OUT/versions.txt" python3 scripts/check-versions.py "${roms[@]}"
-  # The guide's .dsc and .fdf lines are the fragments' (what we build and test).
+  # The guide's .dsc and .fdf lines are the fragments' (what we build and test),
+  # and its board lines for stock OVMF are what the reference platform uses.
   image_check "integration guide shows the fragments" "$OUT/integration-guide.txt" python3 scripts/check-integration-guide.py \
-    docs/INTEGRATION.md Integration/TavrixDisplayDrivers.dsc.inc Integration/TavrixDisplayDrivers.fdf.inc
+    docs/INTEGRATION.md Integration/TavrixDisplayDrivers.dsc.inc Integration/TavrixDisplayDrivers.fdf.inc \
+    TavrixRefPlatformPkg/TavrixRefPlatformX64.dsc TavrixRefPlatformPkg/TavrixRefPlatformX64.fdf
   # The build's duplicate-symbol step on Prelumen's real link: with
   # AsciiStrSize no longer allowed it must name AsciiStrSize and fail.
   if [ ! -f "$lst" ]; then fail "duplicate check: $lst not built"; return; fi
@@ -98,6 +101,46 @@ check_secure_boot_vars() {
   head -c 100000 /usr/share/OVMF/OVMF_VARS_4M.fd >"$SB_VARS_DIR/short.fd"
   sb_vars_refuses "a-store-cut-short" "does not fit the image" "$SB_VARS_DIR/short.fd"
   sb_vars_refuses "a-file-that-is-no-store" "not a firmware volume" /usr/share/ovmf/PkKek-1-snakeoil.pem
+}
+
+# The kit: what make dist packs, the same bytes twice; the tools that take the
+# guide's board lines refuse what they cannot do, naming it.
+check_kit() {
+  local kit=Build/Dist/tavrix-display-$(sed -n 's/^ *PACKAGE_VERSION *= *\([0-9.]*\) *$/\1/p' OptionRomPkg/OptionRomPkg.dec)
+  local dir=$OUT/kit first t f
+  if ! bash scripts/dist.sh >"$OUT/dist.txt" 2>&1; then fail "make dist: $(cat "$OUT/dist.txt")"; return; fi
+  first=$(sha256sum <"$kit.tar.gz")
+  mkdir -p "$dir" && tar -xzf "$kit.tar.gz" -C "$dir"
+  dir=$dir/$(basename "$kit")
+  if (cd "$dir" && sha256sum --quiet -c SHA256SUMS) >"$OUT/kit-sums.txt" 2>&1; then pass
+  else fail "kit: its files do not match SHA256SUMS: $(cat "$OUT/kit-sums.txt")"; fi
+  local wrong=""
+  for t in DEBUG RELEASE; do for f in TavrixGopDxe.efi Prelumen.efi TavrixGopDxe.rom; do
+    cmp -s "$dir/Binaries/$t/$f" "Build/TavrixDev/${t}_GCC5/X64/$f" || wrong+=" Binaries/$t/$f"
+  done; done
+  for f in Integration/TavrixDisplayDrivers.dsc.inc Integration/TavrixDisplayDrivers.fdf.inc docs/INTEGRATION.md \
+           LICENSE CHANGELOG.md NorvaneEarlyVgaPkg/Include/Protocol/EarlyVideoDisplay.h; do
+    cmp -s "$dir/$f" "$f" || wrong+=" $f"
+  done
+  find "$dir" -path '*/UnitTest/*' | grep -q . && wrong+=" (host tests packed)"
+  if [ -z "$wrong" ]; then pass; else fail "kit: missing or not the build's or repository's:$wrong"; fi
+  bash scripts/dist.sh >/dev/null 2>&1
+  if [ "$(sha256sum <"$kit.tar.gz")" = "$first" ]; then pass; else fail "kit: a second make dist gives other bytes"; fi
+
+  # A platform without the section a board line goes to: refused, untouched.
+  grep -v '^\[FV.PEIFV\]' TavrixRefPlatformPkg/TavrixRefPlatformX64.fdf >"$OUT/no-peifv.fdf"
+  cp TavrixRefPlatformPkg/TavrixRefPlatformX64.dsc "$OUT/board.dsc"; cp "$OUT/no-peifv.fdf" "$OUT/board.fdf"
+  if ! python3 scripts/apply-integration-lines.py docs/INTEGRATION.md "$OUT/board.dsc" "$OUT/board.fdf" >"$OUT/apply.txt" 2>&1 &&
+     grep -q 'no \[FV.PEIFV\] section' "$OUT/apply.txt" && cmp -s "$OUT/board.dsc" TavrixRefPlatformPkg/TavrixRefPlatformX64.dsc &&
+     cmp -s "$OUT/board.fdf" "$OUT/no-peifv.fdf"; then pass
+  else fail "apply-integration-lines.py: a missing section is not refused cleanly: $(cat "$OUT/apply.txt")"; fi
+  # A guide whose board line the reference platform does not have: reported.
+  sed 's|QemuEarlyDisplayBoardLib/QemuEarlyDisplayBoardLib.inf$|Other/Other.inf|' docs/INTEGRATION.md >"$OUT/guide.md"
+  if ! python3 scripts/check-integration-guide.py "$OUT/guide.md" Integration/TavrixDisplayDrivers.dsc.inc \
+         Integration/TavrixDisplayDrivers.fdf.inc TavrixRefPlatformPkg/TavrixRefPlatformX64.dsc \
+         TavrixRefPlatformPkg/TavrixRefPlatformX64.fdf >"$OUT/guide-mismatch.txt" 2>&1 &&
+     grep -q "board line 'EarlyDisplayBoardLib|.*Other/Other.inf' is not there" "$OUT/guide-mismatch.txt"; then pass
+  else fail "check-integration-guide.py does not report a board line the platform lacks: $(cat "$OUT/guide-mismatch.txt")"; fi
 }
 
 # ---- 2. host tests ---------------------------------------------------------
@@ -179,6 +222,7 @@ run_fuzz() { run_checks fuzz-device bash scripts/fuzz-device.sh short; }
 check_images
 check_build
 check_secure_boot_vars
+check_kit
 run_host_tests
 [ "${SKIP_QEMU:-0}" = 1 ] || run_qemu
 [ "${SKIP_QEMU:-0}" = 1 ] || run_fuzz

@@ -21,9 +21,10 @@
   therefore printed only before PCI enumeration, whatever the order in
   which a board's boot reaches its milestones.
 
-  Like a board's splash screen, the picture may be held for a while before
-  the boot goes on: opt/org.tavrix/early-picture-hold-ms (decimal
-  milliseconds, at most 10 minutes; none by default). A byte received on
+  The board supplies the logo and the text lines (PcdEarlyDisplayNameLine,
+  PcdEarlyDisplayDeviceLine), and, like a splash-screen delay, how long the
+  picture is held before the boot goes on (at most 10 minutes; the board
+  library's choice, none by default). A byte received on
   the second serial port (COM2) ends the hold at once: a test harness that
   has taken its snapshot of the held picture lets the boot go on that way,
   so that no snapshot depends on how fast the host runs the guest.
@@ -39,23 +40,20 @@
 #include <Library/HobLib.h>
 #include <Library/IoLib.h>
 #include <Library/MemoryAllocationLib.h>
-#include <Library/QemuFwCfgSimpleParserLib.h>
+#include <Library/EarlyDisplayBoardLib.h>
+#include <Library/PcdLib.h>
 #include <Library/UefiBootServicesTableLib.h>
 #include <Protocol/PciEnumerationComplete.h>
 
-#define NAME_LINE     "Tavrix reference platform - QEMU q35"
-#define DEVICE_LINE   "display controller 19E5:1711 behind root port 0:1C.0"
 #define TEXT_COLUMNS  80
 #define TEXT_ROWS     25
 #define TEXT_MEMORY   0xB8000
 
 #define FOREGROUND  0x00FFFFFF
 #define BACKGROUND  0x00000000
-#define LOGO_SIZE   128
 #define BAR_HEIGHT  8
 #define BAR_COLOUR  0x0040C0FF
 
-#define HOLD_SETTING  "opt/org.tavrix/early-picture-hold-ms"
 #define HOLD_MAX_MS   600000
 
 //
@@ -178,45 +176,6 @@ DrawCaption (
                              );
 }
 
-/**
-  The logo: a disc shaded from blue at the top to cyan at the bottom, with
-  a ring cut out of it. Its rim fades out over two pixels (alpha); Prelumen
-  blends that against its shadow buffer where the shadow holds a picture,
-  and draws it as it is over an empty one. Outside the disc everything is
-  black and fully transparent.
-**/
-STATIC
-VOID
-PaintLogo (
-  OUT UINT32  *Pixels
-  )
-{
-  CONST INT32  Radius = LOGO_SIZE / 2 - 2;
-  INT32        X;
-  INT32        Y;
-  INT32        Distance2;
-  UINT32       Alpha;
-  UINT32       Green;
-
-  for (Y = 0; Y < LOGO_SIZE; Y++) {
-    for (X = 0; X < LOGO_SIZE; X++) {
-      Distance2 = (X - LOGO_SIZE / 2) * (X - LOGO_SIZE / 2) + (Y - LOGO_SIZE / 2) * (Y - LOGO_SIZE / 2);
-      if (Distance2 >= Radius * Radius) {
-        Alpha = 0;
-      } else if (Distance2 >= (Radius - 2) * (Radius - 2)) {
-        Alpha = 255 * (UINT32)(Radius * Radius - Distance2) / (UINT32)(Radius * Radius - (Radius - 2) * (Radius - 2));
-      } else if ((Distance2 >= 30 * 30) && (Distance2 < 40 * 40)) {
-        Alpha = 0;
-      } else {
-        Alpha = 255;
-      }
-
-      Green                      = (UINT32)Y * 255 / LOGO_SIZE;
-      Pixels[Y * LOGO_SIZE + X] = (Alpha == 0) ? 0 : (Alpha << 24) | (Green << 8) | 0xFF;
-    }
-  }
-}
-
 VOID
 ShowProgress (
   IN EARLY_PROGRESS  Progress
@@ -307,11 +266,11 @@ HoldPicture (
   UINT32   Waited;
   BOOLEAN  Releasable;
 
-  if (RETURN_ERROR (QemuFwCfgParseUint32 (HOLD_SETTING, FALSE, &Milliseconds)) || (Milliseconds == 0)) {
+  Milliseconds = MIN (EarlyDisplayBoardHoldMilliseconds (), HOLD_MAX_MS);
+  if (Milliseconds == 0) {
     return;
   }
 
-  Milliseconds = MIN (Milliseconds, HOLD_MAX_MS);
   Releasable   = ReleasePortPresent ();
   DEBUG ((
     DEBUG_INFO,
@@ -332,8 +291,8 @@ HoldPicture (
 }
 
 /**
-  The platform's name, the controller's line and the logo, placed in the
-  frame of the display-information HOB.
+  The board's name line, its device line and its logo, placed in the frame
+  of the display-information HOB; a logo that does not fit is left out.
 **/
 EFI_STATUS
 DrawNameAndLogo (
@@ -341,24 +300,33 @@ DrawNameAndLogo (
   )
 {
   UINT32      *Logo;
+  UINT32      Width;
+  UINT32      Height;
   EFI_STATUS  Status;
 
-  Status = DrawCaption (Info, 2, 1, NAME_LINE);
+  Status = DrawCaption (Info, 2, 1, (CONST CHAR8 *)FixedPcdGetPtr (PcdEarlyDisplayNameLine));
   if (!EFI_ERROR (Status)) {
-    Status = DrawCaption (Info, 2, 2, DEVICE_LINE);
+    Status = DrawCaption (Info, 2, 2, (CONST CHAR8 *)FixedPcdGetPtr (PcdEarlyDisplayDeviceLine));
   }
 
   if (EFI_ERROR (Status)) {
     return Status;
   }
 
-  Logo = AllocatePool (LOGO_SIZE * LOGO_SIZE * sizeof (UINT32));
-  if (Logo == NULL) {
-    return EFI_OUT_OF_RESOURCES;
+  Status = EarlyDisplayBoardGetLogo (&Logo, &Width, &Height);
+  if (Status == EFI_NOT_FOUND) {
+    return EFI_SUCCESS;
   }
 
-  PaintLogo (Logo);
-  Status = DrawPicture (Info, (Info->FrameWidth - LOGO_SIZE) / 2, (Info->FrameHeight - LOGO_SIZE) / 2, Logo, LOGO_SIZE, LOGO_SIZE);
+  if (EFI_ERROR (Status)) {
+    return Status;
+  }
+
+  //
+  // A logo larger than the frame wraps its centred position past the frame,
+  // which DrawPicture refuses.
+  //
+  Status = DrawPicture (Info, (Info->FrameWidth - Width) / 2, (Info->FrameHeight - Height) / 2, Logo, Width, Height);
   FreePool (Logo);
   return Status;
 }
@@ -406,7 +374,7 @@ PrintEarlyText (
     return;
   }
 
-  Line   = NAME_LINE;
+  Line   = (CONST CHAR8 *)FixedPcdGetPtr (PcdEarlyDisplayNameLine);
   Status = mTextDisplay.Callbacks.PrintString (NULL, 2, 1, 0x1F, (CHAR8 *)Line);
 
   //

@@ -30,6 +30,50 @@ extern "C" {
 namespace {
 
 //
+// The board: a 128 x 128 logo of opaque white by default; a test may take
+// the logo away, change its size, or have the board fail to allocate it.
+//
+enum class BOARD_LOGO { Present, None, NoMemory };
+BOARD_LOGO mBoardLogo     = BOARD_LOGO::Present;
+UINT32     mBoardLogoSide = 128;
+
+} // namespace
+
+extern "C" EFI_STATUS EFIAPI
+EarlyDisplayBoardGetLogo (OUT UINT32 **Pixels, OUT UINT32 *Width, OUT UINT32 *Height)
+{
+  switch (mBoardLogo) {
+    case BOARD_LOGO::None:
+      return EFI_NOT_FOUND;
+    case BOARD_LOGO::NoMemory:
+      return EFI_OUT_OF_RESOURCES;
+    case BOARD_LOGO::Present:
+      break;
+  }
+
+  *Width  = mBoardLogoSide;
+  *Height = mBoardLogoSide;
+  *Pixels = static_cast<UINT32 *> (AllocatePool ((UINTN)mBoardLogoSide * mBoardLogoSide * sizeof (UINT32)));
+  if (*Pixels == nullptr) {
+    return EFI_OUT_OF_RESOURCES;
+  }
+
+  for (UINTN Index = 0; Index < (UINTN)mBoardLogoSide * mBoardLogoSide; Index++) {
+    (*Pixels)[Index] = 0xFFFFFFFF;
+  }
+
+  return EFI_SUCCESS;
+}
+
+extern "C" UINT32 EFIAPI
+EarlyDisplayBoardHoldMilliseconds (VOID)
+{
+  return 0;
+}
+
+namespace {
+
+//
 // Callbacks that record what the platform asks of them.
 //
 struct DRAW_CALL {
@@ -181,6 +225,8 @@ protected:
     ZeroMem (&mTextDisplay.Callbacks, sizeof (mTextDisplay.Callbacks));
     mPrelumenBankSelections = 0;
     mCalls.clear ();
+    mBoardLogo     = BOARD_LOGO::Present;
+    mBoardLogoSide = 128;
     ASSERT_EQ (InstallDisplayProtocols (), EFI_SUCCESS);
     ASSERT_EQ (WatchForDisplayController (), EFI_SUCCESS);
   }
@@ -351,6 +397,43 @@ TEST_F (PlatformEarlyDisplay, NothingIsDrawnOutsideTheFrameOrWithoutOne)
   Incomplete.DrawImage                = nullptr;
   EXPECT_EQ (RegisterGraphics (Incomplete), EFI_INVALID_PARAMETER);
   EXPECT_TRUE (mCalls.empty ());
+}
+
+//
+// The board's logo as the board gives it: none (the text alone, and that is
+// success), larger than the frame (left out, not placed at a wrapped
+// offset), or not allocated (the text drawn, the failure reported); the
+// pool holds no more than before each time.
+//
+TEST_F (PlatformEarlyDisplay, TheBoardsLogoIsDrawnOnlyWhenThereIsOneThatFits)
+{
+  Model.Hobs.AddEarlyVideoInfo (800, 600);
+  const EARLY_VIDEO_INFO *Frame = EarlyFrame ();
+  ASSERT_NE (Frame, nullptr);
+  ASSERT_EQ (RegisterGraphics (), EFI_SUCCESS);
+
+  const std::pair<BOARD_LOGO, UINT32> Boards[] = { { BOARD_LOGO::None, 128 },
+                                                   { BOARD_LOGO::Present, 601 },
+                                                   { BOARD_LOGO::NoMemory, 128 } };
+  const EFI_STATUS                    Wanted[] = { EFI_SUCCESS, EFI_BAD_BUFFER_SIZE, EFI_OUT_OF_RESOURCES };
+  for (UINTN Index = 0; Index < ARRAY_SIZE (Boards); Index++) {
+    mBoardLogo     = Boards[Index].first;
+    mBoardLogoSide = Boards[Index].second;
+    mCalls.clear ();
+    const UINT64 Mark = Model.Memory.Mark ();
+    EXPECT_EQ (DrawNameAndLogo (Frame), Wanted[Index]) << Index;
+    EXPECT_EQ (Calls ('S').size (), 2u) << Index;
+    EXPECT_TRUE (Calls ('I').empty ()) << Index;
+    EXPECT_EQ (Model.Memory.LeakReport (Mark), "") << Index;
+  }
+
+  // A logo as tall as the frame fits: on the top row, centred.
+  mBoardLogo     = BOARD_LOGO::Present;
+  mBoardLogoSide = 600;
+  mCalls.clear ();
+  EXPECT_EQ (DrawNameAndLogo (Frame), EFI_SUCCESS);
+  ASSERT_EQ (Calls ('I').size (), 1u);
+  EXPECT_EQ (Calls ('I')[0].X, (800u - 600) / 2 * 4);
 }
 
 //

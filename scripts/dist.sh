@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# Packs what a board maker or card vendor receives: the kit, one archive
+# named after the product version (PACKAGE_VERSION of OptionRomPkg.dec):
+#   Build/Dist/tavrix-display-<version>.tar.gz
+# holding, under tavrix-display-<version>/:
+#   Binaries/<DEBUG|RELEASE>/  TavrixGopDxe.efi, Prelumen.efi and every option
+#                              ROM scripts/build.sh made (GCC5): unsigned, the
+#                              TEST-key-signed one (its name says so) and, with
+#                              SIGN_KEY/SIGN_CERT, the vendor-signed one
+#   Integration/, OptionRomPkg/, NorvaneEarlyVgaPkg/, NorvaneModulePkg/,
+#   MdePkg/Override/, TavrixRefPlatformPkg/
+#                              the fragments and the packages they name, with
+#                              the public headers (Include/ of each package);
+#                              host tests (UnitTest/) left out
+#   README.md, LICENSE, CHANGELOG.md, docs/INTEGRATION.md and its pictures
+#   SHA256SUMS                 a checksum of every other file
+# The archive is reproducible: names sorted, owner 0, every time stamp the
+# last commit's, gzip without a time, so the same commit and binaries give
+# the same bytes. Run after scripts/build.sh DEBUG RELEASE (make dist does).
+set -euo pipefail
+REPO=$(cd "$(dirname "$0")/.." && pwd)
+cd "$REPO"
+
+version=$(sed -n 's/^ *PACKAGE_VERSION *= *\([0-9]*\.[0-9]*\) *$/\1/p' OptionRomPkg/OptionRomPkg.dec)
+[ -n "$version" ] || { echo "[dist] no PACKAGE_VERSION in OptionRomPkg/OptionRomPkg.dec"; exit 1; }
+name=tavrix-display-$version
+DIST=$REPO/Build/Dist
+stage=$DIST/$name
+rm -rf "$stage"; mkdir -p "$stage"
+
+for t in DEBUG RELEASE; do
+  bin=Build/TavrixDev/${t}_GCC5/X64
+  mkdir -p "$stage/Binaries/$t"
+  for f in "$bin/TavrixGopDxe.efi" "$bin/Prelumen.efi" "$bin/TavrixGopDxe.rom"; do
+    [ -f "$f" ] || { echo "[dist] $f is missing: run make build first"; exit 1; }
+  done
+  cp "$bin/TavrixGopDxe.efi" "$bin/Prelumen.efi" "$bin"/*.rom "$stage/Binaries/$t/"
+done
+
+# Tracked files only, so that nothing left in a working tree slips in.
+git ls-files -z -- Integration OptionRomPkg NorvaneEarlyVgaPkg NorvaneModulePkg MdePkg/Override \
+    TavrixRefPlatformPkg README.md LICENSE CHANGELOG.md docs/INTEGRATION.md \
+    $(grep -o 'images/[A-Za-z0-9_-]*\.png' docs/INTEGRATION.md | sort -u | sed 's|^|docs/|') |
+  grep -z -v '/UnitTest/' | xargs -0 cp --parents -t "$stage"
+
+(cd "$stage" && find . -type f ! -name SHA256SUMS -printf '%P\n' | LC_ALL=C sort | xargs sha256sum >SHA256SUMS)
+
+epoch=$(git log -1 --format=%ct)
+tar --sort=name --mtime="@$epoch" --owner=0 --group=0 --numeric-owner --mode='u+rw,go+r,go-w' \
+    -C "$DIST" -cf - "$name" | gzip -n -9 >"$DIST/$name.tar.gz.tmp"
+mv "$DIST/$name.tar.gz.tmp" "$DIST/$name.tar.gz"
+rm -rf "$stage"
+echo "[dist] $DIST/$name.tar.gz ($(find "$DIST/$name.tar.gz" -printf '%s') bytes, $(tar -tzf "$DIST/$name.tar.gz" | grep -c -v '/$') files)"
