@@ -10,6 +10,11 @@
   here moves a cell from (640, 512) up to (640, 496), and the batches are
   smaller, since a guest call costs far more time than a host one.
 
+  Before the Blts it times SetMode of every mode the GOP offers, each set
+  kRepeats times in turn and the fastest kept (a mode set clears the frame,
+  so its cost grows with the mode's size):
+    SETMODE-COST <ours|peer> <width>x<height> <ticks>
+
   Each case runs a batch of calls three times; the smallest batch, divided
   by its calls, is reported, so that a timer interrupt inside a batch does
   not count. Prints one line per case:
@@ -105,6 +110,37 @@ SetBenchMode (EFI_GRAPHICS_OUTPUT_PROTOCOL *Gop)
   return FALSE;
 }
 
+/// Prints the ticks of one SetMode of each of the GOP's modes: the fastest
+/// of kRepeats rounds over all modes, so that no mode is set twice in a row.
+VOID
+TimeSetModes (const CHAR8 *Side, EFI_GRAPHICS_OUTPUT_PROTOCOL *Gop)
+{
+  constexpr UINT32 kMaxModes       = 16;
+  UINT64           Best[kMaxModes] = {};
+  const UINT32     Modes           = (Gop->Mode->MaxMode < kMaxModes) ? Gop->Mode->MaxMode : kMaxModes;
+
+  for (UINTN Repeat = 0; Repeat < kRepeats; Repeat++) {
+    for (UINT32 Mode = 0; Mode < Modes; Mode++) {
+      const UINT64     Start  = AsmReadTsc ();
+      const EFI_STATUS Status = Gop->SetMode (Gop, Mode);
+      const UINT64     Ticks  = AsmReadTsc () - Start;
+      Best[Mode]              = EFI_ERROR (Status) ? MAX_UINT64 : ((Repeat == 0 || Ticks < Best[Mode]) ? Ticks : Best[Mode]);
+    }
+  }
+
+  for (UINT32 Mode = 0; Mode < Modes; Mode++) {
+    EFI_GRAPHICS_OUTPUT_MODE_INFORMATION *Info = nullptr;
+    UINTN                                 Size = 0;
+    if ((Best[Mode] == MAX_UINT64) || EFI_ERROR (Gop->QueryMode (Gop, Mode, &Size, &Info))) {
+      AsciiPrint ("SETMODE-COST %a mode%u failed\n", Side, Mode);
+      continue;
+    }
+
+    AsciiPrint ("SETMODE-COST %a %ux%u %lu\n", Side, Info->HorizontalResolution, Info->VerticalResolution, Best[Mode]);
+    FreePool (Info);
+  }
+}
+
 /// Ticks per call of one case: the fastest of kRepeats batches.
 UINT64
 TimeCase (
@@ -137,6 +173,7 @@ TimeCase (
 VOID
 TimeGop (const CHAR8 *Side, EFI_GRAPHICS_OUTPUT_PROTOCOL *Gop, EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Buffer)
 {
+  TimeSetModes (Side, Gop);
   if (!SetBenchMode (Gop)) {
     AsciiPrint ("BLT-COST %a no-mode 0 0\n", Side);
     return;
