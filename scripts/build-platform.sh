@@ -18,6 +18,10 @@
 # One build at a time (a lock in the cache); others wait.
 # Outputs: Build/TavrixRefPlatform/<TARGET>/{OVMF.fd,OVMF_CODE.fd,OVMF_VARS.fd}
 # and build.log there. Fails on any compiler or linker warning.
+# PLATFORM_PERFORMANCE=1 builds the performance variant instead (EDK II's
+# performance records, the shell's dp command; -D PERFORMANCE_ENABLE=TRUE)
+# into Build/TavrixRefPlatform/<TARGET>-performance; only the benchmarks
+# use it.
 set -euo pipefail
 . "$(dirname "$0")/edk2-env.sh"
 cd "$REPO"
@@ -27,13 +31,17 @@ STORE=$CACHE_DIR/platform-images
 DSC=TavrixRefPlatformPkg/TavrixRefPlatformX64.dsc
 INPUT_DIRS=(TavrixRefPlatformPkg Integration OptionRomPkg NorvaneEarlyVgaPkg NorvaneModulePkg MdePkg)
 targets=("$@"); [ ${#targets[@]} -gt 0 ] || targets=(DEBUG RELEASE)
+variant=""; defines=(); ws_out=TavrixRefPlatformX64
+if [ "${PLATFORM_PERFORMANCE:-0}" = 1 ]; then
+  variant=-performance; defines=(-D PERFORMANCE_ENABLE=TRUE); ws_out=TavrixRefPlatformX64Perf
+fi
 
 log() { printf '[build-platform] %s\n' "$*"; }
 
 # What the image is made of; host tests (UnitTest/) are not part of it.
 inputs_hash() {
   {
-    echo "$1"
+    echo "$1$variant"
     basename "$EDK2"
     gcc --version | head -n1
     find "${INPUT_DIRS[@]}" -type f -not -path '*/UnitTest/*' -print0 | sort -z | xargs -0 sha256sum
@@ -52,7 +60,7 @@ reuse() {
 }
 
 for t in "${targets[@]}"; do
-  out=$REPO/Build/TavrixRefPlatform/$t
+  out=$REPO/Build/TavrixRefPlatform/$t$variant
   mkdir -p "$out"
   hash=$(inputs_hash "$t")
   reuse "$t" "$hash" && continue
@@ -64,7 +72,7 @@ for t in "${targets[@]}"; do
   for f in target.txt tools_def.txt build_rule.txt; do cmp -s "$CONF_PATH/$f" "$WS/Conf/$f" || cp "$CONF_PATH/$f" "$WS/Conf/$f"; done
   ln -sfn "$REPO" "$WS/src"
   if ! (export WORKSPACE=$WS CONF_PATH=$WS/Conf PACKAGES_PATH=$WS/src:$EDK2 && cd "$WS" &&
-        nice -n 19 build -p "$DSC" -a X64 -t GCC5 -b "$t" -n "$(nproc)") >"$out/build.log" 2>&1; then
+        nice -n 19 build -p "$DSC" -a X64 -t GCC5 -b "$t" -n "$(nproc)" "${defines[@]}") >"$out/build.log" 2>&1; then
     grep -E -A3 ': error|error:|Error [0-9]' "$out/build.log" | head -n 60; log "failed; full log in $out/build.log"; exit 1
   fi
   # Any warning from our modules fails the build. EDK II's own modules of
@@ -79,7 +87,7 @@ for t in "${targets[@]}"; do
     echo "$ours" | head -n 20; log "warnings; full log in $out/build.log"; exit 1
   fi
   [ -s "$out/warnings.txt" ] && log "$t: $(wc -l <"$out/warnings.txt") warnings of EDK II's own modules (not ours): $out/warnings.txt"
-  fv=$WS/Build/TavrixRefPlatformX64/${t}_GCC5/FV
+  fv=$WS/Build/$ws_out/${t}_GCC5/FV
   rm -rf "$STORE/$hash.tmp"; mkdir -p "$STORE/$hash.tmp"
   cp "$fv/OVMF.fd" "$fv/OVMF_CODE.fd" "$fv/OVMF_VARS.fd" "$STORE/$hash.tmp/"
   rm -rf "$STORE/$hash"; mv "$STORE/$hash.tmp" "$STORE/$hash"
