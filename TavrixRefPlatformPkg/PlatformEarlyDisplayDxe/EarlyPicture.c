@@ -39,6 +39,7 @@
 #include <Library/HobLib.h>
 #include <Library/IoLib.h>
 #include <Library/MemoryAllocationLib.h>
+#include <Library/PerformanceLib.h>
 #include <Library/QemuFwCfgSimpleParserLib.h>
 #include <Library/UefiBootServicesTableLib.h>
 #include <Protocol/PciEnumerationComplete.h>
@@ -377,6 +378,11 @@ DrawEarlyPicture (
     return;
   }
 
+  //
+  // The picture's cost is recorded in builds with performance measurement
+  // (the hold that may follow is not part of it).
+  //
+  PERF_INMODULE_BEGIN ("EarlyPicture");
   Status = DrawNameAndLogo (Info);
   DEBUG ((
     DEBUG_INFO,
@@ -387,6 +393,7 @@ DrawEarlyPicture (
     (UINT32)mGraphicsDisplay.BankSwitches
     ));
   ShowProgress (ProgressDxeDrivers);
+  PERF_INMODULE_END ("EarlyPicture");
   HoldPicture ("the early picture");
 }
 
