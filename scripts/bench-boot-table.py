@@ -19,9 +19,10 @@ def read(path):
     """The time-stamp marks, SetMode figures and the dp records (token, module) -> [instructions]."""
     marks, records, in_all = {}, {}, False
     for line in open(path, errors="replace"):
-        m = re.match(r"BOOT-TSC (\S+) (\d+)\s*$", line)
+        m = re.match(r"BOOT-TSC (\S+) (\d+) (\d+x\d+)\s*$", line)
         if m:
             marks[m.group(1)] = int(m.group(2))
+            marks["mode " + m.group(1)] = m.group(3)
         m = re.match(r"SETMODE-COST (?:ours|peer) (\d+x\d+) (\d+)\s*$", line)
         if m:
             marks["setmode " + m.group(1)] = int(m.group(2))
@@ -41,8 +42,11 @@ def record(records, token, module, index=0):
     return values[index] if len(values) > index else None
 
 
-def console_ticks(marks):
-    """Ticks of the "type" command: between its marks, less one mark's own cost."""
+def console_ticks(marks, mode):
+    """Ticks of the "type" command: between its marks, less one mark's own
+    cost; None unless the GOP was in the expected mode."""
+    if marks.get("mode type-start") != mode or marks.get("mode type-end") != mode:
+        return None
     try:
         return marks["type-end"] - marks["type-start"] - (marks["mark-2"] - marks["mark-1"])
     except KeyError:
@@ -80,8 +84,10 @@ def main():
               peer_marks.get("setmode " + mode))
              for mode in ("640x480", "800x600", "1024x768", "1280x1024")]
     rows += [
-        (f"console: the shell types {lines} lines at 800 x 600", console_ticks(ours_800), console_ticks(peer_800)),
-        (f"console: the shell types {lines} lines at 1280 x 1024", console_ticks(ours_1280), console_ticks(peer_1280)),
+        (f"console: the shell types {lines} lines at 800 x 600", console_ticks(ours_800, "800x600"),
+         console_ticks(peer_800, "800x600")),
+        (f"console: the shell types {lines} lines at 1280 x 1024", console_ticks(ours_1280, "1280x1024"),
+         console_ticks(peer_1280, "1280x1024")),
     ]
     text = ["| what | ours (TavrixGopDxe, our card) | peer (QemuVideoDxe, standard VGA) | ours / peer |",
             "|---|---:|---:|---:|"]

@@ -9,8 +9,10 @@
 #
 # Each side boots three times with one variable store:
 #   ours: -device tavrix-display behind a root port (TavrixGopDxe and
-#     Prelumen from the firmware volume); peer: -device VGA (QEMU's
-#     standard VGA, OVMF's QemuVideoDxe, in the same image);
+#     Prelumen from the firmware volume); peer: -device VGA,edid=off (QEMU's
+#     standard VGA, OVMF's QemuVideoDxe, in the same image; without EDID,
+#     because QemuVideoDxe otherwise takes the EDID's 1280 x 800 as the
+#     console's resolution in place of the platform's 800 x 600);
 #   the boot manager starts TavrixBootBench.efi (the ESP's removable-media
 #     boot file), which marks the time-stamp counter and starts the shell on
 #     bench.nsh without its countdown; the script marks the counter again;
@@ -96,7 +98,7 @@ boot() {
   echo "[bench-boot] $side, boot $name: $((SECONDS - start)) s"
 }
 OURS=(-device pcie-root-port,id=rp,bus=pcie.0,addr=0x1c,chassis=1 -device tavrix-display,bus=rp,addr=0)
-PEER=(-device VGA)
+PEER=(-device VGA,edid=off)
 for side in ours peer; do
   if [ $side = ours ]; then opts=("${OURS[@]}"); else opts=("${PEER[@]}"); fi
   for name in dp 800 1280; do boot $side $name "${opts[@]}"; done

@@ -9,7 +9,8 @@
   the shell's start-up countdown is a busy wait of five guest seconds,
   minutes of host time under -icount, and would stand in the measurement's
   way. Started as "TavrixBootBench.efi tsc NAME" (from that script) it prints
-  "BOOT-TSC NAME <ticks>".
+  "BOOT-TSC NAME <ticks> <width>x<height>", the last the first GOP's mode
+  (0x0 without a GOP), so that a run can show the console's geometry.
 
   Each line goes to the console and to QEMU's debug console (I/O port
   0x402), so that a run without a serial console, whose transmit time would
@@ -30,6 +31,7 @@ extern "C" {
 #include <Library/UefiBootServicesTableLib.h>
 #include <Library/UefiLib.h>
 #include <Protocol/FirmwareVolume2.h>
+#include <Protocol/GraphicsOutput.h>
 #include <Protocol/LoadedImage.h>
 #include <Protocol/ShellParameters.h>
 }
@@ -44,12 +46,20 @@ constexpr EFI_GUID kShellFile = {
 // QEMU's debug console.
 constexpr UINTN kDebugPort = 0x402;
 
-/// Prints "BOOT-TSC Name Ticks" on the console and the debug console.
+/// Prints "BOOT-TSC Name Ticks WxH" on the console and the debug console.
 VOID
 PrintMark (const CHAR16 *Name, UINT64 Ticks)
 {
+  EFI_GRAPHICS_OUTPUT_PROTOCOL *Gop    = nullptr;
+  UINT32                        Width  = 0;
+  UINT32                        Height = 0;
+  if (!EFI_ERROR (gBS->LocateProtocol (&gEfiGraphicsOutputProtocolGuid, nullptr, reinterpret_cast<VOID **> (&Gop)))) {
+    Width  = Gop->Mode->Info->HorizontalResolution;
+    Height = Gop->Mode->Info->VerticalResolution;
+  }
+
   CHAR8 Line[96];
-  AsciiSPrint (Line, sizeof (Line), "BOOT-TSC %s %lu\n", Name, Ticks);
+  AsciiSPrint (Line, sizeof (Line), "BOOT-TSC %s %lu %ux%u\n", Name, Ticks, Width, Height);
   AsciiPrint ("%a", Line);
   for (const CHAR8 *Char = Line; *Char != '\0'; Char++) {
     IoWrite8 (kDebugPort, static_cast<UINT8> (*Char));
