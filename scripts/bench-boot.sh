@@ -23,9 +23,9 @@
 #     LINES lines with "type" between two marks and stores OVMF's
 #     PlatformConfig variable asking for 1280 x 1024;
 #   boot "1280": the console at 1280 x 1024, the same file between marks.
-#   The console boots have no serial port: its emulated transmit time
-#   (about 87 us of guest time a character) would dwarf the graphics
-#   console's work; their marks go to QEMU's debug console.
+#   The console boots have no serial port, so that the shell's output goes
+#   to the graphics console only and the figures are its own; their marks
+#   go to QEMU's debug console.
 # Writes out/bench/boot.txt (the tables) and prints it; logs and dp's output
 # in out/bench/boot/. Exits non-zero when a figure is missing.
 # Environment: TAVRIX_QEMU=PATH as for the roads; LINES (default 400).

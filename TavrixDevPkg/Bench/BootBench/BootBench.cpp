@@ -13,8 +13,8 @@
   (0x0 without a GOP), so that a run can show the console's geometry.
 
   Each line goes to the console and to QEMU's debug console (I/O port
-  0x402), so that a run without a serial console, whose transmit time would
-  dwarf the graphics console's work, still has its marks.
+  0x402), so that a run without a serial console (whose output would be
+  counted with the graphics console's) still has its marks.
 
   Development package only: not part of the product.
 
