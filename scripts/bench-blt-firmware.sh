@@ -1,28 +1,39 @@
 #!/usr/bin/env bash
-# Blt cost in the firmware: one boot of Debian's OVMF on our QEMU under
-# -icount shift=0 (guest time advances by one nanosecond per instruction, so
-# the time-stamp counter counts instructions) with two display controllers:
-#   - ours, -device tavrix-display,romfile=<RELEASE TavrixGopDxe.rom> behind a
-#     root port: the firmware loads TavrixGopDxe from the card's ROM and its
-#     Blt goes through the PCI bus driver's PCI I/O;
+# Blt and SetMode cost in the firmware, ours beside the peer in the same
+# boot, before and after the reference platform's faster PCI I/O path. Two
+# boots of our QEMU under -icount shift=0 (guest time advances by one
+# nanosecond per instruction, so the time-stamp counter counts
+# instructions), each with two display controllers:
+#   - ours, -device tavrix-display behind a root port;
 #   - QEMU's standard VGA (-device VGA), driven by OVMF's own QemuVideoDxe,
 #     whose Blt is FrameBufferBltLib writing the frame buffer directly.
+# "before": Debian's OVMF as packaged, TavrixGopDxe (RELEASE) from the card's
+#   option ROM; its PCI I/O ends in OVMF's CPU I/O driver, one MmioWrite32
+#   or MmioRead32 call per 32-bit element.
+# "after": the reference platform's RELEASE image (TavrixRefPlatformPkg),
+#   TavrixGopDxe from its firmware volume; its CPU I/O driver moves a run of
+#   32-bit elements with one rep movsd / rep stosd.
 # The boot manager runs TavrixDevPkg/Bench/FirmwareBlt (TavrixFirmwareBlt.efi)
-# from the boot disk, which sets 1280 x 1024 on both GOPs and times eight Blt
-# cases on each.
-# Writes out/bench/blt-firmware.txt (the table with ours / peer) and prints
-# it; exits non-zero when the run gave no complete table. No target: these
-# are the figures behind docs/PERFORMANCE.md.
+# from the boot disk, which times SetMode of every mode and, at 1280 x 1024,
+# eight Blt cases on each GOP.
+# Writes out/bench/blt-firmware.txt (the tables) and prints it; exits
+# non-zero when a run gave no complete table or the "after" figures miss a
+# target: full-screen fill and copies at most 2 x the peer, glyph-sized
+# fill and copies at most 3 x, video-to-video at most 4 x (it moves every
+# row twice).
 # Environment: TAVRIX_QEMU=PATH as for qemu-road.sh.
 set -uo pipefail
 REPO=$(cd "$(dirname "$0")/.." && pwd)
 . "$REPO/scripts/qemu-lib.sh"
 BIN=$REPO/Build/TavrixDev/RELEASE_GCC5/X64
+FW=$REPO/Build/TavrixRefPlatform/RELEASE
 OUT=$REPO/out/bench/blt-firmware
 rm -rf "$OUT"; mkdir -p "$OUT"
 for f in TavrixFirmwareBlt.efi TavrixGopDxe.rom; do
   [ -f "$BIN/$f" ] || { echo "[bench-blt-firmware] $BIN/$f missing (make build)"; exit 1; }
 done
+bash "$REPO/scripts/build-platform.sh" RELEASE >"$OUT/build-platform.log" 2>&1 ||
+  { cat "$OUT/build-platform.log"; echo "[bench-blt-firmware] the reference platform did not build"; exit 1; }
 QEMU=${TAVRIX_QEMU:-$(bash "$REPO/scripts/setup-qemu.sh" 2>"$OUT/setup-qemu.log" | tail -n 1)}
 [ -x "$QEMU" ] || { echo "[bench-blt-firmware] our QEMU could not be built (see $OUT/setup-qemu.log)"; exit 1; }
 
@@ -34,45 +45,30 @@ rm -f "$OUT/esp.img"
 mkfs.fat -C "$OUT/esp.img" 16384 >/dev/null
 mmd -i "$OUT/esp.img" ::/EFI ::/EFI/BOOT
 mcopy -i "$OUT/esp.img" "$BIN/TavrixFirmwareBlt.efi" ::/EFI/BOOT/BOOTX64.EFI
-: >"$OUT/serial.log"
-cp "$OVMF_VARS" "$OUT/vars.fd"
-echo "[bench-blt-firmware] one boot under -icount shift=0 (a few minutes)"
-start=$SECONDS
-timeout --foreground -k 5 1500 "$QEMU" -L /usr/share/qemu -L /usr/share/seabios \
-  -machine q35 -m 2048 -smp 1 -nic none -no-reboot -display none -icount shift=0 -vga none \
-  -device VGA \
-  -device pcie-root-port,id=rp,bus=pcie.0,addr=0x1c,chassis=1 \
-  -device "tavrix-display,bus=rp,addr=0,romfile=$BIN/TavrixGopDxe.rom" \
-  -drive "if=pflash,format=raw,unit=0,readonly=on,file=$OVMF_CODE" \
-  -drive "if=pflash,format=raw,unit=1,file=$OUT/vars.fd" \
-  -drive "file=$OUT/esp.img,format=raw" \
-  -serial "file:$OUT/serial.log" -monitor none </dev/null >"$OUT/qemu.log" 2>&1
-sed -e 's/\x1b\[[0-9;?=]*[A-Za-z]//g' -e 's/\r//g' "$OUT/serial.log" >"$OUT/console.txt"
-echo "[bench-blt-firmware] boot took $((SECONDS - start)) s" >"$OUT/timing.txt"
 
-python3 - "$OUT/console.txt" "$REPO/out/bench/blt-firmware.txt" <<'PY'
-import re, sys
-ticks = {}
-for line in open(sys.argv[1], errors="replace"):
-    m = re.match(r"BLT-COST (ours|peer) (\S+) (\d+) (\d+)\s*$", line)
-    if m:
-        ticks[(m.group(1), m.group(2))] = int(m.group(4))
-cases = ["fill-full", "buffer-to-video-full", "video-to-buffer-full", "video-to-video-full",
-         "fill-glyph", "buffer-to-video-glyph", "video-to-buffer-glyph", "video-to-video-glyph"]
-rows = ["| case | peer (QemuVideoDxe, FrameBufferBltLib) | ours (TavrixGopDxe, PCI I/O) | ours / peer |",
-        "|---|---:|---:|---:|"]
-missing = [c for c in cases if ("ours", c) not in ticks or ("peer", c) not in ticks]
-for c in cases:
-    if c in missing:
-        rows.append(f"| {c} | {ticks.get(('peer', c), '-')} | {ticks.get(('ours', c), '-')} | - |")
-        continue
-    p, o = ticks[("peer", c)], ticks[("ours", c)]
-    rows.append(f"| {c} | {p:,} | {o:,} | {o / p:.2f} |")
-text = "\n".join(rows) + "\n"
-open(sys.argv[2], "w").write("Time-stamp ticks per Blt call at 1280 x 1024 under -icount shift=0 (1 tick = 1 guest instruction)\n" + text)
-print(text, end="")
-sys.exit(1 if missing else 0)
-PY
+# boot NAME CODE VARS CARD-OPTIONS: one boot; its console in $OUT/NAME/console.txt.
+boot() {
+  local dir=$OUT/$1 start=$SECONDS
+  mkdir -p "$dir"; : >"$dir/serial.log"; cp "$3" "$dir/vars.fd"; cp "$OUT/esp.img" "$dir/esp.img"
+  echo "[bench-blt-firmware] $1: one boot under -icount shift=0 (a few minutes)"
+  timeout --foreground -k 5 1500 "$QEMU" -L /usr/share/qemu -L /usr/share/seabios \
+    -machine q35 -m 2048 -smp 1 -nic none -no-reboot -display none -icount shift=0 -vga none \
+    -device VGA \
+    -device pcie-root-port,id=rp,bus=pcie.0,addr=0x1c,chassis=1 \
+    -device "tavrix-display,bus=rp,addr=0$4" \
+    -drive "if=pflash,format=raw,unit=0,readonly=on,file=$2" \
+    -drive "if=pflash,format=raw,unit=1,file=$dir/vars.fd" \
+    -drive "file=$dir/esp.img,format=raw" \
+    -serial "file:$dir/serial.log" -monitor none </dev/null >"$dir/qemu.log" 2>&1
+  sed -e 's/\x1b\[[0-9;?=]*[A-Za-z]//g' -e 's/\r//g' "$dir/serial.log" >"$dir/console.txt"
+  echo "[bench-blt-firmware] $1: boot took $((SECONDS - start)) s" | tee -a "$OUT/timing.txt"
+}
+: >"$OUT/timing.txt"
+boot before "$OVMF_CODE" "$OVMF_VARS" ",romfile=$BIN/TavrixGopDxe.rom"
+boot after "$FW/OVMF_CODE.fd" "$FW/OVMF_VARS.fd" ""
+
+python3 "$REPO/scripts/bench-blt-firmware-table.py" "$OUT/before/console.txt" "$OUT/after/console.txt" \
+  "$REPO/out/bench/blt-firmware.txt"
 rc=$?
-cat "$OUT/timing.txt"
+[ $rc -eq 0 ] || echo "[bench-blt-firmware] a figure is missing or a target is missed"
 exit $rc

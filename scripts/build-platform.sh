@@ -27,6 +27,11 @@
 # OVMF_VARS.TestKeyEnrolled.fd: the test certificate (Debian's snakeoil
 # certificate, the one scripts/build.sh signs TavrixGopDxe.TestKeySigned.rom
 # with) in PK, KEK and db, so that Secure Boot is on from the first boot.
+#
+# PLATFORM_VARIANT=Performance builds the performance variant instead (EDK II's
+# performance records, the shell's dp command; -D PERFORMANCE_ENABLE=TRUE)
+# into Build/TavrixRefPlatform/<TARGET>-performance; only the benchmarks
+# use it.
 set -euo pipefail
 . "$(dirname "$0")/edk2-env.sh"
 cd "$REPO"
@@ -37,11 +42,14 @@ DSC=TavrixRefPlatformPkg/TavrixRefPlatformX64.dsc
 INPUT_DIRS=(TavrixRefPlatformPkg Integration OptionRomPkg NorvaneEarlyVgaPkg NorvaneModulePkg MdePkg)
 targets=("$@"); [ ${#targets[@]} -gt 0 ] || targets=(DEBUG RELEASE)
 TEST_CERT=/usr/share/ovmf/PkKek-1-snakeoil.pem
+SUFFIX=""
 case ${PLATFORM_VARIANT:-} in
-  "")         NAME=TavrixRefPlatform; WS_OUT=TavrixRefPlatformX64; DEFINES=() ;;
-  SecureBoot) NAME=TavrixRefPlatformSecureBoot; WS_OUT=TavrixRefPlatformX64SecureBoot
-              DEFINES=(-D SECURE_BOOT_ENABLE=TRUE -D TAVRIX_GOP_FROM_OPTION_ROM) ;;
-  *) echo "[build-platform] unknown PLATFORM_VARIANT '$PLATFORM_VARIANT' (known: SecureBoot)"; exit 2 ;;
+  "")          NAME=TavrixRefPlatform; WS_OUT=TavrixRefPlatformX64; DEFINES=() ;;
+  SecureBoot)  NAME=TavrixRefPlatformSecureBoot; WS_OUT=TavrixRefPlatformX64SecureBoot
+               DEFINES=(-D SECURE_BOOT_ENABLE=TRUE -D TAVRIX_GOP_FROM_OPTION_ROM) ;;
+  Performance) NAME=TavrixRefPlatform; SUFFIX=-performance; WS_OUT=TavrixRefPlatformX64Perf
+               DEFINES=(-D PERFORMANCE_ENABLE=TRUE) ;;
+  *) echo "[build-platform] unknown PLATFORM_VARIANT '$PLATFORM_VARIANT' (known: SecureBoot, Performance)"; exit 2 ;;
 esac
 
 log() { printf '[build-platform] %s\n' "$*"; }
@@ -54,7 +62,7 @@ inputs_hash() {
     gcc --version | head -n1
     find "${INPUT_DIRS[@]}" -type f -not -path '*/UnitTest/*' -print0 | sort -z | xargs -0 sha256sum
     sha256sum scripts/build-platform.sh
-    [ -z "${PLATFORM_VARIANT:-}" ] || sha256sum scripts/secure-boot-vars.py "$TEST_CERT"
+    [ "${PLATFORM_VARIANT:-}" != SecureBoot ] || sha256sum scripts/secure-boot-vars.py "$TEST_CERT"
   } | sha256sum | cut -d' ' -f1
 }
 
@@ -69,7 +77,7 @@ reuse() {
 }
 
 for t in "${targets[@]}"; do
-  out=$REPO/Build/$NAME/$t
+  out=$REPO/Build/$NAME/$t$SUFFIX
   mkdir -p "$out"
   hash=$(inputs_hash "$t")
   reuse "$t" "$hash" && continue
@@ -99,7 +107,7 @@ for t in "${targets[@]}"; do
   fv=$WS/Build/$WS_OUT/${t}_GCC5/FV
   rm -rf "$STORE/$hash.tmp"; mkdir -p "$STORE/$hash.tmp"
   cp "$fv/OVMF.fd" "$fv/OVMF_CODE.fd" "$fv/OVMF_VARS.fd" "$STORE/$hash.tmp/"
-  if [ -n "${PLATFORM_VARIANT:-}" ] && ! python3 scripts/secure-boot-vars.py "$fv/OVMF_VARS.fd" "$TEST_CERT" \
+  if [ "${PLATFORM_VARIANT:-}" = SecureBoot ] && ! python3 scripts/secure-boot-vars.py "$fv/OVMF_VARS.fd" "$TEST_CERT" \
        "$STORE/$hash.tmp/OVMF_VARS.TestKeyEnrolled.fd" >>"$out/build.log" 2>&1; then
     tail -n 1 "$out/build.log"; log "$t: the test certificate could not be enrolled"; exit 1
   fi

@@ -42,6 +42,7 @@
 #include <Library/MemoryAllocationLib.h>
 #include <Library/EarlyDisplayBoardLib.h>
 #include <Library/PcdLib.h>
+#include <Library/PerformanceLib.h>
 #include <Library/UefiBootServicesTableLib.h>
 #include <Protocol/PciEnumerationComplete.h>
 
@@ -345,6 +346,11 @@ DrawEarlyPicture (
     return;
   }
 
+  //
+  // The picture's cost is recorded in builds with performance measurement
+  // (the hold that may follow is not part of it).
+  //
+  PERF_INMODULE_BEGIN ("EarlyPicture");
   Status = DrawNameAndLogo (Info);
   DEBUG ((
     DEBUG_INFO,
@@ -355,6 +361,7 @@ DrawEarlyPicture (
     (UINT32)mGraphicsDisplay.BankSwitches
     ));
   ShowProgress (ProgressDxeDrivers);
+  PERF_INMODULE_END ("EarlyPicture");
   HoldPicture ("the early picture");
 }
 

@@ -21,6 +21,7 @@
 
 #include <Library/DebugLib.h>
 #include <Library/MemoryAllocationLib.h>
+#include <Library/PerformanceLib.h>
 #include <Library/UefiBootServicesTableLib.h>
 #include <Protocol/DevicePath.h>
 #include <Protocol/GraphicsOutput.h>
@@ -126,6 +127,11 @@ OnGraphicsOutputInstalled (
 
   gBS->CloseEvent (Event);
   TurnApertureOff ("Prelumen follows the GOP");
+  //
+  // The mode set and the picture are recorded in builds with performance
+  // measurement (the hold that may follow is not part of it).
+  //
+  PERF_INMODULE_BEGIN ("PictureOnGop");
   Status = SetFrameMode (Gop, Frame->FrameWidth, Frame->FrameHeight);
   if (EFI_ERROR (Status)) {
     DEBUG ((
@@ -135,6 +141,7 @@ OnGraphicsOutputInstalled (
       Frame->FrameHeight,
       Status
       ));
+    PERF_INMODULE_END ("PictureOnGop");
     return;
   }
 
@@ -151,6 +158,7 @@ OnGraphicsOutputInstalled (
     (UINT32)(mGraphicsDisplay.BankSwitches - BankSwitches)
     ));
   ShowProgress (ProgressGraphicsOutput);
+  PERF_INMODULE_END ("PictureOnGop");
   HoldPicture ("the picture drawn through the GOP");
 }
 

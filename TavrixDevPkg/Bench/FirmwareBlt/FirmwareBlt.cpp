@@ -10,6 +10,16 @@
   here moves a cell from (640, 512) up to (640, 496), and the batches are
   smaller, since a guest call costs far more time than a host one.
 
+  Before the Blts it times SetMode of every mode the GOP offers, each set
+  kRepeats times in turn and the fastest kept (a mode set clears the frame,
+  so its cost grows with the mode's size):
+    SETMODE-COST <ours|peer> <width>x<height> <ticks>
+
+  For ours it then times one memory write of 1 and of 8 32-bit elements
+  (a glyph row) to the frame buffer at each layer of the platform's PCI I/O
+  path, the fastest of three batches of 100 calls:
+    LAYER-COST <pci-io|root-bridge-io|cpu-io> <elements> <ticks per call>
+
   Each case runs a batch of calls three times; the smallest batch, divided
   by its calls, is reported, so that a timer interrupt inside a batch does
   not count. Prints one line per case:
@@ -34,6 +44,8 @@ extern "C" {
 #include <Protocol/GraphicsOutput.h>
 #include <Protocol/ShellParameters.h>
 #include <Protocol/PciIo.h>
+#include <Protocol/PciRootBridgeIo.h>
+#include <Protocol/CpuIo2.h>
 }
 
 namespace {
@@ -63,6 +75,22 @@ constexpr BLT_CASE kCases[] = {
   { "video-to-buffer-glyph", EfiBltVideoToBltBuffer, 640, 512, 0, 0, kGlyphW, kGlyphH, 100 },
   { "video-to-video-glyph", EfiBltVideoToVideo, 640, 512, 640, 496, kGlyphW, kGlyphH, 100 },
 };
+
+/// The PCI I/O protocol of the controller a GOP handle belongs to, or NULL.
+EFI_PCI_IO_PROTOCOL *
+ControllerPciIo (EFI_HANDLE GopHandle)
+{
+  EFI_DEVICE_PATH_PROTOCOL *Path  = DevicePathFromHandle (GopHandle);
+  EFI_HANDLE                Pci   = nullptr;
+  EFI_PCI_IO_PROTOCOL      *PciIo = nullptr;
+
+  if ((Path == nullptr) || EFI_ERROR (gBS->LocateDevicePath (&gEfiPciIoProtocolGuid, &Path, &Pci)) ||
+      EFI_ERROR (gBS->HandleProtocol (Pci, &gEfiPciIoProtocolGuid, reinterpret_cast<VOID **> (&PciIo)))) {
+    return nullptr;
+  }
+
+  return PciIo;
+}
 
 /// The PCI IDs (device << 16 | vendor) of the controller a GOP handle
 /// belongs to: the handle itself or the PCI handle its path starts with.
@@ -105,6 +133,37 @@ SetBenchMode (EFI_GRAPHICS_OUTPUT_PROTOCOL *Gop)
   return FALSE;
 }
 
+/// Prints the ticks of one SetMode of each of the GOP's modes: the fastest
+/// of kRepeats rounds over all modes, so that no mode is set twice in a row.
+VOID
+TimeSetModes (const CHAR8 *Side, EFI_GRAPHICS_OUTPUT_PROTOCOL *Gop)
+{
+  constexpr UINT32 kMaxModes       = 16;
+  UINT64           Best[kMaxModes] = {};
+  const UINT32     Modes           = (Gop->Mode->MaxMode < kMaxModes) ? Gop->Mode->MaxMode : kMaxModes;
+
+  for (UINTN Repeat = 0; Repeat < kRepeats; Repeat++) {
+    for (UINT32 Mode = 0; Mode < Modes; Mode++) {
+      const UINT64     Start  = AsmReadTsc ();
+      const EFI_STATUS Status = Gop->SetMode (Gop, Mode);
+      const UINT64     Ticks  = AsmReadTsc () - Start;
+      Best[Mode]              = EFI_ERROR (Status) ? MAX_UINT64 : ((Repeat == 0 || Ticks < Best[Mode]) ? Ticks : Best[Mode]);
+    }
+  }
+
+  for (UINT32 Mode = 0; Mode < Modes; Mode++) {
+    EFI_GRAPHICS_OUTPUT_MODE_INFORMATION *Info = nullptr;
+    UINTN                                 Size = 0;
+    if ((Best[Mode] == MAX_UINT64) || EFI_ERROR (Gop->QueryMode (Gop, Mode, &Size, &Info))) {
+      AsciiPrint ("SETMODE-COST %a mode%u failed\n", Side, Mode);
+      continue;
+    }
+
+    AsciiPrint ("SETMODE-COST %a %ux%u %lu\n", Side, Info->HorizontalResolution, Info->VerticalResolution, Best[Mode]);
+    FreePool (Info);
+  }
+}
+
 /// Ticks per call of one case: the fastest of kRepeats batches.
 UINT64
 TimeCase (
@@ -137,6 +196,7 @@ TimeCase (
 VOID
 TimeGop (const CHAR8 *Side, EFI_GRAPHICS_OUTPUT_PROTOCOL *Gop, EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Buffer)
 {
+  TimeSetModes (Side, Gop);
   if (!SetBenchMode (Gop)) {
     AsciiPrint ("BLT-COST %a no-mode 0 0\n", Side);
     return;
@@ -150,6 +210,59 @@ TimeGop (const CHAR8 *Side, EFI_GRAPHICS_OUTPUT_PROTOCOL *Gop, EFI_GRAPHICS_OUTP
     } else {
       AsciiPrint ("BLT-COST %a %a %u %lu\n", Side, Case.Name, (UINT32)Case.Calls, PerCall);
     }
+  }
+}
+
+/// The fastest of kRepeats batches of 100 calls of Write, per call.
+template <typename WRITE>
+UINT64
+TimeWrites (WRITE Write)
+{
+  UINT64 Best = MAX_UINT64;
+  for (UINTN Repeat = 0; Repeat < kRepeats; Repeat++) {
+    const UINT64 Start = AsmReadTsc ();
+    for (UINTN Call = 0; Call < 100; Call++) {
+      Write ();
+    }
+
+    const UINT64 Ticks = AsmReadTsc () - Start;
+    Best               = (Ticks < Best) ? Ticks : Best;
+  }
+
+  return Best / 100;
+}
+
+/// Times a write of 1 and of 8 elements to the frame buffer at each layer
+/// of the platform's path: the controller's PCI I/O, the root bridge's I/O
+/// and the CPU I/O protocol.
+VOID
+TimeLayers (EFI_GRAPHICS_OUTPUT_PROTOCOL *Gop, EFI_PCI_IO_PROTOCOL *PciIo, UINT32 *Row)
+{
+  EFI_PCI_ROOT_BRIDGE_IO_PROTOCOL *RootBridgeIo = nullptr;
+  EFI_CPU_IO2_PROTOCOL            *CpuIo        = nullptr;
+  const UINT64                     Address      = Gop->Mode->FrameBufferBase;
+
+  if ((PciIo == nullptr) ||
+      EFI_ERROR (gBS->LocateProtocol (&gEfiPciRootBridgeIoProtocolGuid, nullptr, reinterpret_cast<VOID **> (&RootBridgeIo))) ||
+      EFI_ERROR (gBS->LocateProtocol (&gEfiCpuIo2ProtocolGuid, nullptr, reinterpret_cast<VOID **> (&CpuIo)))) {
+    AsciiPrint ("LAYER-COST none\n");
+    return;
+  }
+
+  constexpr UINTN kCounts[] = { 1, 8 };
+  for (UINTN Count : kCounts) {
+    AsciiPrint (
+      "LAYER-COST pci-io %u %lu\n", (UINT32)Count,
+      TimeWrites ([&] { PciIo->Mem.Write (PciIo, EfiPciIoWidthUint32, 0, 0, Count, Row); })
+    );
+    AsciiPrint (
+      "LAYER-COST root-bridge-io %u %lu\n", (UINT32)Count,
+      TimeWrites ([&] { RootBridgeIo->Mem.Write (RootBridgeIo, EfiPciWidthUint32, Address, Count, Row); })
+    );
+    AsciiPrint (
+      "LAYER-COST cpu-io %u %lu\n", (UINT32)Count,
+      TimeWrites ([&] { CpuIo->Mem.Write (CpuIo, EfiCpuIoWidthUint32, Address, Count, Row); })
+    );
   }
 }
 
@@ -184,6 +297,7 @@ FirmwareBltMain (IN EFI_HANDLE ImageHandle, IN EFI_SYSTEM_TABLE *SystemTable)
 
     if (Ids == 0x171119E5) {
       TimeGop ("ours", Gop, Buffer);
+      TimeLayers (Gop, ControllerPciIo (Handles[Index]), reinterpret_cast<UINT32 *> (Buffer));
     } else if (Ids == 0x11111234) {
       TimeGop ("peer", Gop, Buffer);
     }
