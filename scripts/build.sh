@@ -60,6 +60,9 @@ build_one() {
   fi
   bash scripts/make-rom.sh "$out/TavrixGopDxe.efi" "$out/TavrixGopDxe.rom"
   sign_rom "$out" TestKeySigned "$TEST_KEY" "$TEST_CERT"
+  # A vendor-signed pair left by an earlier build with SIGN_KEY would be an
+  # older driver under a release name: it goes, and comes back only signed now.
+  rm -f "$out/TavrixGopDxe.Signed.efi" "$out/TavrixGopDxe.Signed.rom"
   [ -z "${SIGN_KEY:-}" ] || sign_rom "$out" Signed "$SIGN_KEY" "$SIGN_CERT"
 }
 

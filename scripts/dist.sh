@@ -34,10 +34,15 @@ for t in DEBUG RELEASE; do
   for f in "$bin/TavrixGopDxe.efi" "$bin/Prelumen.efi" "$bin/TavrixGopDxe.rom"; do
     [ -f "$f" ] || { echo "[dist] $f is missing: run make build first"; exit 1; }
   done
-  cp "$bin/TavrixGopDxe.efi" "$bin/Prelumen.efi" "$bin"/*.rom "$stage/Binaries/$t/"
+  cp "$bin/TavrixGopDxe.efi" "$bin/Prelumen.efi" "$bin/TavrixGopDxe.rom" "$stage/Binaries/$t/"
+  [ ! -f "$bin/TavrixGopDxe.TestKeySigned.rom" ] || cp "$bin/TavrixGopDxe.TestKeySigned.rom" "$stage/Binaries/$t/"
+  # scripts/build.sh leaves a vendor-signed ROM only when it signed this build.
+  [ ! -f "$bin/TavrixGopDxe.Signed.rom" ] || cp "$bin/TavrixGopDxe.Signed.rom" "$stage/Binaries/$t/"
 done
 
-# Tracked files only, so that nothing left in a working tree slips in.
+# Files git tracks, as they stand in the working tree: untracked files stay
+# out, but an uncommitted edit goes in, under the last commit's time stamps,
+# so a kit meant for release is made from a clean tree (said below if not).
 git ls-files -z -- Integration OptionRomPkg NorvaneEarlyVgaPkg NorvaneModulePkg MdePkg/Override \
     TavrixRefPlatformPkg README.md LICENSE CHANGELOG.md docs/INTEGRATION.md \
     $(grep -o 'images/[A-Za-z0-9_-]*\.png' docs/INTEGRATION.md | sort -u | sed 's|^|docs/|') |
@@ -46,6 +51,9 @@ git ls-files -z -- Integration OptionRomPkg NorvaneEarlyVgaPkg NorvaneModulePkg 
 (cd "$stage" && find . -type f ! -name SHA256SUMS -printf '%P\n' | LC_ALL=C sort | xargs sha256sum >SHA256SUMS)
 
 epoch=$(git log -1 --format=%ct)
+git diff --quiet HEAD -- Integration OptionRomPkg NorvaneEarlyVgaPkg NorvaneModulePkg MdePkg/Override \
+    TavrixRefPlatformPkg README.md LICENSE CHANGELOG.md docs ||
+  echo "[dist] note: uncommitted changes are packed; make a kit for release from a clean tree"
 tar --sort=name --mtime="@$epoch" --owner=0 --group=0 --numeric-owner --mode='u+rw,go+r,go-w' \
     -C "$DIST" -cf - "$name" | gzip -n -9 >"$DIST/$name.tar.gz.tmp"
 mv "$DIST/$name.tar.gz.tmp" "$DIST/$name.tar.gz"
