@@ -215,8 +215,12 @@ class Qemu:
         self.cmd("outb 0x3c0 0x%x" % (0x00 if blank else 0x20))
 
     def text(self, row, column, string, attribute=0x1F):
-        for i, c in enumerate(string):
-            self.cmd("writew 0x%x 0x%x" % (0xB8000 + 2 * (80 * row + column + i), (attribute << 8) | ord(c)))
+        # One qtest write for the whole string: QEMU's main loop runs the
+        # display's refresh between commands, so character by character a
+        # refresh could show half the string and a curses screen would never
+        # carry it whole.
+        cells = b"".join(bytes((ord(c), attribute)) for c in string)
+        self.cmd("write 0x%x 0x%x 0x%s" % (0xB8000 + 2 * (80 * row + column), len(cells), cells.hex()))
 
     def qom(self, prop):
         return self.execute("qom-get", path="gpu", property=prop)
