@@ -26,7 +26,8 @@
 #   The console boots have no serial port, so that the shell's output goes
 #   to the graphics console only and the figures are its own; their marks
 #   go to QEMU's debug console.
-# Writes out/bench/boot.txt (the tables) and prints it; logs and dp's output
+# Writes out/bench/boot.txt (the tables), prints it and puts the table into
+# docs/PERFORMANCE.md between its marks; logs and dp's output
 # in out/bench/boot/. Exits non-zero when a figure is missing.
 # Environment: TAVRIX_QEMU=PATH as for the roads; LINES (default 400).
 set -uo pipefail
@@ -104,4 +105,22 @@ for side in ours peer; do
   for name in dp 800 1280; do boot $side $name "${opts[@]}"; done
 done
 
-python3 "$REPO/scripts/bench-boot-table.py" "$OUT" "$LINES" "$REPO/out/bench/boot.txt"
+python3 "$REPO/scripts/bench-boot-table.py" "$OUT" "$LINES" "$REPO/out/bench/boot.txt" || exit 1
+
+# The table goes into docs/PERFORMANCE.md between its two marks, with the
+# commit it measured (and a word when the tree had uncommitted changes).
+commit=$(git -C "$REPO" rev-parse --short HEAD)
+git -C "$REPO" diff --quiet HEAD -- . ':!docs/PERFORMANCE.md' || commit="$commit with uncommitted changes"
+python3 - "$REPO/docs/PERFORMANCE.md" "$REPO/out/bench/boot.txt" "$commit" "$(date -u +%Y-%m-%d)" <<'PY'
+import sys
+doc, table, commit, day = sys.argv[1:]
+begin, end = "<!-- make bench-boot: from here to the end mark -->\n", "<!-- make bench-boot: end -->\n"
+text = open(doc).read()
+if text.count(begin) != 1 or text.count(end) != 1 or text.index(begin) > text.index(end):
+    sys.exit("[bench-boot] %s has not one pair of the table's marks; the table is in %s" % (doc, table))
+rows = [line for line in open(table) if line.startswith("|")]
+block = "Measured on commit `%s`, %s. Guest instructions:\n\n%s" % (commit, day, "".join(rows))
+head, rest = text.split(begin)
+open(doc, "w").write(head + begin + block + end + rest.split(end, 1)[1])
+print("[bench-boot] the table is in %s" % doc)
+PY
