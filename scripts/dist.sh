@@ -21,8 +21,7 @@ set -euo pipefail
 REPO=$(cd "$(dirname "$0")/.." && pwd)
 cd "$REPO"
 
-version=$(sed -n 's/^ *PACKAGE_VERSION *= *\([0-9]*\.[0-9]*\) *$/\1/p' OptionRomPkg/OptionRomPkg.dec)
-[ -n "$version" ] || { echo "[dist] no PACKAGE_VERSION in OptionRomPkg/OptionRomPkg.dec"; exit 1; }
+version=$(bash scripts/product-version.sh)
 name=tavrix-display-$version
 DIST=$REPO/Build/Dist
 stage=$DIST/$name

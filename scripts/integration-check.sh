@@ -31,7 +31,7 @@ OUT=$REPO/out/integration; rm -rf "$OUT"; mkdir -p "$OUT"
 . "$REPO/scripts/edk2-env.sh"   # BaseTools on PATH; the workspace is set per build below
 CACHE_DIR=${TAVRIX_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/tavrix-fw}
 WS=$CACHE_DIR/stock-ovmf-ws
-version=$(sed -n 's/^ *PACKAGE_VERSION *= *\([0-9]*\.[0-9]*\) *$/\1/p' "$REPO/OptionRomPkg/OptionRomPkg.dec")
+version=$(bash "$REPO/scripts/product-version.sh") || exit 1
 KIT=tavrix-display-$version
 ARCHIVE=$REPO/Build/Dist/$KIT.tar.gz
 
@@ -96,16 +96,7 @@ qemu_make_esp "$OUT/esp.img" "$OUT/startup.nsh"
 HOLD=(-fw_cfg name=opt/org.tavrix/early-picture-hold-ms,string=600000)
 
 # lit NAME: the screenshot NAME.ppm exists and more than 1% of it is not black.
-lit() {
-  [ -f "$VM_DIR/$1.ppm" ] && python3 - "$VM_DIR/$1.ppm" <<'PY'
-import re, sys
-data = open(sys.argv[1], "rb").read()
-header = re.match(rb"P6\s+(\d+)\s+(\d+)\s+\d+\s", data)
-width, height, pixels = int(header.group(1)), int(header.group(2)), data[header.end():]
-lit = sum(1 for i in range(0, width * height * 3, 3) if pixels[i:i + 3] != b"\0\0\0")
-sys.exit(0 if lit * 100 > width * height else 1)
-PY
-}
+lit() { [ -f "$VM_DIR/$1.ppm" ] && python3 "$MONITOR_PY" ppm-lit "$VM_DIR/$1.ppm"; }
 # at_shell: at the shell's pause, the card's screen and its account; then on.
 at_shell() {
   if vm_wait serial.log "Enter 'q' to quit"; then

@@ -8,7 +8,6 @@
 set -euo pipefail
 REPO=$(cd "$(dirname "$0")/.." && pwd)
 [ $# -eq 2 ] || { echo "usage: $0 EFI ROM" >&2; exit 2; }
-version=$(sed -n 's/^ *PACKAGE_VERSION *= *\([0-9]*\.[0-9]*\) *$/\1/p' "$REPO/OptionRomPkg/OptionRomPkg.dec")
-[ -n "$version" ] || { echo "[make-rom] no PACKAGE_VERSION in OptionRomPkg/OptionRomPkg.dec" >&2; exit 1; }
+version=$(bash "$REPO/scripts/product-version.sh")
 revision=$(printf '0x%02X%02X' "${version%%.*}" "${version#*.}")
 EfiRom -f 0x19E5 -i 0x1711 -l 0x030000 -r "$revision" -ec "$1" -o "$2" >/dev/null

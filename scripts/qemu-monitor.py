@@ -9,6 +9,8 @@
   qemu-monitor.py ppm-has-content IN N exits 0 when at least N pixels differ
                                       from the most common colour (text drawn)
   qemu-monitor.py ppm-black IN X Y W H exits 0 when that rectangle is all black
+  qemu-monitor.py ppm-lit IN           exits 0 when more than 1 % of the
+                                      pixels are not black
   qemu-monitor.py ppm-at IN X Y        prints "WIDTHxHEIGHT RRGGBB": the size
                                       and the colour of pixel (X, Y)
   qemu-monitor.py ppm-corners IN       exits 0 when the device road's test
@@ -123,6 +125,12 @@ def ppm_black(src, x0, y0, w, h):
                for y in range(y0, y0 + h) for x in range(x0, x0 + w))
 
 
+def ppm_lit(src):
+    width, height, pixels = read_ppm(src)
+    lit = sum(1 for i in range(0, width * height * 3, 3) if pixels[i:i + 3] != b"\0\0\0")
+    return lit * 100 > width * height
+
+
 def ppm_at(src, x, y):
     width, height, pixels = read_ppm(src)
     i = (y * width + x) * 3
@@ -198,6 +206,8 @@ if __name__ == "__main__":
         sys.exit(0 if ppm_has_content(sys.argv[2], int(sys.argv[3])) else 1)
     elif len(sys.argv) >= 7 and sys.argv[1] == "ppm-black":
         sys.exit(0 if ppm_black(sys.argv[2], *map(int, sys.argv[3:7])) else 1)
+    elif len(sys.argv) >= 3 and sys.argv[1] == "ppm-lit":
+        sys.exit(0 if ppm_lit(sys.argv[2]) else 1)
     elif len(sys.argv) >= 5 and sys.argv[1] == "ppm-at":
         print(ppm_at(sys.argv[2], int(sys.argv[3]), int(sys.argv[4])))
     elif len(sys.argv) >= 3 and sys.argv[1] == "ppm-corners":

@@ -106,7 +106,7 @@ check_secure_boot_vars() {
 # The kit: what make dist packs, the same bytes twice; the tools that take the
 # guide's board lines refuse what they cannot do, naming it.
 check_kit() {
-  local kit=Build/Dist/tavrix-display-$(sed -n 's/^ *PACKAGE_VERSION *= *\([0-9.]*\) *$/\1/p' OptionRomPkg/OptionRomPkg.dec)
+  local kit=Build/Dist/tavrix-display-$(bash scripts/product-version.sh)
   local dir=$OUT/kit first t f
   if ! bash scripts/dist.sh >"$OUT/dist.txt" 2>&1; then fail "make dist: $(cat "$OUT/dist.txt")"; return; fi
   first=$(sha256sum <"$kit.tar.gz")
