@@ -169,11 +169,15 @@ fi
 GOP_WS=$CACHE_DIR/gop-only-ws
 mkdir -p "$GOP_WS/Conf"
 for f in target.txt tools_def.txt build_rule.txt; do cmp -s "$CONF_PATH/$f" "$GOP_WS/Conf/$f" || cp "$CONF_PATH/$f" "$GOP_WS/Conf/$f"; done
-GOP_BIN=$GOP_WS/Build/TavrixDev/RELEASE_GCC5/X64
-rm -f "$GOP_BIN/TavrixGopDxe.efi" "$GOP_BIN/Prelumen.efi"
+# What the platform holds is read from the build's list of the modules it
+# builds ("Building ... X.inf"), which an incremental build prints too; the
+# output folder keeps images of earlier builds and is not copied to again
+# when nothing changed.
+GOP_LOG=$OUT/build-gop-only.log
 if (export WORKSPACE=$GOP_WS CONF_PATH=$GOP_WS/Conf PACKAGES_PATH=$EDK2:$WS/kit:$REPO && cd "$GOP_WS" &&
     nice -n 19 build -p TavrixDevPkg/TavrixDev.dsc -a X64 -t GCC5 -b RELEASE -D TAVRIX_GOP_ONLY -n "$(nproc)") \
-    >"$OUT/build-gop-only.log" 2>&1 && [ -f "$GOP_BIN/TavrixGopDxe.efi" ] && [ ! -f "$GOP_BIN/Prelumen.efi" ]; then
+    >"$GOP_LOG" 2>&1 && grep -q '^Building \.\.\. .*/TavrixGopDxe\.inf ' "$GOP_LOG" &&
+   ! grep -q '^Building \.\.\. .*/Prelumen\.inf ' "$GOP_LOG"; then
   road_pass "TAVRIX_GOP_ONLY: the fragment builds TavrixGopDxe and no Prelumen"
 else road_fail "TAVRIX_GOP_ONLY: the fragment builds TavrixGopDxe and no Prelumen" "see $OUT/build-gop-only.log"; fi
 
