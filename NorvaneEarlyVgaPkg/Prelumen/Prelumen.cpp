@@ -13,7 +13,9 @@
 #include "Prelumen.h"
 
 extern "C" {
+#include <IndustryStandard/Pci.h>
 #include <Protocol/DevicePath.h>
+#include <Protocol/PciIo.h>
 #include <Library/BaseMemoryLib.h>
 #include <Library/DebugLib.h>
 #include <Library/PcdLib.h>
@@ -188,12 +190,41 @@ IsLinearFrameBuffer (IN CONST EFI_GRAPHICS_OUTPUT_PROTOCOL *GraphicsOutput)
          (Mode->FrameBufferBase != 0);
 }
 
+namespace {
+
+/**
+  Tells whether a device path leads to the controller this driver draws
+  for: the nearest handle on the path with PCI I/O is a PCI function with
+  the served controller's IDs. A GOP of another display (a second card, a
+  board's own VGA) has a device path too, but its frame buffer is not the
+  one the aperture showed: following it would move the picture to that
+  display and leave ours with a stale early frame.
+**/
+BOOLEAN
+LeadsToServedController (IN EFI_DEVICE_PATH_PROTOCOL *DevicePath)
+{
+  EFI_HANDLE           PciHandle;
+  EFI_PCI_IO_PROTOCOL *PciIo;
+  UINT16               Ids[2];
+
+  if (EFI_ERROR (gBS->LocateDevicePath (&gEfiPciIoProtocolGuid, &DevicePath, &PciHandle)) ||
+      EFI_ERROR (gBS->HandleProtocol (PciHandle, &gEfiPciIoProtocolGuid, reinterpret_cast<VOID **> (&PciIo))) ||
+      (PciIo == nullptr) || EFI_ERROR (PciIo->Pci.Read (PciIo, EfiPciIoWidthUint16, PCI_VENDOR_ID_OFFSET, 2, Ids))) {
+    return FALSE;
+  }
+
+  return (Ids[0] == EARLY_VIDEO_VENDOR_ID) && (Ids[1] == EARLY_VIDEO_DEVICE_ID);
+}
+
+} // namespace
+
 /**
   Takes the first GOP whose handle also carries a device path (the display
-  controller's handle does; a console splitter's does not) and whose current
-  mode has a linear frame buffer: a Blt-only GOP, one whose buffer is at
-  address 0, or the GOP GUID installed with a NULL interface gives nothing to
-  store pixels into, so drawing stays on the aperture. Once one is taken the event is closed: later GOPs on other
+  controller's handle does; a console splitter's does not) that leads to the
+  served controller, and whose current mode has a linear frame buffer: a
+  Blt-only GOP, one whose buffer is at address 0, or the GOP GUID installed
+  with a NULL interface gives nothing to store pixels into, so drawing stays
+  on the aperture. Once one is taken the event is closed: later GOPs on other
   handles do not move the drawing again. The handle is kept so that drawing
   can look the GOP up there afresh: its driver may be stopped or reconnected
   later. A scan that takes none leaves the event open for the next
@@ -214,7 +245,8 @@ OnGraphicsOutputInstalled (IN EFI_EVENT Event, IN VOID *Context)
   for (UINTN Index = 0; Index < HandleCount; Index++) {
     VOID *DevicePath;
 
-    if (EFI_ERROR (gBS->HandleProtocol (Handles[Index], &gEfiDevicePathProtocolGuid, &DevicePath))) {
+    if (EFI_ERROR (gBS->HandleProtocol (Handles[Index], &gEfiDevicePathProtocolGuid, &DevicePath)) ||
+        !LeadsToServedController (static_cast<EFI_DEVICE_PATH_PROTOCOL *> (DevicePath))) {
       continue;
     }
 

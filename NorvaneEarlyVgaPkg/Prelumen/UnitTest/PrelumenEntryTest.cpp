@@ -289,19 +289,20 @@ TEST_F (PrelumenEntry, NotificationTakesTheFirstGopWithADevicePathThenStopsWatch
 //
 TEST_F (PrelumenEntry, NotificationSkipsAGopWithoutALinearFrameBufferAndKeepsWatching)
 {
-  static EFI_DEVICE_PATH_PROTOCOL EndOfPath    = { END_DEVICE_PATH_TYPE,
-                                                   END_ENTIRE_DEVICE_PATH_SUBTYPE,
-                                                   { sizeof (EFI_DEVICE_PATH_PROTOCOL), 0 } };
-  const UINTN                     EventsBefore = Model.OpenEventCount ();
-  const UINT32                    Pixel1[]     = { 0xFF010203 };
+  const UINTN  EventsBefore = Model.OpenEventCount ();
+  const UINT32 Pixel1[]     = { 0xFF010203 };
 
   StartGraphics ();
+  TEST_GOP Null (16);
   TEST_GOP BltOnly (16);
   TEST_GOP AtZero (16);
   TEST_GOP Linear (16);
 
+  Model.Controller.Publish ();
+  Null.DevicePath = ChildPath (Model.Controller.DevicePath ());
   Model.InstallProtocol (
-    Model.InstallProtocol (nullptr, gEfiDevicePathProtocolGuid, &EndOfPath), gEfiGraphicsOutputProtocolGuid, nullptr
+    Model.InstallProtocol (nullptr, gEfiDevicePathProtocolGuid, Null.DevicePath.data ()), gEfiGraphicsOutputProtocolGuid,
+    nullptr
   );
   EXPECT_FALSE (mGopFound);
   EXPECT_EQ (mGraphicsOutput, nullptr);
@@ -338,4 +339,74 @@ TEST_F (PrelumenEntry, GopInstalledBeforeTheEntryIsTakenAtTheNextInstallation)
   InstallGop (Next, TRUE);
   EXPECT_TRUE (mGopFound);
   EXPECT_EQ (mGraphicsOutput, &Early.Protocol);
+}
+
+//
+// Another display's GOP is never followed, however early it arrives: its
+// frame buffer is not the controller's. A device path that leads to no PCI
+// function at all names no display either. The served controller's GOP is
+// taken once it comes.
+//
+namespace {
+
+/// A second display on the root bus, PciRoot(0x0)/Pci(0x2,0x0), with
+/// another vendor's IDs in its configuration space.
+struct OTHER_DISPLAY {
+  EFI_PCI_IO_PROTOCOL PciIo{};
+  UINT8               DevicePath[22] = { ACPI_DEVICE_PATH, ACPI_DP, 12, 0, 0xD0, 0x41, 0x03, 0x0A, 0, 0, 0, 0,
+                                         HARDWARE_DEVICE_PATH, HW_PCI_DP, 6, 0, 0x00, 0x02,
+                                         END_DEVICE_PATH_TYPE, END_ENTIRE_DEVICE_PATH_SUBTYPE, 4, 0 };
+
+  static EFI_STATUS EFIAPI
+  ReadConfig (EFI_PCI_IO_PROTOCOL *This, EFI_PCI_IO_PROTOCOL_WIDTH Width, UINT32 Offset, UINTN Count, VOID *Buffer)
+  {
+    const UINT8 Config[4] = { 0x34, 0x12, 0x11, 0x11 }; // 1234:1111
+
+    if ((Offset >= sizeof (Config)) || (Count << (Width & 3)) > sizeof (Config) - Offset) {
+      return EFI_UNSUPPORTED;
+    }
+
+    CopyMem (Buffer, Config + Offset, Count << (Width & 3));
+    return EFI_SUCCESS;
+  }
+
+  OTHER_DISPLAY () { PciIo.Pci.Read = ReadConfig; }
+};
+
+} // namespace
+
+TEST_F (PrelumenEntry, NotificationPassesOverAnotherDisplaysGopAndKeepsWatching)
+{
+  const UINT32  Pixel1[] = { 0xFF010203 };
+  OTHER_DISPLAY Other;
+  TEST_GOP      OthersGop (16);
+  TEST_GOP      Unplaced (16);
+  TEST_GOP      Ours (16);
+
+  StartGraphics ();
+  Model.InstallProtocol (
+    Model.InstallProtocol (nullptr, gEfiDevicePathProtocolGuid, Other.DevicePath), gEfiPciIoProtocolGuid, &Other.PciIo
+  );
+  InstallGopBelow (OthersGop, reinterpret_cast<EFI_DEVICE_PATH_PROTOCOL *> (Other.DevicePath));
+  EXPECT_FALSE (mGopFound);
+  EXPECT_EQ (mGraphicsOutput, nullptr);
+
+  //
+  // A path whose PCI node names a function nobody published.
+  //
+  OTHER_DISPLAY Nowhere;
+
+  Nowhere.DevicePath[17] = 0x03;
+  InstallGopBelow (Unplaced, reinterpret_cast<EFI_DEVICE_PATH_PROTOCOL *> (Nowhere.DevicePath));
+  EXPECT_FALSE (mGopFound);
+
+  EXPECT_EQ (
+    Model.EarlyDisplay.DrawImage (0x10000, 4, reinterpret_cast<const UINT8 *> (Pixel1), 1, 1, 32, 0), EFI_SUCCESS
+  );
+  EXPECT_EQ (Pixel (0x10000), 0x00010203U);
+  EXPECT_EQ (OthersGop.Frame[0], 0U);
+
+  InstallGop (Ours, TRUE);
+  EXPECT_TRUE (mGopFound);
+  EXPECT_EQ (mGraphicsOutput, &Ours.Protocol);
 }

@@ -86,16 +86,36 @@ PrelumenTest::StartText ()
 EFI_HANDLE
 PrelumenTest::InstallGop (TEST_GOP &Gop, BOOLEAN WithDevicePath)
 {
-  static EFI_DEVICE_PATH_PROTOCOL EndOfPath = { END_DEVICE_PATH_TYPE,
-                                                END_ENTIRE_DEVICE_PATH_SUBTYPE,
-                                                { sizeof (EFI_DEVICE_PATH_PROTOCOL), 0 } };
-  EFI_HANDLE                      Handle    = nullptr;
-
-  if (WithDevicePath) {
-    Handle = Model.InstallProtocol (nullptr, gEfiDevicePathProtocolGuid, &EndOfPath);
+  if (!WithDevicePath) {
+    return Model.InstallProtocol (nullptr, gEfiGraphicsOutputProtocolGuid, &Gop.Protocol);
   }
 
+  Model.Controller.Publish ();
+  return InstallGopBelow (Gop, Model.Controller.DevicePath ());
+}
+
+EFI_HANDLE
+PrelumenTest::InstallGopBelow (TEST_GOP &Gop, const EFI_DEVICE_PATH_PROTOCOL *Parent)
+{
+  Gop.DevicePath = ChildPath (Parent);
+
+  EFI_HANDLE Handle = Model.InstallProtocol (nullptr, gEfiDevicePathProtocolGuid, Gop.DevicePath.data ());
+
   return Model.InstallProtocol (Handle, gEfiGraphicsOutputProtocolGuid, &Gop.Protocol);
+}
+
+std::vector<UINT8>
+PrelumenTest::ChildPath (const EFI_DEVICE_PATH_PROTOCOL *Parent)
+{
+  const UINT8 *Bytes   = reinterpret_cast<const UINT8 *> (Parent);
+  const UINT8  Child[] = { ACPI_DEVICE_PATH, ACPI_ADR_DP, 8, 0, 0x00, 0x01, 0x01, 0x80 };
+  const UINT8  End[]   = { END_DEVICE_PATH_TYPE, END_ENTIRE_DEVICE_PATH_SUBTYPE, END_DEVICE_PATH_LENGTH, 0 };
+
+  std::vector<UINT8> Path (Bytes, Bytes + GetDevicePathSize (Parent) - END_DEVICE_PATH_LENGTH);
+
+  Path.insert (Path.end (), Child, Child + sizeof (Child));
+  Path.insert (Path.end (), End, End + sizeof (End));
+  return Path;
 }
 
 UINT32

@@ -16,6 +16,7 @@
 
 extern "C" {
 #include <Library/BaseMemoryLib.h>
+#include <Library/DevicePathLib.h>
 }
 
 /// A GOP of our own, with a frame buffer that the test owns.
@@ -24,6 +25,7 @@ struct TEST_GOP {
   EFI_GRAPHICS_OUTPUT_PROTOCOL_MODE    Mode;
   EFI_GRAPHICS_OUTPUT_MODE_INFORMATION Info;
   std::vector<UINT32>                  Frame;
+  std::vector<UINT8>                   DevicePath; ///< its handle's device path, when it has one
 
   explicit TEST_GOP (UINTN Pixels);
 };
@@ -53,9 +55,18 @@ protected:
   /// Text mode with the text display protocol; starts the driver.
   void StartText ();
 
-  /// Installs a GOP on a new handle, with a device path first if asked.
+  /// Installs a GOP on a new handle, with a device path first if asked: the
+  /// served controller's path with an ACPI _ADR node, as a display driver's
+  /// child handle has.
   EFI_HANDLE
   InstallGop (TEST_GOP &Gop, BOOLEAN WithDevicePath);
+
+  /// Installs a GOP on a new handle whose device path is ChildPath (Parent).
+  EFI_HANDLE
+  InstallGopBelow (TEST_GOP &Gop, const EFI_DEVICE_PATH_PROTOCOL *Parent);
+
+  /// Parent's device path with an ACPI _ADR node added.
+  static std::vector<UINT8> ChildPath (const EFI_DEVICE_PATH_PROTOCOL *Parent);
 
   /// The aperture pixel at a frame byte offset.
   UINT32
