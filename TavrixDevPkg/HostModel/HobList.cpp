@@ -36,27 +36,20 @@ HOB_LIST_MODEL::~HOB_LIST_MODEL ()
   free (mList);
 }
 
-UINT8 *
-HOB_LIST_MODEL::AddGuidHob (const EFI_GUID &Name, const VOID *Data, UINTN DataSize)
+EFI_HOB_GENERIC_HEADER *
+HOB_LIST_MODEL::Append (UINT16 Type, UINTN Length)
 {
-  UINTN Length = sizeof (EFI_HOB_GUID_TYPE) + ALIGN_VALUE (DataSize, 8);
-
   if ((Length > 0xFFF8) || (mEnd + Length + sizeof (EFI_HOB_GENERIC_HEADER) > mListSize)) {
     ADD_FAILURE () << "the model's HOB list is full";
     return nullptr;
   }
 
-  EFI_HOB_GUID_TYPE *Hob = (EFI_HOB_GUID_TYPE *)(mList + mEnd);
+  EFI_HOB_GENERIC_HEADER *Hob = (EFI_HOB_GENERIC_HEADER *)(mList + mEnd);
 
   ZeroMem (Hob, Length);
-  Hob->Header.HobType   = EFI_HOB_TYPE_GUID_EXTENSION;
-  Hob->Header.HobLength = (UINT16)Length;
-  Hob->Name             = Name;
-  if (Data != nullptr) {
-    CopyMem (Hob + 1, Data, DataSize);
-  }
-
-  mEnd += Length;
+  Hob->HobType   = Type;
+  Hob->HobLength = (UINT16)Length;
+  mEnd          += Length;
 
   EFI_HOB_GENERIC_HEADER *End = (EFI_HOB_GENERIC_HEADER *)(mList + mEnd);
 
@@ -64,7 +57,39 @@ HOB_LIST_MODEL::AddGuidHob (const EFI_GUID &Name, const VOID *Data, UINTN DataSi
   End->HobLength                                         = sizeof (*End);
   End->Reserved                                          = 0;
   ((EFI_HOB_HANDOFF_INFO_TABLE *)mList)->EfiEndOfHobList = (EFI_PHYSICAL_ADDRESS)(UINTN)End;
+  return Hob;
+}
+
+UINT8 *
+HOB_LIST_MODEL::AddGuidHob (const EFI_GUID &Name, const VOID *Data, UINTN DataSize)
+{
+  EFI_HOB_GUID_TYPE *Hob = (EFI_HOB_GUID_TYPE *)Append (EFI_HOB_TYPE_GUID_EXTENSION, sizeof (EFI_HOB_GUID_TYPE) + ALIGN_VALUE (DataSize, 8));
+
+  if (Hob == nullptr) {
+    return nullptr;
+  }
+
+  Hob->Name = Name;
+  if (Data != nullptr) {
+    CopyMem (Hob + 1, Data, DataSize);
+  }
+
   return (UINT8 *)(Hob + 1);
+}
+
+EFI_HOB_RESOURCE_DESCRIPTOR *
+HOB_LIST_MODEL::AddResource (EFI_RESOURCE_TYPE Type, EFI_PHYSICAL_ADDRESS Start, UINT64 Length)
+{
+  auto *Hob = (EFI_HOB_RESOURCE_DESCRIPTOR *)Append (EFI_HOB_TYPE_RESOURCE_DESCRIPTOR, sizeof (EFI_HOB_RESOURCE_DESCRIPTOR));
+
+  if (Hob != nullptr) {
+    Hob->ResourceType      = Type;
+    Hob->ResourceAttribute = EFI_RESOURCE_ATTRIBUTE_PRESENT | EFI_RESOURCE_ATTRIBUTE_INITIALIZED | EFI_RESOURCE_ATTRIBUTE_TESTED;
+    Hob->PhysicalStart     = Start;
+    Hob->ResourceLength    = Length;
+  }
+
+  return Hob;
 }
 
 UINT8 *

@@ -22,8 +22,9 @@ extern "C" {
 /// The model's HOB carries the record padded to whole 8-byte words, as HOBs are.
 #define HOST_MODEL_VIDEO_INFO_DATA_SIZE ALIGN_VALUE (sizeof (EARLY_VIDEO_INFO), 8)
 
-/// GUID extension HOBs in a fixed 64 KiB list published as the HOB list
-/// configuration table. HOBs can be added at any time; the list never moves.
+/// GUID extension and resource descriptor HOBs in a fixed 64 KiB list
+/// published as the HOB list configuration table. HOBs can be added at any
+/// time; the list never moves.
 class HOB_LIST_MODEL {
 public:
   HOB_LIST_MODEL ();
@@ -31,6 +32,9 @@ public:
 
   /// Adds a GUID HOB with DataSize bytes (padded to 8) and returns its data.
   UINT8 *AddGuidHob (const EFI_GUID &Name, const VOID *Data, UINTN DataSize);
+
+  /// Adds a resource descriptor HOB (present, initialized, tested).
+  EFI_HOB_RESOURCE_DESCRIPTOR *AddResource (EFI_RESOURCE_TYPE Type, EFI_PHYSICAL_ADDRESS Start, UINT64 Length);
 
   /// Adds the display-information HOB and returns its data.
   UINT8 *AddEarlyVideoInfo (UINT32 FrameWidth, UINT32 FrameHeight, UINT32 CurrentBank = 0, UINT8 TransparentText = 0);
@@ -50,6 +54,8 @@ public:
   }
 
 private:
+  EFI_HOB_GENERIC_HEADER *Append (UINT16 Type, UINTN Length);
+
   UINT8 *mList;
   UINTN  mEnd; // offset of the end-of-list HOB
 };

@@ -27,6 +27,13 @@ ReadOnlyConfigByte (UINT32 Offset)
   return Offset < 4 || (Offset >= 8 && Offset < 0x0C) || Offset == 0x0E;
 }
 
+/// The controller implements BAR 0 and BAR 1 only: BARs 2 to 5 read as 0.
+BOOLEAN
+UnimplementedControllerByte (UINT32 Offset)
+{
+  return (Offset >= 0x18) && (Offset < 0x28);
+}
+
 } // namespace
 
 //
@@ -152,8 +159,9 @@ PORT_IO_MODEL::DecodeConfig (UINT8 Bus, UINT8 Device, UINT8 Function)
 
   UINT8 Secondary   = mBridge[PCI_BRIDGE_SECONDARY_BUS_REGISTER_OFFSET];
   UINT8 Subordinate = mBridge[PCI_BRIDGE_SUBORDINATE_BUS_REGISTER_OFFSET];
+  BOOLEAN Reached   = (Bus == 0) || ((Bus >= Secondary) && (Bus <= Subordinate));
 
-  if ((Bus != 0) && (Bus >= Secondary) && (Bus <= Subordinate) && (Bus == mBus) && (Device == mDevice) && (Function == mFunction)) {
+  if (Reached && (Bus == mBus) && (Device == mDevice) && (Function == mFunction)) {
     return HOST_MODEL::Current ().Controller.ConfigSpace ();
   }
 
@@ -173,7 +181,8 @@ PORT_IO_MODEL::ConfigAccess (UINT16 Port, UINT8 Size, UINT32 Value, BOOLEAN IsWr
   if ((Space != nullptr) && (Register + Size <= 256)) {
     if (IsWrite) {
       for (UINT8 Byte = 0; Byte < Size; Byte++) {
-        if (!ReadOnlyConfigByte (Register + Byte)) {
+        if (!ReadOnlyConfigByte (Register + Byte) &&
+            !((Space == HOST_MODEL::Current ().Controller.ConfigSpace ()) && UnimplementedControllerByte (Register + Byte))) {
           Space[Register + Byte] = (UINT8)(Value >> (8 * Byte));
         }
       }

@@ -151,7 +151,8 @@ public:
     return mBridge;
   }
 
-  /// Where the controller answers behind the bridge (bus 1, 0, 0 by default).
+  /// Where the controller answers: behind the bridge (bus 1, 0, 0 by
+  /// default), or on bus 0 itself (the root bus, no bridge in front).
   void SetControllerLocation (UINT8 Bus, UINT8 Device, UINT8 Function);
 
   /// Value an unmodelled port reads as (default all ones).

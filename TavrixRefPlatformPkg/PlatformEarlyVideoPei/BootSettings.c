@@ -174,7 +174,8 @@ ReadBootLocation (
 
 VOID
 StoreLocation (
-  IN CONST EARLY_VIDEO_LOCATION  *Location
+  IN CONST EARLY_VIDEO_LOCATION  *Location,
+  IN CONST CHAR8                 *What
   )
 {
   RETURN_STATUS  Status;
@@ -190,7 +191,8 @@ StoreLocation (
 
   DEBUG ((
     RETURN_ERROR (Status) ? DEBUG_ERROR : DEBUG_INFO,
-    "PlatformEarlyVideoPei: location chosen at boot stored (bridge 0x%x/0x%x, controller 0x%08x): %r\n",
+    "PlatformEarlyVideoPei: location %a stored (bridge 0x%x/0x%x, controller 0x%08x): %r\n",
+    What,
     Location->BridgeDevice,
     Location->BridgeFunction,
     Location->DeviceLocation,

@@ -3,13 +3,23 @@
 
   Leaves for the DXE phase what Prelumen reads there:
     - Prelumen's configuration values as chosen at boot (BootSettings.c);
-    - the display-information HOB: the early frame's geometry, bank 0
-      selected, opaque text;
     - the fallback debug-level HOB (gDebugMessageConfigGuid, 8 data bytes),
       which Prelumen uses while variable services are not up yet;
-  and makes the controller reachable the legacy way (ControllerSetup.c), at
-  the location chosen at boot only if the controller answers there: Prelumen's
-  text output rewrites the registers of whatever sits at the stored location.
+    - once the controller is set up for the early picture, the
+      display-information HOB: the early frame's geometry, bank 0 selected,
+      opaque text.
+  It makes the controller reachable the legacy way (ControllerSetup.c) at
+  the location chosen at boot, or the build's, only if the controller
+  answers there (Prelumen's text output rewrites the registers of whatever
+  sits at the stored location), and else on the root bus if it is found
+  there. In graphics mode it turns the aperture on only where it may decode
+  and reserves its range (ApertureReservation.c).
+
+  The display-information HOB is the platform's word that the early picture
+  can be shown: without a controller set up, or in graphics mode without an
+  aperture, there is none, and the platform's display driver draws and
+  prints nothing (a drawing into an aperture that is off, or text in VGA
+  memory that no controller shows, would be reported as done for nothing).
 
   The early frame is drawn in the geometry the console will use
   (PcdVideoHorizontalResolution x PcdVideoVerticalResolution): once the GOP
@@ -85,48 +95,29 @@ PublishDebugLevel (
 }
 
 /**
-  Reports the aperture as reserved memory. The DXE core turns a reserved
-  resource into reserved space in its memory map and hands that on in the
-  UEFI memory map, so the operating system never places a BAR or anything
-  else there; memory-mapped I/O would reach that map only with the runtime
-  attribute. The aperture is turned off when boot services end at the
-  latest; the range stays reserved, which costs the operating system
-  nothing it could have used.
-**/
-STATIC
-VOID
-DescribeAperture (
-  VOID
-  )
-{
-  BuildResourceDescriptorHob (
-    EFI_RESOURCE_MEMORY_RESERVED,
-    EFI_RESOURCE_ATTRIBUTE_PRESENT | EFI_RESOURCE_ATTRIBUTE_INITIALIZED | EFI_RESOURCE_ATTRIBUTE_UNCACHEABLE,
-    FixedPcdGet32 (PcdEarlyVideoApertureBase),
-    FixedPcdGet32 (PcdEarlyVideoApertureSize)
-    );
-}
-
-/**
   Sets the controller up at the location chosen at boot and stores that
   location if the controller answered there; otherwise, and without such a
-  choice, at the build's location, which then stays in the PCD database.
+  choice, at the build's location, which then stays in the PCD database;
+  failing both, wherever it answers on the root bus, which is then stored.
+
+  @retval TRUE  The controller is set up.
 **/
 STATIC
-VOID
+BOOLEAN
 SetUpAtLocation (
   IN BOOLEAN  GraphicsMode
   )
 {
   EARLY_VIDEO_LOCATION  Built;
   EARLY_VIDEO_LOCATION  Chosen;
+  EARLY_VIDEO_LOCATION  Found;
 
   GetLocation (&Built);
   Chosen = Built;
   if (ReadBootLocation (&Chosen)) {
     if (SetUpController (GraphicsMode, &Chosen)) {
-      StoreLocation (&Chosen);
-      return;
+      StoreLocation (&Chosen, "chosen at boot");
+      return TRUE;
     }
 
     DEBUG ((
@@ -138,7 +129,17 @@ SetUpAtLocation (
       ));
   }
 
-  SetUpController (GraphicsMode, &Built);
+  if (SetUpController (GraphicsMode, &Built)) {
+    return TRUE;
+  }
+
+  if (FindOnRootBus (&Found) && SetUpController (GraphicsMode, &Found)) {
+    StoreLocation (&Found, "found on the root bus");
+    return TRUE;
+  }
+
+  DEBUG ((DEBUG_WARN, "PlatformEarlyVideoPei: no display controller at the build's location or on the root bus: no early picture\n"));
+  return FALSE;
 }
 
 EFI_STATUS
@@ -161,17 +162,24 @@ PlatformEarlyVideoPeiEntryPoint (
     ErrorLevel
     ));
 
-  Status = PublishDisplayInfo ();
-  if (!EFI_ERROR (Status)) {
-    Status = PublishDebugLevel (ErrorLevel);
-  }
-
+  Status = PublishDebugLevel (ErrorLevel);
   if (EFI_ERROR (Status)) {
-    DEBUG ((DEBUG_ERROR, "PlatformEarlyVideoPei: HOBs not published: %r\n", Status));
+    DEBUG ((DEBUG_ERROR, "PlatformEarlyVideoPei: debug-level HOB not published: %r\n", Status));
     return Status;
   }
 
-  DescribeAperture ();
-  SetUpAtLocation (GraphicsMode);
-  return EFI_SUCCESS;
+  if ((GraphicsMode && !ApertureMayDecode ()) || !SetUpAtLocation (GraphicsMode)) {
+    return EFI_SUCCESS;
+  }
+
+  if (GraphicsMode) {
+    ReserveAperture ();
+  }
+
+  Status = PublishDisplayInfo ();
+  if (EFI_ERROR (Status)) {
+    DEBUG ((DEBUG_ERROR, "PlatformEarlyVideoPei: display-information HOB not published: %r\n", Status));
+  }
+
+  return Status;
 }

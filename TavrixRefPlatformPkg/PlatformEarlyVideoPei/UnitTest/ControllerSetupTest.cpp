@@ -1,9 +1,10 @@
 /** @file
   The PEI video initialisation's controller set-up on the host model: the
-  bridge at 0:1C.0 and the display controller behind it, reached through
-  PCI configuration mechanism 1. What is written where, and in which order,
-  and that a location where the display controller does not answer is
-  refused with nothing turned on.
+  bridge at 0:1C.0 and the display controller behind it, or the controller
+  on the root bus, reached through PCI configuration mechanism 1. What is
+  written where, and in which order, that a location where the display
+  controller does not answer is refused with nothing turned on, and where
+  the aperture may decode given the platform's resource HOBs.
 
   Graphics mode is left to the platform boot: it programs channel B through
   a BAR 1 address that the host does not map.
@@ -12,11 +13,13 @@
 **/
 
 #include <HostModel.h>
+#include <tuple>
 #include <vector>
 
 extern "C" {
 #include "../PlatformEarlyVideoPei.h"
 #include <IndustryStandard/Pci.h>
+#include <Library/PciCf8Lib.h>
 }
 
 namespace {
@@ -119,6 +122,80 @@ TEST_F (ControllerSetup, ALocationThatCannotHoldTheControllerIsRefusedWithoutAWr
   }
 
   EXPECT_TRUE (Model.Ports.ConfigWrites ().empty ());
+}
+
+//
+// The card on the root bus, with no bridge in front: found there by its IDs
+// without a write, and set up without touching the bridge that exists on
+// this board at 0:1C.0. The location found names the controller itself as
+// its "bridge"; the bus-number bytes Prelumen's text output writes there
+// land in BAR 2, which the controller does not implement.
+//
+TEST_F (ControllerSetup, OnTheRootBusTheControllerIsFoundAndSetUpWithoutABridge)
+{
+  EARLY_VIDEO_LOCATION Found = {};
+
+  Model.Ports.SetControllerLocation (0, 2, 0);
+  const std::vector<UINT8> Bridge = BridgeConfig ();
+  ASSERT_TRUE (FindOnRootBus (&Found));
+  EXPECT_EQ (Found.DeviceLocation, 0x00020000u);
+  EXPECT_EQ (std::make_pair (Found.BridgeDevice, Found.BridgeFunction), std::make_pair (UINT8 (2), UINT8 (0)));
+  EXPECT_TRUE (Model.Ports.ConfigWrites ().empty ());
+
+  ASSERT_TRUE (SetUpController (FALSE, &Found));
+  EXPECT_EQ (BridgeConfig (), Bridge);
+  EXPECT_EQ (Model.Controller.ConfigSpace ()[PCI_COMMAND_OFFSET] & 0x03, 0x03);
+  for (const CONFIG_ACCESS &Write : Model.Ports.ConfigWrites ()) {
+    EXPECT_EQ (std::make_tuple (Write.Bus, Write.Device, Write.Function), std::make_tuple (0, 2, 0));
+  }
+
+  const UINT32 Bar2 = Model.Controller.Config32 (0x18);
+  PciCf8Write8 (PCI_CF8_LIB_ADDRESS (0, 2, 0, PCI_BRIDGE_SECONDARY_BUS_REGISTER_OFFSET), 1);
+  PciCf8Write8 (PCI_CF8_LIB_ADDRESS (0, 2, 0, PCI_BRIDGE_SUBORDINATE_BUS_REGISTER_OFFSET), 8);
+  EXPECT_EQ (Model.Controller.Config32 (0x18), Bar2);
+
+  // Behind the bridge it is not on the root bus.
+  Model.Ports.SetControllerLocation (1, 0, 0);
+  EXPECT_FALSE (FindOnRootBus (&Found));
+}
+
+//
+// Where the aperture (0x92000000, 32 MiB) may decode: outside every
+// resource, or inside one memory-mapped I/O window that holds all of it
+// (QEMU pc's PCI window), with the temporary register window (0x94000000)
+// not RAM. RAM over either, a window that holds only part of the aperture,
+// or a reserved range on it keep it off.
+//
+TEST_F (ControllerSetup, TheApertureMayDecodeOnlyOutsideRamAndOtherDevicesRanges)
+{
+  EXPECT_TRUE (ApertureMayDecode ());
+  EXPECT_EQ (ApertureWindow (), nullptr);
+
+  Model.Hobs.AddResource (EFI_RESOURCE_SYSTEM_MEMORY, 0, 0x80000000);
+  Model.Hobs.AddResource (EFI_RESOURCE_MEMORY_RESERVED, 0xB0000000, 0x10000000);
+  EXPECT_TRUE (ApertureMayDecode ());
+
+  EFI_HOB_RESOURCE_DESCRIPTOR *Window = Model.Hobs.AddResource (EFI_RESOURCE_MEMORY_MAPPED_IO, 0x80000000, 0x7C000000);
+  EXPECT_TRUE (ApertureMayDecode ());
+  EXPECT_EQ (ApertureWindow (), Window);
+
+  Window->PhysicalStart = 0x93000000;
+  EXPECT_FALSE (ApertureMayDecode ());
+  Window->ResourceType = EFI_RESOURCE_MEMORY_RESERVED;
+  EXPECT_FALSE (ApertureMayDecode ());
+  Window->ResourceType = EFI_RESOURCE_MEMORY_MAPPED_IO;
+  Window->PhysicalStart = 0x94000000;
+  EXPECT_TRUE (ApertureMayDecode ());
+
+  // 2400 MiB on q35: RAM runs through both the aperture and the register window.
+  Model.Hobs.AddResource (EFI_RESOURCE_SYSTEM_MEMORY, 0x80000000, 0x16000000);
+  EXPECT_FALSE (ApertureMayDecode ());
+}
+
+TEST_F (ControllerSetup, RamOverTheTemporaryRegisterWindowAloneKeepsTheApertureOff)
+{
+  Model.Hobs.AddResource (EFI_RESOURCE_SYSTEM_MEMORY, 0x94000000, 0x1000);
+  EXPECT_FALSE (ApertureMayDecode ());
 }
 
 } // namespace
