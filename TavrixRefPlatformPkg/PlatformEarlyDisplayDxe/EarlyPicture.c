@@ -21,13 +21,20 @@
   therefore printed only before PCI enumeration, whatever the order in
   which a board's boot reaches its milestones.
 
+  The display-information HOB is the early video set-up's word that there
+  is something to show the picture on: without it (no controller found, or
+  in graphics mode no aperture that may decode) nothing is drawn or printed,
+  and the log says so, rather than report a drawing into an aperture that is
+  off, or text in VGA memory that no controller shows, as done.
+
   The board supplies the logo and the text lines (PcdEarlyDisplayNameLine,
   PcdEarlyDisplayDeviceLine), and, like a splash-screen delay, how long the
   picture is held before the boot goes on (at most 10 minutes; the board
-  library's choice, none by default). A byte received on
-  the second serial port (COM2) ends the hold at once: a test harness that
-  has taken its snapshot of the held picture lets the boot go on that way,
-  so that no snapshot depends on how fast the host runs the guest.
+  library's choice, none by default) and whether something may end a hold
+  early (the reference board: a byte received on its second serial port,
+  with which a test harness that has taken its snapshot of the held picture
+  lets the boot go on, so that no snapshot depends on how fast the host runs
+  the guest).
 
   SPDX-License-Identifier: BSD-2-Clause-Patent
 **/
@@ -38,11 +45,11 @@
 #include <Library/BaseLib.h>
 #include <Library/DebugLib.h>
 #include <Library/HobLib.h>
-#include <Library/IoLib.h>
 #include <Library/MemoryAllocationLib.h>
 #include <Library/EarlyDisplayBoardLib.h>
 #include <Library/PcdLib.h>
 #include <Library/PerformanceLib.h>
+#include <Library/SafeIntLib.h>
 #include <Library/UefiBootServicesTableLib.h>
 #include <Protocol/PciEnumerationComplete.h>
 
@@ -56,16 +63,6 @@
 #define BAR_COLOUR  0x0040C0FF
 
 #define HOLD_MAX_MS   600000
-
-//
-// COM2, whose received byte ends a hold: receive buffer, line status (bit 0:
-// data ready) and the scratch register, which tells a UART from no device
-// (that reads all ones).
-//
-#define RELEASE_PORT_DATA     0x2F8
-#define RELEASE_PORT_STATUS   0x2FD
-#define RELEASE_PORT_SCRATCH  0x2FF
-#define RELEASE_DATA_READY    BIT0
 
 //
 // Progress captions, padded to one length so that each covers the last.
@@ -83,14 +80,21 @@ EarlyFrame (
 {
   EFI_HOB_GUID_TYPE       *Hob;
   CONST EARLY_VIDEO_INFO  *Info;
+  UINT64                  Bytes;
 
   Hob = GetFirstGuidHob (&gEarlyVideoInfoHobGuid);
   if ((Hob == NULL) || (GET_GUID_HOB_DATA_SIZE (Hob) < sizeof (EARLY_VIDEO_INFO))) {
     return NULL;
   }
 
+  //
+  // Width x height x 4 in 64 bits wraps for a large enough frame (2^31 x
+  // 2^31 pixels makes exactly 2^64 bytes, that is 0): multiply with a check.
+  //
   Info = GET_GUID_HOB_DATA (Hob);
-  if (MultU64x32 (MultU64x32 (Info->FrameWidth, Info->FrameHeight), sizeof (UINT32)) > MAX_UINT32) {
+  if (RETURN_ERROR (SafeUint64Mult ((UINT64)Info->FrameWidth * Info->FrameHeight, sizeof (UINT32), &Bytes)) ||
+      (Bytes > MAX_UINT32))
+  {
     DEBUG ((
       DEBUG_WARN,
       "PlatformEarlyDisplayDxe: the %u x %u frame is larger than 4 GiB, nothing drawn into it\n",
@@ -189,6 +193,10 @@ ShowProgress (
   EFI_STATUS              Status;
 
   if (mTextDisplay.Callbacks.PrintString != NULL) {
+    if (GetFirstGuidHob (&gEarlyVideoInfoHobGuid) == NULL) {
+      return;
+    }
+
     if (!TextPrintAllowed ()) {
       DEBUG ((DEBUG_INFO, "PlatformEarlyDisplayDxe: progress %u not printed: PCI enumeration is done\n", Progress));
       return;
@@ -236,53 +244,34 @@ ShowProgress (
 }
 
 /**
-  TRUE when a UART answers at COM2: its scratch register keeps what was
-  written.
-**/
-STATIC
-BOOLEAN
-ReleasePortPresent (
-  VOID
-  )
-{
-  IoWrite8 (RELEASE_PORT_SCRATCH, 0x5A);
-  if (IoRead8 (RELEASE_PORT_SCRATCH) != 0x5A) {
-    return FALSE;
-  }
-
-  IoWrite8 (RELEASE_PORT_SCRATCH, 0xA5);
-  return IoRead8 (RELEASE_PORT_SCRATCH) == 0xA5;
-}
-
-/**
-  Holds the picture on the screen for the time chosen at boot, or until a
-  byte arrives on COM2; What names the picture in the message.
+  Holds the picture on the screen for the time the board chose, or until
+  the board's release comes; What names the picture in the message.
 **/
 VOID
 HoldPicture (
   IN CONST CHAR8  *What
   )
 {
-  UINT32   Milliseconds;
-  UINT32   Waited;
-  BOOLEAN  Releasable;
+  UINT32       Milliseconds;
+  UINT32       Waited;
+  CONST CHAR8  *Release;
 
   Milliseconds = MIN (EarlyDisplayBoardHoldMilliseconds (), HOLD_MAX_MS);
   if (Milliseconds == 0) {
     return;
   }
 
-  Releasable   = ReleasePortPresent ();
+  Release = EarlyDisplayBoardHoldRelease ();
   DEBUG ((
     DEBUG_INFO,
-    "PlatformEarlyDisplayDxe: holding %a for %u ms%a\n",
+    "PlatformEarlyDisplayDxe: holding %a for %u ms%a%a\n",
     What,
     Milliseconds,
-    Releasable ? " or until a byte arrives on COM2" : ""
+    (Release != NULL) ? " or until " : "",
+    (Release != NULL) ? Release : ""
     ));
   for (Waited = 0; Waited < Milliseconds; Waited++) {
-    if (Releasable && ((IoRead8 (RELEASE_PORT_STATUS) & RELEASE_DATA_READY) != 0)) {
-      IoRead8 (RELEASE_PORT_DATA);
+    if ((Release != NULL) && EarlyDisplayBoardHoldReleased ()) {
       DEBUG ((DEBUG_INFO, "PlatformEarlyDisplayDxe: %a released after %u ms\n", What, Waited));
       return;
     }
@@ -340,9 +329,16 @@ DrawEarlyPicture (
   CONST EARLY_VIDEO_INFO  *Info;
   EFI_STATUS              Status;
 
+  if (GetFirstGuidHob (&gEarlyVideoInfoHobGuid) == NULL) {
+    DEBUG ((
+      DEBUG_WARN,
+      "PlatformEarlyDisplayDxe: no early picture: no display-information HOB (the early video set-up found no controller, or no aperture that may decode), nothing drawn\n"
+      ));
+    return;
+  }
+
   Info = EarlyFrame ();
   if (Info == NULL) {
-    DEBUG ((DEBUG_ERROR, "PlatformEarlyDisplayDxe: no display-information HOB, nothing drawn\n"));
     return;
   }
 
@@ -378,6 +374,14 @@ PrintEarlyText (
 
   if (!TextPrintAllowed ()) {
     DEBUG ((DEBUG_WARN, "PlatformEarlyDisplayDxe: name not printed: PCI enumeration is done\n"));
+    return;
+  }
+
+  if (GetFirstGuidHob (&gEarlyVideoInfoHobGuid) == NULL) {
+    DEBUG ((
+      DEBUG_WARN,
+      "PlatformEarlyDisplayDxe: no early text: no display-information HOB (the early video set-up found no controller), nothing printed\n"
+      ));
     return;
   }
 

@@ -9,10 +9,13 @@
   same picture again through the same callbacks, with the progress line at
   its last step. The console later clears it.
 
-  Only the first GOP with a device path and a linear frame buffer is taken,
-  as Prelumen takes it; the GOP GUID installed with a NULL interface has no
-  frame buffer and is passed over. From then on Prelumen draws into that
-  GOP's frame buffer, so the fixed aperture is turned off.
+  Only the display controller's GOP is taken, as Prelumen takes it: the
+  first GOP whose device path leads to the controller's PCI I/O, with a
+  linear frame buffer. Another display's GOP (a second card, the board's own
+  VGA) is never drawn into or set to another mode; the GOP GUID installed
+  with a NULL interface has no frame buffer and is passed over. From then on
+  Prelumen draws into that GOP's frame buffer, so the fixed aperture is
+  turned off.
 
   SPDX-License-Identifier: BSD-2-Clause-Patent
 **/
@@ -28,14 +31,9 @@
 
 STATIC VOID  *mGraphicsOutputRegistration;
 
-/**
-  The first GOP on a handle with a device path whose modes have a linear
-  frame buffer, or NULL.
-**/
-STATIC
 EFI_GRAPHICS_OUTPUT_PROTOCOL *
 FindGraphicsOutput (
-  VOID
+  IN BOOLEAN  LinearOnly
   )
 {
   EFI_HANDLE                    *Handles;
@@ -52,13 +50,16 @@ FindGraphicsOutput (
   Found = NULL;
   for (Index = 0; Index < Count && Found == NULL; Index++) {
     if (EFI_ERROR (gBS->HandleProtocol (Handles[Index], &gEfiDevicePathProtocolGuid, &DevicePath)) ||
-        EFI_ERROR (gBS->HandleProtocol (Handles[Index], &gEfiGraphicsOutputProtocolGuid, (VOID **)&Gop)))
+        !LeadsToDisplayController (DevicePath) ||
+        EFI_ERROR (gBS->HandleProtocol (Handles[Index], &gEfiGraphicsOutputProtocolGuid, (VOID **)&Gop)) ||
+        (Gop == NULL))
     {
       continue;
     }
 
-    if ((Gop != NULL) && (Gop->Mode != NULL) && (Gop->Mode->Info != NULL) &&
-        (Gop->Mode->Info->PixelFormat != PixelBltOnly) && (Gop->Mode->FrameBufferBase != 0))
+    if (!LinearOnly ||
+        ((Gop->Mode != NULL) && (Gop->Mode->Info != NULL) &&
+         (Gop->Mode->Info->PixelFormat != PixelBltOnly) && (Gop->Mode->FrameBufferBase != 0)))
     {
       Found = Gop;
     }
@@ -120,7 +121,7 @@ OnGraphicsOutputInstalled (
   UINT64                        BankSwitches;
 
   Frame = EarlyFrame ();
-  Gop   = FindGraphicsOutput ();
+  Gop   = FindGraphicsOutput (TRUE);
   if ((Frame == NULL) || (Gop == NULL)) {
     return;
   }

@@ -10,7 +10,10 @@
 
 #include <PiDxe.h>
 #include <Guid/EarlyVideoInfoHob.h>
+#include <Protocol/DevicePath.h>
 #include <Protocol/EarlyVideoDisplay.h>
+#include <Protocol/GraphicsOutput.h>
+#include <Protocol/PciIo.h>
 #include <Protocol/PlatformEarlyDisplay.h>
 
 /// Milestones of the boot that the progress line shows.
@@ -54,6 +57,13 @@ VOID ShowProgress (IN EARLY_PROGRESS Progress);
 EFI_STATUS
 WatchForGraphicsOutput (VOID);
 
+/**
+  The display controller's first GOP (on a handle whose device path leads to
+  the controller), with a linear frame buffer if LinearOnly; NULL if none.
+**/
+EFI_GRAPHICS_OUTPUT_PROTOCOL *
+FindGraphicsOutput (IN BOOLEAN LinearOnly);
+
 //
 // The fixed frame aperture, turned off once nothing needs it (ApertureControl.c).
 //
@@ -61,6 +71,14 @@ EFI_STATUS
 WatchForDisplayController (VOID);
 
 VOID TurnApertureOff (IN CONST CHAR8 *Reason);
+
+/// Whether PciIo is the display controller's (its vendor and device ID).
+BOOLEAN
+IsDisplayController (IN EFI_PCI_IO_PROTOCOL *PciIo);
+
+/// Whether the nearest handle with PCI I/O on DevicePath is the display controller's.
+BOOLEAN
+LeadsToDisplayController (IN EFI_DEVICE_PATH_PROTOCOL *DevicePath);
 
 //
 // Prelumen's status codes on the serial port (StatusCodeListener.c).

@@ -1,7 +1,8 @@
 /** @file
-  What a board gives the early display besides its text lines: its logo and
-  how long it holds the early picture. The text lines are PCDs of this
-  package (PcdEarlyDisplayNameLine, PcdEarlyDisplayDeviceLine).
+  What a board gives the early display besides its text lines: its logo,
+  how long it holds the early picture, and what may end a hold early. The
+  text lines are PCDs of this package (PcdEarlyDisplayNameLine,
+  PcdEarlyDisplayDeviceLine).
 
   SPDX-License-Identifier: BSD-2-Clause-Patent
 **/
@@ -38,6 +39,29 @@ EarlyDisplayBoardGetLogo (
 UINT32
 EFIAPI
 EarlyDisplayBoardHoldMilliseconds (
+  VOID
+  );
+
+/**
+  Readies the board's way of ending a hold early, if it has one, and names
+  it for the log (the reference board: "a byte arrives on COM2").
+
+  @return  What ends a hold early, or NULL: the board has no such way on
+           this machine, and a hold lasts its whole time.
+**/
+CONST CHAR8 *
+EFIAPI
+EarlyDisplayBoardHoldRelease (
+  VOID
+  );
+
+/**
+  Whether the release named by EarlyDisplayBoardHoldRelease has come since
+  it was readied; it is consumed. Polled about once a millisecond.
+**/
+BOOLEAN
+EFIAPI
+EarlyDisplayBoardHoldReleased (
   VOID
   );
 

@@ -3,19 +3,32 @@
 
   The hold is chosen at boot, like a board's splash-screen delay:
     -fw_cfg name=opt/org.tavrix/early-picture-hold-ms,string=3000
-  (decimal milliseconds; none by default). The road uses it to read the
-  held pictures back.
+  (decimal milliseconds; none by default). A byte received on the second
+  serial port (COM2, 0x2F8) ends a hold at once. The road uses both: it
+  holds each picture until it has read the picture back, then sends the
+  byte, so that no snapshot depends on how fast the host runs the guest.
 
   SPDX-License-Identifier: BSD-2-Clause-Patent
 **/
 
 #include <Uefi.h>
 #include <Library/EarlyDisplayBoardLib.h>
+#include <Library/IoLib.h>
 #include <Library/MemoryAllocationLib.h>
 #include <Library/QemuFwCfgSimpleParserLib.h>
 
 #define LOGO_SIZE     128
 #define HOLD_SETTING  "opt/org.tavrix/early-picture-hold-ms"
+
+//
+// COM2, whose received byte ends a hold: receive buffer, line status (bit 0:
+// data ready) and the scratch register, which tells a UART from no device
+// (that reads all ones).
+//
+#define RELEASE_PORT_DATA     0x2F8
+#define RELEASE_PORT_STATUS   0x2FD
+#define RELEASE_PORT_SCRATCH  0x2FF
+#define RELEASE_DATA_READY    BIT0
 
 /**
   The logo: a disc shaded from blue at the top to cyan at the bottom, with
@@ -88,4 +101,36 @@ EarlyDisplayBoardHoldMilliseconds (
   }
 
   return Milliseconds;
+}
+
+CONST CHAR8 *
+EFIAPI
+EarlyDisplayBoardHoldRelease (
+  VOID
+  )
+{
+  //
+  // A UART answers at COM2 when its scratch register keeps what was written.
+  //
+  IoWrite8 (RELEASE_PORT_SCRATCH, 0x5A);
+  if (IoRead8 (RELEASE_PORT_SCRATCH) != 0x5A) {
+    return NULL;
+  }
+
+  IoWrite8 (RELEASE_PORT_SCRATCH, 0xA5);
+  return (IoRead8 (RELEASE_PORT_SCRATCH) == 0xA5) ? "a byte arrives on COM2" : NULL;
+}
+
+BOOLEAN
+EFIAPI
+EarlyDisplayBoardHoldReleased (
+  VOID
+  )
+{
+  if ((IoRead8 (RELEASE_PORT_STATUS) & RELEASE_DATA_READY) == 0) {
+    return FALSE;
+  }
+
+  IoRead8 (RELEASE_PORT_DATA);
+  return TRUE;
 }

@@ -65,10 +65,30 @@ EarlyDisplayBoardGetLogo (OUT UINT32 **Pixels, OUT UINT32 *Width, OUT UINT32 *He
   return EFI_SUCCESS;
 }
 
+//
+// The board's hold: none by default; a test may set one, with or without a
+// release that comes after a number of polls.
+//
+UINT32       mBoardHold;
+const CHAR8 *mBoardRelease;
+UINTN        mPollsUntilRelease;
+
 extern "C" UINT32 EFIAPI
 EarlyDisplayBoardHoldMilliseconds (VOID)
 {
-  return 0;
+  return mBoardHold;
+}
+
+extern "C" CONST CHAR8 *EFIAPI
+EarlyDisplayBoardHoldRelease (VOID)
+{
+  return mBoardRelease;
+}
+
+extern "C" BOOLEAN EFIAPI
+EarlyDisplayBoardHoldReleased (VOID)
+{
+  return (mPollsUntilRelease == 0) || (--mPollsUntilRelease == 0);
 }
 
 namespace {
@@ -201,13 +221,48 @@ TestSetMode (EFI_GRAPHICS_OUTPUT_PROTOCOL *This, UINT32 Mode)
   return EFI_SUCCESS;
 }
 
-/// A vendor node (told apart by Tag) and the end node.
+/// A display behind a bridge on the root bus, PciRoot(0x0)/Pci(Slot,0x0)/
+/// Pci(0x0,0x0) (the display controller's model is behind 0x1C), and a
+/// display driver's child below it: an ACPI _ADR node, told apart by its
+/// address. A path without the child names the PCI function itself.
 #pragma pack(1)
 struct TEST_DEVICE_PATH {
-  VENDOR_DEVICE_PATH       Vendor;
+  ACPI_HID_DEVICE_PATH     Root;
+  PCI_DEVICE_PATH          Slot;
+  PCI_DEVICE_PATH          Function;
+  ACPI_ADR_DEVICE_PATH     Child;
   EFI_DEVICE_PATH_PROTOCOL End;
+
+  TEST_DEVICE_PATH (UINT8 SlotDevice, UINT32 Address)
+  {
+    Root     = { { ACPI_DEVICE_PATH, ACPI_DP, { sizeof (ACPI_HID_DEVICE_PATH), 0 } }, EISA_PNP_ID (0x0A03), 0 };
+    Slot     = { { HARDWARE_DEVICE_PATH, HW_PCI_DP, { sizeof (PCI_DEVICE_PATH), 0 } }, 0, SlotDevice };
+    Function = { { HARDWARE_DEVICE_PATH, HW_PCI_DP, { sizeof (PCI_DEVICE_PATH), 0 } }, 0, 0 };
+    Child    = { { ACPI_DEVICE_PATH, ACPI_ADR_DP, { sizeof (ACPI_ADR_DEVICE_PATH), 0 } }, Address };
+    End      = { END_DEVICE_PATH_TYPE, END_ENTIRE_DEVICE_PATH_SUBTYPE, { 4, 0 } };
+  }
+
+  /// The PCI function's own path: the child node becomes the end.
+  EFI_DEVICE_PATH_PROTOCOL *
+  FunctionPath ()
+  {
+    Child.Header = { END_DEVICE_PATH_TYPE, END_ENTIRE_DEVICE_PATH_SUBTYPE, { 4, 0 } };
+    return &Root.Header;
+  }
 };
 #pragma pack()
+
+/// Another display's PCI I/O: only its IDs (QEMU's standard VGA) are read.
+extern "C" EFI_STATUS EFIAPI
+OtherDisplayConfigRead (EFI_PCI_IO_PROTOCOL *This, EFI_PCI_IO_PROTOCOL_WIDTH Width, UINT32 Offset, UINTN Count, VOID *Buffer)
+{
+  if ((Width != EfiPciIoWidthUint32) || (Offset != 0) || (Count != 1)) {
+    return EFI_UNSUPPORTED;
+  }
+
+  *static_cast<UINT32 *> (Buffer) = 0x11111234;
+  return EFI_SUCCESS;
+}
 
 class PlatformEarlyDisplay : public HOST_MODEL_TEST {
 protected:
@@ -225,8 +280,11 @@ protected:
     ZeroMem (&mTextDisplay.Callbacks, sizeof (mTextDisplay.Callbacks));
     mPrelumenBankSelections = 0;
     mCalls.clear ();
-    mBoardLogo     = BOARD_LOGO::Present;
-    mBoardLogoSide = 128;
+    mBoardLogo         = BOARD_LOGO::Present;
+    mBoardLogoSide     = 128;
+    mBoardHold         = 0;
+    mBoardRelease      = nullptr;
+    mPollsUntilRelease = 0;
     ASSERT_EQ (InstallDisplayProtocols (), EFI_SUCCESS);
     ASSERT_EQ (WatchForDisplayController (), EFI_SUCCESS);
   }
@@ -269,8 +327,9 @@ protected:
     return Gop;
   }
 
-  /// Installs the GOP on a new handle, with a device path of its own unless
-  /// WithPath is FALSE; the notifications run before this returns.
+  /// Installs the GOP on a new handle, with a device path below the display
+  /// controller's unless WithPath is FALSE; the notifications run before
+  /// this returns.
   TEST_GOP &
   Install (TEST_GOP &Gop, BOOLEAN WithPath = TRUE)
   {
@@ -283,18 +342,17 @@ protected:
     return Gop;
   }
 
-  /// Installs the GOP GUID with Interface (NULL allowed) and a device path of
-  /// its own on a new handle.
+  /// Installs the GOP GUID with Interface (NULL allowed) on a new handle
+  /// whose device path is a child's of the display behind SlotDevice (the
+  /// display controller's model, published here, is behind 0x1C).
   void
-  InstallWithPath (EFI_GRAPHICS_OUTPUT_PROTOCOL *Interface)
+  InstallWithPath (EFI_GRAPHICS_OUTPUT_PROTOCOL *Interface, UINT8 SlotDevice = 0x1C)
   {
     EFI_HANDLE Handle = nullptr;
 
-    mPaths.push_back (std::make_unique<TEST_DEVICE_PATH> ());
+    Model.Controller.Publish ();
+    mPaths.push_back (std::make_unique<TEST_DEVICE_PATH> (SlotDevice, (UINT32)mPaths.size ()));
     TEST_DEVICE_PATH &Path = *mPaths.back ();
-    Path.Vendor.Header     = { HARDWARE_DEVICE_PATH, HW_VENDOR_DP, { sizeof (VENDOR_DEVICE_PATH), 0 } };
-    Path.Vendor.Guid.Data1 = (UINT32)mPaths.size ();
-    Path.End               = { END_DEVICE_PATH_TYPE, END_ENTIRE_DEVICE_PATH_SUBTYPE, { 4, 0 } };
     EXPECT_EQ (
       gBS->InstallMultipleProtocolInterfaces (
         &Handle, &gEfiDevicePathProtocolGuid, &Path, &gEfiGraphicsOutputProtocolGuid, Interface, nullptr
@@ -450,6 +508,18 @@ TEST_F (PlatformEarlyDisplay, AFrameLargerThan4GiBIsNotDrawnInto)
   EXPECT_TRUE (mCalls.empty ());
 }
 
+//
+// 2^31 x 2^31 pixels of 4 bytes are 2^64 bytes, which a 64-bit product
+// wraps to 0: still far larger than 4 GiB.
+//
+TEST_F (PlatformEarlyDisplay, AFrameWhoseByteSizeWraps64BitsIsNotDrawnInto)
+{
+  Model.Hobs.AddEarlyVideoInfo (0x80000000u, 0x80000000u);
+  EXPECT_EQ (EarlyFrame (), nullptr);
+  ASSERT_EQ (RegisterGraphics (), EFI_SUCCESS);
+  EXPECT_TRUE (mCalls.empty ());
+}
+
 TEST_F (PlatformEarlyDisplay, TheGopIsSetToTheEarlyFrameAndThePictureDrawnAgainOnce)
 {
   Model.Hobs.AddEarlyVideoInfo (800, 600);
@@ -493,6 +563,34 @@ TEST_F (PlatformEarlyDisplay, GopsPrelumenWouldNotTakeAreSkippedAndTheWatchGoesO
   EXPECT_EQ (Calls ('I').size (), 2u);
 }
 
+//
+// A second display's GOP (another vendor's card behind slot 2) arrives
+// first: it is neither set to another mode nor drawn into, and the watch
+// goes on until the display controller's own GOP comes.
+//
+TEST_F (PlatformEarlyDisplay, AnotherDisplaysGopIsNeverTaken)
+{
+  Model.Hobs.AddEarlyVideoInfo (800, 600);
+  ASSERT_EQ (RegisterGraphics (), EFI_SUCCESS);
+  mCalls.clear ();
+
+  EFI_PCI_IO_PROTOCOL OtherPciIo = {};
+  TEST_DEVICE_PATH    OtherPath (2, 0);
+  OtherPciIo.Pci.Read = OtherDisplayConfigRead;
+  Model.InstallProtocol (
+    Model.InstallProtocol (nullptr, gEfiDevicePathProtocolGuid, OtherPath.FunctionPath ()), gEfiPciIoProtocolGuid,
+    &OtherPciIo
+  );
+  TEST_GOP &Other = MakeGop (kDriverModes);
+  InstallWithPath (&Other.Gop, 2);
+  EXPECT_TRUE (Other.SetModes.empty ());
+  EXPECT_TRUE (mCalls.empty ());
+
+  TEST_GOP &Ours = InstallGop (kDriverModes);
+  EXPECT_EQ (Ours.SetModes, std::vector<UINT32>{ 1 });
+  EXPECT_EQ (Calls ('I').size (), 2u);
+}
+
 TEST_F (PlatformEarlyDisplay, AGopWithoutTheEarlyFramesModeIsLeftAlone)
 {
   Model.Hobs.AddEarlyVideoInfo (1280, 1024);
@@ -528,6 +626,7 @@ TEST_F (PlatformEarlyDisplay, TextModePrintsTheNameAndTheProgressIntoTextMemory)
   EXPECT_TRUE (mCalls.empty ());
 
   EARLY_TEXT_CALLBACKS Text = { RecordPrintString };
+  Model.Hobs.AddEarlyVideoInfo (800, 600);
   ASSERT_EQ (Display->RegisterCallbacks (Display, Text, 0), EFI_SUCCESS);
   const std::vector<DRAW_CALL> Prints = Calls ('P');
   ASSERT_EQ (Prints.size (), 2u);
@@ -547,6 +646,39 @@ TEST_F (PlatformEarlyDisplay, TextModePrintsTheNameAndTheProgressIntoTextMemory)
   ShowProgress (ProgressGraphicsOutput);
   ASSERT_EQ (Display->RegisterCallbacks (Display, Text, 0), EFI_SUCCESS);
   EXPECT_EQ (mCalls.size (), 3u);
+}
+
+//
+// Without the display-information HOB the early video set-up found no
+// controller: text memory may read back what is written, but nothing shows
+// it, so nothing is printed, neither the name nor a milestone.
+//
+TEST_F (PlatformEarlyDisplay, TextModePrintsNothingWithoutTheHob)
+{
+  auto *Display = static_cast<EARLY_TEXT_DISPLAY_PROTOCOL *> (
+    Model.FindProtocol (Model.HandlesWith (gEarlyTextDisplayProtocolGuid).at (0), gEarlyTextDisplayProtocolGuid)
+  );
+  EARLY_TEXT_CALLBACKS Text = { RecordPrintString };
+
+  ASSERT_EQ (Display->RegisterCallbacks (Display, Text, 0), EFI_SUCCESS);
+  ShowProgress (ProgressEndOfDxe);
+  EXPECT_TRUE (mCalls.empty ());
+}
+
+//
+// A hold lasts the board's time, a millisecond at a time, unless the board's
+// release comes first; a board without a release holds the whole time.
+//
+TEST_F (PlatformEarlyDisplay, AHoldEndsAtTheBoardsReleaseOrAfterItsTime)
+{
+  mBoardHold = 50;
+  HoldPicture ("a picture");
+  EXPECT_EQ (Model.Stalls ().size (), 50u);
+
+  mBoardRelease      = "a test's release";
+  mPollsUntilRelease = 7;
+  HoldPicture ("a picture");
+  EXPECT_EQ (Model.Stalls ().size (), 50u + 6);
 }
 
 //
@@ -585,6 +717,34 @@ TEST_F (PlatformAperture, GoesOffWhenTheGopIsTaken)
   Model.InstallProtocol (mController, gEfiGraphicsOutputProtocolGuid, &Gop.Gop);
   EXPECT_EQ (Calls ('I').size (), 4u);
   EXPECT_FALSE (ApertureOn ());
+}
+
+//
+// The boot manager boots and the controller has no GOP (its driver refused
+// or failed): the aperture goes off and channel B's display with it, the
+// controller's memory decoding as it was. A controller with a GOP of its
+// own, even one the platform did not take, is left to that GOP's driver.
+//
+TEST_F (PlatformAperture, AnEarlyFrameNoGopTookOverIsHandedBackWhenTheBootManagerBoots)
+{
+  Model.Controller.SetRegister (0x80200, 0x102);
+  const UINT64 Attributes = Model.Controller.Attributes ();
+
+  Model.SignalEventGroup (gEfiEventReadyToBootGuid);
+  EXPECT_FALSE (ApertureOn ());
+  EXPECT_EQ (Model.Controller.Register (0x80200), 0u);
+  EXPECT_EQ (Model.Controller.Attributes (), Attributes);
+}
+
+TEST_F (PlatformAperture, AControllerWithAGopOfItsOwnIsLeftAloneWhenTheBootManagerBoots)
+{
+  TEST_GOP &BltOnly = MakeGop (kDriverModes, 0, 0xC0000000, PixelBltOnly);
+  Model.InstallProtocol (mController, gEfiGraphicsOutputProtocolGuid, &BltOnly.Gop);
+  Model.Controller.SetRegister (0x80200, 0x102);
+
+  Model.SignalEventGroup (gEfiEventReadyToBootGuid);
+  EXPECT_TRUE (ApertureOn ());
+  EXPECT_EQ (Model.Controller.Register (0x80200), 0x102u);
 }
 
 TEST_F (PlatformAperture, GoesOffAtTheLatestWhenBootServicesEnd)
