@@ -1,12 +1,17 @@
 #!/usr/bin/env bash
 # The road's last stretch: from the firmware to the operating system, on our
 # QEMU with the controller (-device tavrix-display behind a root port, no
-# other display). Two boots of the same disk (scripts/os-image.sh: Debian's
+# other display). Three boots of the same disk (scripts/os-image.sh: Debian's
 # GRUB, standalone with efi_gop only, Debian's Linux and a busybox initramfs
 # of ours):
 #   platform  the reference platform's DEBUG image, TavrixGopDxe from its
 #             firmware volume;
-#   rom       Debian's OVMF with the RELEASE option ROM on the card.
+#   rom       Debian's OVMF with the RELEASE option ROM on the card;
+#   pressure  the reference platform again, GRUB started from the shell
+#             after the road application took all memory below 4 GiB but
+#             384 MiB (each failed allocation lets the DXE core promote
+#             untested memory, as a loader with a large initrd makes it):
+#             the aperture stays reserved in the memory map Linux receives.
 # In each boot GRUB lists the GOP's modes, then draws in each of the four
 # and waits; the harness looks at the card (screendump, and the device's own
 # account through QOM: display-width, display-height) and releases GRUB with
@@ -39,7 +44,9 @@ check() {
   if "$@" >>"$OUT/checks.log" 2>&1; then road_pass "$name"; else road_fail "$name" "see $OUT/checks.log"; fi
 }
 
+ROAD_APP=$REPO/Build/TavrixDev/DEBUG_GCC5/X64/TavrixRoad.efi
 [ -f "$RELEASE_ROM" ] || { road_fail "the RELEASE option ROM is built" "$RELEASE_ROM missing: scripts/build.sh RELEASE"; exit 1; }
+[ -f "$ROAD_APP" ] || { road_fail "the road application is built" "$ROAD_APP missing: scripts/build.sh DEBUG"; exit 1; }
 if ! OS_DIR=$(bash "$REPO/scripts/os-image.sh" 2>"$OUT/os-image.log" | tail -n1) || [ ! -f "$OS_DIR/esp.img" ]; then
   road_fail "the boot disk is made from Debian's packages" "see $OUT/os-image.log"; exit 1
 fi
@@ -91,7 +98,7 @@ grub_modes() {
 # for one Enter: a second one would let the next wait pass unseen.
 road() {
   local boot=$1 what=$2 code=$3 vars=$4; shift 4
-  vm_start "$boot" "$code" "$vars" -drive "file=$OS_DIR/esp.img,format=raw,snapshot=on" "$@"
+  vm_start "$boot" "$code" "$vars" -drive "file=${OS_DISK:-$OS_DIR/esp.img},format=raw,snapshot=on" "$@"
   DIR=$VM_DIR
   local i reached=grub
   for i in "${!MODES[@]}"; do
@@ -146,5 +153,48 @@ road platform "reference platform (DEBUG)" "$PLATFORM_FW/OVMF_CODE.fd" "$PLATFOR
 road rom "Debian's OVMF, RELEASE option ROM" "$OVMF_CODE" "$OVMF_VARS" \
   -device pcie-root-port,id=rp0,bus=pcie.0,addr=0x1c.0,chassis=1 \
   -device "tavrix-display,id=gpu,bus=rp0,addr=0x0,romfile=$RELEASE_ROM"
+
+# The pressure boot's disk: a copy of the boot disk where the shell, not the
+# boot manager, finds GRUB (away from the removable-media path), after the
+# road application has taken the memory; /tavrix-os/pressure has GRUB ask
+# Linux for the firmware's memory map (efi=debug).
+pressure_disk() {
+  local disk=$OUT/pressure-disk.img
+  cp "$OS_DIR/esp.img" "$disk"
+  printf '@echo -off\nfs0:\nTavrixRoad.efi pressure\n\\EFI\\tavrix\\grubx64.efi\n' >"$OUT/pressure.nsh"
+  : >"$OUT/pressure-marker"
+  mmd -i "$disk" ::/EFI/tavrix &&
+    mmove -i "$disk" ::/EFI/BOOT/BOOTX64.EFI ::/EFI/tavrix/grubx64.efi &&
+    mcopy -i "$disk" "$OUT/pressure.nsh" ::/startup.nsh &&
+    mcopy -i "$disk" "$ROAD_APP" ::/TavrixRoad.efi &&
+    mcopy -i "$disk" "$OUT/pressure-marker" ::/tavrix-os/pressure && echo "$disk"
+}
+# aperture_reserved_for_linux LOG: Linux's copy of the firmware's memory map
+# (efi=debug) has the aperture in one reserved range, and the e820 map GRUB
+# built from it keeps it reserved.
+aperture_reserved_for_linux() {
+  python3 - "$1" <<'PY'
+import re, sys
+text = open(sys.argv[1], errors="replace").read()
+def covers(start, end):
+    return int(start, 16) <= 0x92000000 and int(end, 16) >= 0x93FFFFFF
+efi = [m for m in re.finditer(r"efi: mem\d+: \[(\w+)[^\]]*\] range=\[0x([0-9a-f]+)-0x([0-9a-f]+)\]", text)
+       if int(m.group(2), 16) <= 0x93FFFFFF and int(m.group(3), 16) >= 0x92000000]
+e820 = [m for m in re.finditer(r"BIOS-e820: \[mem 0x([0-9a-f]+)-0x([0-9a-f]+)\] (\w+)", text)
+        if int(m.group(1), 16) <= 0x93FFFFFF and int(m.group(2), 16) >= 0x92000000]
+ok = len(efi) == 1 and efi[0].group(1) == "Reserved" and covers(efi[0].group(2), efi[0].group(3)) and \
+     len(e820) == 1 and e820[0].group(3) == "reserved" and covers(e820[0].group(1), e820[0].group(2))
+print("efi:", [m.group(0) for m in efi], "e820:", [m.group(0) for m in e820])
+sys.exit(0 if ok else 1)
+PY
+}
+if OS_DISK=$(pressure_disk 2>"$OUT/pressure-disk.log"); then
+  OS_DISK=$OS_DISK road pressure "reference platform (DEBUG) under memory pressure" \
+    "$PLATFORM_FW/OVMF_CODE.fd" "$PLATFORM_FW/OVMF_VARS.fd" "${CARD_BEHIND_ROOT_PORT[@]}"
+  check "under memory pressure: the road application took all memory below 4 GiB but 384 MiB, none of it on the aperture" \
+    grep -q -E '^ROAD-PRESSURE [0-9]+ MiB below 4 GiB stay allocated, 384 MiB given back in one piece$' "$OUT/pressure/console.txt"
+  check "under memory pressure: Linux receives the aperture 0x92000000-0x93FFFFFF as reserved, in the firmware's memory map and in e820" \
+    aperture_reserved_for_linux "$OUT/pressure/console.txt"
+else road_fail "the pressure boot's disk is made" "see $OUT/pressure-disk.log"; fi
 
 road_status

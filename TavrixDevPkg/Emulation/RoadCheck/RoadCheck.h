@@ -82,6 +82,14 @@ ReadFileBeside (IN ROAD &Road, IN CONST char16_t *FileName, OUT VOID **Contents,
 BOOLEAN
 CheckPlatform (IN ROAD &Road);
 
+/**
+  Takes every page below 4 GiB that can be had, as a loader with a large
+  initrd does (each failed allocation lets the DXE core promote untested
+  memory), gives KeepMiB back and returns with the rest still allocated, for
+  the boot loader started next.
+**/
+VOID LeaveMemoryPressure (IN UINTN KeepMiB);
+
 BOOLEAN
 RestoreEarlyState (IN ROAD &Road);
 
