@@ -103,12 +103,13 @@ check_secure_boot_vars() {
   sb_vars_refuses "a-file-that-is-no-store" "not a firmware volume" /usr/share/ovmf/PkKek-1-snakeoil.pem
 }
 
-# The kit: what make dist packs, the same bytes twice; the tools that take the
-# guide's board lines refuse what they cannot do, naming it.
+# The kit: what make dist packs, the same bytes twice (under two umasks, 022
+# and 077), folders 0755 and files 0644; the tools that take the guide's board
+# lines refuse what they cannot do, naming it.
 check_kit() {
   local kit=Build/Dist/tavrix-display-$(bash scripts/product-version.sh)
   local dir=$OUT/kit first t f
-  if ! bash scripts/dist.sh >"$OUT/dist.txt" 2>&1; then fail "make dist: $(cat "$OUT/dist.txt")"; return; fi
+  if ! (umask 022 && bash scripts/dist.sh) >"$OUT/dist.txt" 2>&1; then fail "make dist: $(cat "$OUT/dist.txt")"; return; fi
   first=$(sha256sum <"$kit.tar.gz")
   mkdir -p "$dir" && tar -xzf "$kit.tar.gz" -C "$dir"
   dir=$dir/$(basename "$kit")
@@ -123,9 +124,11 @@ check_kit() {
     cmp -s "$dir/$f" "$f" || wrong+=" $f"
   done
   find "$dir" -path '*/UnitTest/*' | grep -q . && wrong+=" (host tests packed)"
+  tar -tvzf "$kit.tar.gz" | grep -q -v -E '^(drwxr-xr-x|-rw-r--r--) ' && wrong+=" (modes other than 0755 and 0644)"
   if [ -z "$wrong" ]; then pass; else fail "kit: missing or not the build's or repository's:$wrong"; fi
-  bash scripts/dist.sh >/dev/null 2>&1
-  if [ "$(sha256sum <"$kit.tar.gz")" = "$first" ]; then pass; else fail "kit: a second make dist gives other bytes"; fi
+  (umask 077 && bash scripts/dist.sh) >/dev/null 2>&1
+  if [ "$(sha256sum <"$kit.tar.gz")" = "$first" ]; then pass
+  else fail "kit: a second make dist, under umask 077 after 022, gives other bytes"; fi
 
   # A platform without the section a board line goes to: refused, untouched.
   grep -v '^\[FV.PEIFV\]' TavrixRefPlatformPkg/TavrixRefPlatformX64.fdf >"$OUT/no-peifv.fdf"
