@@ -144,6 +144,16 @@ check_kit() {
          TavrixRefPlatformPkg/TavrixRefPlatformX64.fdf >"$OUT/guide-mismatch.txt" 2>&1 &&
      grep -q "board line 'EarlyDisplayBoardLib|.*Other/Other.inf' is not there" "$OUT/guide-mismatch.txt"; then pass
   else fail "check-integration-guide.py does not report a board line the platform lacks: $(cat "$OUT/guide-mismatch.txt")"; fi
+  # A guide whose PEIM line moved from [FV.PEIFV] to [FV.DXEFV] (the platform
+  # has it, in the other section): reported.
+  sed -e '/<!-- board lines: fdf -->/,/^```$/{/PlatformEarlyVideoPei.inf/d' \
+      -e 's|^\[FV.DXEFV\]$|&\nINF  TavrixRefPlatformPkg/PlatformEarlyVideoPei/PlatformEarlyVideoPei.inf|}' \
+      docs/INTEGRATION.md >"$OUT/guide-moved.md"
+  if ! python3 scripts/check-integration-guide.py "$OUT/guide-moved.md" Integration/TavrixDisplayDrivers.dsc.inc \
+         Integration/TavrixDisplayDrivers.fdf.inc TavrixRefPlatformPkg/TavrixRefPlatformX64.dsc \
+         TavrixRefPlatformPkg/TavrixRefPlatformX64.fdf >"$OUT/guide-moved.txt" 2>&1 &&
+     grep -q "board line 'INF .*PlatformEarlyVideoPei.inf' is not there in \[FV.DXEFV\]" "$OUT/guide-moved.txt"; then pass
+  else fail "check-integration-guide.py does not report a board line moved to another section: $(cat "$OUT/guide-moved.txt")"; fi
 }
 
 # ---- 2. host tests ---------------------------------------------------------
