@@ -6,11 +6,12 @@
 #      a surface that ends at a guard page;
 #   2. device: HostileGuest/hostile-guest.py's random sequence against the
 #      real QEMU device (-accel qtest): hostile register, port, configuration
-#      and memory writes mixed with screendumps and resets.
+#      and memory writes mixed with screendumps, resets and state saves and
+#      loads into a machine whose console has drawn.
 #
 #   fuzz-device.sh short   what `make test` runs: a fixed seed and a fixed
 #                          amount of work (120,000 core executions, 3,000
-#                          device steps; about 10 s on two idle cores)
+#                          device steps; about 15 s on two idle cores)
 #   fuzz-device.sh long    what `make fuzz` runs: FUZZ_SECONDS (default 600)
 #                          each, the core with a corpus kept in the cache and
 #                          its line coverage reported, the device on an
