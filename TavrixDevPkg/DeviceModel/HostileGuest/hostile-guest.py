@@ -42,6 +42,7 @@ import json
 import os
 import pty
 import random
+import shutil
 import socket
 import subprocess
 import sys
@@ -565,6 +566,17 @@ LOAD_CHANCE = 1 / 64
 
 
 def run_random(qemu_bin, outdir, seed, seconds, max_steps):
+    # Every state load starts QEMU again: from a copy, so that the sequence
+    # keeps its QEMU when the shared build is relinked during the run.
+    private_qemu = os.path.join(outdir, "qemu-for-random-%d" % seed)
+    shutil.copy2(qemu_bin, private_qemu)
+    try:
+        run_random_with(private_qemu, outdir, seed, seconds, max_steps)
+    finally:
+        os.unlink(private_qemu)
+
+
+def run_random_with(qemu_bin, outdir, seed, seconds, max_steps):
     r = random.Random(seed)
     loads_r = random.Random("state loads %d" % seed)
     steps_path = os.path.join(outdir, "random-%d.steps" % seed)
