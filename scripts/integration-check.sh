@@ -196,10 +196,10 @@ fv_holds() {
     "$GOP_FV/DXEFV.Fv" "$1"
 }
 file_guid() { sed -n 's/^ *FILE_GUID *= *\([0-9A-Fa-f-]*\).*/\1/p' "$OUT/$KIT/$1"; }
-if build_board RELEASE gop-only BoardGopOnly -D TAVRIX_GOP_ONLY; then
+if build_board RELEASE GOP-only BoardGopOnly -D TAVRIX_GOP_ONLY; then
   # What the platform builds is read from the build's list of the modules it
   # builds ("Building ... X.inf"), which an incremental build prints too.
-  GOP_LOG=$OUT/build-gop-only.log
+  GOP_LOG=$OUT/build-GOP-only.log
   if grep -q '^Building \.\.\. .*/TavrixGopDxe\.inf ' "$GOP_LOG" && ! grep -q '^Building \.\.\. .*/Prelumen\.inf ' "$GOP_LOG"; then
     road_pass "TAVRIX_GOP_ONLY: the fragment builds TavrixGopDxe and no Prelumen"
   else road_fail "TAVRIX_GOP_ONLY: the fragment builds TavrixGopDxe and no Prelumen" "see $GOP_LOG"; fi
