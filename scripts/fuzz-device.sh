@@ -11,7 +11,8 @@
 #
 #   fuzz-device.sh short   what `make test` runs: a fixed seed and a fixed
 #                          amount of work (120,000 core executions, 3,000
-#                          device steps; about 15 s on two idle cores)
+#                          device steps with about 50 state loads; 27 s
+#                          on two cores shared with other builds)
 #   fuzz-device.sh long    what `make fuzz` runs: FUZZ_SECONDS (default 600)
 #                          each, the core with a corpus kept in the cache and
 #                          its line coverage reported, the device on an
