@@ -22,20 +22,21 @@ migrate and migrate-incoming through a file).
                             a reset, into a machine showing a 2048 x 1 frame
                             after a text screen: the VGA must get a surface of
                             its own size
-  hostile-guest.py QEMU OUTDIR random SEED SECONDS [MAX-STEPS]
+  hostile-guest.py QEMU OUTDIR random SEED SECONDS [MAX-STEPS [LOAD-EVERY]]
       a random sequence from SEED of hostile register, port, configuration,
       VGA-memory and frame-buffer writes of every size, mixed with
       screendumps and resets, for SECONDS or MAX-STEPS steps, whichever
-      ends first; before about one step in 64 (a random stream of its own,
-      so the steps are those of a sequence without them) the machine's
-      state is saved and loaded, without a reset, into a new machine whose
-      console has drawn the VGA's text screen and mostly a frame, where the
-      sequence goes on. QEMU must answer every step and every screendump
-      must show the frame at the size the device reports.
+      ends first; before about one step in LOAD-EVERY (default 64; a random
+      stream of its own, so the steps are those of a sequence without them)
+      the machine's state is saved and loaded, without a reset, into a new
+      machine whose console has drawn the VGA's text screen and mostly a
+      frame, where the sequence goes on. QEMU must answer every step and
+      every screendump must show the frame at the size the device reports.
+      A failing run is replayed by the same SEED, step count and LOAD-EVERY.
 
 Prints one "PASS: hostile-guest: ..." or "FAIL: hostile-guest: ..." line per
 check; exits non-zero when one failed. A failing random run leaves its
-steps in OUTDIR/random-SEED.steps (replayable: the same SEED and step count).
+steps in OUTDIR/random-SEED.steps.
 Only the Python standard library is used.
 """
 import json
@@ -560,24 +561,21 @@ def load_into(target, state, prelude, steps):
     os.unlink(state)
 
 
-# About one state load per 64 steps, chosen by a stream of its own: the
-# guest's steps stay the sequence they were before loads were added.
-LOAD_CHANCE = 1 / 64
-
-
-def run_random(qemu_bin, outdir, seed, seconds, max_steps):
+def run_random(qemu_bin, outdir, seed, seconds, max_steps, load_every):
     # Every state load starts QEMU again: from a copy, so that the sequence
     # keeps its QEMU when the shared build is relinked during the run.
     private_qemu = os.path.join(outdir, "qemu-for-random-%d" % seed)
     shutil.copy2(qemu_bin, private_qemu)
     try:
-        run_random_with(private_qemu, outdir, seed, seconds, max_steps)
+        run_random_with(private_qemu, outdir, seed, seconds, max_steps, load_every)
     finally:
         os.unlink(private_qemu)
 
 
-def run_random_with(qemu_bin, outdir, seed, seconds, max_steps):
+def run_random_with(qemu_bin, outdir, seed, seconds, max_steps, load_every):
     r = random.Random(seed)
+    # The state loads are chosen by a stream of their own: the guest's steps
+    # stay the sequence they were before loads were added.
     loads_r = random.Random("state loads %d" % seed)
     steps_path = os.path.join(outdir, "random-%d.steps" % seed)
     steps = open(steps_path, "w")
@@ -591,7 +589,7 @@ def run_random_with(qemu_bin, outdir, seed, seconds, max_steps):
         while count < max_steps and time.time() - start < seconds:
             lines = random_step(r)
             count += 1
-            if loads_r.random() < LOAD_CHANCE:
+            if loads_r.random() < 1 / load_every:
                 lines = ["save-load"] + lines
             for line in lines:
                 steps.write(line + "\n")
@@ -658,7 +656,8 @@ def main():
     elif mode == "random":
         seed, seconds = int(sys.argv[4]), float(sys.argv[5])
         max_steps = int(sys.argv[6]) if len(sys.argv) > 6 else 1 << 62
-        run_random(qemu_bin, outdir, seed, seconds, max_steps)
+        load_every = int(sys.argv[7]) if len(sys.argv) > 7 else 64
+        run_random(qemu_bin, outdir, seed, seconds, max_steps, load_every)
     else:
         sys.exit(__doc__)
     sys.exit(0 if results and all(results) else 1)
