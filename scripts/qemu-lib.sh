@@ -73,7 +73,8 @@ qemu_make_esp() {
 }
 
 # ---- a machine ------------------------------------------------------------------
-# vm_start NAME CODE VARS [QEMU ARGS...]: starts q35 (VM_MEMORY MiB, one CPU,
+# vm_start NAME CODE VARS [QEMU ARGS...]: starts q35 (the -machine line is
+# VM_MACHINE, default "q35", e.g. "q35,smm=on"; VM_MEMORY MiB, one CPU,
 # no network, headless unless ROAD_DISPLAY) with QEMU (VM_QEMU, default
 # qemu-system-x86_64) in the background, in $OUT/NAME: a copy of the
 # variable store, the serial console in serial.log (COM1), the firmware's
@@ -87,7 +88,7 @@ vm_start() {
   VM_STARTED=$SECONDS
   timeout --foreground -k 5 "$VM_BOOT_LIMIT" "${VM_QEMU:-qemu-system-x86_64}" \
     -L /usr/share/qemu -L /usr/share/seabios \
-    -machine q35 -m "${VM_MEMORY:-1024}" -smp 1 -nic none -no-reboot -vga none -display "${ROAD_DISPLAY:-none}" \
+    -machine "${VM_MACHINE:-q35}" -m "${VM_MEMORY:-1024}" -smp 1 -nic none -no-reboot -vga none -display "${ROAD_DISPLAY:-none}" \
     -drive "if=pflash,format=raw,unit=0,readonly=on,file=$code" \
     -drive "if=pflash,format=raw,unit=1,file=$VM_DIR/vars.fd" \
     -serial "file:$VM_DIR/serial.log" \

@@ -5,7 +5,8 @@
 #      I/O in RELEASE TavrixGopDxe), and
 #      build checks (versions agree, the integration guide shows what the
 #      fragments hold, the duplicate-symbol step catches one, the Secure Boot
-#      variable store is made and a broken one refused), and the kit
+#      variable store is made and a broken one refused, and its db found and
+#      a deleted one not), and the kit
 #      (make dist's archive, the tools that apply the guide's board lines);
 #   2. host test executables (Build/TavrixDevHostTest/NOOPT_GCC5/X64/*UnitTest),
 #      one check per GoogleTest case; a crash or sanitizer report counts as a
@@ -101,6 +102,21 @@ check_secure_boot_vars() {
   head -c 100000 /usr/share/OVMF/OVMF_VARS_4M.fd >"$SB_VARS_DIR/short.fd"
   sb_vars_refuses "a-store-cut-short" "does not fit the image" "$SB_VARS_DIR/short.fd"
   sb_vars_refuses "a-file-that-is-no-store" "not a firmware volume" /usr/share/ovmf/PkKek-1-snakeoil.pem
+  # --find, which the Secure Boot road compares store files with: db's
+  # record where the enrolment put it; a db whose record state a direct
+  # flash write cleared to "deleted" (0x3F to 0x3D) is no longer found, and
+  # the other keys still are.
+  local where off
+  where=$(python3 scripts/secure-boot-vars.py --find "$SB_VARS_DIR/enrolled.fd" db 2>&1); off=$(echo "$where" | cut -d' ' -f2)
+  if [[ $where =~ ^db\ 0x[0-9A-F]+\ 1001\ 0x[0-9A-F]{8}$ ]] &&
+     [ "$(od -An -tx1 -j "$((off))" -N 3 "$SB_VARS_DIR/enrolled.fd" | tr -d ' ')" = aa553f ]; then pass
+  else fail "secure-boot-vars --find does not give db's record in the enrolled store: $where"; fi
+  cp "$SB_VARS_DIR/enrolled.fd" "$SB_VARS_DIR/db-deleted.fd"
+  printf '\x3d' | dd of="$SB_VARS_DIR/db-deleted.fd" bs=1 seek="$((off + 2))" conv=notrunc status=none
+  if ! python3 scripts/secure-boot-vars.py --find "$SB_VARS_DIR/db-deleted.fd" db >"$SB_VARS_DIR/find-deleted.txt" 2>&1 &&
+     grep -q 'holds 0 live records of db' "$SB_VARS_DIR/find-deleted.txt" &&
+     python3 scripts/secure-boot-vars.py --find "$SB_VARS_DIR/db-deleted.fd" KEK >>"$SB_VARS_DIR/find-deleted.txt" 2>&1; then pass
+  else fail "secure-boot-vars --find on a store whose db was deleted: $(cat "$SB_VARS_DIR/find-deleted.txt")"; fi
 }
 
 # The kit: what make dist packs, the same bytes twice (under two umasks, 022
