@@ -21,12 +21,20 @@
 #
 # PLATFORM_VARIANT=SecureBoot builds the Secure Boot variant instead: the same
 # platform with EDK II's Secure Boot, option ROM images verified (refused on
-# a security violation) and TavrixGopDxe left out of the firmware volume, so
-# that it comes only from the card's option ROM. Its images go to
+# a security violation, a policy fixed at build time) and TavrixGopDxe left
+# out of the firmware volume, so that it comes only from the card's option
+# ROM; built with SMM (SMM_REQUIRE), so that the authenticated variables
+# (PK, KEK, db, dbx) are written only by the variable driver in SMM. QEMU
+# runs it with -machine q35,smm=on and
+# -global driver=cfi.pflash01,property=secure,value=on (the variable store's
+# flash then takes writes only from SMM). Its images go to
 # Build/TavrixRefPlatformSecureBoot/<TARGET>/, with one more variable store,
 # OVMF_VARS.TestKeyEnrolled.fd: the test certificate (Debian's snakeoil
 # certificate, the one scripts/build.sh signs TavrixGopDxe.TestKeySigned.rom
-# with) in PK, KEK and db, so that Secure Boot is on from the first boot.
+# with) in PK, KEK and db, so that Secure Boot is on from the first boot;
+# and option-rom-policy.txt: what the build generated for the option ROM
+# policy in the module that verifies images (its AutoGen), which shows the
+# policy fixed at build time.
 #
 # PLATFORM_VARIANT=Performance builds the performance variant instead (EDK II's
 # performance records, the shell's dp command; -D PERFORMANCE_ENABLE=TRUE)
@@ -46,7 +54,7 @@ SUFFIX=""
 case ${PLATFORM_VARIANT:-} in
   "")          NAME=TavrixRefPlatform; WS_OUT=TavrixRefPlatformX64; DEFINES=() ;;
   SecureBoot)  NAME=TavrixRefPlatformSecureBoot; WS_OUT=TavrixRefPlatformX64SecureBoot
-               DEFINES=(-D SECURE_BOOT_ENABLE=TRUE -D TAVRIX_GOP_FROM_OPTION_ROM) ;;
+               DEFINES=(-D SECURE_BOOT_ENABLE=TRUE -D SMM_REQUIRE=TRUE -D TAVRIX_GOP_FROM_OPTION_ROM) ;;
   Performance) NAME=TavrixRefPlatform; SUFFIX=-performance; WS_OUT=TavrixRefPlatformX64Perf
                DEFINES=(-D PERFORMANCE_ENABLE=TRUE) ;;
   *) echo "[build-platform] unknown PLATFORM_VARIANT '$PLATFORM_VARIANT' (known: SecureBoot, Performance)"; exit 2 ;;
@@ -110,6 +118,10 @@ for t in "${targets[@]}"; do
   if [ "${PLATFORM_VARIANT:-}" = SecureBoot ] && ! python3 scripts/secure-boot-vars.py "$fv/OVMF_VARS.fd" "$TEST_CERT" \
        "$STORE/$hash.tmp/OVMF_VARS.TestKeyEnrolled.fd" >>"$out/build.log" 2>&1; then
     tail -n 1 "$out/build.log"; log "$t: the test certificate could not be enrolled"; exit 1
+  fi
+  if [ "${PLATFORM_VARIANT:-}" = SecureBoot ]; then
+    autogen=$WS/Build/$WS_OUT/${t}_GCC5/X64/MdeModulePkg/Universal/SecurityStubDxe/SecurityStubDxe/DEBUG/AutoGen
+    grep -h PcdOptionRomImageVerificationPolicy "$autogen.h" "$autogen.c" >"$STORE/$hash.tmp/option-rom-policy.txt" || true
   fi
   rm -rf "$STORE/$hash"; mv "$STORE/$hash.tmp" "$STORE/$hash"
   cp "$STORE/$hash"/* "$out/"

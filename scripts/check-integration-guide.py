@@ -14,7 +14,8 @@ against the .fdf fragment's INF lines. Comments and blank lines are ignored.
 With a platform's .dsc and .fdf (the reference platform's), the blocks the
 guide marks "<!-- board lines: dsc|fdf -->" (the lines a board maker adds to
 stock OVMF, which scripts/apply-integration-lines.py applies) must also be
-what that platform uses: each of their lines in that file, in that order.
+what that platform uses: each of their lines in that file, in the section
+the block names it under ([Components], [FV.PEIFV], ...), in that order.
 Prints what differs and exits 1 when anything does.
 """
 import re
@@ -69,12 +70,27 @@ def normalise_dsc(lines):
     return {name: body for name, body in sections.items() if body}
 
 
+def by_section(lines):
+    """[(section, line)...] of meaningful lines: a header such as
+    "[A, B.X64]" names each of its sections, and a line belongs to every
+    one of them."""
+    pairs, current = [], ["no section"]
+    for line in lines:
+        if line.startswith("["):
+            current = [name.strip() for name in line.strip("[]").split(",")]
+        else:
+            pairs += [(section, line) for section in current]
+    return pairs
+
+
 def board_lines(guide, kind):
-    """The marked board blocks of one kind, without section headers."""
-    lines = []
+    """{section: [line...]} of the marked board blocks of one kind, in the
+    guide's order."""
+    sections = {}
     for body in re.findall(r"<!-- board lines: %s -->\n```ini\n(.*?)```" % kind, guide, re.S):
-        lines += [l for l in meaningful(body.splitlines()) if not l.startswith("[")]
-    return lines
+        for section, line in by_section(meaningful(body.splitlines())):
+            sections.setdefault(section, []).append(line)
+    return sections
 
 
 def missing_in_order(wanted, have):
@@ -99,10 +115,12 @@ def check_board_lines(guide, platform):
             print(f"the guide marks no board lines for the .{kind}")
             differences += 1
             continue
-        missing = missing_in_order(wanted, meaningful(open(path).read().splitlines()))
-        if missing:
-            print(f"{path}: the guide's board line '{missing}' is not there (in the guide's order)")
-            differences += 1
+        have = by_section(meaningful(open(path).read().splitlines()))
+        for section, lines in wanted.items():
+            missing = missing_in_order(lines, [line for name, line in have if name == section])
+            if missing:
+                print(f"{path}: the guide's board line '{missing}' is not there in [{section}] (in the guide's order)")
+                differences += 1
     return differences
 
 

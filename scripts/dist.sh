@@ -14,9 +14,10 @@
 #                              host tests (UnitTest/) left out
 #   README.md, LICENSE, CHANGELOG.md, docs/INTEGRATION.md and its pictures
 #   SHA256SUMS                 a checksum of every other file
-# The archive is reproducible: names sorted, owner 0, every time stamp the
-# last commit's, gzip without a time, so the same commit and binaries give
-# the same bytes. Run after scripts/build.sh DEBUG RELEASE (make dist does).
+# The archive is reproducible: names sorted, owner 0, folders 0755 and files
+# 0644, every time stamp the last commit's, gzip without a time, so the same
+# commit and binaries give the same bytes under any umask. Run after
+# scripts/build.sh DEBUG RELEASE (make dist does).
 set -euo pipefail
 REPO=$(cd "$(dirname "$0")/.." && pwd)
 cd "$REPO"
@@ -48,6 +49,12 @@ git ls-files -z -- Integration OptionRomPkg NorvaneEarlyVgaPkg NorvaneModulePkg 
   grep -z -v '/UnitTest/' | xargs -0 cp --parents -t "$stage"
 
 (cd "$stage" && find . -type f ! -name SHA256SUMS -printf '%P\n' | LC_ALL=C sort | xargs sha256sum >SHA256SUMS)
+
+# The modes the archive records, whatever the umask of this run (under 077
+# the copies above are private and the folders would unpack as drwxr--r--):
+# folders 0755, files 0644; nothing in the kit is a program run in place.
+find "$stage" -type d -exec chmod 0755 {} +
+find "$stage" -type f -exec chmod 0644 {} +
 
 epoch=$(git log -1 --format=%ct)
 git diff --quiet HEAD -- Integration OptionRomPkg NorvaneEarlyVgaPkg NorvaneModulePkg MdePkg/Override \

@@ -19,7 +19,12 @@
 #      (the guest holds each until the harness sends a byte on COM2); at the
 #      shell's pause, the console on the card. RELEASE: the shell, the banks
 #      used early, the console on the card, no driver output on the serial
-#      port.
+#      port;
+#   6. a platform without early video: stock OVMF with the guide's board
+#      lines less the reference platform's early-video modules, built GCC5
+#      RELEASE with -D TAVRIX_GOP_ONLY (output Build/OvmfX64GopOnly of the same
+#      workspace): TavrixGopDxe built and in the image's DXE volume, Prelumen
+#      in neither, and the console on the card.
 # One "PASS: ..." or "FAIL: ..." line per check; logs, screenshots and build
 # times in out/integration/. Not part of make test (the builds are long):
 # make integration-check.
@@ -67,19 +72,23 @@ for f in target.txt tools_def.txt build_rule.txt; do cmp -s "$CONF_PATH/$f" "$WS
 sync_tree "$OUT/$KIT" "$WS/kit"
 sync_tree "$OUT/board" "$WS/Board"
 
-# build TARGET: the board's image; 0 when it built without a warning of ours.
+# build_board TARGET [LABEL BOARD BUILD-ARGS...]: the image of the board in
+# the workspace's folder BOARD (default Board), its log build-LABEL.log; 0
+# when it built without a warning of ours.
 build_board() {
-  local t=$1 log=$OUT/build-$1.log start=$SECONDS
+  local t=$1 label=${2:-$1} board=${3:-Board} start=$SECONDS
+  local log=$OUT/build-$label.log
+  shift $(($# < 3 ? $# : 3))
   if ! (export WORKSPACE=$WS CONF_PATH=$WS/Conf PACKAGES_PATH=$EDK2:$WS/kit && cd "$WS" &&
-        nice -n 19 build -p Board/OvmfPkgX64.dsc -a X64 -t GCC5 -b "$t" -n "$(nproc)") >"$log" 2>&1; then
-    road_fail "$t: stock OVMF with the kit builds (GCC5)" "$(grep -E -m5 ': error|error:|Error [0-9]' "$log")"; return 1
+        nice -n 19 build -p "$board/OvmfPkgX64.dsc" -a X64 -t GCC5 -b "$t" -n "$(nproc)" "$@") >"$log" 2>&1; then
+    road_fail "$label: stock OVMF with the kit builds (GCC5)" "$(grep -E -m5 ': error|error:|Error [0-9]' "$log")"; return 1
   fi
-  echo "$t $((SECONDS - start)) s" >>"$OUT/build-times.txt"
-  road_pass "$t: stock OVMF with the kit builds (GCC5, $((SECONDS - start)) s)"
+  echo "$label $((SECONDS - start)) s" >>"$OUT/build-times.txt"
+  road_pass "$label: stock OVMF with the kit builds (GCC5, $((SECONDS - start)) s)"
   # EDK II's own modules warn with this tool chain (section 2.2); ours must not.
   if grep -i 'warning:' "$log" | grep -q "$WS/kit/"; then
-    road_fail "$t: no compiler or linker warning in the kit's modules" "$(grep -i 'warning:' "$log" | grep -m3 "$WS/kit/")"
-  else road_pass "$t: no compiler or linker warning in the kit's modules"; fi
+    road_fail "$label: no compiler or linker warning in the kit's modules" "$(grep -i 'warning:' "$log" | grep -m3 "$WS/kit/")"
+  else road_pass "$label: no compiler or linker warning in the kit's modules"; fi
 }
 
 # ---- the boots --------------------------------------------------------------------
@@ -162,24 +171,49 @@ if build_board RELEASE; then
   else road_pass "RELEASE: no driver output on the serial port"; fi
 fi
 # ---- the GOP driver alone ------------------------------------------------------------
-# A platform without early video defines TAVRIX_GOP_ONLY: the development
-# platform (TavrixDevPkg, from the repository), which includes the kit's
-# fragment, built so in a workspace of its own, has TavrixGopDxe and no
-# Prelumen.
-GOP_WS=$CACHE_DIR/gop-only-ws
-mkdir -p "$GOP_WS/Conf"
-for f in target.txt tools_def.txt build_rule.txt; do cmp -s "$CONF_PATH/$f" "$GOP_WS/Conf/$f" || cp "$CONF_PATH/$f" "$GOP_WS/Conf/$f"; done
-# What the platform holds is read from the build's list of the modules it
-# builds ("Building ... X.inf"), which an incremental build prints too; the
-# output folder keeps images of earlier builds and is not copied to again
-# when nothing changed.
-GOP_LOG=$OUT/build-gop-only.log
-if (export WORKSPACE=$GOP_WS CONF_PATH=$GOP_WS/Conf PACKAGES_PATH=$EDK2:$WS/kit:$REPO && cd "$GOP_WS" &&
-    nice -n 19 build -p TavrixDevPkg/TavrixDev.dsc -a X64 -t GCC5 -b RELEASE -D TAVRIX_GOP_ONLY -n "$(nproc)") \
-    >"$GOP_LOG" 2>&1 && grep -q '^Building \.\.\. .*/TavrixGopDxe\.inf ' "$GOP_LOG" &&
-   ! grep -q '^Building \.\.\. .*/Prelumen\.inf ' "$GOP_LOG"; then
-  road_pass "TAVRIX_GOP_ONLY: the fragment builds TavrixGopDxe and no Prelumen"
-else road_fail "TAVRIX_GOP_ONLY: the fragment builds TavrixGopDxe and no Prelumen" "see $OUT/build-gop-only.log"; fi
+# A platform without early video defines TAVRIX_GOP_ONLY: stock OVMF with the
+# guide's board lines less the reference platform's early-video modules (the
+# PEIM and the display-protocol driver), built with -D TAVRIX_GOP_ONLY into an
+# output folder of its own. Both fragments must leave Prelumen out: the .dsc's
+# build list, the .fdf's DXE volume (which GenFds writes anew: the old one is
+# removed first), and the board boots to the console on the card.
+GOP_BOARD=$OUT/board-gop-only
+sed -e '/<!-- board lines/,/^```$/{/PlatformEarlyDisplayDxe.inf {/,/^  }$/d;/TavrixRefPlatformPkg\//d}' \
+  "$GUIDE" >"$OUT/gop-only-guide.md"
+mkdir -p "$GOP_BOARD"
+cp "$STOCK"/{OvmfPkgX64.dsc,OvmfPkgX64.fdf,OvmfPkgDefines.fdf.inc,VarStore.fdf.inc,FvmainCompactScratchEnd.fdf.inc} "$GOP_BOARD/"
+sed -i -e 's|^\( *FLASH_DEFINITION *= *\)OvmfPkg/OvmfPkgX64.fdf|\1BoardGopOnly/OvmfPkgX64.fdf|' \
+       -e 's|^\( *OUTPUT_DIRECTORY *= *\)Build/OvmfX64\([[:space:]]*\)$|\1Build/OvmfX64GopOnly\2|' "$GOP_BOARD/OvmfPkgX64.dsc"
+python3 "$REPO/scripts/apply-integration-lines.py" "$OUT/gop-only-guide.md" "$GOP_BOARD/OvmfPkgX64.dsc" \
+  "$GOP_BOARD/OvmfPkgX64.fdf" >"$OUT/applied-gop-only.txt" 2>&1
+sync_tree "$GOP_BOARD" "$WS/BoardGopOnly"
+GOP_FV=$WS/Build/OvmfX64GopOnly/RELEASE_GCC5/FV
+rm -f "$GOP_FV/DXEFV.Fv"
+# fv_holds GUID: the GOP-only DXE volume holds a file of that name (the
+# GUID of an FFS file header is its module's FILE_GUID).
+fv_holds() {
+  python3 -c 'import sys, uuid; sys.exit(uuid.UUID(sys.argv[2]).bytes_le not in open(sys.argv[1], "rb").read())' \
+    "$GOP_FV/DXEFV.Fv" "$1"
+}
+file_guid() { sed -n 's/^ *FILE_GUID *= *\([0-9A-Fa-f-]*\).*/\1/p' "$OUT/$KIT/$1"; }
+if build_board RELEASE GOP-only BoardGopOnly -D TAVRIX_GOP_ONLY; then
+  # What the platform builds is read from the build's list of the modules it
+  # builds ("Building ... X.inf"), which an incremental build prints too.
+  GOP_LOG=$OUT/build-GOP-only.log
+  if grep -q '^Building \.\.\. .*/TavrixGopDxe\.inf ' "$GOP_LOG" && ! grep -q '^Building \.\.\. .*/Prelumen\.inf ' "$GOP_LOG"; then
+    road_pass "TAVRIX_GOP_ONLY: the fragment builds TavrixGopDxe and no Prelumen"
+  else road_fail "TAVRIX_GOP_ONLY: the fragment builds TavrixGopDxe and no Prelumen" "see $GOP_LOG"; fi
+  if [ -f "$GOP_FV/DXEFV.Fv" ] && fv_holds "$(file_guid OptionRomPkg/TavrixGopDxe/TavrixGopDxe.inf)" &&
+     ! fv_holds "$(file_guid NorvaneEarlyVgaPkg/Prelumen/Prelumen.inf)"; then
+    road_pass "TAVRIX_GOP_ONLY: the image's DXE volume holds TavrixGopDxe and no Prelumen"
+  else road_fail "TAVRIX_GOP_ONLY: the image's DXE volume holds TavrixGopDxe and no Prelumen" "see $GOP_FV"; fi
+  vm_start gop-only "$GOP_FV/OVMF_CODE.fd" "$GOP_FV/OVMF_VARS.fd" "${CARD_BEHIND_ROOT_PORT[@]}" \
+    -drive "file=$OUT/esp.img,format=raw"
+  at_shell
+  vm_finish
+  one_driver GOP-only
+  console_on_card GOP-only
+fi
 
 [ -f "$OUT/build-times.txt" ] && sed 's/^/[integration] build /' "$OUT/build-times.txt" >&2
 road_status

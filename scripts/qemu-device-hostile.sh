@@ -3,7 +3,8 @@
 # replayed on our QEMU (TavrixDevPkg/DeviceModel/HostileGuest/hostile-guest.py
 # scenarios): a blanked VGA taking the console back from a small frame, a
 # curses text refresh resizing the console under the frame, the extended
-# CRT registers at the mono ports, a CPU's 64-bit accesses at BAR 1 + 0x304.
+# CRT registers at the mono ports, a CPU's 64-bit accesses at BAR 1 + 0x304,
+# a state with a blanked VGA loaded without a reset over a 2048 x 1 frame.
 # No firmware: -accel qtest (the harness is the guest) or, for the 64-bit
 # accesses, a guest of a few instructions under TCG.
 #

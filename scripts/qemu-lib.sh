@@ -73,8 +73,8 @@ qemu_make_esp() {
 }
 
 # ---- a machine ------------------------------------------------------------------
-# vm_start NAME CODE VARS [QEMU ARGS...]: starts the machine VM_MACHINE (q35
-# by default; VM_MEMORY MiB, one CPU,
+# vm_start NAME CODE VARS [QEMU ARGS...]: starts q35 (the -machine line is
+# VM_MACHINE, default "q35", e.g. "q35,smm=on" or "pc"; VM_MEMORY MiB, one CPU,
 # no network, headless unless ROAD_DISPLAY) with QEMU (VM_QEMU, default
 # qemu-system-x86_64) in the background, in $OUT/NAME: a copy of the
 # variable store, the serial console in serial.log (COM1), the firmware's

@@ -5,7 +5,8 @@
 #      I/O in RELEASE TavrixGopDxe), and
 #      build checks (versions agree, the integration guide shows what the
 #      fragments hold, the duplicate-symbol step catches one, the Secure Boot
-#      variable store is made and a broken one refused), and the kit
+#      variable store is made and a broken one refused, and its db found and
+#      a deleted one not), and the kit
 #      (make dist's archive, the tools that apply the guide's board lines);
 #   2. host test executables (Build/TavrixDevHostTest/NOOPT_GCC5/X64/*UnitTest),
 #      one check per GoogleTest case; a crash or sanitizer report counts as a
@@ -101,14 +102,30 @@ check_secure_boot_vars() {
   head -c 100000 /usr/share/OVMF/OVMF_VARS_4M.fd >"$SB_VARS_DIR/short.fd"
   sb_vars_refuses "a-store-cut-short" "does not fit the image" "$SB_VARS_DIR/short.fd"
   sb_vars_refuses "a-file-that-is-no-store" "not a firmware volume" /usr/share/ovmf/PkKek-1-snakeoil.pem
+  # --find, which the Secure Boot road compares store files with: db's
+  # record where the enrolment put it; a db whose record state a direct
+  # flash write cleared to "deleted" (0x3F to 0x3D) is no longer found, and
+  # the other keys still are.
+  local where off
+  where=$(python3 scripts/secure-boot-vars.py --find "$SB_VARS_DIR/enrolled.fd" db 2>&1); off=$(echo "$where" | cut -d' ' -f2)
+  if [[ $where =~ ^db\ 0x[0-9A-F]+\ 1001\ 0x[0-9A-F]{8}$ ]] &&
+     [ "$(od -An -tx1 -j "$((off))" -N 3 "$SB_VARS_DIR/enrolled.fd" | tr -d ' ')" = aa553f ]; then pass
+  else fail "secure-boot-vars --find does not give db's record in the enrolled store: $where"; fi
+  cp "$SB_VARS_DIR/enrolled.fd" "$SB_VARS_DIR/db-deleted.fd"
+  printf '\x3d' | dd of="$SB_VARS_DIR/db-deleted.fd" bs=1 seek="$((off + 2))" conv=notrunc status=none
+  if ! python3 scripts/secure-boot-vars.py --find "$SB_VARS_DIR/db-deleted.fd" db >"$SB_VARS_DIR/find-deleted.txt" 2>&1 &&
+     grep -q 'holds 0 live records of db' "$SB_VARS_DIR/find-deleted.txt" &&
+     python3 scripts/secure-boot-vars.py --find "$SB_VARS_DIR/db-deleted.fd" KEK >>"$SB_VARS_DIR/find-deleted.txt" 2>&1; then pass
+  else fail "secure-boot-vars --find on a store whose db was deleted: $(cat "$SB_VARS_DIR/find-deleted.txt")"; fi
 }
 
-# The kit: what make dist packs, the same bytes twice; the tools that take the
-# guide's board lines refuse what they cannot do, naming it.
+# The kit: what make dist packs, the same bytes twice (under two umasks, 022
+# and 077), folders 0755 and files 0644; the tools that take the guide's board
+# lines refuse what they cannot do, naming it.
 check_kit() {
   local kit=Build/Dist/tavrix-display-$(bash scripts/product-version.sh)
   local dir=$OUT/kit first t f
-  if ! bash scripts/dist.sh >"$OUT/dist.txt" 2>&1; then fail "make dist: $(cat "$OUT/dist.txt")"; return; fi
+  if ! (umask 022 && bash scripts/dist.sh) >"$OUT/dist.txt" 2>&1; then fail "make dist: $(cat "$OUT/dist.txt")"; return; fi
   first=$(sha256sum <"$kit.tar.gz")
   mkdir -p "$dir" && tar -xzf "$kit.tar.gz" -C "$dir"
   dir=$dir/$(basename "$kit")
@@ -123,9 +140,11 @@ check_kit() {
     cmp -s "$dir/$f" "$f" || wrong+=" $f"
   done
   find "$dir" -path '*/UnitTest/*' | grep -q . && wrong+=" (host tests packed)"
+  tar -tvzf "$kit.tar.gz" | grep -q -v -E '^(drwxr-xr-x|-rw-r--r--) ' && wrong+=" (modes other than 0755 and 0644)"
   if [ -z "$wrong" ]; then pass; else fail "kit: missing or not the build's or repository's:$wrong"; fi
-  bash scripts/dist.sh >/dev/null 2>&1
-  if [ "$(sha256sum <"$kit.tar.gz")" = "$first" ]; then pass; else fail "kit: a second make dist gives other bytes"; fi
+  (umask 077 && bash scripts/dist.sh) >/dev/null 2>&1
+  if [ "$(sha256sum <"$kit.tar.gz")" = "$first" ]; then pass
+  else fail "kit: a second make dist, under umask 077 after 022, gives other bytes"; fi
 
   # A platform without the section a board line goes to: refused, untouched.
   grep -v '^\[FV.PEIFV\]' TavrixRefPlatformPkg/TavrixRefPlatformX64.fdf >"$OUT/no-peifv.fdf"
@@ -141,6 +160,16 @@ check_kit() {
          TavrixRefPlatformPkg/TavrixRefPlatformX64.fdf >"$OUT/guide-mismatch.txt" 2>&1 &&
      grep -q "board line 'EarlyDisplayBoardLib|.*Other/Other.inf' is not there" "$OUT/guide-mismatch.txt"; then pass
   else fail "check-integration-guide.py does not report a board line the platform lacks: $(cat "$OUT/guide-mismatch.txt")"; fi
+  # A guide whose PEIM line moved from [FV.PEIFV] to [FV.DXEFV] (the platform
+  # has it, in the other section): reported.
+  sed -e '/<!-- board lines: fdf -->/,/^```$/{/PlatformEarlyVideoPei.inf/d' \
+      -e 's|^\[FV.DXEFV\]$|&\nINF  TavrixRefPlatformPkg/PlatformEarlyVideoPei/PlatformEarlyVideoPei.inf|}' \
+      docs/INTEGRATION.md >"$OUT/guide-moved.md"
+  if ! python3 scripts/check-integration-guide.py "$OUT/guide-moved.md" Integration/TavrixDisplayDrivers.dsc.inc \
+         Integration/TavrixDisplayDrivers.fdf.inc TavrixRefPlatformPkg/TavrixRefPlatformX64.dsc \
+         TavrixRefPlatformPkg/TavrixRefPlatformX64.fdf >"$OUT/guide-moved.txt" 2>&1 &&
+     grep -q "board line 'INF .*PlatformEarlyVideoPei.inf' is not there in \[FV.DXEFV\]" "$OUT/guide-moved.txt"; then pass
+  else fail "check-integration-guide.py does not report a board line moved to another section: $(cat "$OUT/guide-moved.txt")"; fi
 }
 
 # ---- 2. host tests ---------------------------------------------------------

@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """Enrolls one certificate into a variable store, so that the firmware boots
-with Secure Boot on from its first boot.
+with Secure Boot on from its first boot; or says where a store holds one of
+Secure Boot's variables.
 
   secure-boot-vars.py VARS_IN CERT_PEM VARS_OUT
+  secure-boot-vars.py --find VARS NAME
 
 VARS_IN is the variable store image the platform build made (OVMF_VARS.fd:
 a firmware volume whose first part is the authenticated variable store).
@@ -15,11 +17,19 @@ images from disks) must be signed by a key whose certificate is in db.
 The store must be in the layout the platform's variable driver uses and
 hold none of the three yet; anything else, and a store too small for them,
 is refused with a message and exit status 1, and nothing is written.
+
+--find prints where the store VARS holds the live variable NAME (PK, KEK,
+db or dbx), as one line "NAME OFFSET LENGTH CRC32": the offset of its
+record (header, name and data) in the file, the record's length in bytes
+and the CRC32 of its data (what GetVariable returns). A store without that
+variable, or with more than one live record of it, is reported with exit
+status 1.
 """
 import base64
 import struct
 import sys
 import uuid
+import zlib
 
 AUTH_VARIABLE_STORE = uuid.UUID("AAF32C78-947B-439A-A180-2E144EC37792")
 GLOBAL_VARIABLE = uuid.UUID("8BE4DF61-93CA-11D2-AA0D-00E098032B8C")
@@ -87,22 +97,48 @@ def store_bounds(image):
     return align4(base + STORE_HEADER.size), base + size
 
 
-def live_variables(image, offset, end):
-    """The (name, guid) pairs of the store's live variables, and the offset
-    where the next variable goes."""
-    live = set()
+def records(image, offset, end):
+    """The store's live variables as (name, guid, record offset, record
+    length, data), and the offset where the next variable goes."""
+    live = []
     while offset + VARIABLE_HEADER.size <= end:
         start_id, state, _, _, _, _, _, name_size, data_size, guid = VARIABLE_HEADER.unpack_from(image, offset)
         if start_id != START_ID:
             break
-        following = align4(offset + VARIABLE_HEADER.size + name_size + data_size)
+        length = VARIABLE_HEADER.size + name_size + data_size
+        following = align4(offset + length)
         if following > end:
             raise StoreError("variable at 0x%X runs past the store" % offset)
         name = image[offset + VARIABLE_HEADER.size:offset + VARIABLE_HEADER.size + name_size]
         if state == VAR_ADDED:
-            live.add((name.decode("utf-16-le", "replace").rstrip("\0"), uuid.UUID(bytes_le=guid)))
+            live.append((name.decode("utf-16-le", "replace").rstrip("\0"), uuid.UUID(bytes_le=guid), offset, length,
+                         bytes(image[offset + VARIABLE_HEADER.size + name_size:offset + length])))
         offset = following
     return live, offset
+
+
+def live_variables(image, offset, end):
+    """The (name, guid) pairs of the store's live variables, and the offset
+    where the next variable goes."""
+    live, offset = records(image, offset, end)
+    return {(name, guid) for name, guid, _, _, _ in live}, offset
+
+
+SECURE_BOOT_VARIABLES = {"PK": GLOBAL_VARIABLE, "KEK": GLOBAL_VARIABLE,
+                         "db": IMAGE_SECURITY_DATABASE, "dbx": IMAGE_SECURITY_DATABASE}
+
+
+def find(image, name):
+    """(record offset, record length, CRC32 of the data) of NAME's one live record."""
+    if name not in SECURE_BOOT_VARIABLES:
+        raise StoreError("%s is not one of %s" % (name, ", ".join(SECURE_BOOT_VARIABLES)))
+    first, end = store_bounds(image)
+    live, _ = records(image, first, end)
+    found = [r for r in live if (r[0], r[1]) == (name, SECURE_BOOT_VARIABLES[name])]
+    if len(found) != 1:
+        raise StoreError("the store holds %d live records of %s" % (len(found), name))
+    _, _, offset, length, data = found[0]
+    return offset, length, zlib.crc32(data)
 
 
 def enroll(image, der):
@@ -125,6 +161,14 @@ def enroll(image, der):
 
 
 def main(argv):
+    if len(argv) == 4 and argv[1] == "--find":
+        try:
+            offset, length, crc = find(open(argv[2], "rb").read(), argv[3])
+        except (OSError, StoreError) as error:
+            print("secure-boot-vars: %s" % error, file=sys.stderr)
+            return 1
+        print("%s 0x%X %d 0x%08X" % (argv[3], offset, length, crc))
+        return 0
     if len(argv) != 4:
         print(__doc__.strip(), file=sys.stderr)
         return 2

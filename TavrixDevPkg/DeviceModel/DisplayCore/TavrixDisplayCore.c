@@ -62,12 +62,18 @@ TavrixCoreWriteRegisterBytes (
   uint32_t             Value
   )
 {
-  uint32_t  Shift = (uint32_t)(Offset & 3) * 8;
-  uint32_t  Mask  = (Size == 4) ? 0xFFFFFFFFu : ((1u << (8 * Size)) - 1) << Shift;
+  uint32_t  Shift;
+  uint32_t  Mask;
 
-  if (WithinOneRegister (Offset, Size)) {
-    TavrixCoreWriteRegister (Core, Offset, (TavrixCoreReadRegister (Core, Offset) & ~Mask) | ((Value << Shift) & Mask));
+  // The size is checked before it sizes a shift: 1u << 32 or more is
+  // undefined, and any Size may arrive.
+  if (!WithinOneRegister (Offset, Size)) {
+    return;
   }
+
+  Shift = (uint32_t)(Offset & 3) * 8;
+  Mask  = (Size == 4) ? 0xFFFFFFFFu : ((1u << (8 * Size)) - 1) << Shift;
+  TavrixCoreWriteRegister (Core, Offset, (TavrixCoreReadRegister (Core, Offset) & ~Mask) | ((Value << Shift) & Mask));
 }
 
 uint32_t

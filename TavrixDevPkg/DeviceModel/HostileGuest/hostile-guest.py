@@ -3,7 +3,8 @@
 
 QEMU runs with -accel qtest: no CPU, the harness itself is the guest. It
 speaks QEMU's qtest protocol on a Unix socket (outb, inb, writel, readq,
-memset, ...) and QMP on another (screendump, qom-get, system_reset).
+memset, ...) and QMP on another (screendump, qom-get, system_reset,
+migrate and migrate-incoming through a file).
 
   hostile-guest.py QEMU OUTDIR scenarios
       the faults a guest found, each as the sequence that found it:
@@ -17,22 +18,32 @@ memset, ...) and QMP on another (screendump, qom-get, system_reset).
                             to 0x3B4/0x3B5
         wide-access         a CPU's 64-bit load and store (a few instructions
                             under TCG, wide-access-guest.asm) at BAR 1 + 0x304
-  hostile-guest.py QEMU OUTDIR random SEED SECONDS [MAX-STEPS]
+        load-over-frame     a saved state with the VGA blanked loaded, without
+                            a reset, into a machine showing a 2048 x 1 frame
+                            after a text screen: the VGA must get a surface of
+                            its own size
+  hostile-guest.py QEMU OUTDIR random SEED SECONDS [MAX-STEPS [LOAD-EVERY]]
       a random sequence from SEED of hostile register, port, configuration,
       VGA-memory and frame-buffer writes of every size, mixed with
       screendumps and resets, for SECONDS or MAX-STEPS steps, whichever
-      ends first; QEMU must answer every step and every screendump must
-      show the frame at the size the device reports.
+      ends first; before about one step in LOAD-EVERY (default 64; a random
+      stream of its own, so the steps are those of a sequence without them)
+      the machine's state is saved and loaded, without a reset, into a new
+      machine whose console has drawn the VGA's text screen and mostly a
+      frame, where the sequence goes on. QEMU must answer every step and
+      every screendump must show the frame at the size the device reports.
+      A failing run is replayed by the same SEED, step count and LOAD-EVERY.
 
 Prints one "PASS: hostile-guest: ..." or "FAIL: hostile-guest: ..." line per
 check; exits non-zero when one failed. A failing random run leaves its
-steps in OUTDIR/random-SEED.steps (replayable: the same SEED and step count).
+steps in OUTDIR/random-SEED.steps.
 Only the Python standard library is used.
 """
 import json
 import os
 import pty
 import random
+import shutil
 import socket
 import subprocess
 import sys
@@ -62,7 +73,8 @@ class Qemu:
         self.name = name
         qtest_path = os.path.join(outdir, name + ".qtest")
         qmp_path = os.path.join(outdir, name + ".qmp")
-        for p in (qtest_path, qmp_path):
+        self.sockets = (qtest_path, qmp_path)
+        for p in self.sockets:
             if os.path.exists(p):
                 os.unlink(p)
         args = [qemu, "-L", "/usr/share/qemu", "-L", "/usr/share/seabios",
@@ -234,6 +246,31 @@ class Qemu:
         self.execute("system_reset")
         self.wait_event("RESET")
 
+    # -- the machine's state saved and loaded --------------------------------
+    def save_state(self, path):
+        """The machine's state into a file, as a migration sends it."""
+        self.execute("migrate", uri="exec:cat > '%s'" % path)
+        self.wait_migration()
+
+    def load_state(self, path):
+        """A saved state loaded into this machine (started with -incoming
+        defer), which keeps running without a reset, its console as it was."""
+        self.execute("migrate-incoming", uri="exec:cat '%s'" % path)
+        self.wait_migration()
+
+    def wait_migration(self):
+        """Waits until QEMU reports the migration done (never a fixed time)."""
+        start = time.time()
+        while True:
+            status = self.execute("query-migrate").get("status")
+            if status == "completed":
+                return
+            if status in ("failed", "cancelled"):
+                raise RuntimeError("migration %s" % status)
+            if self.proc.poll() is not None or time.time() - start > ANSWER_LIMIT:
+                raise QemuGone("the migration never completed (QEMU status %s)" % self.proc.poll())
+            time.sleep(0.02)
+
     def alive(self):
         return self.execute("query-status")["status"] is not None
 
@@ -248,6 +285,9 @@ class Qemu:
             self.proc.kill()
             self.proc.wait()
         self.log.close()
+        for p in self.sockets:                   # a sequence starts many machines
+            if os.path.exists(p):
+                os.unlink(p)
         return self.proc.returncode
 
 
@@ -333,6 +373,41 @@ def scenario_text_refresh(qemu_bin, outdir):
         check("text-refresh: QEMU ended cleanly", status == 0, "exit status %s" % status)
 
 
+def scenario_load_over_frame(qemu_bin, outdir):
+    """A state loaded into a running machine whose console shows a frame,
+    without a reset in between (COLO's secondary does this): the state's
+    blanked VGA must not clear its own screen size into the frame's surface."""
+    name = "a state with a blanked VGA loaded over a 2048 x 1 frame: QEMU survives the refresh"
+    state = os.path.join(outdir, "load-over-frame.state")
+    source = Qemu(qemu_bin, outdir, "load-over-frame-source")
+    try:
+        source.set_up_card()
+        source.blank_vga()
+        source.save_state(state)
+    except (QemuGone, RuntimeError) as e:
+        check(name, False, "saving the source: %s" % e)
+        source.quit()
+        return
+    source.quit()
+    q = Qemu(qemu_bin, outdir, "load-over-frame", extra=["-incoming", "defer"])
+    try:
+        q.set_up_card()
+        w, h, _ = q.screendump("load-1-text")        # the VGA sizes its text screen: 720 x 400
+        q.cmd("memset 0x%x 8192 0x5a" % BAR0)
+        q.show_frame(2048, 1)
+        fw, fh, _ = q.screendump("load-2-frame")
+        q.load_state(state)
+        bw, bh, pixels = q.screendump("load-3-loaded")
+        check(name, q.alive() and (fw, fh) == (2048, 1), "the frame showed at %dx%d" % (fw, fh))
+        check("after the load, the blanked VGA's screen is its own size (%dx%d), all black (got %dx%d)"
+              % (w, h, bw, bh), (bw, bh) == (w, h) and pixels.count(0) == len(pixels))
+    except (QemuGone, RuntimeError) as e:
+        check(name, False, e)
+    finally:
+        status = q.quit()
+        check("load-over-frame: QEMU ended cleanly", status == 0, "exit status %s" % status)
+
+
 def wait_screen(q, marker):
     """Waits until the curses display has shown the marker (the harness
     waits for QEMU, never for a fixed time)."""
@@ -410,7 +485,8 @@ SIZES = [(1, 1), (2, 1), (16, 16), (640, 480), (720, 400), (800, 400), (800, 600
 
 
 def random_step(r):
-    """One step of a hostile guest, as a list of qtest lines or a QMP action."""
+    """One step of a hostile guest, as a list of qtest lines or an action of
+    the harness (toggle, screendump, reset, config)."""
     kind = r.choices(["mode", "toggle", "register", "port", "attribute", "crt", "config", "vga-memory",
                       "frame-buffer", "screendump", "reset"],
                      weights=[6, 6, 10, 10, 5, 5, 4, 3, 3, 10, 1])[0]
@@ -458,12 +534,53 @@ def random_step(r):
     return [kind]
 
 
-def run_random(qemu_bin, outdir, seed, seconds, max_steps):
+def destination_console(r):
+    """What a machine's console has drawn before a state is loaded into it:
+    the VGA's text screen and mostly a 32-bit frame after it, often one far
+    smaller than the text screen in lines or in bytes (qtest lines)."""
+    lines = ["screendump"]
+    if r.random() < 0.8:
+        w, h = r.choice([(2048, 1), (1, 1), (16, 16), (800, 600)])
+        lines += ["writel 0x%x 0x%x" % (BAR1 + REG_PITCH, w * 4),
+                  "writel 0x%x 0x%x" % (BAR1 + REG_SIZE, ((h - 1) << 16) | (w - 1)),
+                  "writel 0x%x 0x102" % (BAR1 + REG_CONTROL), "screendump"]
+    return lines
+
+
+def load_into(target, state, prelude, steps):
+    """The saved state loaded, without a reset, into the target machine
+    (started with -incoming defer) once its console has drawn the prelude."""
+    target.set_up_card()
+    for line in prelude:
+        steps.write("  before the load: %s\n" % line)
+        if line == "screendump":
+            target.screendump("random-before-load")
+        else:
+            target.cmd(line)
+    target.load_state(state)
+    os.unlink(state)
+
+
+def run_random(qemu_bin, outdir, seed, seconds, max_steps, load_every):
+    # Every state load starts QEMU again: from a copy, so that the sequence
+    # keeps its QEMU when the shared build is relinked during the run.
+    private_qemu = os.path.join(outdir, "qemu-for-random-%d" % seed)
+    shutil.copy2(qemu_bin, private_qemu)
+    try:
+        run_random_with(private_qemu, outdir, seed, seconds, max_steps, load_every)
+    finally:
+        os.unlink(private_qemu)
+
+
+def run_random_with(qemu_bin, outdir, seed, seconds, max_steps, load_every):
     r = random.Random(seed)
+    # The state loads are chosen by a stream of their own: the guest's steps
+    # stay the sequence they were before loads were added.
+    loads_r = random.Random("state loads %d" % seed)
     steps_path = os.path.join(outdir, "random-%d.steps" % seed)
     steps = open(steps_path, "w")
     q = Qemu(qemu_bin, outdir, "random-%d" % seed)
-    count = dumps = 0
+    count = dumps = loads = 0
     problem = None
     start = time.time()
     try:
@@ -472,6 +589,8 @@ def run_random(qemu_bin, outdir, seed, seconds, max_steps):
         while count < max_steps and time.time() - start < seconds:
             lines = random_step(r)
             count += 1
+            if loads_r.random() < 1 / load_every:
+                lines = ["save-load"] + lines
             for line in lines:
                 steps.write(line + "\n")
                 steps.flush()
@@ -488,6 +607,17 @@ def run_random(qemu_bin, outdir, seed, seconds, max_steps):
                 elif line == "reset":
                     q.reset()
                     q.set_up_card()
+                elif line == "save-load":
+                    # The sequence goes on in the machine the state is loaded
+                    # into; the saved one must end cleanly.
+                    loads += 1
+                    state = os.path.join(outdir, "random-%d.state" % seed)
+                    q.save_state(state)
+                    saved, q = q, Qemu(qemu_bin, outdir, "random-%d-load-%d" % (seed, loads),
+                                       extra=["-incoming", "defer"])
+                    if saved.quit() != 0:
+                        raise QemuGone("the saved machine exited with status %s" % saved.proc.returncode)
+                    load_into(q, state, destination_console(loads_r), steps)
                 elif line.startswith("config "):
                     offset, size, value = (int(x) for x in line.split()[1:])
                     q.config_write(offset, value, size)
@@ -502,12 +632,13 @@ def run_random(qemu_bin, outdir, seed, seconds, max_steps):
     steps.close()
     status = q.quit()
     if problem is None:
-        summary = "%d steps (%d screendumps) in %.0f s, QEMU answered every one" % (count, dumps, time.time() - start)
+        summary = "%d steps (%d screendumps, %d state loads) in %.0f s, QEMU answered every one" % (
+            count, dumps, loads, time.time() - start)
     else:
         summary = "QEMU failed at step %d of the sequence (replay: %s)" % (count, steps_path)
     check("random sequence, seed %d: %s" % (seed, summary), alive and problem is None, problem)
     check("random sequence, seed %d: QEMU ended cleanly" % seed, status == 0,
-          "exit status %s; see %s" % (status, os.path.join(outdir, "random-%d.log" % seed)))
+          "exit status %s; see %s" % (status, os.path.join(outdir, q.name + ".log")))
 
 
 def main():
@@ -518,13 +649,15 @@ def main():
     if mode == "scenarios":
         only = sys.argv[4:]
         for name, run in [("blank-after-frame", scenario_blank_after_frame), ("text-refresh", scenario_text_refresh),
-                          ("mono-crt", scenario_mono_crt), ("wide-access", scenario_wide_access)]:
+                          ("mono-crt", scenario_mono_crt), ("wide-access", scenario_wide_access),
+                          ("load-over-frame", scenario_load_over_frame)]:
             if not only or name in only:
                 run(qemu_bin, outdir)
     elif mode == "random":
         seed, seconds = int(sys.argv[4]), float(sys.argv[5])
         max_steps = int(sys.argv[6]) if len(sys.argv) > 6 else 1 << 62
-        run_random(qemu_bin, outdir, seed, seconds, max_steps)
+        load_every = int(sys.argv[7]) if len(sys.argv) > 7 else 64
+        run_random(qemu_bin, outdir, seed, seconds, max_steps, load_every)
     else:
         sys.exit(__doc__)
     sys.exit(0 if results and all(results) else 1)

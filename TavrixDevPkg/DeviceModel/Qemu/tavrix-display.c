@@ -557,9 +557,19 @@ static int tavrix_post_load(void *opaque, int version_id)
     TavrixCoreWriteApertureControl(&s->core,
                                    d->config[TAVRIX_CONFIG_APERTURE_CONTROL]);
     tavrix_update_aperture(s);
-    /* The new console's surface is not the frame's: a full first update. */
-    s->showing_frame = false;
-    s->vga.hw_ops->invalidate(&s->vga);
+    /*
+     * showing_frame says what this machine's console shows, not what the
+     * guest programmed, and a state can be loaded into a machine that runs
+     * without a reset (COLO's secondary does): if the frame drew the
+     * console, the console goes back to the VGA as when the guest turns the
+     * frame off, or the VGA's next update would draw into the frame's
+     * surface. Either way the first update after the load is a full one.
+     */
+    if (s->showing_frame) {
+        tavrix_console_to_vga(s);
+    } else {
+        s->vga.hw_ops->invalidate(&s->vga);
+    }
     return 0;
 }
 

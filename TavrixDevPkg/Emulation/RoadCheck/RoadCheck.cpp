@@ -8,6 +8,11 @@
 
     TavrixRoad.efi device [snap]       (or: device-release [snap])
 
+  or, on the platform's Secure Boot variant, given where the variable
+  store's flash is mapped:
+
+    TavrixRoad.efi keys <store address>
+
   or, before a boot loader, to boot it under memory pressure:
 
     TavrixRoad.efi pressure
@@ -24,9 +29,12 @@
   (scripts/qemu-platform.sh). "device" walks the GOP road on the card (the
   driver the firmware loaded from the ROM, every mode, Blt, names,
   reconnects, a UART window); "device-release" only the ROM, the console and
-  the UART window, for the RELEASE ROM. With "snap", each snapshot waits for
-  a key from the host that captures the screen. "pressure" leaves all memory
-  below 4 GiB but 384 MiB allocated and returns (scripts/qemu-os.sh).
+  the UART window, for the RELEASE ROM. "keys" tries to change Secure
+  Boot's db from outside SMM, straight through the flash and through
+  SetVariable without a valid signature, and checks that db stays as it
+  was. With "snap", each snapshot waits for a key from the host that
+  captures the screen. "pressure" leaves all memory below 4 GiB but 384 MiB
+  allocated and returns (scripts/qemu-os.sh).
 
   Prints one "PASS: road: ..." or "FAIL: road: ..." line per check and ends
   with "ROAD-END <passed> passed, <failed> failed".
@@ -42,26 +50,28 @@ extern "C" {
 
 namespace {
 
-enum ROAD_RUN { RoadPlatform, RoadDevice, RoadDeviceRelease, RoadPressure };
+enum ROAD_RUN { RoadPlatform, RoadDevice, RoadDeviceRelease, RoadKeys, RoadPressure };
 
 /// What the pressure run leaves free below 4 GiB: room for GRUB, Linux and its initrd.
 constexpr UINTN PRESSURE_KEEP_MIB = 384;
 
-/// The shell's arguments: the run and "snap".
+/// The shell's arguments: the run, "snap", and the store's address of "keys".
 BOOLEAN
-ReadArguments (EFI_HANDLE ImageHandle, ROAD_RUN *Run, BOOLEAN *Snap)
+ReadArguments (EFI_HANDLE ImageHandle, ROAD_RUN *Run, BOOLEAN *Snap, EFI_PHYSICAL_ADDRESS *StoreBase)
 {
   EFI_SHELL_PARAMETERS_PROTOCOL *Parameters;
 
-  *Run  = RoadPlatform;
-  *Snap = FALSE;
+  *Run       = RoadPlatform;
+  *Snap      = FALSE;
+  *StoreBase = 0;
   if (EFI_ERROR (
         gBS->HandleProtocol (ImageHandle, &gEfiShellParametersProtocolGuid, reinterpret_cast<VOID **> (&Parameters))
       )) {
     return TRUE;
   }
 
-  for (UINTN Index = 1; Index < Parameters->Argc; Index++) {
+  UINTN Index;
+  for (Index = 1; Index < Parameters->Argc; Index++) {
     if (StrCmp (Parameters->Argv[Index], Ucs2 (u"device")) == 0) {
       *Run = RoadDevice;
     } else if (StrCmp (Parameters->Argv[Index], Ucs2 (u"device-release")) == 0) {
@@ -70,10 +80,22 @@ ReadArguments (EFI_HANDLE ImageHandle, ROAD_RUN *Run, BOOLEAN *Snap)
       *Run = RoadPressure;
     } else if (StrCmp (Parameters->Argv[Index], Ucs2 (u"snap")) == 0) {
       *Snap = TRUE;
+    } else if ((StrCmp (Parameters->Argv[Index], Ucs2 (u"keys")) == 0) && (Index + 1 < Parameters->Argc)) {
+      *Run = RoadKeys;
+      Index++;
+      if (EFI_ERROR (StrHexToUint64S (Parameters->Argv[Index], nullptr, StoreBase)) || (*StoreBase == 0)) {
+        break;
+      }
     } else if (StrCmp (Parameters->Argv[Index], Ucs2 (u"platform")) != 0) {
-      AsciiPrint ("usage: TavrixRoad.efi platform|device|device-release [snap], or pressure\n");
-      return FALSE;
+      break;
     }
+  }
+
+  if ((Index < Parameters->Argc) || ((*Run == RoadKeys) && (*StoreBase == 0))) {
+    AsciiPrint ("usage: TavrixRoad.efi platform|device|device-release [snap]\n");
+    AsciiPrint ("       TavrixRoad.efi keys <store address>\n");
+    AsciiPrint ("       TavrixRoad.efi pressure\n");
+    return FALSE;
   }
 
   return TRUE;
@@ -121,10 +143,11 @@ WalkDeviceRoad (ROAD &Road, BOOLEAN Release)
 extern "C" EFI_STATUS EFIAPI
 RoadCheckMain (IN EFI_HANDLE ImageHandle, IN EFI_SYSTEM_TABLE *SystemTable)
 {
-  ROAD_RUN Run;
-  BOOLEAN  Snap;
+  ROAD_RUN             Run;
+  BOOLEAN              Snap;
+  EFI_PHYSICAL_ADDRESS StoreBase;
 
-  if (!ReadArguments (ImageHandle, &Run, &Snap)) {
+  if (!ReadArguments (ImageHandle, &Run, &Snap, &StoreBase)) {
     return EFI_INVALID_PARAMETER;
   }
 
@@ -137,9 +160,11 @@ RoadCheckMain (IN EFI_HANDLE ImageHandle, IN EFI_SYSTEM_TABLE *SystemTable)
   Road.ImageHandle      = ImageHandle;
   Road.WaitForSnapshots = Snap;
 
-  static const CHAR8 *const Names[] = { "platform", "device", "device-release" };
+  static const CHAR8 *const Names[] = { "platform", "device", "device-release", "keys" };
   AsciiPrint ("ROAD-BEGIN %a\n", Names[Run]);
-  if ((Run == RoadDevice) || (Run == RoadDeviceRelease)) {
+  if (Run == RoadKeys) {
+    CheckSecureBootKeys (StoreBase);
+  } else if ((Run == RoadDevice) || (Run == RoadDeviceRelease)) {
     if (FindDevice (Road)) {
       WalkDeviceRoad (Road, Run == RoadDeviceRelease);
     }

@@ -133,6 +133,12 @@ VOID CheckDeviceModes (IN ROAD &Road);
 VOID CheckUartWindow (IN ROAD &Road);
 
 //
+// Secure Boot's db out of reach of code outside SMM (SecureBootKeyChecks.cpp):
+// StoreBase is where the variable store's flash is mapped.
+//
+VOID CheckSecureBootKeys (IN EFI_PHYSICAL_ADDRESS StoreBase);
+
+//
 // GOP helpers (GraphicsOutputChecks.cpp).
 //
 EFI_HANDLE
