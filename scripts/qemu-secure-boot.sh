@@ -126,7 +126,7 @@ sb_boot() {
     -drive "file=$OUT/${4:-script}.img,format=raw"
   if vm_wait serial.log "Enter 'q' to quit"; then
     vm_screendump screen
-    vm_qom display-width display-height >"$VM_DIR/device.txt"
+    vm_qom display-width display-height aperture-decodes >"$VM_DIR/device.txt"
     vm_key
   fi
   vm_finish
@@ -151,6 +151,16 @@ refused() {
     road_pass "$1 ROM: TavrixGopDxe never starts: no \"1004\", no driver, no GOP, no graphics console"
   else road_fail "$1 ROM: TavrixGopDxe never starts: no \"1004\", no driver, no GOP, no graphics console" "see $d/console.txt"; fi
   road_check "$1 ROM: the boot goes on without a picture from the card: the shell runs on the serial console" "$d/console.txt" '^== done'
+  # Nothing will take the early frame over: the card goes back to its VGA
+  # screen (channel B off) with the aperture off, not the boot's picture
+  # frozen into the operating system.
+  if grep -a -q 'frame aperture turned off: no GOP of the display controller when the boot manager boots' "$d/debug.log" &&
+     grep -a -q 'no GOP took the early frame over: the card.s display handed back to VGA: Success' "$d/debug.log" &&
+     [ "$(sed -n 's/^aperture-decodes //p' "$d/device.txt")" = 0 ] && [ "$(sed -n 's/^display-width //p' "$d/device.txt")" = 0 ] &&
+     [ "$(python3 "$MONITOR_PY" ppm-at "$d/screen.ppm" 0 0 | cut -d' ' -f1)" = 720x400 ]; then
+    road_pass "$1 ROM: with no GOP when the boot manager boots, the platform turns the aperture off and the card shows its VGA screen again"
+  else road_fail "$1 ROM: with no GOP when the boot manager boots, the platform turns the aperture off and the card shows its VGA screen again" \
+    "see $d/debug.log and $d/device.txt"; fi
 }
 # db_record VARS: "OFFSET LENGTH CRC32" of db's live record in the store file.
 db_record() { python3 "$REPO/scripts/secure-boot-vars.py" --find "$1" db 2>&1 | cut -d' ' -f2-; }
