@@ -215,7 +215,7 @@ road_that "signed ROM: the shell's driver list names \"Tavrix TVX  GOP Driver\" 
   test "$(grep -a -c 'Tavrix TVX  GOP Driver' "$S/console.txt")" -eq 1
 if grep -a -q -E '^[0-9A-F]+: .*GraphicsOutput.*Pci\(0x1C,0x0\)/Pci\(0x0,0x0\)' "$S/gop.txt" &&
    grep -a -q 'GraphicsConsole video resolution 800 x 600' "$S/debug.log" &&
-   [ "$(tr '\n' ' ' <"$S/device.txt")" = "display-width 800 display-height 600 " ]; then
+   [ "$(grep -E '^display-(width|height) ' "$S/device.txt" | tr '\n' ' ')" = "display-width 800 display-height 600 " ]; then
   road_pass "signed ROM: the console comes up on the card's GOP at 800 x 600 (out/secure-boot/signed/screen.png)"
 else road_fail "signed ROM: the console comes up on the card's GOP at 800 x 600" "see $S/gop.txt, $S/device.txt, $S/debug.log"; fi
 road_check "signed ROM: Prelumen follows the card's GOP" "$S/debug.log" 'picture drawn again through the GOP'

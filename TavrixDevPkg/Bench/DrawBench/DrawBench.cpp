@@ -32,7 +32,6 @@ constexpr UINT32 IMAGE_HEIGHT = 768;
 constexpr UINT32 PITCH        = IMAGE_WIDTH * 4;
 constexpr UINTN  GLYPHS       = 64;
 
-EFI_DEVICE_PATH_PROTOCOL             mEndPath = { END_DEVICE_PATH_TYPE, END_ENTIRE_DEVICE_PATH_SUBTYPE, { 4, 0 } };
 EFI_GRAPHICS_OUTPUT_PROTOCOL         mGop;
 EFI_GRAPHICS_OUTPUT_PROTOCOL_MODE    mGopMode;
 EFI_GRAPHICS_OUTPUT_MODE_INFORMATION mGopInfo;
@@ -154,9 +153,7 @@ main (int Argc, char **Argv)
   mGopMode.FrameBufferBase      = (EFI_PHYSICAL_ADDRESS)(UINTN)GopFrame;
   mGopMode.FrameBufferSize      = IMAGE_WIDTH * IMAGE_HEIGHT * 4;
   mGop.Mode                     = &mGopMode;
-  Model.InstallProtocol (
-    Model.InstallProtocol (nullptr, gEfiDevicePathProtocolGuid, &mEndPath), gEfiGraphicsOutputProtocolGuid, &mGop
-  );
+  Model.InstallProtocol (Model.Controller.Publish (), gEfiGraphicsOutputProtocolGuid, &mGop);
   if (!mGopFound) {
     fprintf (stderr, "DrawBench: Prelumen did not take the GOP\n");
     return 1;

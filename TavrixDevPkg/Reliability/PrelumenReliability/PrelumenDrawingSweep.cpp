@@ -86,7 +86,6 @@ FirstNotSentinel (const UINT8 *Start, UINT64 Length)
 }
 
 /// The end node: all that the GOP's handle needs for Prelumen to take it.
-EFI_DEVICE_PATH_PROTOCOL mEndPath = { END_DEVICE_PATH_TYPE, END_ENTIRE_DEVICE_PATH_SUBTYPE, { 4, 0 } };
 
 /// A GOP interface with its mode records, on the heap so that a stopped
 /// driver's interface is freed memory.
@@ -135,7 +134,7 @@ public:
     memset (mModel.Windows.TextMemory (), SENTINEL, HOST_MODEL_TEXT_MEMORY_SIZE);
     if (Kind == GraphicsWithGop) {
       mGopCanStop = Random.OneIn (2);
-      mGopHandle  = mModel.InstallProtocol (nullptr, gEfiDevicePathProtocolGuid, &mEndPath);
+      mGopHandle  = mModel.Controller.Publish (); // the GOP goes on the controller's own handle
       StartGop ();
       EXPECT_TRUE (mGopFound) << "the GOP was not taken";
     }
