@@ -14,7 +14,9 @@
 #     EDK II's makefiles name the platform's absolute path and every object
 #     depends on its makefile, so the workspace reaches this clone through
 #     a link at a fixed path (<cache>/platform-ws/src): another clone then
-#     rebuilds only our modules, not all of OVMF.
+#     rebuilds only our modules, not all of OVMF. Our modules' objects are
+#     removed before each build, since time stamps cannot tell one clone's
+#     files from another's.
 # One build at a time (a lock in the cache); others wait.
 # Outputs: Build/TavrixRefPlatform/<TARGET>/{OVMF.fd,OVMF_CODE.fd,OVMF_VARS.fd}
 # and build.log there. Fails on any compiler or linker warning.
@@ -96,6 +98,13 @@ for t in "${targets[@]}"; do
   start=$(date +%s)
   for f in target.txt tools_def.txt build_rule.txt; do cmp -s "$CONF_PATH/$f" "$WS/Conf/$f" || cp "$CONF_PATH/$f" "$WS/Conf/$f"; done
   ln -sfn "$REPO" "$WS/src"
+  # EDK II's incremental build compares time stamps, and the link may just
+  # have moved to a checkout whose files are older than the objects another
+  # checkout left: our own modules are always compiled again (15 to 45 s),
+  # EDK II's are reused.
+  for d in TavrixRefPlatformPkg OptionRomPkg NorvaneEarlyVgaPkg NorvaneModulePkg MdePkg/Override; do
+    rm -rf "$WS/Build/$WS_OUT/${t}_GCC5/X64/$d"
+  done
   if ! (export WORKSPACE=$WS CONF_PATH=$WS/Conf PACKAGES_PATH=$WS/src:$EDK2 && cd "$WS" &&
         nice -n 19 build -p "$DSC" -a X64 -t GCC5 -b "$t" -n "$(nproc)" "${DEFINES[@]}") >"$out/build.log" 2>&1; then
     grep -E -A3 ': error|error:|Error [0-9]' "$out/build.log" | head -n 60; log "failed; full log in $out/build.log"; exit 1
