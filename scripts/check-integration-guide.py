@@ -16,6 +16,9 @@ guide marks "<!-- board lines: dsc|fdf -->" (the lines a board maker adds to
 stock OVMF, which scripts/apply-integration-lines.py applies) must also be
 what that platform uses: each of their lines in that file, in the section
 the block names it under ([Components], [FV.PEIFV], ...), in that order.
+Only the blocks for every board count: a board's own blocks
+("<!-- board lines: dsc (root-bus) -->", removals) describe other boards,
+which the integration check builds.
 Prints what differs and exits 1 when anything does.
 """
 import re
