@@ -26,13 +26,17 @@
 #                        image and with the RELEASE ROM on Debian's OVMF
 #                        (scripts/qemu-os.sh; out/os/)
 #
-# The kit (README "The kit", docs/INTEGRATION.md section 13):
+# The kit (README "The kit", docs/DEVELOPMENT.md section 4):
 #   make dist               the versioned archive a board maker receives, in
-#                           Build/Dist/ (builds first)
+#                           Build/Dist/ (builds first); its README is
+#                           docs/KIT-README.md
 #   make integration-check  stock OVMF brought up from that archive and the
-#                           guide's own lines, GCC5 DEBUG and RELEASE, booted
-#                           on our QEMU with the card (out/integration/; two
-#                           full OVMF builds the first time, not in make test)
+#                           guide's own lines (sections 13 and 14.1), booted
+#                           on our QEMU with the card: behind the root port
+#                           (DEBUG, RELEASE), without early video, on the root
+#                           bus, and as an enforcing Secure Boot board
+#                           (out/integration/; full OVMF builds the first
+#                           time, not in make test)
 #
 # Evidence (docs/PERFORMANCE.md, docs/RELIABILITY.md):
 #   make bench-sizes  RELEASE image sizes beside EDK II's QemuVideoDxe
