@@ -5,7 +5,10 @@
 
 The version is PACKAGE_VERSION of OptionRomPkg/OptionRomPkg.dec (MAJOR.MINOR).
 Every tracked .dec (PACKAGE_VERSION), .inf (VERSION_STRING) and .dsc
-(PLATFORM_VERSION) must name it, the README's "**Version X.Y**" line too, the
+(PLATFORM_VERSION) must name it, the "**Version X.Y**" line of the README and
+of the kit's README (docs/KIT-README.md) too, and the integration guide's
+"This guide describes version X.Y" and every kit folder it names
+(tavrix-display-X.Y), the
 newest entry of CHANGELOG.md must be it, and every option ROM built under
 Build/TavrixDev/ must carry it as its code revision (MAJOR in the high byte,
 MINOR in the low byte, as scripts/build.sh passes it to EfiRom -r).
@@ -68,9 +71,19 @@ def main():
         value = define(os.path.join(REPO, path), FIELDS[os.path.splitext(path)[1]])
         if value != version:
             problems.append("%s: %s is %s" % (path, FIELDS[os.path.splitext(path)[1]], value))
-    readme = first_match("README.md", r"^\*\*Version (\S+)\*\*")
-    if readme != version:
-        problems.append("README.md: version line says %s" % readme)
+    for path in ("README.md", "docs/KIT-README.md"):
+        readme = first_match(path, r"^\*\*Version (\S+)\*\*")
+        if readme != version:
+            problems.append("%s: version line says %s" % (path, readme))
+    guide = first_match("docs/INTEGRATION.md", r"This guide describes version (\d+\.\d+)")
+    if guide != version:
+        problems.append("docs/INTEGRATION.md: describes version %s" % guide)
+    # The kit's folder and archive as the two kit documents name them.
+    for path in ("docs/INTEGRATION.md", "docs/KIT-README.md"):
+        with open(os.path.join(REPO, path), encoding="utf-8") as f:
+            for named in sorted(set(re.findall(r"tavrix-display-(\d+\.\d+)", f.read()))):
+                if named != version:
+                    problems.append("%s: names the kit tavrix-display-%s" % (path, named))
     changelog = first_match("CHANGELOG.md", r"^## (\S+)")
     if changelog != version:
         problems.append("CHANGELOG.md: newest entry is %s" % changelog)

@@ -23,6 +23,9 @@ set -uo pipefail
 REPO=$(cd "$(dirname "$0")/.." && pwd)
 cd "$REPO"
 OUT=$REPO/out/tests; rm -rf "$OUT"; mkdir -p "$OUT"
+# The EDK II tree: stock OVMF for the board-line checks, and EDK II's own
+# files that the kit's documents name.
+EDK2=$(TAVRIX_SETUP_QUIET=1 bash scripts/setup.sh | tail -n 1)
 passed=0; failed=0
 pass() { passed=$((passed + 1)); }
 fail() { failed=$((failed + 1)); echo "FAILED: $*"; }
@@ -122,6 +125,86 @@ check_secure_boot_vars() {
 # The kit: what make dist packs, the same bytes twice (under two umasks, 022
 # and 077), folders 0755 and files 0644; the tools that take the guide's board
 # lines refuse what they cannot do, naming it.
+# The kit's README and guide name only what the unpacked kit holds (the
+# vendor-signed pair only in a kit made with the vendor's key).
+kit_docs() { python3 scripts/check-kit-docs.py "$1" --edk2 "$EDK2" --optional 'TavrixGopDxe.Signed.*'; }
+check_kit_documents() {
+  local dir=$1 bad=$OUT/kit-bad
+  if kit_docs "$dir" >"$OUT/kit-docs.txt" 2>&1; then pass
+  else fail "kit: its README or guide names what the kit does not hold: $(head -n 20 "$OUT/kit-docs.txt")"; fi
+  # A kit whose README names what a clone has and the kit has not, and
+  # from which a tool the guide runs is missing: each is reported.
+  rm -rf "$bad"; cp -r "$dir" "$bad"
+  rm "$bad/Tools/secure-boot-vars.py"
+  cat >>"$bad/README.md" <<'MD'
+See [the benchmarks](docs/PERFORMANCE.md) and ![a picture](docs/images/nowhere.png).
+
+```sh
+make test
+bash scripts/qemu-platform.sh
+frobnicate Binaries/RELEASE/TavrixGopDxe.efi
+cp Binaries/RELEASE/Missing.efi .
+```
+
+Put `TavrixGopDxe.Unsigned.rom` on the card.
+MD
+  if ! kit_docs "$bad" >"$OUT/kit-docs-bad.txt" 2>&1 &&
+     grep -q 'README.md:.*links to docs/PERFORMANCE.md, which the kit does not hold' "$OUT/kit-docs-bad.txt" &&
+     grep -q 'README.md:.*links to docs/images/nowhere.png' "$OUT/kit-docs-bad.txt" &&
+     grep -q 'README.md:.*names a make target' "$OUT/kit-docs-bad.txt" &&
+     grep -q "README.md:.*names the repository's scripts/ folder" "$OUT/kit-docs-bad.txt" &&
+     grep -q 'README.md:.*runs frobnicate, neither a tool of the kit' "$OUT/kit-docs-bad.txt" &&
+     grep -q 'README.md:.*names Binaries/RELEASE/Missing.efi, which the kit does not hold' "$OUT/kit-docs-bad.txt" &&
+     grep -q 'README.md:.*names the image TavrixGopDxe.Unsigned.rom' "$OUT/kit-docs-bad.txt" &&
+     grep -q 'docs/INTEGRATION.md:.*names Tools/secure-boot-vars.py, which the kit does not hold' "$OUT/kit-docs-bad.txt"; then pass
+  else fail "check-kit-docs.py misses what a kit lacks: $(cat "$OUT/kit-docs-bad.txt")"; fi
+}
+
+# The guide's board lines for one board on stock OVMF: the Secure Boot
+# board's defines replace stock OVMF's (one of each), its policy moves from
+# the dynamic to the fixed PCDs and OVMF's PlatformPei gets its block; a
+# line to remove that the platform lacks, a component that has a block of
+# its own already and an unknown board are refused, nothing written.
+check_board_lines() {
+  local d=$OUT/board-lines s=$EDK2/OvmfPkg
+  rm -rf "$d"; mkdir -p "$d"
+  cp "$s/OvmfPkgX64.dsc" "$s/OvmfPkgX64.fdf" "$d/"
+  if python3 scripts/apply-integration-lines.py docs/INTEGRATION.md "$d/OvmfPkgX64.dsc" "$d/OvmfPkgX64.fdf" secure-boot \
+       >"$d/applied.txt" 2>&1 &&
+     [ "$(grep -c -E '^ *DEFINE SECURE_BOOT_ENABLE *= *TRUE' "$d/OvmfPkgX64.dsc")" = 1 ] &&
+     ! grep -q -E '^ *DEFINE (SECURE_BOOT_ENABLE|SMM_REQUIRE) *= *FALSE' "$d/OvmfPkgX64.dsc" &&
+     python3 - "$d/OvmfPkgX64.dsc" <<'PY'
+import re, sys
+text = open(sys.argv[1]).read()
+def section(name):
+    return re.search(r"(?ms)^\[%s\]\s*$(.*?)(?=^\[)" % re.escape(name), text).group(1)
+policy = "gEfiSecurityPkgTokenSpaceGuid.PcdOptionRomImageVerificationPolicy"
+assert policy not in section("PcdsDynamicDefault")
+assert policy + "|0x04" in section("PcdsFixedAtBuild")
+assert re.search(r"OvmfPkg/PlatformPei/PlatformPei.inf \{\s*<BuildOptions>\s*GCC:\*_\*_\*_CC_FLAGS = \"-D_PCD_SET_MODE_32_S_", text)
+assert not re.search(r"(?m)^\s*OvmfPkg/PlatformPei/PlatformPei.inf\s*$", text)
+PY
+  then pass
+  else fail "apply-integration-lines.py: the Secure Boot board's lines on stock OVMF: $(cat "$d/applied.txt")"; fi
+
+  cp "$s/OvmfPkgX64.dsc" "$d/no-policy.dsc"; sed -i '/PcdOptionRomImageVerificationPolicy/d' "$d/no-policy.dsc"
+  cp "$d/no-policy.dsc" "$d/board.dsc"; cp "$s/OvmfPkgX64.fdf" "$d/board.fdf"
+  local refused_missing=0 refused_block=0 refused_board=0
+  ! python3 scripts/apply-integration-lines.py docs/INTEGRATION.md "$d/board.dsc" "$d/board.fdf" secure-boot >"$d/missing.txt" 2>&1 &&
+    grep -q "'gEfiSecurityPkgTokenSpaceGuid.PcdOptionRomImageVerificationPolicy|0x00' is not in \[PcdsDynamicDefault\]" "$d/missing.txt" &&
+    cmp -s "$d/board.dsc" "$d/no-policy.dsc" && cmp -s "$d/board.fdf" "$s/OvmfPkgX64.fdf" && refused_missing=1
+  sed 's|^\( *\)OvmfPkg/PlatformPei/PlatformPei.inf *\r\?$|\1OvmfPkg/PlatformPei/PlatformPei.inf {\n\1}|' "$s/OvmfPkgX64.dsc" >"$d/own-block.dsc"
+  cp "$d/own-block.dsc" "$d/board.dsc"; cp "$s/OvmfPkgX64.fdf" "$d/board.fdf"
+  ! python3 scripts/apply-integration-lines.py docs/INTEGRATION.md "$d/board.dsc" "$d/board.fdf" secure-boot >"$d/block.txt" 2>&1 &&
+    grep -q 'OvmfPkg/PlatformPei/PlatformPei.inf in \[Components\] has a block of its own already' "$d/block.txt" &&
+    cmp -s "$d/board.dsc" "$d/own-block.dsc" && refused_block=1
+  cp "$s/OvmfPkgX64.dsc" "$d/board.dsc"
+  ! python3 scripts/apply-integration-lines.py docs/INTEGRATION.md "$d/board.dsc" "$d/board.fdf" no-such-board >"$d/board.txt" 2>&1 &&
+    grep -q "no board lines for the board 'no-such-board'" "$d/board.txt" && cmp -s "$d/board.dsc" "$s/OvmfPkgX64.dsc" && refused_board=1
+  if [ "$refused_missing$refused_block$refused_board" = 111 ]; then pass
+  else fail "apply-integration-lines.py does not refuse cleanly (missing line $refused_missing, own block $refused_block, unknown board $refused_board): $(cat "$d/missing.txt" "$d/block.txt" "$d/board.txt")"; fi
+}
+
 check_kit() {
   local kit=Build/Dist/tavrix-display-$(bash scripts/product-version.sh)
   local dir=$OUT/kit first t f
@@ -132,13 +215,20 @@ check_kit() {
   if (cd "$dir" && sha256sum --quiet -c SHA256SUMS) >"$OUT/kit-sums.txt" 2>&1; then pass
   else fail "kit: its files do not match SHA256SUMS: $(cat "$OUT/kit-sums.txt")"; fi
   local wrong=""
-  for t in DEBUG RELEASE; do for f in TavrixGopDxe.efi Prelumen.efi TavrixGopDxe.rom; do
-    cmp -s "$dir/Binaries/$t/$f" "Build/TavrixDev/${t}_GCC5/X64/$f" || wrong+=" Binaries/$t/$f"
-  done; done
+  for t in DEBUG RELEASE; do
+    for f in TavrixGopDxe.efi Prelumen.efi TavrixGopDxe.rom TavrixGopDxe.TestKeySigned.efi TavrixGopDxe.TestKeySigned.rom; do
+      cmp -s "$dir/Binaries/$t/$f" "Build/TavrixDev/${t}_GCC5/X64/$f" || wrong+=" Binaries/$t/$f"
+    done
+  done
   for f in Integration/TavrixDisplayDrivers.dsc.inc Integration/TavrixDisplayDrivers.fdf.inc docs/INTEGRATION.md \
            LICENSE CHANGELOG.md NorvaneEarlyVgaPkg/Include/Protocol/EarlyVideoDisplay.h; do
     cmp -s "$dir/$f" "$f" || wrong+=" $f"
   done
+  # The kit's README is its own, and the tools its recipes run are ours.
+  cmp -s "$dir/README.md" docs/KIT-README.md || wrong+=" README.md (not docs/KIT-README.md)"
+  for f in secure-boot-vars.py check-link-duplicates.py; do cmp -s "$dir/Tools/$f" "scripts/$f" || wrong+=" Tools/$f"; done
+  cmp -s "$dir/Tools/TestKey/PkKek-1-snakeoil.pem" /usr/share/ovmf/PkKek-1-snakeoil.pem || wrong+=" Tools/TestKey/PkKek-1-snakeoil.pem"
+
   find "$dir" -path '*/UnitTest/*' | grep -q . && wrong+=" (host tests packed)"
   tar -tvzf "$kit.tar.gz" | grep -q -v -E '^(drwxr-xr-x|-rw-r--r--) ' && wrong+=" (modes other than 0755 and 0644)"
   if [ -z "$wrong" ]; then pass; else fail "kit: missing or not the build's or repository's:$wrong"; fi
@@ -146,11 +236,14 @@ check_kit() {
   if [ "$(sha256sum <"$kit.tar.gz")" = "$first" ]; then pass
   else fail "kit: a second make dist, under umask 077 after 022, gives other bytes"; fi
 
+  check_kit_documents "$dir"
+  check_board_lines
+
   # A platform without the section a board line goes to: refused, untouched.
-  grep -v '^\[FV.PEIFV\]' TavrixRefPlatformPkg/TavrixRefPlatformX64.fdf >"$OUT/no-peifv.fdf"
-  cp TavrixRefPlatformPkg/TavrixRefPlatformX64.dsc "$OUT/board.dsc"; cp "$OUT/no-peifv.fdf" "$OUT/board.fdf"
+  grep -v '^\[FV.PEIFV\]' "$EDK2/OvmfPkg/OvmfPkgX64.fdf" >"$OUT/no-peifv.fdf"
+  cp "$EDK2/OvmfPkg/OvmfPkgX64.dsc" "$OUT/board.dsc"; cp "$OUT/no-peifv.fdf" "$OUT/board.fdf"
   if ! python3 scripts/apply-integration-lines.py docs/INTEGRATION.md "$OUT/board.dsc" "$OUT/board.fdf" >"$OUT/apply.txt" 2>&1 &&
-     grep -q 'no \[FV.PEIFV\] section' "$OUT/apply.txt" && cmp -s "$OUT/board.dsc" TavrixRefPlatformPkg/TavrixRefPlatformX64.dsc &&
+     grep -q 'no \[FV.PEIFV\] section' "$OUT/apply.txt" && cmp -s "$OUT/board.dsc" "$EDK2/OvmfPkg/OvmfPkgX64.dsc" &&
      cmp -s "$OUT/board.fdf" "$OUT/no-peifv.fdf"; then pass
   else fail "apply-integration-lines.py: a missing section is not refused cleanly: $(cat "$OUT/apply.txt")"; fi
   # A guide whose board line the reference platform does not have: reported.
