@@ -3,9 +3,10 @@
 #   1. image checks on each firmware build (PE32+ X64 boot-service drivers, the
 #      PCI identity of the option ROM and of the test-key-signed one, no port
 #      I/O in RELEASE TavrixGopDxe), and
-#      build checks (versions agree, the integration guide shows what the
-#      fragments hold, the duplicate-symbol step catches one, the Secure Boot
-#      variable store is made and a broken one refused, and its db found and
+#      build checks (versions agree, the scripts read the controller's facts
+#      as the compiler does, the integration guide shows what the fragments
+#      hold, the duplicate-symbol step catches one, the Secure Boot variable
+#      store is made and a broken one refused, and its db found and
 #      a deleted one not), and the kit
 #      (make dist's archive, the tools that apply the guide's board lines);
 #   2. host test executables (Build/TavrixDevHostTest/NOOPT_GCC5/X64/*UnitTest),
@@ -72,6 +73,8 @@ check_build() {
   local b roms=()
   for b in $IMAGE_BUILDS; do roms+=("Build/TavrixDev/$b/X64/TavrixGopDxe.rom"); done
   image_check "versions" "$OUT/versions.txt" python3 scripts/check-versions.py "${roms[@]}"
+  image_check "the scripts read the controller's facts as the compiler does" "$OUT/facts.txt" \
+    python3 scripts/lib/facts.py --check
   # The guide's .dsc and .fdf lines are the fragments' (what we build and test),
   # and its board lines for stock OVMF are what the reference platform uses.
   image_check "integration guide shows the fragments" "$OUT/integration-guide.txt" python3 scripts/check-integration-guide.py \
