@@ -47,7 +47,7 @@ write_seed() {
 build_core_fuzzer() {  # OUTPUT EXTRA-FLAGS...
   local out=$1; shift
   clang -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined "$@" \
-    -I"$DEVICE/DisplayCore" "${CORE_SOURCES[@]}" -o "$out" >"$out.log" 2>&1
+    -I"$DEVICE/DisplayCore" -I"$REPO/OptionRomPkg/Include" "${CORE_SOURCES[@]}" -o "$out" >"$out.log" 2>&1
 }
 
 # ---- 1. the core under libFuzzer ------------------------------------------

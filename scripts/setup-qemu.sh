@@ -3,8 +3,9 @@
 # tavrix-display), from Debian's qemu source package (7.2), into the cache
 # directory beside the EDK II tree:
 #   1. fetches and unpacks the source package (once);
-#   2. copies the device sources (TavrixDevPkg/DeviceModel) into the tree as
-#      hw/display/tavrix/ and hooks that folder into meson and Kconfig;
+#   2. copies the device sources (TavrixDevPkg/DeviceModel) and the header of
+#      the controller's facts they include into the tree as hw/display/tavrix/
+#      and hooks that folder into meson and Kconfig;
 #   3. configures an x86_64 system emulator with only what our runs need
 #      (TCG, PNG screendumps, the curses display whose text refresh the
 #      device's hostile-guest test drives), once;
@@ -29,7 +30,8 @@ BUILD=$CACHE_DIR/qemu-build
 BIN=$BUILD/qemu-system-x86_64
 DEVICE_DIR=$REPO/TavrixDevPkg/DeviceModel
 DEVICE_FILES=(DisplayCore/TavrixDisplayCore.c DisplayCore/TavrixDisplayCore.h
-              Qemu/tavrix-display.c Qemu/meson.build Qemu/Kconfig)
+              Qemu/tavrix-display.c Qemu/meson.build Qemu/Kconfig
+              ../../OptionRomPkg/Include/IndustryStandard/TavrixDisplayController.h)
 CONFIGURE_FLAGS=(--target-list=x86_64-softmmu --without-default-features
                  --enable-tcg --disable-docs --enable-fdt=system --enable-png --enable-curses --enable-iconv)
 case $FLAVOUR in
@@ -67,9 +69,13 @@ fetch_source() {
 copy_if_changed() { cmp -s "$1" "$2" || cp "$1" "$2"; }
 
 install_device() {
-  local dest=$SRC/hw/display/tavrix f
-  mkdir -p "$dest"
-  for f in "${DEVICE_FILES[@]}"; do copy_if_changed "$DEVICE_DIR/$f" "$dest/$(basename "$f")"; done
+  local dest=$SRC/hw/display/tavrix f to
+  # The core includes the facts as "IndustryStandard/...", beside itself.
+  mkdir -p "$dest/IndustryStandard"
+  for f in "${DEVICE_FILES[@]}"; do
+    case $f in ../*) to=${f#../../OptionRomPkg/Include/} ;; *) to=$(basename "$f") ;; esac
+    copy_if_changed "$DEVICE_DIR/$f" "$dest/$to"
+  done
   grep -q "subdir('tavrix')" "$SRC/hw/display/meson.build" ||
     echo "subdir('tavrix')" >>"$SRC/hw/display/meson.build"
   grep -q 'source tavrix/Kconfig' "$SRC/hw/display/Kconfig" ||

@@ -36,15 +36,11 @@ constexpr UINT32 BYTES_PER_PIXEL   = 4;
 constexpr UINT32 OPAQUE            = 255;
 
 //
-// Bank registers: CRT controller index 0xA5 takes the high nibble of the
-// bank, ports 0x3CB and 0x3CD the middle and low nibbles, each nibble
+// Bank registers (the controller header's TAVRIX_CRT_EXT_BANK_HIGH and
+// TAVRIX_PORT_BANK_*): the extended CRT register takes the high nibble of
+// the bank, the two bank ports the middle and low nibbles, each nibble
 // repeated in both halves of the byte.
 //
-constexpr UINTN VGA_CRTC_INDEX  = 0x3D4;
-constexpr UINTN VGA_CRTC_DATA   = 0x3D5;
-constexpr UINT8 CRTC_BANK_HIGH  = 0xA5;
-constexpr UINTN VGA_BANK_MIDDLE = 0x3CB;
-constexpr UINTN VGA_BANK_LOW    = 0x3CD;
 
 constexpr UINT8
 NibblePair (UINT32 Bank, UINT32 Shift)
@@ -509,10 +505,10 @@ SetBank (IN EARLY_GRAPHICS_CALLBACKS *This, IN UINT32 Bank)
   //
   // Bits above 11 reach no port; CurrentBank still keeps all 32 of them.
   //
-  IoWrite8 (VGA_CRTC_INDEX, CRTC_BANK_HIGH);
-  IoWrite8 (VGA_CRTC_DATA, NibblePair (Bank, 8));
-  IoWrite8 (VGA_BANK_MIDDLE, NibblePair (Bank, 4));
-  IoWrite8 (VGA_BANK_LOW, NibblePair (Bank, 0));
+  IoWrite8 (TAVRIX_PORT_CRT_INDEX, TAVRIX_CRT_EXT_BANK_HIGH);
+  IoWrite8 (TAVRIX_PORT_CRT_DATA, NibblePair (Bank, 8));
+  IoWrite8 (TAVRIX_PORT_BANK_MIDDLE, NibblePair (Bank, 4));
+  IoWrite8 (TAVRIX_PORT_BANK_LOW, NibblePair (Bank, 0));
 
   Info->CurrentBank = Bank;
   return EFI_SUCCESS;

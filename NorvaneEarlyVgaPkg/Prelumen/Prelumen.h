@@ -18,13 +18,15 @@ extern "C" {
 #include <Library/PcdLib.h>
 }
 
+#include <IndustryStandard/TavrixDisplayController.h>
+
 //
 // Physical address of the fixed frame aperture that shows the controller's
 // frame buffer, 64 KiB bank by bank, while no GOP exists. Host tests move it
 // to an address their platform model owns.
 //
 #ifndef EARLY_VIDEO_APERTURE_BASE
-#define EARLY_VIDEO_APERTURE_BASE 0x92000000
+#define EARLY_VIDEO_APERTURE_BASE TAVRIX_APERTURE_BASE
 #endif
 
 /// VGA text memory: 80 x 25 cells of a character byte and an attribute byte.
@@ -54,8 +56,8 @@ typedef struct {
 constexpr UINT16 EARLY_VIDEO_DEVICE_END = 0xFFFF;
 
 /// The one controller this build serves.
-constexpr UINT16 EARLY_VIDEO_VENDOR_ID = 0x19E5;
-constexpr UINT16 EARLY_VIDEO_DEVICE_ID = 0x1711;
+constexpr UINT16 EARLY_VIDEO_VENDOR_ID = TAVRIX_PCI_VENDOR_ID;
+constexpr UINT16 EARLY_VIDEO_DEVICE_ID = TAVRIX_PCI_DEVICE_ID;
 
 /// How DrawGlyph draws a glyph; built on the stack by DrawString.
 typedef struct {

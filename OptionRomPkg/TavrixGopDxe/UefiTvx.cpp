@@ -417,7 +417,7 @@ DisplayDriverSupported (
 
   Status = PciIo->Pci.Read (PciIo, EfiPciIoWidthUint32, 0, sizeof (Header) / sizeof (UINT32), &Header);
   if (!EFI_ERROR (Status)) {
-    if ((Header.Hdr.VendorId != TAVRIX_VENDOR_ID) || (Header.Hdr.DeviceId != TAVRIX_DEVICE_ID) || !RemainingPathAcceptable (RemainingDevicePath)) {
+    if ((Header.Hdr.VendorId != TAVRIX_PCI_VENDOR_ID) || (Header.Hdr.DeviceId != TAVRIX_PCI_DEVICE_ID) || !RemainingPathAcceptable (RemainingDevicePath)) {
       Status = EFI_UNSUPPORTED;
     }
   }

@@ -25,9 +25,8 @@ extern "C" {
 #include <Library/UefiLib.h>
 }
 
-/// PCI identity of the display controller this driver serves.
-constexpr UINT16 TAVRIX_VENDOR_ID = 0x19E5;
-constexpr UINT16 TAVRIX_DEVICE_ID = 0x1711;
+// The controller this driver serves: identity, registers, ports and modes.
+#include <IndustryStandard/TavrixDisplayController.h>
 
 /// "TVXG", first character in the lowest byte, upper four bytes zero.
 constexpr UINT64 DISPLAY_DEVICE_CONTEXT_SIGNATURE = SIGNATURE_32 ('T', 'V', 'X', 'G');

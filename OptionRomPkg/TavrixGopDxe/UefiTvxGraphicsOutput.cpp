@@ -44,41 +44,54 @@ constexpr REGISTER_INIT_ENTRY mRegisterInitTable[4] = {
   { 0x802BC, 0x00000000, 0xFFFFFFFF },
 };
 
+//
+// The tables above against the controller's facts: the modes the controller
+// header lists, in its order, and the clock initialisation words it names.
+//
 namespace {
+struct MODE_SIZE {
+  UINT32 Width;
+  UINT32 Height;
+};
 
-//
-// Controller registers (offsets in BAR 1).
-//
-constexpr UINT64 REG_ENABLE_CURRENT    = 0x40;
-constexpr UINT64 REG_ENABLE_SET0       = 0x44;
-constexpr UINT64 REG_ENABLE_SET1       = 0x48;
-constexpr UINT64 REG_ENABLE_SELECT     = 0x4C;
-constexpr UINT64 REG_A_CLOCK_CONTROL   = 0x5C;
-constexpr UINT64 REG_B_CLOCK_CONTROL   = 0x60;
-constexpr UINT64 REG_A_EXTRA           = 0x88;
-constexpr UINT64 REG_A_DISPLAY_CONTROL = 0x80000;
-constexpr UINT64 REG_A_0C              = 0x8000C;
-constexpr UINT64 REG_A_PITCH           = 0x80010;
-constexpr UINT64 REG_A_HORIZONTAL_END  = 0x80014;
-constexpr UINT64 REG_A_VERTICAL_END    = 0x80018;
-constexpr UINT64 REG_A_1C              = 0x8001C;
-constexpr UINT64 REG_A_ACTIVE_SIZE     = 0x80020;
-constexpr UINT64 REG_A_RASTER          = 0x80024;
-constexpr UINT64 REG_A_PALETTE         = 0x80400;
-constexpr UINT64 REG_B_DISPLAY_CONTROL = 0x80200;
-constexpr UINT64 REG_B_204             = 0x80204;
-constexpr UINT64 REG_B_PITCH           = 0x80208;
-constexpr UINT64 REG_B_RASTER          = 0x8020C;
-constexpr UINT64 REG_B_280             = 0x80280;
-constexpr UINT64 REG_B_ACTIVE_SIZE     = 0x80284;
-constexpr UINT64 REG_B_PIXEL_CLOCK     = 0x802A8;
-constexpr UINT64 REG_B_PIXEL_CLOCK2    = 0x802AC;
-constexpr UINT64 REG_B_PALETTE         = 0x80C00;
+#define TAVRIX_MODE_SIZE(Width, Height)  { Width, Height },
+constexpr MODE_SIZE mControllerModes[] = { TAVRIX_GOP_MODES (TAVRIX_MODE_SIZE) };
+#undef TAVRIX_MODE_SIZE
 
-constexpr UINT32 PALETTE_ENTRIES = 256;
+constexpr bool
+TablesMatchController (
+  VOID
+  )
+{
+  for (UINTN Index = 0; Index < DISPLAY_MODE_COUNT; Index++) {
+    if ((mDisplayModeTable[Index].HorizontalResolution != mControllerModes[Index].Width) ||
+        (mDisplayModeTable[Index].VerticalResolution != mControllerModes[Index].Height) ||
+        (mDisplayModeTable[Index].Timing->HorizontalDisplayEnd != mControllerModes[Index].Width) ||
+        (mDisplayModeTable[Index].Timing->VerticalDisplayEnd != mControllerModes[Index].Height))
+    {
+      return false;
+    }
+  }
+
+  for (UINTN Index = 0; Index < ARRAY_SIZE (mRegisterInitTable); Index++) {
+    if (mRegisterInitTable[Index].Register != TAVRIX_REG_B_CLOCK_INIT + 4 * Index) {
+      return false;
+    }
+  }
+
+  return true;
+}
+} // namespace
+
+static_assert (DISPLAY_MODE_COUNT == TAVRIX_GOP_MODE_COUNT, "one mode-table row per controller mode");
+static_assert (ARRAY_SIZE (mControllerModes) == TAVRIX_GOP_MODE_COUNT, "the controller's mode list");
+static_assert (TablesMatchController (), "mode and initialisation tables follow the controller header");
+
+namespace {
 
 /// The frame-buffer clear covers the largest mode, 1280 x 1024 words.
 constexpr UINTN FRAME_BUFFER_CLEAR_WORDS = 0x140000;
+static_assert (FRAME_BUFFER_CLEAR_WORDS * 4 <= TAVRIX_FRAME_BUFFER_SIZE, "the clear stays inside BAR 0");
 
 /// Reference clock the mode set puts in its clock request.
 constexpr UINT32 CLOCK_INPUT_FREQUENCY = 14318181;
@@ -229,9 +242,9 @@ ProgramEnableBits (DISPLAY_DEVICE_CONTEXT *Context)
   UINT32 Enable;
   UINT32 Select;
 
-  Enable = ReadControllerRegister (Context, REG_ENABLE_CURRENT);
-  Select = ReadControllerRegister (Context, REG_ENABLE_SELECT) & 0x3;
-  WriteControllerRegister (Context, (Select == 1) ? REG_ENABLE_SET1 : REG_ENABLE_SET0, Enable | 0x4);
+  Enable = ReadControllerRegister (Context, TAVRIX_REG_ENABLE_CURRENT);
+  Select = ReadControllerRegister (Context, TAVRIX_REG_ENABLE_SELECT) & 0x3;
+  WriteControllerRegister (Context, (Select == 1) ? TAVRIX_REG_ENABLE_SET1 : TAVRIX_REG_ENABLE_SET0, Enable | 0x4);
 }
 
 VOID
@@ -246,11 +259,11 @@ ProgramChannelB (
   const RASTER_WORDS Raster = RasterWords (Timing);
   UINT32             Control;
 
-  WriteControllerRegister (Context, REG_B_CLOCK_CONTROL, ClockWord);
-  WriteControllerRegister (Context, REG_B_204, 0x80000000);
-  WriteControllerRegister (Context, REG_B_PITCH, PitchWord (Pitch));
+  WriteControllerRegister (Context, TAVRIX_REG_B_CLOCK_CONTROL, ClockWord);
+  WriteControllerRegister (Context, TAVRIX_REG_B_204, 0x80000000);
+  WriteControllerRegister (Context, TAVRIX_REG_B_PITCH, PitchWord (Pitch));
   for (UINT32 Index = 0; Index < 4; Index++) {
-    WriteControllerRegister (Context, REG_B_RASTER + 4 * Index, Raster.Word[Index]);
+    WriteControllerRegister (Context, TAVRIX_REG_B_RASTER + 4 * Index, Raster.Word[Index]);
   }
 
   Control = FormatCode | 0x80104;
@@ -270,8 +283,8 @@ VOID
 WriteChannelADisplayControl (DISPLAY_DEVICE_CONTEXT *Context, UINT32 Value)
 {
   for (UINTN Try = 0; Try < DISPLAY_CONTROL_WRITE_TRIES; Try++) {
-    WriteControllerRegister (Context, REG_A_DISPLAY_CONTROL, Value);
-    if ((ReadControllerRegister (Context, REG_A_DISPLAY_CONTROL) & 0x3F0F7FFF) == Value) {
+    WriteControllerRegister (Context, TAVRIX_REG_A_DISPLAY_CONTROL, Value);
+    if ((ReadControllerRegister (Context, TAVRIX_REG_A_DISPLAY_CONTROL) & 0x3F0F7FFF) == Value) {
       return;
     }
   }
@@ -295,23 +308,23 @@ ProgramChannelA (
   const RASTER_WORDS Raster = RasterWords (Timing);
   UINT32             Flags;
 
-  WriteControllerRegister (Context, REG_A_CLOCK_CONTROL, ClockWord);
+  WriteControllerRegister (Context, TAVRIX_REG_A_CLOCK_CONTROL, ClockWord);
   if (ClockSelect == CLOCK_SELECT_CHANNEL_A_EXTRA) {
-    WriteControllerRegister (Context, REG_A_CLOCK_CONTROL, ClockWord);
-    ModifyControllerRegister (Context, REG_A_EXTRA, 0xFFFFFFFF, 0x4);
-    ModifyControllerRegister (Context, REG_A_EXTRA, 0xFFFFFFFF, 0x2);
-    ModifyControllerRegister (Context, REG_A_DISPLAY_CONTROL, 0xCFFFFFFF, 0);
-    ModifyControllerRegister (Context, REG_B_DISPLAY_CONTROL, 0xFFF3FFFF, 0);
+    WriteControllerRegister (Context, TAVRIX_REG_A_CLOCK_CONTROL, ClockWord);
+    ModifyControllerRegister (Context, TAVRIX_REG_A_EXTRA, 0xFFFFFFFF, 0x4);
+    ModifyControllerRegister (Context, TAVRIX_REG_A_EXTRA, 0xFFFFFFFF, 0x2);
+    ModifyControllerRegister (Context, TAVRIX_REG_A_DISPLAY_CONTROL, 0xCFFFFFFF, 0);
+    ModifyControllerRegister (Context, TAVRIX_REG_B_DISPLAY_CONTROL, 0xFFF3FFFF, 0);
   }
 
-  WriteControllerRegister (Context, REG_A_0C, 0);
-  WriteControllerRegister (Context, REG_A_PITCH, PitchWord (Pitch));
-  WriteControllerRegister (Context, REG_A_HORIZONTAL_END, LessOne (Timing.HorizontalDisplayEnd, 0xFFF) << 16);
-  WriteControllerRegister (Context, REG_A_VERTICAL_END, LessOne (Timing.VerticalDisplayEnd, 0xFFF) << 16);
-  WriteControllerRegister (Context, REG_A_1C, 0);
-  WriteControllerRegister (Context, REG_A_ACTIVE_SIZE, ActiveSizeWord (Timing));
+  WriteControllerRegister (Context, TAVRIX_REG_A_0C, 0);
+  WriteControllerRegister (Context, TAVRIX_REG_A_PITCH, PitchWord (Pitch));
+  WriteControllerRegister (Context, TAVRIX_REG_A_HORIZONTAL_END, LessOne (Timing.HorizontalDisplayEnd, 0xFFF) << 16);
+  WriteControllerRegister (Context, TAVRIX_REG_A_VERTICAL_END, LessOne (Timing.VerticalDisplayEnd, 0xFFF) << 16);
+  WriteControllerRegister (Context, TAVRIX_REG_A_1C, 0);
+  WriteControllerRegister (Context, TAVRIX_REG_A_ACTIVE_SIZE, ActiveSizeWord (Timing));
   for (UINT32 Index = 0; Index < 4; Index++) {
-    WriteControllerRegister (Context, REG_A_RASTER + 4 * Index, Raster.Word[Index]);
+    WriteControllerRegister (Context, TAVRIX_REG_A_RASTER + 4 * Index, Raster.Word[Index]);
   }
 
   Flags = FormatCode | 0x104;
@@ -327,7 +340,7 @@ ProgramChannelA (
     Flags |= 0x4000;
   }
 
-  WriteChannelADisplayControl (Context, (ReadControllerRegister (Context, REG_A_DISPLAY_CONTROL) & 0x3F0F0EA8) | Flags);
+  WriteChannelADisplayControl (Context, (ReadControllerRegister (Context, TAVRIX_REG_A_DISPLAY_CONTROL) & 0x3F0F0EA8) | Flags);
 }
 
 /// 8-bit modes get a 6x6x6 colour cube and 40 greys, all others a grey ramp.
@@ -351,7 +364,7 @@ PaletteEntry (UINT32 Index, UINT32 BitsPerPixel)
 VOID
 LoadPalette (DISPLAY_DEVICE_CONTEXT *Context, UINT64 PaletteBase, UINT32 BitsPerPixel)
 {
-  for (UINT32 Index = 0; Index < PALETTE_ENTRIES; Index++) {
+  for (UINT32 Index = 0; Index < TAVRIX_PALETTE_ENTRIES; Index++) {
     WriteControllerRegister (Context, PaletteBase + 4 * Index, PaletteEntry (Index, BitsPerPixel));
   }
 }
@@ -581,8 +594,8 @@ SetControllerMode (IN DISPLAY_DEVICE_CONTEXT *Context, IN CONST DISPLAY_MODE_ENT
   //
   // Extended CRT controller register 0x88 gets 0x06 before any BAR 1 access.
   //
-  WriteVgaPort (Context, 0x3D4, 0x88);
-  WriteVgaPort (Context, 0x3D5, 0x06);
+  WriteVgaPort (Context, TAVRIX_PORT_CRT_INDEX, TAVRIX_CRT_EXT_MODE);
+  WriteVgaPort (Context, TAVRIX_PORT_CRT_DATA, 0x06);
 
   //
   // The PLL settings stay zero: channel B takes its pixel clock from the
@@ -625,10 +638,10 @@ ProgramDisplayTiming (
   ProgramEnableBits (Context);
   if (ClockRequest->ClockSelect == CLOCK_SELECT_CHANNEL_B) {
     ProgramChannelB (Context, *Timing, ClockWord, FormatCode, Pitch);
-    LoadPalette (Context, REG_B_PALETTE, BitsPerPixel);
+    LoadPalette (Context, TAVRIX_REG_B_PALETTE, BitsPerPixel);
   } else {
     ProgramChannelA (Context, *Timing, ClockWord, FormatCode, Pitch, ClockRequest->ClockSelect);
-    LoadPalette (Context, REG_A_PALETTE, BitsPerPixel);
+    LoadPalette (Context, TAVRIX_REG_A_PALETTE, BitsPerPixel);
   }
 }
 
@@ -642,26 +655,26 @@ ProgramChannelBClock (IN DISPLAY_DEVICE_CONTEXT *Context, IN CONST DISPLAY_TIMIN
   // The PLL is reloaded with bit 30 clear, then released step by step with
   // the settling delays the controller needs.
   //
-  WriteControllerRegister (Context, REG_B_PIXEL_CLOCK2, Clock.SecondWord);
-  ModifyControllerRegister (Context, REG_B_PIXEL_CLOCK, ~0x40000000U, 0);
-  WriteControllerRegister (Context, REG_B_PIXEL_CLOCK, 0x21000000);
-  WriteControllerRegister (Context, REG_B_PIXEL_CLOCK, Clock.ControlWord);
+  WriteControllerRegister (Context, TAVRIX_REG_B_PIXEL_CLOCK_SECOND, Clock.SecondWord);
+  ModifyControllerRegister (Context, TAVRIX_REG_B_PIXEL_CLOCK_CONTROL, ~0x40000000U, 0);
+  WriteControllerRegister (Context, TAVRIX_REG_B_PIXEL_CLOCK_CONTROL, 0x21000000);
+  WriteControllerRegister (Context, TAVRIX_REG_B_PIXEL_CLOCK_CONTROL, Clock.ControlWord);
   gBS->Stall (5);
-  WriteControllerRegister (Context, REG_B_PIXEL_CLOCK, Clock.ControlWord & ~0x01000000U);
+  WriteControllerRegister (Context, TAVRIX_REG_B_PIXEL_CLOCK_CONTROL, Clock.ControlWord & ~0x01000000U);
   gBS->Stall (100);
-  WriteControllerRegister (Context, REG_B_PIXEL_CLOCK, Clock.ControlWord & ~0x21000000U);
+  WriteControllerRegister (Context, TAVRIX_REG_B_PIXEL_CLOCK_CONTROL, Clock.ControlWord & ~0x21000000U);
   gBS->Stall (1);
-  WriteControllerRegister (Context, REG_B_PIXEL_CLOCK, (Clock.ControlWord & ~0x21000000U) | 0x40000000);
+  WriteControllerRegister (Context, TAVRIX_REG_B_PIXEL_CLOCK_CONTROL, (Clock.ControlWord & ~0x21000000U) | 0x40000000);
 
-  WriteControllerRegister (Context, REG_B_280, 0);
-  WriteControllerRegister (Context, REG_B_ACTIVE_SIZE, ActiveSizeWord (*Timing));
+  WriteControllerRegister (Context, TAVRIX_REG_B_280, 0);
+  WriteControllerRegister (Context, TAVRIX_REG_B_ACTIVE_SIZE, ActiveSizeWord (*Timing));
 
   Control = (DisplayControl & ~0x4000U) | 0x2000000;
   if (Timing->ClockPolarity == 1) {
     Control |= 0x4000;
   }
 
-  WriteControllerRegister (Context, REG_B_DISPLAY_CONTROL, Control);
+  WriteControllerRegister (Context, TAVRIX_REG_B_DISPLAY_CONTROL, Control);
 }
 
 //

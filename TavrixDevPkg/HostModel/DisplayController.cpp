@@ -347,7 +347,7 @@ DISPLAY_CONTROLLER::DISPLAY_CONTROLLER ()
   PciIo.RomImage         = nullptr;
 
   ZeroMem (mConfig, sizeof (mConfig));
-  SetIds (0x19E5, 0x1711);
+  SetIds (TAVRIX_PCI_VENDOR_ID, TAVRIX_PCI_DEVICE_ID);
   mConfig[PCI_CLASSCODE_OFFSET + 2] = PCI_CLASS_DISPLAY;
   mConfig[PCI_HEADER_TYPE_OFFSET]   = HEADER_TYPE_DEVICE;
   *(UINT32 *)&mConfig[0x10]         = 0x80000008; // prefetchable memory

@@ -38,11 +38,9 @@
 #include <Protocol/DevicePath.h>
 #include <Protocol/PciIo.h>
 
-#define CONTROLLER_IDS               0x171119E5    ///< device ID 0x1711, vendor ID 0x19E5
-#define CONTROLLER_APERTURE_CONTROL  0x40
-#define CONTROLLER_APERTURE_ENABLE   BIT0
-#define CONTROLLER_REGISTERS_BAR     1
-#define CHANNEL_B_CONTROL            0x80200       ///< 0: channel B's display off
+#include <IndustryStandard/TavrixDisplayController.h>
+
+#define CONTROLLER_IDS  (TAVRIX_PCI_DEVICE_ID << 16 | TAVRIX_PCI_VENDOR_ID)
 
 STATIC EFI_HANDLE  mController;
 STATIC VOID        *mPciIoRegistration;
@@ -131,14 +129,14 @@ TurnApertureOff (
 
   if ((mController == NULL) ||
       EFI_ERROR (gBS->HandleProtocol (mController, &gEfiPciIoProtocolGuid, (VOID **)&PciIo)) || (PciIo == NULL) ||
-      EFI_ERROR (PciIo->Pci.Read (PciIo, EfiPciIoWidthUint8, CONTROLLER_APERTURE_CONTROL, 1, &Control)) ||
-      ((Control & CONTROLLER_APERTURE_ENABLE) == 0))
+      EFI_ERROR (PciIo->Pci.Read (PciIo, EfiPciIoWidthUint8, TAVRIX_CONFIG_APERTURE_CONTROL, 1, &Control)) ||
+      ((Control & TAVRIX_APERTURE_ENABLE) == 0))
   {
     return;
   }
 
-  Control &= (UINT8) ~CONTROLLER_APERTURE_ENABLE;
-  PciIo->Pci.Write (PciIo, EfiPciIoWidthUint8, CONTROLLER_APERTURE_CONTROL, 1, &Control);
+  Control &= (UINT8) ~TAVRIX_APERTURE_ENABLE;
+  PciIo->Pci.Write (PciIo, EfiPciIoWidthUint8, TAVRIX_CONFIG_APERTURE_CONTROL, 1, &Control);
   DEBUG ((DEBUG_INFO, "PlatformEarlyDisplayDxe: frame aperture turned off: %a\n", Reason));
 }
 
@@ -163,7 +161,7 @@ TurnDisplayOff (
 
   if (!EFI_ERROR (Status)) {
     Off    = 0;
-    Status = PciIo->Mem.Write (PciIo, EfiPciIoWidthUint32, CONTROLLER_REGISTERS_BAR, CHANNEL_B_CONTROL, 1, &Off);
+    Status = PciIo->Mem.Write (PciIo, EfiPciIoWidthUint32, TAVRIX_REGISTER_BAR, TAVRIX_REG_B_DISPLAY_CONTROL, 1, &Off);
     PciIo->Attributes (PciIo, EfiPciIoAttributeOperationSet, Attributes, NULL);
   }
 

@@ -44,6 +44,7 @@
 #include "PlatformEarlyVideoPei.h"
 
 #include <IndustryStandard/Pci.h>
+#include <IndustryStandard/TavrixDisplayController.h>
 #include <Library/DebugLib.h>
 #include <Library/IoLib.h>
 #include <Library/PcdLib.h>
@@ -51,20 +52,8 @@
 #include <Library/PrintLib.h>
 #include <Library/BaseLib.h>
 
-#define CONTROLLER_VENDOR_ID  0x19E5
-#define CONTROLLER_DEVICE_ID  0x1711
-
-/// Vendor-specific configuration register of the controller: bit 0 turns
-/// the fixed frame aperture on.
-#define CONTROLLER_APERTURE_CONTROL  0x40
-#define CONTROLLER_APERTURE_ENABLE   BIT0
-
-/// Channel B: display control (32-bit pixels, display enable), pitch in
-/// bytes, active size (lines - 1 in bits 26:16, pixels - 1 in bits 10:0).
-#define CHANNEL_B_CONTROL      0x80200
-#define CHANNEL_B_PITCH        0x80208
-#define CHANNEL_B_ACTIVE_SIZE  0x80284
-#define CHANNEL_B_32BIT_SHOWN  0x102
+/// Channel B's display control for the early frame: 32-bit pixels, shown.
+#define CHANNEL_B_32BIT_SHOWN  (TAVRIX_PIXEL_FORMAT_32 | TAVRIX_B_CONTROL_DISPLAY_ENABLE)
 
 /// The bus numbers Prelumen's text mode writes into the bridge.
 #define BRIDGE_SECONDARY_BUS    1
@@ -137,9 +126,9 @@ ShowEarlyFrame (
 
   PciCf8Write32 (ConfigAddress (Controller, PCI_BASE_ADDRESSREG_OFFSET + 4), REGISTERS_TEMPORARY_BASE);
 
-  MmioWrite32 (REGISTERS_TEMPORARY_BASE + CHANNEL_B_ACTIVE_SIZE, ((Height - 1) << 16) | (Width - 1));
-  MmioWrite32 (REGISTERS_TEMPORARY_BASE + CHANNEL_B_PITCH, Width * 4);
-  MmioWrite32 (REGISTERS_TEMPORARY_BASE + CHANNEL_B_CONTROL, CHANNEL_B_32BIT_SHOWN);
+  MmioWrite32 (REGISTERS_TEMPORARY_BASE + TAVRIX_REG_B_ACTIVE_SIZE, ((Height - 1) << 16) | (Width - 1));
+  MmioWrite32 (REGISTERS_TEMPORARY_BASE + TAVRIX_REG_B_PITCH, Width * 4);
+  MmioWrite32 (REGISTERS_TEMPORARY_BASE + TAVRIX_REG_B_DISPLAY_CONTROL, CHANNEL_B_32BIT_SHOWN);
 
   PciCf8Write32 (ConfigAddress (Controller, PCI_BASE_ADDRESSREG_OFFSET + 4), 0);
   if (Bridge != NULL) {
@@ -170,7 +159,7 @@ TurnControllerOn (
   PciCf8Or16 (ConfigAddress (Controller, PCI_COMMAND_OFFSET), EFI_PCI_COMMAND_IO_SPACE | EFI_PCI_COMMAND_MEMORY_SPACE);
   Shown = FALSE;
   if (GraphicsMode) {
-    PciCf8Or8 (ConfigAddress (Controller, CONTROLLER_APERTURE_CONTROL), CONTROLLER_APERTURE_ENABLE);
+    PciCf8Or8 (ConfigAddress (Controller, TAVRIX_CONFIG_APERTURE_CONTROL), TAVRIX_APERTURE_ENABLE);
     Shown = ShowEarlyFrame (Bridge, Controller, PcdGet32 (PcdVideoHorizontalResolution), PcdGet32 (PcdVideoVerticalResolution));
   }
 
@@ -206,7 +195,7 @@ IsDisplayController (
 
   Vendor = PciCf8Read16 (ConfigAddress (Location, PCI_VENDOR_ID_OFFSET));
   Device = PciCf8Read16 (ConfigAddress (Location, PCI_DEVICE_ID_OFFSET));
-  if ((Vendor == CONTROLLER_VENDOR_ID) && (Device == CONTROLLER_DEVICE_ID)) {
+  if ((Vendor == TAVRIX_PCI_VENDOR_ID) && (Device == TAVRIX_PCI_DEVICE_ID)) {
     return TRUE;
   }
 
@@ -332,7 +321,7 @@ FindOnRootBus (
   for (Candidate.Device = 0; Candidate.Device < 32; Candidate.Device++) {
     for (Candidate.Function = 0; Candidate.Function < 8; Candidate.Function++) {
       Ids = PciCf8Read32 (ConfigAddress (&Candidate, PCI_VENDOR_ID_OFFSET));
-      if (Ids == ((UINT32)CONTROLLER_DEVICE_ID << 16 | CONTROLLER_VENDOR_ID)) {
+      if (Ids == ((UINT32)TAVRIX_PCI_DEVICE_ID << 16 | TAVRIX_PCI_VENDOR_ID)) {
         Location->DeviceLocation = ((UINT32)Candidate.Device << 16) | ((UINT32)Candidate.Function << 8);
         Location->BridgeDevice   = Candidate.Device;
         Location->BridgeFunction = Candidate.Function;

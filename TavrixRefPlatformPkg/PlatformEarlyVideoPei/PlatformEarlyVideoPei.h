@@ -9,6 +9,7 @@
 #define PLATFORM_EARLY_VIDEO_PEI_H_
 
 #include <PiPei.h>
+#include <IndustryStandard/TavrixDisplayController.h>
 
 /// PCI location of a function on PCI configuration mechanism 1.
 typedef struct {
@@ -34,6 +35,20 @@ typedef struct {
 /// The fixed frame aperture (FixedPcdGet32 needs Library/PcdLib.h).
 #define APERTURE_BASE  ((EFI_PHYSICAL_ADDRESS)FixedPcdGet32 (PcdEarlyVideoApertureBase))
 #define APERTURE_SIZE  ((UINT64)FixedPcdGet32 (PcdEarlyVideoApertureSize))
+
+//
+// The controller decodes its aperture at one fixed address; the PCDs only
+// say where this platform reserves it, so a board that changes them must
+// fail to build rather than reserve one range while the card decodes another.
+//
+STATIC_ASSERT (
+  FixedPcdGet32 (PcdEarlyVideoApertureBase) == TAVRIX_APERTURE_BASE,
+  "PcdEarlyVideoApertureBase is where the controller decodes its aperture"
+  );
+STATIC_ASSERT (
+  FixedPcdGet32 (PcdEarlyVideoApertureSize) == TAVRIX_APERTURE_SIZE,
+  "PcdEarlyVideoApertureSize is the controller's aperture size"
+  );
 
 /// Where BAR 1 (1 MiB) is put for the three channel-B writes that show the
 /// early frame: not RAM (checked, ApertureReservation.c), not the aperture,

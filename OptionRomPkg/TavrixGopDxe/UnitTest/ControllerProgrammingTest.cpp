@@ -25,7 +25,7 @@ TEST_F (ControllerProgramming, StartInitialisesRegistersThenSetsModeZeroWithoutC
     "r 802b0", "w 802b0 01d40a02", "r 802b4", "w 802b4 106b851e",
     "r 802b8", "w 802b8 03b40101", "r 802bc", "w 802bc 00000000",
   };
-  std::vector<std::string> ModeZero = ExpectedModeSet (kExpectedModes[0], 0x7FFFFFFF, false);
+  std::vector<std::string> ModeZero = ExpectedModeSet (kShippedModes[0], 0x7FFFFFFF, false);
 
   Expected.insert (Expected.end (), ModeZero.begin (), ModeZero.end ());
   EXPECT_EQ (Trace (), Expected);
@@ -45,7 +45,7 @@ TEST_F (ControllerProgramming, EveryModeSetWritesTheDocumentedSequence)
     SetMem (Model.Controller.FrameBuffer () + 5242876, 8, 0xFF);
 
     ASSERT_EQ (Gop ()->SetMode (Gop (), ModeNumber), EFI_SUCCESS);
-    EXPECT_EQ (Trace (), ExpectedModeSet (kExpectedModes[ModeNumber], 0xC0000001, true));
+    EXPECT_EQ (Trace (), ExpectedModeSet (kShippedModes[ModeNumber], 0xC0000001, true));
     EXPECT_EQ (Model.Controller.Pixel (0), 0u);
     EXPECT_EQ (Model.Controller.Pixel (5242876), 0u);
     EXPECT_EQ (Model.Controller.Pixel (5242880), 0xFFFFFFFFu) << "the clear covers 1280 x 1024 words only";

@@ -18,7 +18,7 @@
 #include "../UefiTvx.h"
 #include "../UefiTvxGraphicsOutput.h"
 #include "../UefiComponentName.h"
-#include "ExpectedModes.h"
+#include <ShippedModeRegisters.h>
 
 /// "%x"-style text of one controller access, in the form the tests expect:
 ///   "io 3d4 88", "r 40", "w 44 00000004", "stall 5", "fill 0 1310720".
@@ -156,7 +156,7 @@ protected:
 /// from the controller's documentation. PixelClockBefore is what 0x802A8
 /// holds when the mode set begins; Fill says whether the frame is cleared.
 inline std::vector<std::string>
-ExpectedModeSet (const EXPECTED_MODE &Mode, UINT32 PixelClockBefore, bool Fill, bool WithPalette = true)
+ExpectedModeSet (const SHIPPED_MODE &Mode, UINT32 PixelClockBefore, bool Fill, bool WithPalette = true)
 {
   std::vector<std::string> Lines = {
     "io 3d4 88",
@@ -171,17 +171,17 @@ ExpectedModeSet (const EXPECTED_MODE &Mode, UINT32 PixelClockBefore, bool Fill, 
     "w 80210 " + Word (Mode.Raster[1]),
     "w 80214 " + Word (Mode.Raster[2]),
     "w 80218 " + Word (Mode.Raster[3]),
-    "w 802ac " + Word (Mode.SecondWord),
+    "w 802ac " + Word (Mode.PixelClockSecond),
     "r 802a8",
     "w 802a8 " + Word (PixelClockBefore & ~0x40000000U),
     "w 802a8 21000000",
-    "w 802a8 " + Word (Mode.ControlWord),
+    "w 802a8 " + Word (Mode.PixelClockControl),
     "stall 5",
-    "w 802a8 " + Word (Mode.ControlWord & ~0x01000000U),
+    "w 802a8 " + Word (Mode.PixelClockControl & ~0x01000000U),
     "stall 100",
-    "w 802a8 " + Word (Mode.ControlWord & ~0x21000000U),
+    "w 802a8 " + Word (Mode.PixelClockControl & ~0x21000000U),
     "stall 1",
-    "w 802a8 " + Word (Mode.FinalClock),
+    "w 802a8 " + Word (Mode.PixelClockFinal),
     "w 80280 00000000",
     "w 80284 " + Word (Mode.ActiveSize),
     "w 80200 " + Word (Mode.DisplayControl),

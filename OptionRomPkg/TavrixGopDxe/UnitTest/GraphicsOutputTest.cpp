@@ -86,9 +86,9 @@ TEST_F (GraphicsOutput, QueryModeDescribesEveryModeAndRefusesBadArguments)
   for (UINT32 Number = 0; Number < 4; Number++) {
     ASSERT_EQ (Gop ()->QueryMode (Gop (), Number, &Size, &Info), EFI_SUCCESS);
     EXPECT_EQ (Size, 36u);
-    EXPECT_EQ (Info->HorizontalResolution, kExpectedModes[Number].Width);
-    EXPECT_EQ (Info->VerticalResolution, kExpectedModes[Number].Height);
-    EXPECT_EQ (Info->PixelsPerScanLine, kExpectedModes[Number].Width);
+    EXPECT_EQ (Info->HorizontalResolution, kShippedModes[Number].Width);
+    EXPECT_EQ (Info->VerticalResolution, kShippedModes[Number].Height);
+    EXPECT_EQ (Info->PixelsPerScanLine, kShippedModes[Number].Width);
     EXPECT_EQ (Info->PixelFormat, PixelBlueGreenRedReserved8BitPerColor);
     FreePool (Info);
   }
@@ -134,7 +134,7 @@ ExpectBltOnly (EFI_GRAPHICS_OUTPUT_PROTOCOL *Gop, const char *Why)
   EXPECT_EQ (Gop->Mode->Info->PixelFormat, PixelBltOnly);
   EXPECT_EQ (Gop->Mode->FrameBufferBase, 0u);
   EXPECT_EQ (Gop->Mode->FrameBufferSize, 0u);
-  EXPECT_EQ (Gop->Mode->Info->HorizontalResolution, kExpectedModes[Gop->Mode->Mode].Width);
+  EXPECT_EQ (Gop->Mode->Info->HorizontalResolution, kShippedModes[Gop->Mode->Mode].Width);
   ASSERT_EQ (Gop->QueryMode (Gop, 3, &Size, &Info), EFI_SUCCESS);
   EXPECT_EQ (Info->PixelFormat, PixelBltOnly);
   FreePool (Info);

@@ -34,6 +34,7 @@
 
 extern "C" {
 #include <Uefi.h>
+#include <IndustryStandard/TavrixDisplayController.h>
 #include <Library/BaseLib.h>
 #include <Library/BaseMemoryLib.h>
 #include <Library/DevicePathLib.h>
@@ -295,7 +296,7 @@ FirmwareBltMain (IN EFI_HANDLE ImageHandle, IN EFI_SYSTEM_TABLE *SystemTable)
       continue;
     }
 
-    if (Ids == 0x171119E5) {
+    if (Ids == (TAVRIX_PCI_DEVICE_ID << 16 | TAVRIX_PCI_VENDOR_ID)) {
       TimeGop ("ours", Gop, Buffer);
       TimeLayers (Gop, ControllerPciIo (Handles[Index]), reinterpret_cast<UINT32 *> (Buffer));
     } else if (Ids == 0x11111234) {

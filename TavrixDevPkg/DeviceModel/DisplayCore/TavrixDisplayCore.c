@@ -99,7 +99,7 @@ TavrixCoreDisplayGeometry (
   TAVRIX_DISPLAY_GEOMETRY    *Geometry
   )
 {
-  uint32_t             Control    = TavrixCoreReadRegister (Core, TAVRIX_REG_B_CONTROL);
+  uint32_t             Control    = TavrixCoreReadRegister (Core, TAVRIX_REG_B_DISPLAY_CONTROL);
   uint32_t             ActiveSize = TavrixCoreReadRegister (Core, TAVRIX_REG_B_ACTIVE_SIZE);
   TAVRIX_PIXEL_FORMAT  Format     = (TAVRIX_PIXEL_FORMAT)(Control & 0x3);
   uint32_t             Width      = (ActiveSize & 0x7FF) + 1;

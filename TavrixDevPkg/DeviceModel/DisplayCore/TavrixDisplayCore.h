@@ -17,56 +17,29 @@
 
 #include <stdint.h>
 
+//
+// The controller's identity, resources, registers and ports.
+//
+#include "IndustryStandard/TavrixDisplayController.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
 
-//
-// Resources.
-//
-#define TAVRIX_FRAME_BUFFER_SIZE  0x2000000u // BAR 0: 32 MiB, prefetchable
-#define TAVRIX_REGISTER_FILE_SIZE 0x100000u  // BAR 1: 1 MiB of 32-bit registers
-#define TAVRIX_REGISTER_COUNT     (TAVRIX_REGISTER_FILE_SIZE / 4)
-#define TAVRIX_APERTURE_BASE      0x92000000u
-#define TAVRIX_APERTURE_SIZE      TAVRIX_FRAME_BUFFER_SIZE
+#define TAVRIX_REGISTER_COUNT (TAVRIX_REGISTER_FILE_SIZE / 4)
 
 //
-// Vendor-specific configuration register: bit 0 turns the fixed aperture on
-// (it decodes only while memory decoding is on as well). Reset value 0.
+// Standard VGA: the miscellaneous output register puts the CRT controller,
+// and with it the extended CRT registers, at the colour ports (bit 0 set, as
+// after a video BIOS's text mode set) or at the mono ports.
 //
-#define TAVRIX_CONFIG_APERTURE_CONTROL 0x40
-#define TAVRIX_APERTURE_ENABLE         0x01
-
-//
-// Channel B registers that the display reads.
-//
-#define TAVRIX_REG_B_CONTROL            0x80200 // bits 1:0 pixel format, bit 8 display enable
-#define TAVRIX_REG_B_PITCH              0x80208 // bits 13:0 line pitch in bytes
-#define TAVRIX_REG_B_ACTIVE_SIZE        0x80284 // bits 26:16 lines - 1, bits 10:0 pixels - 1
-#define TAVRIX_REG_B_PALETTE            0x80C00 // 256 entries 0x00RRGGBB, for the 8-bit format
-#define TAVRIX_B_CONTROL_DISPLAY_ENABLE 0x100
-
-//
-// Legacy VGA ports the controller adds to the standard ones. The extended
-// CRT registers sit where the VGA's CRT controller is: 0x3D4/0x3D5 while
-// the miscellaneous output register selects colour (bit 0 set, as after a
-// video BIOS's text mode set), 0x3B4/0x3B5 while it selects mono.
-//
-#define TAVRIX_PORT_MISC_OUTPUT    0x3C2 // written here, read back at 0x3CC
-#define TAVRIX_MISC_OUTPUT_COLOR   0x01
-#define TAVRIX_PORT_CRT_INDEX      0x3D4
-#define TAVRIX_PORT_CRT_DATA       0x3D5
-#define TAVRIX_PORT_CRT_INDEX_MONO 0x3B4
-#define TAVRIX_PORT_CRT_DATA_MONO  0x3B5
-#define TAVRIX_PORT_BANK_MIDDLE    0x3CB // bank bits 7:4, in either nibble of the byte
-#define TAVRIX_PORT_BANK_LOW       0x3CD // bank bits 3:0; writing it completes a bank selection
-#define TAVRIX_CRT_EXT_MODE        0x88  // extended CRT register written by every mode set
-#define TAVRIX_CRT_EXT_BANK_HIGH   0xA5  // bank bits 11:8
+#define TAVRIX_PORT_MISC_OUTPUT  0x3C2 // written here, read back at 0x3CC
+#define TAVRIX_MISC_OUTPUT_COLOR 0x01
 
 typedef enum {
-  TavrixPixelFormat8        = 0, // palette index
-  TavrixPixelFormat16       = 1, // 5:6:5 red, green, blue
-  TavrixPixelFormat32       = 2, // blue, green, red, reserved bytes
+  TavrixPixelFormat8        = TAVRIX_PIXEL_FORMAT_8,
+  TavrixPixelFormat16       = TAVRIX_PIXEL_FORMAT_16,
+  TavrixPixelFormat32       = TAVRIX_PIXEL_FORMAT_32,
   TavrixPixelFormatReserved = 3
 } TAVRIX_PIXEL_FORMAT;
 

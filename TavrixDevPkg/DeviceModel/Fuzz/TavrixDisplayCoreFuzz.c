@@ -130,7 +130,7 @@ Take (
 // palette, the register file's last word and the first one beyond it.
 //
 static const uint64_t  mNamedOffsets[] = {
-  TAVRIX_REG_B_CONTROL,      TAVRIX_REG_B_PITCH,            TAVRIX_REG_B_ACTIVE_SIZE, TAVRIX_REG_B_PALETTE,
+  TAVRIX_REG_B_DISPLAY_CONTROL,      TAVRIX_REG_B_PITCH,            TAVRIX_REG_B_ACTIVE_SIZE, TAVRIX_REG_B_PALETTE,
   TAVRIX_REG_B_PALETTE + 0x3FC, TAVRIX_REGISTER_FILE_SIZE - 4, TAVRIX_REGISTER_FILE_SIZE,
 };
 

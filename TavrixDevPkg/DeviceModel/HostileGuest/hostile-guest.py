@@ -54,10 +54,20 @@ import fcntl
 import struct
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "..", "..", "scripts", "lib"))
+import facts  # noqa: E402  (the controller's facts, from its one header)
+
 SLOT = 4                                  # the card at 00:04.0
 BAR0 = 0xC0000000                         # 32 MiB frame buffer
 BAR1 = 0xC2000000                         # 1 MiB register file
-REG_CONTROL, REG_PITCH, REG_SIZE, REG_PALETTE = 0x80200, 0x80208, 0x80284, 0x80C00
+REG_CONTROL = facts.value("TAVRIX_REG_B_DISPLAY_CONTROL")
+REG_PITCH = facts.value("TAVRIX_REG_B_PITCH")
+REG_SIZE = facts.value("TAVRIX_REG_B_ACTIVE_SIZE")
+REG_PALETTE = facts.value("TAVRIX_REG_B_PALETTE")
+DISPLAY_ENABLE = facts.value("TAVRIX_B_CONTROL_DISPLAY_ENABLE")
+SHOWN_32 = facts.value("TAVRIX_PIXEL_FORMAT_32") | DISPLAY_ENABLE
+FRAME_BUFFER_SIZE = facts.value("TAVRIX_FRAME_BUFFER_SIZE")
+REGISTER_FILE_SIZE = facts.value("TAVRIX_REGISTER_FILE_SIZE")
 ANSWER_LIMIT = 120                        # seconds QEMU may take for one answer
 
 
@@ -220,7 +230,7 @@ class Qemu:
         bpp = {0: 1, 1: 2, 2: 4}[fmt]
         self.register(REG_PITCH, width * bpp)
         self.register(REG_SIZE, ((height - 1) << 16) | (width - 1))
-        self.register(REG_CONTROL, fmt | (0x100 if enable else 0))
+        self.register(REG_CONTROL, fmt | (DISPLAY_ENABLE if enable else 0))
 
     def blank_vga(self, blank=True):
         self.cmd("inb 0x3da")                    # attribute flip-flop to index
@@ -480,7 +490,7 @@ def hmp_words(q, command):
 
 # ---- the random sequence ------------------------------------------------------
 VGA_PORTS = list(range(0x3B0, 0x3BC)) + list(range(0x3C0, 0x3E0))
-NAMED_REGISTERS = [REG_CONTROL, REG_PITCH, REG_SIZE, REG_PALETTE, REG_PALETTE + 0x3FC, 0xFFFFC, 0x304]
+NAMED_REGISTERS = [REG_CONTROL, REG_PITCH, REG_SIZE, REG_PALETTE, REG_PALETTE + 0x3FC, REGISTER_FILE_SIZE - 4, 0x304]
 SIZES = [(1, 1), (2, 1), (16, 16), (640, 480), (720, 400), (800, 400), (800, 600), (1024, 768), (2048, 2048)]
 
 
@@ -503,7 +513,7 @@ def random_step(r):
         return ["toggle"]
     if kind == "register":
         size = r.choice([1, 2, 4, 8])
-        offset = r.choice(NAMED_REGISTERS) + r.choice([0, 0, 1, 2, 4]) if r.random() < 0.5 else r.randrange(0x100000)
+        offset = r.choice(NAMED_REGISTERS) + r.choice([0, 0, 1, 2, 4]) if r.random() < 0.5 else r.randrange(REGISTER_FILE_SIZE)
         if r.random() < 0.3:
             return ["read%s 0x%x" % ({1: "b", 2: "w", 4: "l", 8: "q"}[size], BAR1 + offset)]
         return ["write%s 0x%x 0x%x" % ({1: "b", 2: "w", 4: "l", 8: "q"}[size], BAR1 + offset, r.getrandbits(8 * size))]
@@ -529,7 +539,7 @@ def random_step(r):
     if kind == "vga-memory":
         return ["writew 0x%x 0x%x" % (0xA0000 + 2 * r.randrange(0x10000), r.getrandbits(16))]
     if kind == "frame-buffer":
-        return ["memset 0x%x %d 0x%x" % (BAR0 + r.randrange(0x2000000 - 0x10000), r.randrange(1, 0x10000),
+        return ["memset 0x%x %d 0x%x" % (BAR0 + r.randrange(FRAME_BUFFER_SIZE - 0x10000), r.randrange(1, 0x10000),
                                          r.getrandbits(8))]
     return [kind]
 
@@ -543,7 +553,7 @@ def destination_console(r):
         w, h = r.choice([(2048, 1), (1, 1), (16, 16), (800, 600)])
         lines += ["writel 0x%x 0x%x" % (BAR1 + REG_PITCH, w * 4),
                   "writel 0x%x 0x%x" % (BAR1 + REG_SIZE, ((h - 1) << 16) | (w - 1)),
-                  "writel 0x%x 0x102" % (BAR1 + REG_CONTROL), "screendump"]
+                  "writel 0x%x 0x%x" % (BAR1 + REG_CONTROL, SHOWN_32), "screendump"]
     return lines
 
 
@@ -596,7 +606,7 @@ def run_random_with(qemu_bin, outdir, seed, seconds, max_steps, load_every):
                 steps.flush()
                 if line == "toggle":
                     control = q.cmd("readl 0x%x" % (BAR1 + REG_CONTROL)) or 0
-                    q.cmd("writel 0x%x 0x%x" % (BAR1 + REG_CONTROL, control ^ 0x100))
+                    q.cmd("writel 0x%x 0x%x" % (BAR1 + REG_CONTROL, control ^ DISPLAY_ENABLE))
                 elif line == "screendump":
                     dumps += 1
                     w, h, _ = q.screendump("random-%d-last" % seed)

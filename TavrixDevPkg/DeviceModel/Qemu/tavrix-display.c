@@ -500,11 +500,13 @@ static void tavrix_realize(PCIDevice *dev, Error **errp)
         error_propagate(errp, err);
         return;
     }
-    pci_register_bar(dev, 0, PCI_BASE_ADDRESS_MEM_PREFETCH, &s->fb);
+    pci_register_bar(dev, TAVRIX_FRAME_BUFFER_BAR, PCI_BASE_ADDRESS_MEM_PREFETCH,
+                     &s->fb);
 
     memory_region_init_io(&s->registers, obj, &tavrix_register_ops, s,
                           "tavrix.registers", TAVRIX_REGISTER_FILE_SIZE);
-    pci_register_bar(dev, 1, PCI_BASE_ADDRESS_SPACE_MEMORY, &s->registers);
+    pci_register_bar(dev, TAVRIX_REGISTER_BAR, PCI_BASE_ADDRESS_SPACE_MEMORY,
+                     &s->registers);
 
     /* Legacy VGA: QEMU's VGA memory window, our port dispatch. */
     {
@@ -603,8 +605,8 @@ static void tavrix_class_init(ObjectClass *klass, void *data)
     k->realize = tavrix_realize;
     k->exit = tavrix_exit;
     k->config_write = tavrix_write_config;
-    k->vendor_id = 0x19e5;
-    k->device_id = 0x1711;
+    k->vendor_id = TAVRIX_PCI_VENDOR_ID;
+    k->device_id = TAVRIX_PCI_DEVICE_ID;
     k->class_id = PCI_CLASS_DISPLAY_VGA;
     dc->desc = "Tavrix display controller (0x19E5:0x1711)";
     dc->reset = tavrix_reset;

@@ -23,15 +23,17 @@ extern "C" {
 
 namespace {
 
-constexpr UINT16 kVendorId = 0x19E5;
-constexpr UINT16 kDeviceId = 0x1711;
+constexpr UINT16 kVendorId = TAVRIX_PCI_VENDOR_ID;
+constexpr UINT16 kDeviceId = TAVRIX_PCI_DEVICE_ID;
 
 struct MODE_SIZE {
   UINT32 Width;
   UINT32 Height;
 };
 
-constexpr MODE_SIZE kModeSizes[4] = { { 640, 480 }, { 800, 600 }, { 1024, 768 }, { 1280, 1024 } };
+#define ROAD_MODE_SIZE(Width, Height)  { Width, Height },
+constexpr MODE_SIZE kModeSizes[TAVRIX_GOP_MODE_COUNT] = { TAVRIX_GOP_MODES (ROAD_MODE_SIZE) };
+#undef ROAD_MODE_SIZE
 
 // The test picture of each mode: a dark blue frame with a red square at the
 // top-left and a white one at the bottom-right corner, which the host finds

@@ -117,7 +117,7 @@ ShowEarlyFrame (EFI_PCI_IO_PROTOCOL *PciIo)
     return FALSE;
   }
 
-  const UINT64 Offsets[] = { TAVRIX_REG_B_ACTIVE_SIZE, TAVRIX_REG_B_PITCH, TAVRIX_REG_B_CONTROL };
+  const UINT64 Offsets[] = { TAVRIX_REG_B_ACTIVE_SIZE, TAVRIX_REG_B_PITCH, TAVRIX_REG_B_DISPLAY_CONTROL };
   UINT32       Values[]  = { (kEarlyFrameHeight - 1) << 16 | (kEarlyFrameWidth - 1), kEarlyFrameWidth * 4,
                              kControl32BitShown };
 

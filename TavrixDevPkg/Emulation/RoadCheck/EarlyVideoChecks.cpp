@@ -173,8 +173,8 @@ CheckSetBankPorts (ROAD &Road)
   PLATFORM_GRAPHICS_DISPLAY &Display = Graphics (Road);
   EFI_STATUS                 Status  = Display.Observed.SetBank (&Display.Observed, 0x123);
 
-  IoWrite8 (0x3D4, 0xA5);
-  const UINT8 High = IoRead8 (0x3D5);
+  IoWrite8 (TAVRIX_PORT_CRT_INDEX, TAVRIX_CRT_EXT_BANK_HIGH);
+  const UINT8 High = IoRead8 (TAVRIX_PORT_CRT_DATA);
   Check (
     "SetBank(0x123) writes CRTC 0xA5 <- 0x11 and keeps bank 0x123 in the HOB",
     Status == EFI_SUCCESS && High == 0x11 && Road.VideoInfo->CurrentBank == 0x123,

@@ -8,6 +8,7 @@
 **/
 
 #include "RoadCheck.h"
+#include <ShippedModeRegisters.h>
 
 extern "C" {
 #include <Library/DevicePathLib.h>
@@ -18,53 +19,6 @@ extern "C" {
 }
 
 namespace {
-
-/// What a mode set leaves in channel B's registers, per mode.
-struct MODE_REGISTERS {
-  UINT32 Width;
-  UINT32 Height;
-  UINT32 Pitch;      // 0x80208
-  UINT32 Timing[4];  // 0x8020C..0x80218
-  UINT32 ActiveSize; // 0x80284
-  UINT32 ClockWord;  // 0x802AC
-  UINT32 ClockFinal; // 0x802A8
-  UINT32 Control;    // 0x80200
-};
-
-constexpr MODE_REGISTERS kModes[4] = {
-  { 640,
-    480,
-    0x0A000A00,
-    { 0x031F027F, 0x0060028F, 0x020C01DF, 0x000201E9 },
-    0x01DF027F,
-    0x206B851E,
-    0x42D40F02,
-    0x02087106 },
-  { 800,
-    600,
-    0x0C800C80,
-    { 0x041F031F, 0x00800347, 0x02730257, 0x00040258 },
-    0x0257031F,
-    0x30000000,
-    0x42940801,
-    0x02084106 },
-  { 1024,
-    768,
-    0x10001000,
-    { 0x053F03FF, 0x00880417, 0x032502FF, 0x00060302 },
-    0x02FF03FF,
-    0x40000000,
-    0x42940D01,
-    0x02087106 },
-  { 1280,
-    1024,
-    0x14001400,
-    { 0x069704FF, 0x0070052F, 0x042903FF, 0x00030400 },
-    0x03FF04FF,
-    0x80000000,
-    0x42B41B01,
-    0x02084106 },
-};
 
 constexpr UINT64 kFrameClearBytes = 5242880;
 constexpr UINT32 kAdrDisplay      = 0x80010100;
@@ -115,22 +69,22 @@ BlockRegister (const UINT8 *Block, UINTN Offset)
 UINTN
 ModeRegisterMismatches (const UINT8 *Block, UINT32 Mode)
 {
-  const MODE_REGISTERS &Expected = kModes[Mode];
-  UINTN                 Wrong    = 0;
+  const SHIPPED_MODE &Expected = kShippedModes[Mode];
+  UINTN               Wrong    = 0;
 
-  Wrong += BlockRegister (Block, 0x80208) != Expected.Pitch;
+  Wrong += BlockRegister (Block, TAVRIX_REG_B_PITCH) != Expected.Pitch;
   for (UINTN Index = 0; Index < 4; Index++) {
-    Wrong += BlockRegister (Block, 0x8020C + 4 * Index) != Expected.Timing[Index];
+    Wrong += BlockRegister (Block, TAVRIX_REG_B_RASTER + 4 * Index) != Expected.Raster[Index];
   }
 
-  Wrong += BlockRegister (Block, 0x80284) != Expected.ActiveSize;
-  Wrong += BlockRegister (Block, 0x802AC) != Expected.ClockWord;
-  Wrong += BlockRegister (Block, 0x802A8) != Expected.ClockFinal;
-  Wrong += BlockRegister (Block, 0x80200) != Expected.Control;
-  Wrong += BlockRegister (Block, 0x80204) != 0x80000000;
-  Wrong += BlockRegister (Block, 0x80280) != 0;
-  for (UINT32 Entry = 0; Entry < 256; Entry++) {
-    Wrong += BlockRegister (Block, 0x80C00 + 4 * Entry) != Entry * 0x010101;
+  Wrong += BlockRegister (Block, TAVRIX_REG_B_ACTIVE_SIZE) != Expected.ActiveSize;
+  Wrong += BlockRegister (Block, TAVRIX_REG_B_PIXEL_CLOCK_SECOND) != Expected.PixelClockSecond;
+  Wrong += BlockRegister (Block, TAVRIX_REG_B_PIXEL_CLOCK_CONTROL) != Expected.PixelClockFinal;
+  Wrong += BlockRegister (Block, TAVRIX_REG_B_DISPLAY_CONTROL) != Expected.DisplayControl;
+  Wrong += BlockRegister (Block, TAVRIX_REG_B_204) != 0x80000000;
+  Wrong += BlockRegister (Block, TAVRIX_REG_B_280) != 0;
+  for (UINT32 Entry = 0; Entry < TAVRIX_PALETTE_ENTRIES; Entry++) {
+    Wrong += BlockRegister (Block, TAVRIX_REG_B_PALETTE + 4 * Entry) != Entry * 0x010101;
   }
 
   return Wrong;
@@ -211,8 +165,8 @@ CheckModeRecord (
   const EFI_GRAPHICS_OUTPUT_MODE_INFORMATION &Info
 )
 {
-  const MODE_REGISTERS &Row = kModes[Mode];
-  CHAR8                 Name[96];
+  const SHIPPED_MODE &Row = kShippedModes[Mode];
+  CHAR8               Name[96];
 
   AsciiSPrint (
     Name, sizeof (Name), "GOP mode record for mode %u (%u x %u, BGR 32 bpp, frame buffer = BAR 0)", Mode, Row.Width,
@@ -377,7 +331,7 @@ CheckModes (IN ROAD &Road)
     const UINTN Wrong = ModeRegisterMismatches (CurrentRegisterBlock (Road), Mode);
     AsciiSPrint (
       Name, sizeof (Name), "SetMode(%u) programs %u x %u and clears 5,242,880 bytes of frame buffer", Mode,
-      kModes[Mode].Width, kModes[Mode].Height
+      kShippedModes[Mode].Width, kShippedModes[Mode].Height
     );
     Check (
       Name, Status == EFI_SUCCESS && Wrong == 0 && Clear, "%r, %u registers differ, first and last pixel %a", Status,
@@ -395,9 +349,9 @@ CheckModes (IN ROAD &Road)
     EFI_GRAPHICS_OUTPUT_MODE_INFORMATION *Info = nullptr;
     if (!EFI_ERROR (Gop->QueryMode (Gop, Mode, &Size, &Info))) {
       Right +=
-        (Size == 36 && Info->HorizontalResolution == kModes[Mode].Width &&
-         Info->VerticalResolution == kModes[Mode].Height &&
-         Info->PixelFormat == PixelBlueGreenRedReserved8BitPerColor && Info->PixelsPerScanLine == kModes[Mode].Width)
+        (Size == 36 && Info->HorizontalResolution == kShippedModes[Mode].Width &&
+         Info->VerticalResolution == kShippedModes[Mode].Height &&
+         Info->PixelFormat == PixelBlueGreenRedReserved8BitPerColor && Info->PixelsPerScanLine == kShippedModes[Mode].Width)
           ? 1
           : 0;
       FreePool (Info);

@@ -86,8 +86,8 @@ CheckOptionRom (IN ROAD &Road)
         : nullptr;
     Check (
       "option ROM: PCI data structure names 0x19E5:0x1711, class 0x030000, EFI code",
-      Pcir != nullptr && Pcir->Signature == PCI_DATA_STRUCTURE_SIGNATURE && Pcir->VendorId == 0x19E5 &&
-        Pcir->DeviceId == 0x1711 && Pcir->ClassCode[2] == 0x03 && Pcir->ClassCode[1] == 0 && Pcir->ClassCode[0] == 0 &&
+      Pcir != nullptr && Pcir->Signature == PCI_DATA_STRUCTURE_SIGNATURE && Pcir->VendorId == TAVRIX_PCI_VENDOR_ID &&
+        Pcir->DeviceId == TAVRIX_PCI_DEVICE_ID && Pcir->ClassCode[2] == 0x03 && Pcir->ClassCode[1] == 0 && Pcir->ClassCode[0] == 0 &&
         Pcir->CodeType == PCI_CODE_TYPE_EFI_IMAGE,
       "no or wrong PCI data structure"
     );

@@ -22,6 +22,8 @@ extern "C" {
 #include <Library/UefiLib.h>
 }
 
+#include <IndustryStandard/TavrixDisplayController.h>
+
 /// UCS-2 literals: u"..." is char16_t in C++, CHAR16 in EDK II.
 inline CHAR16 *
 Ucs2 (const char16_t *String)

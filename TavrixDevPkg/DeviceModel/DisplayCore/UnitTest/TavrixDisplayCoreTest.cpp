@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <vector>
 #include "TavrixDisplayCore.h"
+#include <ShippedModeRegisters.h>
 
 namespace {
 
@@ -36,7 +37,7 @@ protected:
   {
     TavrixCoreWriteRegister (Core, TAVRIX_REG_B_PITCH, Pitch);
     TavrixCoreWriteRegister (Core, TAVRIX_REG_B_ACTIVE_SIZE, ActiveSize);
-    TavrixCoreWriteRegister (Core, TAVRIX_REG_B_CONTROL, Control);
+    TavrixCoreWriteRegister (Core, TAVRIX_REG_B_DISPLAY_CONTROL, Control);
   }
 
   bool
@@ -49,24 +50,12 @@ protected:
   TAVRIX_DISPLAY_CORE *Core = nullptr;
 };
 
-struct MODE_REGISTERS {
-  uint32_t Control, Pitch, ActiveSize, Width, Height;
-};
-
-// The words the driver writes for its four modes.
-const MODE_REGISTERS mModes[] = {
-  { 0x02087106, 0x0A000A00, 0x01DF027F, 640, 480 },
-  { 0x02084106, 0x0C800C80, 0x0257031F, 800, 600 },
-  { 0x02087106, 0x10001000, 0x02FF03FF, 1024, 768 },
-  { 0x02084106, 0x14001400, 0x03FF04FF, 1280, 1024 },
-};
-
 TEST_F (DisplayCoreTest, EachModeOfTheDriverDecodesToItsGeometry)
 {
-  for (const MODE_REGISTERS &Mode : mModes) {
+  for (const SHIPPED_MODE &Mode : kShippedModes) {
     TAVRIX_DISPLAY_GEOMETRY Geometry = {};
 
-    Program (Mode.Control, Mode.Pitch, Mode.ActiveSize);
+    Program (Mode.DisplayControl, Mode.Pitch, Mode.ActiveSize);
     ASSERT_TRUE (TavrixCoreDisplayGeometry (Core, &Geometry)) << Mode.Width;
     EXPECT_EQ (Geometry.Width, Mode.Width);
     EXPECT_EQ (Geometry.Height, Mode.Height);
@@ -86,7 +75,7 @@ TEST_F (DisplayCoreTest, NothingIsShownUntilChannelBIsProgrammedWithAFrameThatFi
   EXPECT_FALSE (Shows ());
 
   // Channel A's registers do not drive the display.
-  TavrixCoreWriteRegister (Core, 0x80000, 0x02087106);
+  TavrixCoreWriteRegister (Core, TAVRIX_REG_A_DISPLAY_CONTROL, 0x02087106);
   EXPECT_FALSE (Shows ());
 
   Program (0x02087106 & ~TAVRIX_B_CONTROL_DISPLAY_ENABLE, 0x0A000A00, 0x01DF027F);
