@@ -29,7 +29,7 @@ if ! build -p Build/SizeStudy/TavrixDevDebugKept.dsc -a X64 -t GCC5 -b RELEASE -
   grep -E -A3 ': error|error:|Error [0-9]' Build/build-debugkept.log | head -n 40; echo "[bench] build with debug output failed; see Build/build-debugkept.log"; exit 1
 fi
 kept=Build/TavrixDevDebugKept/RELEASE_GCC5/X64
-EfiRom -f 0x19E5 -i 0x1711 -l 0x030000 -ec "$kept/TavrixGopDxe.efi" -o "$kept/TavrixGopDxe.rom" >/dev/null
+bash scripts/make-rom.sh "$kept/TavrixGopDxe.efi" "$kept/TavrixGopDxe.rom"
 for variant in OVMF TAVRIX; do
   log=Build/build-peer-$variant.log
   if ! build -p TavrixDevPkg/Bench/QemuVideoPeer.dsc -a X64 -t GCC5 -b RELEASE -n "$(nproc)" \

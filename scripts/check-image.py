@@ -3,7 +3,8 @@
 
   check-image.py efi FILE   PE32+ for x86-64, subsystem 11 (EFI boot service driver)
   check-image.py rom FILE   PCI option ROM whose PCI data structure names
-                            0x19E5/0x1711, class 0x030000, with an EFI image
+                            the controller's IDs and class code (lib/facts.py),
+                            with an EFI image
   check-image.py portio FILE none|some
                             FILE is the linked ELF image with its symbols (the
                             .debug beside the .efi). Finds the functions that
@@ -14,10 +15,14 @@
                             not taken for code.
 Prints what is wrong and exits 1, or prints a one-line summary and exits 0.
 """
+import os
 import re
 import struct
 import subprocess
 import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "lib"))
+import facts  # noqa: E402
 
 
 def check_efi(data):
@@ -47,10 +52,11 @@ def check_rom(data):
     vendor, device = struct.unpack_from("<HH", data, pcir + 4)
     cls = data[pcir + 0xD] | data[pcir + 0xE] << 8 | data[pcir + 0xF] << 16
     code_type = data[pcir + 0x14]
-    if (vendor, device) != (0x19E5, 0x1711):
-        return "PCI IDs %04X:%04X, not 19E5:1711" % (vendor, device)
-    if cls != 0x030000:
-        return "class code 0x%06X, not 0x030000" % cls
+    ids = (facts.value("TAVRIX_PCI_VENDOR_ID"), facts.value("TAVRIX_PCI_DEVICE_ID"))
+    if (vendor, device) != ids:
+        return "PCI IDs %04X:%04X, not %04X:%04X" % (vendor, device, *ids)
+    if cls != facts.value("TAVRIX_PCI_CLASS_CODE"):
+        return "class code 0x%06X, not 0x%06X" % (cls, facts.value("TAVRIX_PCI_CLASS_CODE"))
     if code_type != 3:
         return "code type %d is not 3 (EFI image)" % code_type
     if struct.unpack_from("<I", data, 4)[0] != 0x0EF1:

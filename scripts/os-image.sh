@@ -26,8 +26,11 @@ REPO=$(cd "$(dirname "$0")/.." && pwd)
 INPUTS=$REPO/scripts/os-image
 CACHE_DIR=${TAVRIX_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/tavrix-fw}
 DEBS=$CACHE_DIR/os/debs
-# GRUB leaves the last of its four modes for Linux (gfxpayload=keep).
-LINUX_MODE=(1280 1024)
+# GRUB sets each of the GOP driver's modes (from the controller's facts) and
+# leaves the last for Linux (gfxpayload=keep).
+FACTS_HEADER=$REPO/OptionRomPkg/Include/IndustryStandard/TavrixDisplayController.h
+eval "$(python3 "$REPO/scripts/lib/facts.py" shell)"
+LINUX_MODE=("$(sed 's/.* //; s/x.*//' <<<"$TAVRIX_GOP_MODES")" "$(sed 's/.*x//' <<<"$TAVRIX_GOP_MODES")")
 GRUB_MODULES=(normal echo test read iorw serial terminal font videoinfo efi_gop gfxterm
               gfxterm_background search search_fs_file fat part_msdos part_gpt linux)
 
@@ -63,8 +66,8 @@ versions=$(candidates "${PACKAGES[@]}")$'\n'
 for p in "${PACKAGES[@]}"; do
   grep -q "^$p " <<<"$versions" || { log "no version of $p in the archive"; exit 1; }
 done
-# This script's own hash covers the mode and the module list.
-hash=$( { printf '%s' "$versions"; cd "$REPO/scripts" && sha256sum os-image.sh os-image/*; } |
+# This script's own hash covers the module list; the header's, the modes.
+hash=$( { printf '%s' "$versions"; sha256sum "$FACTS_HEADER"; cd "$REPO/scripts" && sha256sum os-image.sh os-image/*; } |
         sha256sum | cut -c1-16)
 OUT=$CACHE_DIR/os/$hash
 if [ -f "$OUT/esp.img" ]; then echo "$OUT"; exit 0; fi
@@ -101,12 +104,13 @@ python3 "$INPUTS/initramfs.py" "$ROOT/bin/busybox" "$INPUTS/init" "${LINUX_MODE[
   "$WORK/initrd.gz" "$WORK/pattern.raw"
 
 log "making GRUB (grub-mkstandalone, efi_gop only)"
+sed "s/@GOP_MODES@/$TAVRIX_GOP_MODES/" "$INPUTS/grub.cfg" >"$WORK/grub.cfg"
 # Our grub.cfg on GRUB's memory disk, with only the modules it needs (and
 # their dependencies): no native video driver can take the card from the GOP.
 LD_LIBRARY_PATH=$ROOT/usr/lib/x86_64-linux-gnu pkgdatadir=$ROOT/usr/share/grub \
   "$ROOT/usr/bin/grub-mkstandalone" -O x86_64-efi -d "$ROOT/usr/lib/grub/x86_64-efi" \
   --fonts=ascii --locales= --themes= --install-modules="${GRUB_MODULES[*]}" \
-  -o "$WORK/BOOTX64.EFI" "boot/grub/grub.cfg=$INPUTS/grub.cfg"
+  -o "$WORK/BOOTX64.EFI" "boot/grub/grub.cfg=$WORK/grub.cfg"
 
 log "making the EFI system partition"
 kernel_file=$(compgen -G "$ROOT/boot/vmlinuz-*" | head -n1)

@@ -162,7 +162,9 @@ for boot in device release; do
   road_that "$boot boot: the firmware's screen has text on it" \
     python3 "$MONITOR_PY" ppm-has-content "$OUT/$boot/$shot.ppm" 500
 done
-for mode in 0-640x480 1-800x600 2-1024x768 3-1280x1024; do
+number=0
+for size in $TAVRIX_GOP_MODES; do
+  mode=$number-$size; number=$((number + 1))
   road_that "mode $mode shows at its size (screendump and device), corner squares in place" \
     bash -c "grep -q '^ppm ${mode#*-} device ${mode#*-}$' '$OUT/device-mode-$mode.txt' &&
              python3 '$MONITOR_PY' ppm-corners '$OUT/device/mode-$mode.ppm'"

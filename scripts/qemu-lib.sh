@@ -27,6 +27,9 @@ REPO=${REPO:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}
 OVMF_CODE=${OVMF_CODE:-/usr/share/OVMF/OVMF_CODE_4M.fd}
 OVMF_VARS=${OVMF_VARS:-/usr/share/OVMF/OVMF_VARS_4M.fd}
 MONITOR_PY=$REPO/scripts/qemu-monitor.py
+APERTURE_PY=$REPO/scripts/lib/aperture.py
+# The controller's facts (TAVRIX_APERTURE_BASE, TAVRIX_GOP_MODES, ...), from its header.
+eval "$(python3 "$REPO/scripts/lib/facts.py" shell)"
 VM_WAIT_LIMIT=${VM_WAIT_LIMIT:-600}
 VM_BOOT_LIMIT=${VM_BOOT_LIMIT:-$((3 * VM_WAIT_LIMIT))}
 road_fails=0
