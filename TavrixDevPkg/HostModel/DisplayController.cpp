@@ -533,12 +533,6 @@ DISPLAY_CONTROLLER::OnRegisterRead (UINT64 Offset, std::function<UINT32 (UINT32 
   mReadHooks[Offset] = Hook;
 }
 
-void
-DISPLAY_CONTROLLER::OnRegisterWrite (UINT64 Offset, std::function<UINT32 (UINT32 Written, UINT32 Stored)> Hook)
-{
-  mWriteHooks[Offset] = Hook;
-}
-
 std::vector<UINT32>
 DISPLAY_CONTROLLER::RegisterWrites (UINT64 Offset) const
 {
@@ -660,16 +654,14 @@ DISPLAY_CONTROLLER::Memory (
   for (UINTN Index = 0; Index < Count; Index++) {
     UINT64  Register = Offset + (Fifo ? 0 : Index * 4);
     UINT32 *Item     = (UINT32 *)((UINT8 *)Buffer + (Fill ? 0 : Index * 4));
-    UINT32  Stored   = this->Register (Register);
 
     if (IsWrite) {
-      UINT32 Written = *Item;
-      auto   Hook    = mWriteHooks.find (Register);
-      TavrixCoreWriteRegister (mCore, Register, Hook == mWriteHooks.end () ? Written : Hook->second (Written, Stored));
-      mRegisterLog.push_back (REGISTER_ACCESS{ HOST_MODEL::Current ().NextSequence (), Register, Written, TRUE, Tpl });
+      TavrixCoreWriteRegister (mCore, Register, *Item);
+      mRegisterLog.push_back (REGISTER_ACCESS{ HOST_MODEL::Current ().NextSequence (), Register, *Item, TRUE, Tpl });
     } else {
-      auto Hook = mReadHooks.find (Register);
-      *Item     = Hook == mReadHooks.end () ? Stored : Hook->second (Stored);
+      UINT32 Stored = this->Register (Register);
+      auto   Hook   = mReadHooks.find (Register);
+      *Item         = Hook == mReadHooks.end () ? Stored : Hook->second (Stored);
       mRegisterLog.push_back (REGISTER_ACCESS{ HOST_MODEL::Current ().NextSequence (), Register, *Item, FALSE, Tpl });
     }
   }

@@ -110,7 +110,7 @@ public:
   /// configuration space (no PCI I/O call, no logged cycle).
   void TurnApertureOn ();
 
-  // Attributes: supported by default IO | MEMORY | BUS_MASTER | VGA_IO |
+  // Attributes: supported IO | MEMORY | BUS_MASTER | VGA_IO |
   // VGA_IO_16 | VGA_MEMORY; current value starts at 0. Setting them through
   // PCI I/O sets the command register's I/O, memory and bus-master bits to
   // match, as the PCI bus driver does; SetAttributes touches only the value.
@@ -124,12 +124,6 @@ public:
   SetAttributes (UINT64 Attributes)
   {
     mAttributes = Attributes;
-  }
-
-  void
-  SetSupportedAttributes (UINT64 Supported)
-  {
-    mSupported = Supported;
   }
 
   const std::vector<ATTRIBUTE_CALL> &
@@ -153,22 +147,11 @@ public:
     return *mCore;
   }
 
-  /// What the display shows of the registers, as the real device shows it;
-  /// FALSE when it shows nothing.
-  BOOLEAN
-  DisplayGeometry (TAVRIX_DISPLAY_GEOMETRY *Geometry) const
-  {
-    return TavrixCoreDisplayGeometry (mCore, Geometry) != 0;
-  }
-
   /// Sets a register without logging (the hardware's own state).
   void SetRegister (UINT64 Offset, UINT32 Value);
 
   /// A read of Offset returns Hook (stored value) instead of the stored value.
   void OnRegisterRead (UINT64 Offset, std::function<UINT32 (UINT32 Stored)> Hook);
-
-  /// A write of Offset stores Hook (written, previously stored).
-  void OnRegisterWrite (UINT64 Offset, std::function<UINT32 (UINT32 Written, UINT32 Stored)> Hook);
 
   const std::vector<REGISTER_ACCESS> &
   RegisterLog () const
@@ -229,22 +212,21 @@ private:
 
   void CommandFromAttributes ();
 
-  PRIVATE                                                 *mPrivate;
-  EFI_HANDLE                                               mHandle = nullptr;
-  UINT8                                                    mConfig[256];
-  UINT64                                                   mAttributes = 0;
-  UINT64                                                   mSupported;
-  std::vector<ATTRIBUTE_CALL>                              mAttributeCalls;
-  std::map<UINT32, EFI_STATUS>                             mAttributeFaults;
-  TAVRIX_DISPLAY_CORE                                     *mCore;
-  std::map<UINT64, std::function<UINT32 (UINT32)>>         mReadHooks;
-  std::map<UINT64, std::function<UINT32 (UINT32, UINT32)>> mWriteHooks;
-  std::vector<REGISTER_ACCESS>                             mRegisterLog;
-  FRAME_MEMORY                                             mFrame;
-  std::vector<FRAME_ACCESS>                                mFrameLog;
-  UINTN                                                    mCalls[PciIoCallKinds]      = {};
-  UINTN                                                    mFailAt[PciIoCallKinds]     = {};
-  EFI_STATUS                                               mFailStatus[PciIoCallKinds] = {};
+  PRIVATE                                         *mPrivate;
+  EFI_HANDLE                                       mHandle = nullptr;
+  UINT8                                            mConfig[256];
+  UINT64                                           mAttributes = 0;
+  UINT64                                           mSupported;
+  std::vector<ATTRIBUTE_CALL>                      mAttributeCalls;
+  std::map<UINT32, EFI_STATUS>                     mAttributeFaults;
+  TAVRIX_DISPLAY_CORE                             *mCore;
+  std::map<UINT64, std::function<UINT32 (UINT32)>> mReadHooks;
+  std::vector<REGISTER_ACCESS>                     mRegisterLog;
+  FRAME_MEMORY                                     mFrame;
+  std::vector<FRAME_ACCESS>                        mFrameLog;
+  UINTN                                            mCalls[PciIoCallKinds]      = {};
+  UINTN                                            mFailAt[PciIoCallKinds]     = {};
+  EFI_STATUS                                       mFailStatus[PciIoCallKinds] = {};
 
   UINT8 mBarDescriptor   = 0x8A; // ACPI_ADDRESS_SPACE_DESCRIPTOR
   UINT8 mBarResourceType = 0;    // ACPI_ADDRESS_SPACE_TYPE_MEM

@@ -26,21 +26,9 @@ public:
   }
 
   void
-  SetEx16 (const EFI_GUID &TokenSpace, UINTN Token, UINT16 Value)
-  {
-    Set (TokenSpace, Token, Value, 2);
-  }
-
-  void
   SetEx32 (const EFI_GUID &TokenSpace, UINTN Token, UINT32 Value)
   {
     Set (TokenSpace, Token, Value, 4);
-  }
-
-  void
-  SetEx64 (const EFI_GUID &TokenSpace, UINTN Token, UINT64 Value)
-  {
-    Set (TokenSpace, Token, Value, 8);
   }
 
   void

@@ -221,17 +221,13 @@ PORT_IO_MODEL::Read (UINT16 Port, UINT8 Size, BOOLEAN ThroughPciIo)
   }
 
   //
-  // A preset value answers first; then the controller's extended VGA
-  // registers (banks, extended CRT indices) from its core; nothing else
-  // answers.
+  // The controller's extended VGA registers (banks, extended CRT indices)
+  // answer from its core; nothing else answers.
   //
-  auto   Preset = mPortValues.find (Port);
-  UINT32 Value  = 0xFFFFFFFF;
+  UINT32 Value = 0xFFFFFFFF;
   UINT8  Byte;
 
-  if (Preset != mPortValues.end ()) {
-    Value = Preset->second;
-  } else if ((Size == 1) && (TavrixCorePortRead (&HOST_MODEL::Current ().Controller.Core (), Port, &Byte) == TavrixPortClaimed)) {
+  if ((Size == 1) && (TavrixCorePortRead (&HOST_MODEL::Current ().Controller.Core (), Port, &Byte) == TavrixPortClaimed)) {
     Value = Byte;
   }
 

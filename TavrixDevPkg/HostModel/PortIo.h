@@ -155,13 +155,6 @@ public:
   /// default), or on bus 0 itself (the root bus, no bridge in front).
   void SetControllerLocation (UINT8 Bus, UINT8 Device, UINT8 Function);
 
-  /// Value an unmodelled port reads as (default all ones).
-  void
-  SetPortValue (UINT16 Port, UINT32 Value)
-  {
-    mPortValues[Port] = Value;
-  }
-
   // Port accesses (used by the host IoLib and the controller's Io members).
   UINT32
   Read (UINT16 Port, UINT8 Size, BOOLEAN ThroughPciIo = FALSE);
@@ -176,7 +169,6 @@ private:
 
   std::vector<PORT_ACCESS>   mLog;
   std::vector<CONFIG_ACCESS> mConfigLog;
-  std::map<UINT16, UINT32>   mPortValues;
   UINT32                     mCf8 = 0;
   UINT8                      mBridge[256];
   UINT8                      mBridgeDevice = 0x1C, mBridgeFunction = 0;
