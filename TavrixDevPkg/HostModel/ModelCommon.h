@@ -23,7 +23,6 @@ extern "C" {
 #include <Protocol/StatusCode.h>
 #include <Protocol/Pcd.h>
 #include <Protocol/PiPcd.h>
-#include <Protocol/SmmBase2.h>
 #include <Protocol/EarlyVideoDisplay.h>
 }
 

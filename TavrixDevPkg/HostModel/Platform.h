@@ -17,7 +17,6 @@
 #include "Variables.h"
 #include "StatusCode.h"
 #include "EarlyDisplay.h"
-#include "Smm.h"
 
 /// One open of a protocol on a handle, as OpenProtocolInformation reports it.
 struct OPEN_RECORD {
@@ -96,7 +95,6 @@ public:
   VARIABLE_STORE       Variables;
   STATUS_CODE_LISTENER StatusCodes;
   EARLY_DISPLAY_MODEL  EarlyDisplay;
-  SMM_MODEL            Smm;
 
   EFI_SYSTEM_TABLE *SystemTable ();
 

@@ -31,7 +31,7 @@
   Each part of the model has its header beside its source in
   TavrixDevPkg/HostModel/ (Memory.h, DisplayController.h, FrameMemory.h,
   PortIo.h, FixedWindows.h, HobList.h, Pcd.h, Variables.h, StatusCode.h,
-  EarlyDisplay.h, Smm.h, and Platform.h for the whole); this header brings
+  EarlyDisplay.h, and Platform.h for the whole); this header brings
   them all, with the GoogleTest fixture.
 
   SPDX-License-Identifier: BSD-2-Clause-Patent

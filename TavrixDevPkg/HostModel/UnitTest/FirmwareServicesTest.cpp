@@ -1,7 +1,7 @@
 /** @file
   The firmware pieces: starting a module, variables, PCDs, HOBs, status
-  codes, the display protocols and SMM Base2, each through the EDK II
-  library a driver would use.
+  codes and the display protocols, each through the EDK II library a
+  driver would use.
 
   SPDX-License-Identifier: BSD-2-Clause-Patent
 **/
@@ -198,32 +198,6 @@ TEST_F (FirmwareServices, GraphicsProtocolKeepsItsOwnCopyOfTheTable)
   EXPECT_EQ (mSeenThis, &Model.EarlyDisplay.GraphicsCallbacks ());
   EXPECT_EQ (mSeenBank, 0x123u);
   EXPECT_NONFATAL_FAILURE (Model.EarlyDisplay.DrawString (0, 0, 0, 0, "x"), "before RegisterCallbacks");
-}
-
-TEST_F (FirmwareServices, SmmBaseIsAbsentUntilInstalled)
-{
-  EFI_SMM_BASE2_PROTOCOL *SmmBase = nullptr;
-
-  EXPECT_EQ (gBS->LocateProtocol (&gEfiSmmBase2ProtocolGuid, nullptr, (VOID **)&SmmBase), EFI_NOT_FOUND);
-  Model.Smm.Install (TRUE);
-  ASSERT_EQ (gBS->LocateProtocol (&gEfiSmmBase2ProtocolGuid, nullptr, (VOID **)&SmmBase), EFI_SUCCESS);
-
-  BOOLEAN                InSmm  = FALSE;
-  EFI_SMM_SYSTEM_TABLE2 *Smst   = nullptr;
-  EFI_HANDLE             Handle = nullptr;
-  UINT32                 Marker;
-  VOID                  *Found;
-
-  EXPECT_EQ (SmmBase->InSmm (SmmBase, &InSmm), EFI_SUCCESS);
-  EXPECT_TRUE (InSmm);
-  ASSERT_EQ (SmmBase->GetSmstLocation (SmmBase, &Smst), EFI_SUCCESS);
-  EXPECT_EQ (Smst->SmmLocateProtocol (&gEfiCallerIdGuid, nullptr, &Found), EFI_NOT_FOUND);
-  EXPECT_EQ (
-    Smst->SmmInstallProtocolInterface (&Handle, &gEfiCallerIdGuid, EFI_NATIVE_INTERFACE, &Marker), EFI_SUCCESS
-  );
-  EXPECT_EQ (Smst->SmmLocateProtocol (&gEfiCallerIdGuid, nullptr, &Found), EFI_SUCCESS);
-  EXPECT_EQ (Found, &Marker);
-  EXPECT_EQ (Model.FindProtocol (Handle, gEfiCallerIdGuid), nullptr) << "SMM protocols stay out of the DXE database";
 }
 
 EFI_STATUS EFIAPI

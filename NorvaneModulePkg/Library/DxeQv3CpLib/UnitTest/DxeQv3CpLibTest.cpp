@@ -1,12 +1,13 @@
 /** @file
   The checkpoint list constructor: finding the shared list, a list published
   without a head, publishing a new one, running out of pool, failed
-  installations, and the SMM branch.
+  installations, and the SMM branch (through the SMM stand-in beside this
+  file).
 
   SPDX-License-Identifier: BSD-2-Clause-Patent
 **/
 
-#include <HostModel.h>
+#include "SmmStandIn.h"
 #include "../DxeQv3CpLibInternal.h"
 
 extern "C" {
@@ -59,7 +60,8 @@ protected:
     return Descriptions;
   }
 
-  UINT64 mMark;
+  UINT64       mMark;
+  SMM_STAND_IN Smm;
 };
 
 EFI_STATUS
@@ -104,11 +106,11 @@ TEST_F (DxeQv3CpLibTest, AListPublishedWithoutAHeadIsNoList)
   EXPECT_EQ (Model.HandlesWith (gQv3CpListProtocolGuid).size (), 1u) << "nothing installed";
   EXPECT_EQ (Model.Memory.AllocationCount (), (UINTN)mMark);
 
-  Model.Smm.Install (TRUE);
-  Model.Smm.Smst ()->SmmLocateProtocol = FindNullInterface;
+  Smm.Install (Model, TRUE);
+  Smm.Smst.SmmLocateProtocol = FindNullInterface;
   EXPECT_EQ (Construct (), EFI_NOT_FOUND) << "in SMM";
   EXPECT_EQ (mCpList, nullptr);
-  EXPECT_TRUE (Model.Smm.Installed.empty ());
+  EXPECT_TRUE (Smm.Installed.empty ());
   EXPECT_EQ (Model.Memory.AllocationCount (), (UINTN)mMark);
 }
 
@@ -155,20 +157,20 @@ TEST_F (DxeQv3CpLibTest, FailedInstallationIsReturnedAndLeavesNothingBehind)
 
 TEST_F (DxeQv3CpLibTest, OutsideSmmTheBootServicesBranchRuns)
 {
-  Model.Smm.Install (FALSE);
+  Smm.Install (Model, FALSE);
 
   EXPECT_EQ (Construct (), EFI_SUCCESS);
   EXPECT_EQ (Model.HandlesWith (gQv3CpListProtocolGuid).size (), 1u);
-  EXPECT_TRUE (Model.Smm.Installed.empty ());
+  EXPECT_TRUE (Smm.Installed.empty ());
 }
 
 TEST_F (DxeQv3CpLibTest, InSmmTheListIsPublishedThroughTheSmmTable)
 {
-  Model.Smm.Install (TRUE);
+  Smm.Install (Model, TRUE);
 
   EXPECT_EQ (Construct (), EFI_SUCCESS);
   ASSERT_NE (mCpList, nullptr);
-  EXPECT_EQ (Model.Smm.Protocol (gQv3CpListProtocolGuid), mCpList);
+  EXPECT_EQ (Smm.Protocol (gQv3CpListProtocolGuid), mCpList);
   EXPECT_TRUE (IsEmptyList (mCpList));
   EXPECT_TRUE (Model.HandlesWith (gQv3CpListProtocolGuid).empty ());
 
@@ -184,11 +186,10 @@ TEST_F (DxeQv3CpLibTest, InSmmAListPublishedThereIsFound)
   LIST_ENTRY Shared;
   EFI_HANDLE Handle = nullptr;
 
-  Model.Smm.Install (TRUE);
+  Smm.Install (Model, TRUE);
   InitializeListHead (&Shared);
   ASSERT_EQ (
-    Model.Smm.Smst ()->SmmInstallProtocolInterface (&Handle, &gQv3CpListProtocolGuid, EFI_NATIVE_INTERFACE, &Shared),
-    EFI_SUCCESS
+    Smm.Smst.SmmInstallProtocolInterface (&Handle, &gQv3CpListProtocolGuid, EFI_NATIVE_INTERFACE, &Shared), EFI_SUCCESS
   );
 
   EXPECT_EQ (Construct (), EFI_SUCCESS);
@@ -198,16 +199,45 @@ TEST_F (DxeQv3CpLibTest, InSmmAListPublishedThereIsFound)
 
 TEST_F (DxeQv3CpLibTest, InSmmFailuresAreReturnedUnchanged)
 {
-  Model.Smm.Install (TRUE);
-  Model.Smm.SetSmstStatus (EFI_UNSUPPORTED);
+  Smm.Install (Model, TRUE);
+  Smm.SmstStatus = EFI_UNSUPPORTED;
   EXPECT_EQ (Construct (), EFI_UNSUPPORTED);
   EXPECT_EQ (mCpList, nullptr);
 
-  Model.Smm.SetSmstStatus (EFI_SUCCESS);
-  Model.Smm.Smst ()->SmmInstallProtocolInterface = RefuseInstall;
+  Smm.SmstStatus                       = EFI_SUCCESS;
+  Smm.Smst.SmmInstallProtocolInterface = RefuseInstall;
   EXPECT_EQ (Construct (), EFI_OUT_OF_RESOURCES);
   EXPECT_EQ (mCpList, nullptr);
   EXPECT_EQ (Model.Memory.LeakReport (mMark), "");
+}
+
+/// The stand-in itself: SMM Base2 appears only when installed, and what is
+/// installed through its table stays out of the DXE handle database.
+TEST_F (DxeQv3CpLibTest, SmmStandInIsAbsentUntilInstalledAndKeepsItsProtocolsApart)
+{
+  EFI_SMM_BASE2_PROTOCOL *SmmBase = nullptr;
+  EFI_BOOT_SERVICES      *Bs      = Model.BootServices ();
+
+  EXPECT_EQ (Bs->LocateProtocol (&gEfiSmmBase2ProtocolGuid, nullptr, (VOID **)&SmmBase), EFI_NOT_FOUND);
+  Smm.Install (Model, TRUE);
+  ASSERT_EQ (Bs->LocateProtocol (&gEfiSmmBase2ProtocolGuid, nullptr, (VOID **)&SmmBase), EFI_SUCCESS);
+
+  BOOLEAN                InSmm  = FALSE;
+  EFI_SMM_SYSTEM_TABLE2 *Smst   = nullptr;
+  EFI_HANDLE             Handle = nullptr;
+  UINT32                 Marker;
+  VOID                  *Found;
+
+  EXPECT_EQ (SmmBase->InSmm (SmmBase, &InSmm), EFI_SUCCESS);
+  EXPECT_TRUE (InSmm);
+  ASSERT_EQ (SmmBase->GetSmstLocation (SmmBase, &Smst), EFI_SUCCESS);
+  EXPECT_EQ (Smst->SmmLocateProtocol (&gEfiCallerIdGuid, nullptr, &Found), EFI_NOT_FOUND);
+  EXPECT_EQ (
+    Smst->SmmInstallProtocolInterface (&Handle, &gEfiCallerIdGuid, EFI_NATIVE_INTERFACE, &Marker), EFI_SUCCESS
+  );
+  EXPECT_EQ (Smst->SmmLocateProtocol (&gEfiCallerIdGuid, nullptr, &Found), EFI_SUCCESS);
+  EXPECT_EQ (Found, &Marker);
+  EXPECT_EQ (Model.FindProtocol (Handle, gEfiCallerIdGuid), nullptr) << "SMM protocols stay out of the DXE database";
 }
 
 } // namespace
