@@ -13,7 +13,7 @@
 **/
 
 #include <HostModel.h>
-#include "../ReliabilitySweep.h"
+#include <ReliabilitySweep.h>
 
 extern "C" {
 #include <Library/DebugLib.h>

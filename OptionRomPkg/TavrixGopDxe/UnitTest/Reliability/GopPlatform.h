@@ -10,9 +10,9 @@
 #define GOP_PLATFORM_H_
 
 #include <HostModel.h>
-#include "../ReliabilitySweep.h"
+#include <ReliabilitySweep.h>
 
-#include "../../../OptionRomPkg/TavrixGopDxe/UefiTvx.h"
+#include "../../UefiTvx.h"
 
 /// Attributes the controller holds before Start: one bit that Start enables
 /// (memory decoding) and one it leaves alone (VGA I/O), so that a restore of

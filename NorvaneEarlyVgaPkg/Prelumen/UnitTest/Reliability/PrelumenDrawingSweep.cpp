@@ -36,9 +36,9 @@
 **/
 
 #include <HostModel.h>
-#include "../ReliabilitySweep.h"
+#include <ReliabilitySweep.h>
 
-#include "../../../NorvaneEarlyVgaPkg/Prelumen/Prelumen.h"
+#include "../../Prelumen.h"
 
 extern "C" {
 #include <Library/UefiBootServicesTableLib.h>
