@@ -21,7 +21,7 @@
 # target: full-screen fill and copies at most 2 x the peer, glyph-sized
 # fill and copies at most 3 x, video-to-video at most 4 x (it moves every
 # row twice).
-# Environment: TAVRIX_QEMU=PATH as for qemu-road.sh.
+# Environment: TAVRIX_QEMU=PATH, a QEMU with -device tavrix-display (default: our build).
 set -uo pipefail
 REPO=$(cd "$(dirname "$0")/.." && pwd)
 . "$REPO/scripts/qemu-lib.sh"

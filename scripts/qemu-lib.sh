@@ -154,8 +154,7 @@ vm_key() { vm_monitor "sendkey ${1:-ret}" >/dev/null; }
 
 # vm_serve_snapshots HANDLER: until the machine ends, calls HANDLER with the
 # words of each "ROAD-SNAP NAME WHAT... ;" line the road application writes
-# to the serial log, then presses Enter once so that the application goes on
-# (it says "ROAD-SNAP-TAKEN" when it did).
+# to the serial log, then presses Enter once so that the application goes on.
 vm_serve_snapshots() {
   local handler=$1 handled=0 count line
   while kill -0 "$VM_PID" 2>/dev/null; do

@@ -96,14 +96,14 @@ PassedChecks (VOID)
 /**
   Tells the host what to capture ("screen", or "memory <base> <width>
   <height>" for a 32-bit frame in memory) and, when a host is there, waits
-  until it answers with a key press, so the picture is the one named.
+  until it answers with one key press, so the picture is the one named.
 **/
 VOID
 Snapshot (IN ROAD &Road, IN CONST CHAR8 *Name, IN CONST CHAR8 *What)
 {
   //
-  // A key pressed before this snapshot (the host presses until it sees the
-  // guest go on) must not answer it: drop what is pending first.
+  // A key pressed before this snapshot (one left over from an earlier wait)
+  // must not answer it: drop what is pending first.
   //
   EFI_INPUT_KEY Pending;
   while (Road.WaitForSnapshots && !EFI_ERROR (gST->ConIn->ReadKeyStroke (gST->ConIn, &Pending))) {
@@ -139,8 +139,4 @@ Snapshot (IN ROAD &Road, IN CONST CHAR8 *Name, IN CONST CHAR8 *What)
   if (Index != 0) {
     Note ("snapshot %a: no answer from the host", Name);
   }
-
-  // The host presses keys until it reads this line.
-  Length = AsciiSPrint (Line, sizeof (Line), "\r\nROAD-SNAP-TAKEN %a ;\r\n", Name);
-  SerialPortWrite (reinterpret_cast<UINT8 *> (Line), Length);
 }

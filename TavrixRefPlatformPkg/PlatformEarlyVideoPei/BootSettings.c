@@ -52,13 +52,16 @@ STATIC CONST CHAR8  mDebugLevelFile[] = "opt/org.tavrix/early-video-debug-level"
 /**
   Reads one setting and stores it in the PCD database.
 
+  @param[out] Value  The value stored (a flag as 0 or 1); written only on success.
+
   @retval RETURN_NOT_FOUND  No such file: the build's value stays.
   @return                   The parse or PCD status otherwise.
 **/
 STATIC
 RETURN_STATUS
 ApplySetting (
-  IN CONST BOOT_SETTING  *Setting
+  IN CONST BOOT_SETTING  *Setting,
+  OUT UINT32             *Value
   )
 {
   RETURN_STATUS  Status;
@@ -86,6 +89,7 @@ ApplySetting (
   }
 
   if (!RETURN_ERROR (Status)) {
+    *Value = Word;
     DEBUG ((DEBUG_INFO, "PlatformEarlyVideoPei: %a = 0x%x (token %u)\n", Setting->FileName, Word, (UINT32)Setting->TokenNumber));
   } else if (Status != RETURN_NOT_FOUND) {
     DEBUG ((DEBUG_WARN, "PlatformEarlyVideoPei: %a ignored: %r\n", Setting->FileName, Status));
@@ -96,15 +100,20 @@ ApplySetting (
 
 UINT32
 ApplyBootSettings (
-  VOID
+  OUT BOOLEAN  *GraphicsMode
   )
 {
   UINTN          Index;
   UINT32         Level;
+  UINT32         Value;
   RETURN_STATUS  Status;
 
+  *GraphicsMode = PcdGetExBool (&gEarlyVideoTokenSpaceGuid, PcdEarlyVideoGraphicsMode);
   for (Index = 0; Index < ARRAY_SIZE (mBootSettings); Index++) {
-    ApplySetting (&mBootSettings[Index]);
+    Status = ApplySetting (&mBootSettings[Index], &Value);
+    if (!RETURN_ERROR (Status) && (mBootSettings[Index].TokenNumber == PcdToken (PcdEarlyVideoGraphicsMode))) {
+      *GraphicsMode = (BOOLEAN)(Value != 0);
+    }
   }
 
   Level  = FixedPcdGet32 (PcdEarlyVideoDefaultDebugLevel);

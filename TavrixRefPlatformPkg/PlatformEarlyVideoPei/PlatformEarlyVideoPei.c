@@ -153,8 +153,7 @@ PlatformEarlyVideoPeiEntryPoint (
   BOOLEAN     GraphicsMode;
   EFI_STATUS  Status;
 
-  ErrorLevel   = ApplyBootSettings ();
-  GraphicsMode = PcdGetExBool (&gEarlyVideoTokenSpaceGuid, PcdEarlyVideoGraphicsMode);
+  ErrorLevel = ApplyBootSettings (&GraphicsMode);
   DEBUG ((
     DEBUG_INFO,
     "PlatformEarlyVideoPei: Prelumen in %a mode, debug level 0x%x\n",

@@ -61,9 +61,13 @@ STATIC_ASSERT (
   firmware-configuration files opt/org.tavrix/early-video-*) other than the
   location to the PCD database, and returns the debug level chosen at boot,
   or the platform default.
+
+  @param[out] GraphicsMode  Prelumen's mode as set at boot, or the build's.
 **/
 UINT32
-ApplyBootSettings (VOID);
+ApplyBootSettings (
+  OUT BOOLEAN  *GraphicsMode
+  );
 
 /// The location the PCD database holds (the build's, until StoreLocation).
 VOID GetLocation (OUT EARLY_VIDEO_LOCATION *Location);
