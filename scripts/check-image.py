@@ -2,9 +2,12 @@
 """Checks a built image.
 
   check-image.py efi FILE   PE32+ for x86-64, subsystem 11 (EFI boot service driver)
-  check-image.py rom FILE   PCI option ROM whose PCI data structure names
+  check-image.py rom FILE [EFI]
+                            PCI option ROM whose PCI data structure names
                             the controller's IDs and class code (lib/facts.py),
-                            with an EFI image
+                            with an EFI image; given EFI, the image is
+                            EFI-compressed and expands to EFI byte for byte
+                            (BaseTools' TianoCompress --uefi, on PATH)
   check-image.py portio FILE none|some
                             FILE is the linked ELF image with its symbols (the
                             .debug beside the .efi). Finds the functions that
@@ -20,6 +23,7 @@ import re
 import struct
 import subprocess
 import sys
+import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "lib"))
 import facts  # noqa: E402
@@ -61,6 +65,32 @@ def check_rom(data):
         return "code type %d is not 3 (EFI image)" % code_type
     if struct.unpack_from("<I", data, 4)[0] != 0x0EF1:
         return "no EFI ROM header"
+    return None
+
+
+def check_rom_image(data, efi_path):
+    """The ROM's EFI image, expanded as the firmware's decompressor does, is the driver file."""
+    compression = struct.unpack_from("<H", data, 0x0C)[0]  # EFI_PCI_EXPANSION_ROM_HEADER
+    offset = struct.unpack_from("<H", data, 0x16)[0]
+    if compression != 1:
+        return "the EFI image is not compressed (compression type %d)" % compression
+    try:
+        with open(efi_path, "rb") as f:
+            efi = f.read()
+    except OSError as e:
+        return str(e)
+    with tempfile.TemporaryDirectory() as tmp:
+        packed, expanded = os.path.join(tmp, "image.z"), os.path.join(tmp, "image.efi")
+        with open(packed, "wb") as f:
+            f.write(data[offset:])
+        run = subprocess.run(["TianoCompress", "-d", "--uefi", "-q", "-o", expanded, packed],
+                             capture_output=True, text=True)
+        if run.returncode != 0 or not os.path.exists(expanded):
+            return "the EFI image does not expand: " + (run.stdout + run.stderr).strip()
+        with open(expanded, "rb") as f:
+            image = f.read()
+    if image != efi:
+        return "the EFI image expands to %d bytes that are not %s (%d bytes)" % (len(image), efi_path, len(efi))
     return None
 
 
@@ -127,6 +157,8 @@ def main():
         print(e)
         return 1
     problem = (check_efi if kind == "efi" else check_rom)(data)
+    if not problem and kind == "rom" and len(sys.argv) > 3:
+        problem = check_rom_image(data, sys.argv[3])
     if problem:
         print("%s: %s" % (path, problem))
         return 1

@@ -18,8 +18,8 @@
 #     application (TavrixRoad.efi platform): TavrixGopDxe stopped and the
 #     controller back in its early state, a second Prelumen from the ESP
 #     drawing before any GOP, TavrixGopDxe connected again, Prelumen
-#     following it, the console, every mode, Blt, names, the option ROM
-#     image, 20 reconnect cycles and a Blt storm;
+#     following it, the console, every mode, Blt, names and 20 reconnect
+#     cycles;
 #   text boot (Prelumen's mode chosen at boot through the PCD database):
 #     Prelumen prints into VGA text memory through the real bridge before
 #     PCI enumeration and never after it, so the console comes up on the GOP
@@ -41,7 +41,7 @@ FW=$REPO/Build/TavrixRefPlatform/DEBUG
 BIN=$REPO/Build/TavrixDev/DEBUG_GCC5/X64
 
 bash "$REPO/scripts/build-platform.sh" DEBUG RELEASE || { road_fail "the DEBUG and RELEASE images build"; exit 1; }
-for f in TavrixRoad.efi Prelumen.efi TavrixGopDxe.efi TavrixGopDxe.rom; do
+for f in TavrixRoad.efi Prelumen.efi; do
   [ -f "$BIN/$f" ] || { road_fail "$BIN/$f is built (make build)"; exit 1; }
 done
 VM_QEMU=$(our_qemu) || { road_fail "our QEMU with -device tavrix-display builds" "see $OUT/setup-qemu.log"; exit 1; }
@@ -63,8 +63,7 @@ $2
 echo "== done"
 reset -s
 NSH
-  qemu_make_esp "$OUT/$1.img" "$OUT/$1.nsh=startup.nsh" "$BIN/TavrixRoad.efi" "$BIN/Prelumen.efi" \
-    "$BIN/TavrixGopDxe.efi" "$BIN/TavrixGopDxe.rom"
+  qemu_make_esp "$OUT/$1.img" "$OUT/$1.nsh=startup.nsh" "$BIN/TavrixRoad.efi" "$BIN/Prelumen.efi"
 }
 esp shell ""
 esp road "echo \"== road\"

@@ -118,9 +118,7 @@ WalkPlatformRoad (ROAD &Road)
   CheckDrawingAfterGop (Road);
   CheckModesAndBlt (Road);
   CheckComponentNames (Road);
-  CheckOptionRom (Road);
   CheckReconnectCycles (Road);
-  CheckBltStorm (Road);
 }
 
 /// The GOP road on the virtual device: everything through the firmware's

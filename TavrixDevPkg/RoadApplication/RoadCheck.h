@@ -75,9 +75,6 @@ PassedChecks (VOID);
 EFI_STATUS
 StartDriverFile (IN ROAD &Road, IN CONST char16_t *FileName, OUT EFI_HANDLE *DriverImage);
 
-EFI_STATUS
-ReadFileBeside (IN ROAD &Road, IN CONST char16_t *FileName, OUT VOID **Contents, OUT UINTN *Size);
-
 //
 // Stages of the road.
 //
@@ -113,9 +110,6 @@ VOID CheckComponentNames (IN ROAD &Road);
 
 VOID CheckReconnectCycles (IN ROAD &Road);
 
-VOID CheckBltStorm (IN ROAD &Road);
-
-VOID CheckOptionRom (IN ROAD &Road);
 
 //
 // The controller as the firmware enumerated it, and the road on the card
