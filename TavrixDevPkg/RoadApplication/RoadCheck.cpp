@@ -117,7 +117,6 @@ WalkPlatformRoad (ROAD &Road)
   CheckGraphicsConsole (Road);
   CheckDrawingAfterGop (Road);
   CheckModesAndBlt (Road);
-  CheckComponentNames (Road);
   CheckReconnectCycles (Road);
 }
 
@@ -129,8 +128,7 @@ WalkDeviceRoad (ROAD &Road, BOOLEAN Release)
   CheckDriverFromRom (Road);
   if (!Release) {
     CheckDeviceModes (Road);
-    CheckComponentNames (Road);
-    CheckReconnectCycles (Road);
+      CheckReconnectCycles (Road);
   }
 
   CheckUartWindow (Road);

@@ -106,8 +106,6 @@ VOID CheckDrawingAfterGop (IN ROAD &Road);
 
 VOID CheckModesAndBlt (IN ROAD &Road);
 
-VOID CheckComponentNames (IN ROAD &Road);
-
 VOID CheckReconnectCycles (IN ROAD &Road);
 
 
