@@ -34,8 +34,7 @@ for f in TavrixFirmwareBlt.efi TavrixGopDxe.rom; do
 done
 bash "$REPO/scripts/build-platform.sh" RELEASE >"$OUT/build-platform.log" 2>&1 ||
   { cat "$OUT/build-platform.log"; echo "[bench-blt-firmware] the reference platform did not build"; exit 1; }
-QEMU=${TAVRIX_QEMU:-$(bash "$REPO/scripts/setup-qemu.sh" 2>"$OUT/setup-qemu.log" | tail -n 1)}
-[ -x "$QEMU" ] || { echo "[bench-blt-firmware] our QEMU could not be built (see $OUT/setup-qemu.log)"; exit 1; }
+QEMU=$(our_qemu) || { echo "[bench-blt-firmware] our QEMU could not be built (see $OUT/setup-qemu.log)"; exit 1; }
 
 # The application is the volume's removable-media boot file: the boot
 # manager starts it without the shell, whose start-up countdown would take
@@ -46,7 +45,7 @@ mkfs.fat -C "$OUT/esp.img" 16384 >/dev/null
 mmd -i "$OUT/esp.img" ::/EFI ::/EFI/BOOT
 mcopy -i "$OUT/esp.img" "$BIN/TavrixFirmwareBlt.efi" ::/EFI/BOOT/BOOTX64.EFI
 
-# boot NAME CODE VARS CARD-OPTIONS: one boot; its console in $OUT/NAME/console.txt.
+# boot NAME CODE VARS: one boot with the card of CARD; its console in $OUT/NAME/console.txt.
 boot() {
   local dir=$OUT/$1 start=$SECONDS
   mkdir -p "$dir"; : >"$dir/serial.log"; cp "$3" "$dir/vars.fd"; cp "$OUT/esp.img" "$dir/esp.img"
@@ -54,18 +53,18 @@ boot() {
   timeout --foreground -k 5 1500 "$QEMU" -L /usr/share/qemu -L /usr/share/seabios \
     -machine q35 -m 2048 -smp 1 -nic none -no-reboot -display none -icount shift=0 -vga none \
     -device VGA \
-    -device pcie-root-port,id=rp,bus=pcie.0,addr=0x1c,chassis=1 \
-    -device "tavrix-display,bus=rp,addr=0$4" \
+    "${CARD[@]}" \
     -drive "if=pflash,format=raw,unit=0,readonly=on,file=$2" \
     -drive "if=pflash,format=raw,unit=1,file=$dir/vars.fd" \
     -drive "file=$dir/esp.img,format=raw" \
     -serial "file:$dir/serial.log" -monitor none </dev/null >"$dir/qemu.log" 2>&1
-  sed -e 's/\x1b\[[0-9;?=]*[A-Za-z]//g' -e 's/\r//g' "$dir/serial.log" >"$dir/console.txt"
+  console_text "$dir/serial.log" "$dir/console.txt"
   echo "[bench-blt-firmware] $1: boot took $((SECONDS - start)) s" | tee -a "$OUT/timing.txt"
 }
 : >"$OUT/timing.txt"
-boot before "$OVMF_CODE" "$OVMF_VARS" ",romfile=$BIN/TavrixGopDxe.rom"
-boot after "$FW/OVMF_CODE.fd" "$FW/OVMF_VARS.fd" ""
+card_with_rom "$BIN/TavrixGopDxe.rom"
+CARD=("${CARD_WITH_ROM[@]}"); boot before "$OVMF_CODE" "$OVMF_VARS"
+CARD=("${CARD_BEHIND_ROOT_PORT[@]}"); boot after "$FW/OVMF_CODE.fd" "$FW/OVMF_VARS.fd"
 
 python3 "$REPO/scripts/bench-blt-firmware-table.py" "$OUT/before/console.txt" "$OUT/after/console.txt" \
   "$REPO/out/bench/blt-firmware.txt"

@@ -43,8 +43,7 @@ for f in TavrixBootBench.efi TavrixFirmwareBlt.efi; do
 done
 PLATFORM_VARIANT=Performance bash "$REPO/scripts/build-platform.sh" RELEASE >"$OUT/build-platform.log" 2>&1 ||
   { cat "$OUT/build-platform.log"; echo "[bench-boot] the performance variant did not build"; exit 1; }
-QEMU=${TAVRIX_QEMU:-$(bash "$REPO/scripts/setup-qemu.sh" 2>"$OUT/setup-qemu.log" | tail -n 1)}
-[ -x "$QEMU" ] || { echo "[bench-boot] our QEMU could not be built (see $OUT/setup-qemu.log)"; exit 1; }
+QEMU=$(our_qemu) || { echo "[bench-boot] our QEMU could not be built (see $OUT/setup-qemu.log)"; exit 1; }
 
 # The printed file: numbered lines of 72 characters, enough to scroll the
 # screen LINES - rows times.
@@ -95,10 +94,10 @@ boot() {
     -drive "if=pflash,format=raw,unit=1,file=$OUT/$side-vars.fd" \
     -drive "file=$OUT/$name.img,format=raw,snapshot=on" \
     "${output[@]}" -monitor none </dev/null >"$OUT/$side-$name.qemu.log" 2>&1
-  sed -e 's/\x1b\[[0-9;?=]*[A-Za-z]//g' -e 's/\r//g' "$log" >"$OUT/$side-$name.txt"
+  console_text "$log" "$OUT/$side-$name.txt"
   echo "[bench-boot] $side, boot $name: $((SECONDS - start)) s"
 }
-OURS=(-device pcie-root-port,id=rp,bus=pcie.0,addr=0x1c,chassis=1 -device tavrix-display,bus=rp,addr=0)
+OURS=("${CARD_BEHIND_ROOT_PORT[@]}")
 PEER=(-device VGA,edid=off)
 for side in ours peer; do
   if [ $side = ours ]; then opts=("${OURS[@]}"); else opts=("${PEER[@]}"); fi

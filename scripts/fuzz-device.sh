@@ -25,6 +25,7 @@
 set -uo pipefail
 MODE=${1:-short}
 REPO=$(cd "$(dirname "$0")/.." && pwd)
+. "$REPO/scripts/qemu-lib.sh"
 CACHE_DIR=${TAVRIX_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/tavrix-fw}
 DEVICE=$REPO/TavrixDevPkg/DeviceModel
 OUT=$REPO/out/fuzz
@@ -93,7 +94,7 @@ core_coverage() {
 fuzz_device() {
   local qemu flavour=normal
   [ "$MODE" = long ] && flavour=asan
-  if ! qemu=$(bash "$REPO/scripts/setup-qemu.sh" "$flavour" 2>"$OUT/setup-qemu.log" | tail -n 1) || [ ! -x "$qemu" ]; then
+  if ! qemu=$(our_qemu "${flavour#normal}"); then
     fail "our QEMU ($flavour) could not be built (see $OUT/setup-qemu.log)"; return
   fi
   # A state load starts a new QEMU (about half a second for the ASan

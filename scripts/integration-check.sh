@@ -338,10 +338,10 @@ if [ "$built_secure" = 1 ]; then
   else road_fail "secure boot: the kit's signed .efi verifies against the kit's certificate" "see $SB/sbverify.txt"; fi
 
   sb_boot() { # sb_boot NAME ROM
+    card_with_rom "$2"
     VM_MACHINE=q35,smm=on vm_start "$1" "$IMAGES/secure-boot/OVMF_CODE.fd" "$SB/OVMF_VARS.enrolled.fd" \
       -global ICH9-LPC.disable_s3=1 -global driver=cfi.pflash01,property=secure,value=on \
-      -device pcie-root-port,id=rp0,bus=pcie.0,addr=0x1c.0,chassis=1 \
-      -device "tavrix-display,id=gpu,bus=rp0,addr=0x0,romfile=$2" "${ESP[@]}"
+      "${CARD_WITH_ROM[@]}" "${ESP[@]}"
     at_shell
     vm_finish
   }

@@ -14,7 +14,8 @@ set -uo pipefail
 REPO=$(cd "$(dirname "$0")/.." && pwd)
 OUT=${HOSTILE_OUT:-$REPO/out/hostile-guest}
 rm -rf "$OUT"; mkdir -p "$OUT"
-if ! QEMU=$(bash "$REPO/scripts/setup-qemu.sh" 2>"$OUT/setup-qemu.log" | tail -n 1) || [ ! -x "$QEMU" ]; then
+. "$REPO/scripts/qemu-lib.sh"
+if ! QEMU=$(our_qemu); then
   echo "FAIL: hostile-guest: our QEMU could not be built (see $OUT/setup-qemu.log)"; exit 1
 fi
 python3 "$REPO/TavrixDevPkg/DeviceModel/HostileGuest/hostile-guest.py" "$QEMU" "$OUT" scenarios

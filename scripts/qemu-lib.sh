@@ -49,17 +49,26 @@ road_that() {
 road_status() { [ "$road_fails" -eq 0 ]; }
 
 # ---- our QEMU -------------------------------------------------------------------
-# our_qemu: the emulator with -device tavrix-display, built (or rebuilt after
-# a change of the device's sources) by setup-qemu.sh; nothing when that fails.
+# our_qemu [asan]: the emulator with -device tavrix-display, built (or rebuilt
+# after a change of the device's sources) by setup-qemu.sh, or $TAVRIX_QEMU
+# when set (not for asan); nothing when that fails. Every road, bench and
+# hostile-guest run finds QEMU here.
 our_qemu() {
   local qemu
-  qemu=$(bash "$REPO/scripts/setup-qemu.sh" 2>"${OUT:-/tmp}/setup-qemu.log" | tail -n 1) || return 1
+  if [ -n "${TAVRIX_QEMU:-}" ] && [ -z "${1:-}" ]; then qemu=$TAVRIX_QEMU
+  else qemu=$(bash "$REPO/scripts/setup-qemu.sh" ${1:+"$1"} 2>"${OUT:-/tmp}/setup-qemu.log" | tail -n 1) || return 1
+  fi
   [ -x "$qemu" ] && "$qemu" -device help 2>/dev/null | grep -q '"tavrix-display"' && echo "$qemu"
 }
 
 # The card as a board has it: behind a PCIe root port at 0:1C.0, bus 1.
 CARD_BEHIND_ROOT_PORT=(-device pcie-root-port,id=rp0,bus=pcie.0,addr=0x1c.0,chassis=1
                        -device tavrix-display,id=gpu,bus=rp0,addr=0x0)
+# card_with_rom ROM: the same card with ROM as its option ROM, in CARD_WITH_ROM.
+card_with_rom() { CARD_WITH_ROM=("${CARD_BEHIND_ROOT_PORT[@]}"); CARD_WITH_ROM[-1]+=",romfile=$1"; }
+
+# console_text SERIAL-LOG TEXT: the log without escape sequences and carriage returns.
+console_text() { sed -e 's/\x1b\[[0-9;?=]*[A-Za-z]//g' -e 's/\r//g' "$1" >"$2"; }
 
 # qemu_make_esp IMAGE FILE...: a 64 MiB FAT image holding the files at its
 # root (a file given as SRC=DEST/PATH goes to that path).
@@ -178,7 +187,7 @@ vm_finish() {
   local rc=0
   wait "$VM_PID" || rc=$?
   echo "[$ROAD] $(basename "$VM_DIR"): $((SECONDS - VM_STARTED)) s" >&2
-  sed -e 's/\x1b\[[0-9;?=]*[A-Za-z]//g' -e 's/\r//g' "$VM_DIR/serial.log" >"$VM_DIR/console.txt"
+  console_text "$VM_DIR/serial.log" "$VM_DIR/console.txt"
   if [ "$rc" -eq 124 ]; then road_fail "$(basename "$VM_DIR") boot ended within $VM_BOOT_LIMIT s" "stopped; see $VM_DIR/console.txt"
   elif [ "$rc" -ne 0 ]; then road_fail "$(basename "$VM_DIR") boot: QEMU exits cleanly" "status $rc; see $VM_DIR/qemu.log"; fi
   return "$rc"

@@ -150,9 +150,8 @@ road() {
 
 road platform "reference platform (DEBUG)" "$PLATFORM_FW/OVMF_CODE.fd" "$PLATFORM_FW/OVMF_VARS.fd" \
   "${CARD_BEHIND_ROOT_PORT[@]}"
-road rom "Debian's OVMF, RELEASE option ROM" "$OVMF_CODE" "$OVMF_VARS" \
-  -device pcie-root-port,id=rp0,bus=pcie.0,addr=0x1c.0,chassis=1 \
-  -device "tavrix-display,id=gpu,bus=rp0,addr=0x0,romfile=$RELEASE_ROM"
+card_with_rom "$RELEASE_ROM"
+road rom "Debian's OVMF, RELEASE option ROM" "$OVMF_CODE" "$OVMF_VARS" "${CARD_WITH_ROM[@]}"
 
 # The pressure boot's disk: a copy of the boot disk where the shell, not the
 # boot manager, finds GRUB (away from the removable-media path), after the

@@ -120,9 +120,8 @@ TavrixRoad.efi keys $STORE_BASE"
 # of the store VARS; at the shell's pause the card's screen (NAME/screen.png)
 # and what the card shows (NAME/device.txt). NAME/vars.fd is the store after.
 sb_boot() {
-  vm_start "$1" "$FW/OVMF_CODE.fd" "$3" "${MACHINE_ARGS[@]}" \
-    -device pcie-root-port,id=rp0,bus=pcie.0,addr=0x1c.0,chassis=1 \
-    -device "tavrix-display,id=gpu,bus=rp0,addr=0x0,romfile=$2" \
+  card_with_rom "$2"
+  vm_start "$1" "$FW/OVMF_CODE.fd" "$3" "${MACHINE_ARGS[@]}" "${CARD_WITH_ROM[@]}" \
     -drive "file=$OUT/${4:-script}.img,format=raw"
   if vm_wait serial.log "Enter 'q' to quit"; then
     vm_screendump screen
