@@ -1,7 +1,7 @@
 /** @file
   The remaining boot services: allocation entry points, Stall, the
   configuration table, memory helpers, and answers for what the drivers
-  never call.
+  never call; and the runtime services, which hold no variables.
 
   SPDX-License-Identifier: BSD-2-Clause-Patent
 **/
@@ -148,6 +148,30 @@ Unmodelled (VOID)
   return EFI_UNSUPPORTED;
 }
 
+/**
+  The model keeps no variables: a read finds nothing, as on a first boot, and
+  a write is refused. A test that needs values installs its own GetVariable.
+**/
+EFI_STATUS
+EFIAPI
+GetVariable (
+  IN CHAR16    *VariableName,
+  IN EFI_GUID  *VendorGuid,
+  OUT UINT32   *Attributes OPTIONAL,
+  IN OUT UINTN *DataSize,
+  OUT VOID     *Data OPTIONAL
+)
+{
+  return EFI_NOT_FOUND;
+}
+
+EFI_STATUS
+EFIAPI
+SetVariable (IN CHAR16 *VariableName, IN EFI_GUID *VendorGuid, IN UINT32 Attributes, IN UINTN DataSize, IN VOID *Data)
+{
+  return EFI_WRITE_PROTECTED;
+}
+
 } // namespace
 
 void
@@ -172,4 +196,23 @@ InitMiscBootServices (EFI_BOOT_SERVICES *Bs)
   Bs->UnloadImage      = (EFI_IMAGE_UNLOAD)Unmodelled;
   Bs->ExitBootServices = (EFI_EXIT_BOOT_SERVICES)Unmodelled;
   Bs->Reserved         = nullptr;
+}
+
+void
+InitRuntimeServices (EFI_RUNTIME_SERVICES *Rt)
+{
+  Rt->GetVariable               = GetVariable;
+  Rt->SetVariable               = SetVariable;
+  Rt->GetTime                   = (EFI_GET_TIME)Unmodelled;
+  Rt->SetTime                   = (EFI_SET_TIME)Unmodelled;
+  Rt->GetWakeupTime             = (EFI_GET_WAKEUP_TIME)Unmodelled;
+  Rt->SetWakeupTime             = (EFI_SET_WAKEUP_TIME)Unmodelled;
+  Rt->SetVirtualAddressMap      = (EFI_SET_VIRTUAL_ADDRESS_MAP)Unmodelled;
+  Rt->ConvertPointer            = (EFI_CONVERT_POINTER)Unmodelled;
+  Rt->GetNextVariableName       = (EFI_GET_NEXT_VARIABLE_NAME)Unmodelled;
+  Rt->GetNextHighMonotonicCount = (EFI_GET_NEXT_HIGH_MONO_COUNT)Unmodelled;
+  Rt->ResetSystem               = (EFI_RESET_SYSTEM)Unmodelled;
+  Rt->UpdateCapsule             = (EFI_UPDATE_CAPSULE)Unmodelled;
+  Rt->QueryCapsuleCapabilities  = (EFI_QUERY_CAPSULE_CAPABILITIES)Unmodelled;
+  Rt->QueryVariableInfo         = (EFI_QUERY_VARIABLE_INFO)Unmodelled;
 }

@@ -14,7 +14,6 @@
 #include "FixedWindows.h"
 #include "HobList.h"
 #include "Pcd.h"
-#include "Variables.h"
 #include "StatusCode.h"
 #include "EarlyDisplay.h"
 
@@ -92,7 +91,6 @@ public:
   FIXED_WINDOWS        Windows;
   HOB_LIST_MODEL       Hobs;
   PCD_MODEL            Pcd;
-  VARIABLE_STORE       Variables;
   STATUS_CODE_LISTENER StatusCodes;
   EARLY_DISPLAY_MODEL  EarlyDisplay;
 

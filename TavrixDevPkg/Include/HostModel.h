@@ -30,7 +30,7 @@
 
   Each part of the model has its header beside its source in
   TavrixDevPkg/HostModel/ (Memory.h, DisplayController.h, FrameMemory.h,
-  PortIo.h, FixedWindows.h, HobList.h, Pcd.h, Variables.h, StatusCode.h,
+  PortIo.h, FixedWindows.h, HobList.h, Pcd.h, StatusCode.h,
   EarlyDisplay.h, and Platform.h for the whole); this header brings
   them all, with the GoogleTest fixture.
 
