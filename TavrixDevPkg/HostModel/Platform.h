@@ -117,6 +117,13 @@ public:
   /// DebugLib, boot and runtime services tables, UefiLib, HobLib.
   static std::vector<LIBRARY_CONSTRUCTOR> Edk2LibraryConstructors ();
 
+  /// The entry point of a module that only carries libraries under test.
+  static EFI_STATUS EFIAPI
+  EmptyEntryPoint (IN EFI_HANDLE ImageHandle, IN EFI_SYSTEM_TABLE *SystemTable)
+  {
+    return EFI_SUCCESS;
+  }
+
   /// Makes a new image handle (with a Loaded Image protocol), runs
   /// Edk2LibraryConstructors () and the entry point, and returns its status.
   EFI_STATUS

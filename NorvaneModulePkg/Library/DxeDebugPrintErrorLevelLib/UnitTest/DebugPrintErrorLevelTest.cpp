@@ -22,13 +22,6 @@ using namespace DebugPrintErrorLevel;
 const std::u16string EFI_DEBUG      = u"EFIDebug";
 const std::u16string MESSAGE_CONFIG = u"DebugMessageConfig";
 
-EFI_STATUS
-EFIAPI
-ReturnSuccess (IN EFI_HANDLE ImageHandle, IN EFI_SYSTEM_TABLE *SystemTable)
-{
-  return EFI_SUCCESS;
-}
-
 DEBUG_MESSAGE_CONFIG
 Preset (UINT8 Value)
 {
@@ -82,7 +75,7 @@ protected:
   EFI_STATUS
   Start ()
   {
-    MODULE_IMAGE Image = { ReturnSuccess, HOST_MODEL::Edk2LibraryConstructors (), {} };
+    MODULE_IMAGE Image = { HOST_MODEL::EmptyEntryPoint, HOST_MODEL::Edk2LibraryConstructors (), {} };
 
     Image.Constructors.push_back (DxeDebugPrintErrorLevelLibConstructor);
     return Model.StartModule (Image);
