@@ -1,7 +1,7 @@
 /** @file
   The remaining boot services: allocation entry points, Stall, the
   configuration table, memory helpers, and answers for what the drivers
-  never call.
+  never call; and the runtime services, which hold no variables.
 
   SPDX-License-Identifier: BSD-2-Clause-Patent
 **/
@@ -148,6 +148,30 @@ Unmodelled (VOID)
   return EFI_UNSUPPORTED;
 }
 
+/**
+  The model keeps no variables: a read finds nothing, as on a first boot, and
+  a write is refused. A test that needs values installs its own GetVariable.
+**/
+EFI_STATUS
+EFIAPI
+GetVariable (
+  IN CHAR16    *VariableName,
+  IN EFI_GUID  *VendorGuid,
+  OUT UINT32   *Attributes OPTIONAL,
+  IN OUT UINTN *DataSize,
+  OUT VOID     *Data OPTIONAL
+)
+{
+  return EFI_NOT_FOUND;
+}
+
+EFI_STATUS
+EFIAPI
+SetVariable (IN CHAR16 *VariableName, IN EFI_GUID *VendorGuid, IN UINT32 Attributes, IN UINTN DataSize, IN VOID *Data)
+{
+  return EFI_WRITE_PROTECTED;
+}
+
 } // namespace
 
 void
@@ -172,4 +196,18 @@ InitMiscBootServices (EFI_BOOT_SERVICES *Bs)
   Bs->UnloadImage      = (EFI_IMAGE_UNLOAD)Unmodelled;
   Bs->ExitBootServices = (EFI_EXIT_BOOT_SERVICES)Unmodelled;
   Bs->Reserved         = nullptr;
+}
+
+/// Every runtime service but the two variable services fails the test.
+void
+InitRuntimeServices (EFI_RUNTIME_SERVICES *Rt)
+{
+  VOID **Slots = (VOID **)Rt;
+
+  for (UINTN Index = sizeof (Rt->Hdr) / sizeof (VOID *); Index < sizeof (*Rt) / sizeof (VOID *); Index++) {
+    Slots[Index] = (VOID *)Unmodelled;
+  }
+
+  Rt->GetVariable = GetVariable;
+  Rt->SetVariable = SetVariable;
 }

@@ -42,38 +42,6 @@ struct DISPLAY_CONTROLLER::PRIVATE {
     return EFI_SUCCESS;
   }
 
-  static EFI_STATUS EFIAPI
-  MemRead (
-    EFI_PCI_IO_PROTOCOL      *This,
-    EFI_PCI_IO_PROTOCOL_WIDTH Width,
-    UINT8                     BarIndex,
-    UINT64                    Offset,
-    UINTN                     Count,
-    VOID                     *Buffer
-  )
-  {
-    DISPLAY_CONTROLLER &Self   = From (This);
-    EFI_STATUS          Status = Fault (Self, PciIoMemRead);
-
-    return EFI_ERROR (Status) ? Status : Self.Memory (FALSE, Width, BarIndex, Offset, Count, Buffer);
-  }
-
-  static EFI_STATUS EFIAPI
-  MemWrite (
-    EFI_PCI_IO_PROTOCOL      *This,
-    EFI_PCI_IO_PROTOCOL_WIDTH Width,
-    UINT8                     BarIndex,
-    UINT64                    Offset,
-    UINTN                     Count,
-    VOID                     *Buffer
-  )
-  {
-    DISPLAY_CONTROLLER &Self   = From (This);
-    EFI_STATUS          Status = Fault (Self, PciIoMemWrite);
-
-    return EFI_ERROR (Status) ? Status : Self.Memory (TRUE, Width, BarIndex, Offset, Count, Buffer);
-  }
-
   static EFI_STATUS
   PortAccess (
     BOOLEAN                   IsWrite,
@@ -111,8 +79,11 @@ struct DISPLAY_CONTROLLER::PRIVATE {
     return EFI_SUCCESS;
   }
 
+  /// Mem.Read/Write and Io.Read/Write: each call counts for Kind (and may be
+  /// failed by the test) before it reaches the BAR or the ports.
+  template <PCI_IO_CALL_KIND Kind>
   static EFI_STATUS EFIAPI
-  IoRead (
+  BarAccess (
     EFI_PCI_IO_PROTOCOL      *This,
     EFI_PCI_IO_PROTOCOL_WIDTH Width,
     UINT8                     BarIndex,
@@ -121,24 +92,19 @@ struct DISPLAY_CONTROLLER::PRIVATE {
     VOID                     *Buffer
   )
   {
-    EFI_STATUS Status = Fault (From (This), PciIoIoRead);
+    constexpr BOOLEAN   IsWrite = (Kind == PciIoMemWrite) || (Kind == PciIoIoWrite);
+    DISPLAY_CONTROLLER &Self    = From (This);
+    EFI_STATUS          Status  = Fault (Self, Kind);
 
-    return EFI_ERROR (Status) ? Status : PortAccess (FALSE, Width, BarIndex, Offset, Count, Buffer);
-  }
+    if (EFI_ERROR (Status)) {
+      return Status;
+    }
 
-  static EFI_STATUS EFIAPI
-  IoWrite (
-    EFI_PCI_IO_PROTOCOL      *This,
-    EFI_PCI_IO_PROTOCOL_WIDTH Width,
-    UINT8                     BarIndex,
-    UINT64                    Offset,
-    UINTN                     Count,
-    VOID                     *Buffer
-  )
-  {
-    EFI_STATUS Status = Fault (From (This), PciIoIoWrite);
+    if ((Kind == PciIoMemRead) || (Kind == PciIoMemWrite)) {
+      return Self.Memory (IsWrite, Width, BarIndex, Offset, Count, Buffer);
+    }
 
-    return EFI_ERROR (Status) ? Status : PortAccess (TRUE, Width, BarIndex, Offset, Count, Buffer);
+    return PortAccess (IsWrite, Width, BarIndex, Offset, Count, Buffer);
   }
 
   static EFI_STATUS
@@ -181,20 +147,15 @@ struct DISPLAY_CONTROLLER::PRIVATE {
     return EFI_SUCCESS;
   }
 
+  /// Pci.Read/Write: counted for Kind like the BAR accesses.
+  template <PCI_IO_CALL_KIND Kind>
   static EFI_STATUS EFIAPI
-  PciRead (EFI_PCI_IO_PROTOCOL *This, EFI_PCI_IO_PROTOCOL_WIDTH Width, UINT32 Offset, UINTN Count, VOID *Buffer)
+  ConfigSpace (EFI_PCI_IO_PROTOCOL *This, EFI_PCI_IO_PROTOCOL_WIDTH Width, UINT32 Offset, UINTN Count, VOID *Buffer)
   {
-    EFI_STATUS Status = Fault (From (This), PciIoPciRead);
+    EFI_STATUS Status = Fault (From (This), Kind);
 
-    return EFI_ERROR (Status) ? Status : ConfigAccess (From (This), FALSE, Width, Offset, Count, Buffer);
-  }
-
-  static EFI_STATUS EFIAPI
-  PciWrite (EFI_PCI_IO_PROTOCOL *This, EFI_PCI_IO_PROTOCOL_WIDTH Width, UINT32 Offset, UINTN Count, VOID *Buffer)
-  {
-    EFI_STATUS Status = Fault (From (This), PciIoPciWrite);
-
-    return EFI_ERROR (Status) ? Status : ConfigAccess (From (This), TRUE, Width, Offset, Count, Buffer);
+    return EFI_ERROR (Status) ? Status
+                              : ConfigAccess (From (This), Kind == PciIoPciWrite, Width, Offset, Count, Buffer);
   }
 
   static EFI_STATUS EFIAPI
@@ -327,12 +288,12 @@ DISPLAY_CONTROLLER::DISPLAY_CONTROLLER ()
   mPrivate->Owner        = this;
   PciIo.PollMem          = (EFI_PCI_IO_PROTOCOL_POLL_IO_MEM)PRIVATE::Unmodelled;
   PciIo.PollIo           = (EFI_PCI_IO_PROTOCOL_POLL_IO_MEM)PRIVATE::Unmodelled;
-  PciIo.Mem.Read         = PRIVATE::MemRead;
-  PciIo.Mem.Write        = PRIVATE::MemWrite;
-  PciIo.Io.Read          = PRIVATE::IoRead;
-  PciIo.Io.Write         = PRIVATE::IoWrite;
-  PciIo.Pci.Read         = PRIVATE::PciRead;
-  PciIo.Pci.Write        = PRIVATE::PciWrite;
+  PciIo.Mem.Read         = PRIVATE::BarAccess<PciIoMemRead>;
+  PciIo.Mem.Write        = PRIVATE::BarAccess<PciIoMemWrite>;
+  PciIo.Io.Read          = PRIVATE::BarAccess<PciIoIoRead>;
+  PciIo.Io.Write         = PRIVATE::BarAccess<PciIoIoWrite>;
+  PciIo.Pci.Read         = PRIVATE::ConfigSpace<PciIoPciRead>;
+  PciIo.Pci.Write        = PRIVATE::ConfigSpace<PciIoPciWrite>;
   PciIo.CopyMem          = (EFI_PCI_IO_PROTOCOL_COPY_MEM)PRIVATE::Unmodelled;
   PciIo.Map              = (EFI_PCI_IO_PROTOCOL_MAP)PRIVATE::Unmodelled;
   PciIo.Unmap            = (EFI_PCI_IO_PROTOCOL_UNMAP)PRIVATE::Unmodelled;

@@ -165,35 +165,59 @@ DropPassiveOpens (PROTOCOL_INTERFACE *Entry)
   );
 }
 
+/**
+  Frees the interface Interface of Protocol on UserHandle so that it can be
+  removed or replaced: the drivers holding it are asked to stop and the opens
+  that do not hold it are dropped. If someone still holds it, the drivers are
+  connected again and the change is refused.
+
+  @retval EFI_SUCCESS  The change may go ahead on *Entry; *Entry is nullptr
+                       when the interface went away while its drivers stopped.
+**/
+EFI_STATUS
+ReleaseInterface (
+  EFI_HANDLE           UserHandle,
+  EFI_GUID            *Protocol,
+  VOID                *Interface,
+  HANDLE_RECORD      **Record,
+  PROTOCOL_INTERFACE **Entry
+)
+{
+  *Record = LookupHandle (UserHandle);
+  if ((*Record == nullptr) || (Protocol == nullptr)) {
+    return EFI_INVALID_PARAMETER;
+  }
+
+  *Entry = LookupInterface (*Record, Protocol);
+  if ((*Entry == nullptr) || ((*Entry)->Interface != Interface)) {
+    return EFI_NOT_FOUND;
+  }
+
+  DisconnectOpeners (*Record, Protocol);
+  *Entry = LookupInterface (*Record, Protocol);
+  if (*Entry == nullptr) {
+    return EFI_SUCCESS;
+  }
+
+  DropPassiveOpens (*Entry);
+  if (!(*Entry)->Opens.empty ()) {
+    HOST_MODEL::Current ().ConnectController (UserHandle);
+    return EFI_ACCESS_DENIED;
+  }
+
+  return EFI_SUCCESS;
+}
+
 EFI_STATUS
 EFIAPI
 UninstallProtocolInterface (IN EFI_HANDLE UserHandle, IN EFI_GUID *Protocol, IN VOID *Interface)
 {
-  HANDLE_RECORD *Record = LookupHandle (UserHandle);
+  HANDLE_RECORD      *Record;
+  PROTOCOL_INTERFACE *Entry;
+  EFI_STATUS          Status = ReleaseInterface (UserHandle, Protocol, Interface, &Record, &Entry);
 
-  if ((Record == nullptr) || (Protocol == nullptr)) {
-    return EFI_INVALID_PARAMETER;
-  }
-
-  PROTOCOL_INTERFACE *Entry = LookupInterface (Record, Protocol);
-
-  if ((Entry == nullptr) || (Entry->Interface != Interface)) {
-    return EFI_NOT_FOUND;
-  }
-
-  DisconnectOpeners (Record, Protocol);
-  Entry = LookupInterface (Record, Protocol);
-  if (Entry == nullptr) {
-    return EFI_SUCCESS;
-  }
-
-  DropPassiveOpens (Entry);
-  if (!Entry->Opens.empty ()) {
-    //
-    // Someone still holds it: put the drivers back and refuse.
-    //
-    HOST_MODEL::Current ().ConnectController (UserHandle);
-    return EFI_ACCESS_DENIED;
+  if (EFI_ERROR (Status) || (Entry == nullptr)) {
+    return Status;
   }
 
   Record->Protocols.erase (Record->Protocols.begin () + (Entry - Record->Protocols.data ()));
@@ -210,28 +234,16 @@ ReinstallProtocolInterface (
   IN VOID      *NewInterface
 )
 {
-  HANDLE_RECORD *Record = LookupHandle (UserHandle);
+  HANDLE_RECORD      *Record;
+  PROTOCOL_INTERFACE *Entry;
+  EFI_STATUS          Status = ReleaseInterface (UserHandle, Protocol, OldInterface, &Record, &Entry);
 
-  if ((Record == nullptr) || (Protocol == nullptr)) {
-    return EFI_INVALID_PARAMETER;
+  if (EFI_ERROR (Status)) {
+    return Status;
   }
 
-  PROTOCOL_INTERFACE *Entry = LookupInterface (Record, Protocol);
-
-  if ((Entry == nullptr) || (Entry->Interface != OldInterface)) {
-    return EFI_NOT_FOUND;
-  }
-
-  DisconnectOpeners (Record, Protocol);
-  Entry = LookupInterface (Record, Protocol);
   if (Entry == nullptr) {
     return EFI_NOT_FOUND;
-  }
-
-  DropPassiveOpens (Entry);
-  if (!Entry->Opens.empty ()) {
-    HOST_MODEL::Current ().ConnectController (UserHandle);
-    return EFI_ACCESS_DENIED;
   }
 
   Entry->Interface       = NewInterface;

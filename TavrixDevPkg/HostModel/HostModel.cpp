@@ -126,16 +126,11 @@ HOST_MODEL::HOST_MODEL () : mBoot (new BOOT_SERVICES_STATE ())
   // Bind the table and HOB libraries now, so that tests calling a driver's
   // functions directly find gBS, gST, gRT and the HOB list.
   //
-  if (UefiBootServicesTableLibConstructor != nullptr) {
-    UefiBootServicesTableLibConstructor (mImageHandle, &St);
-  }
-
-  if (UefiRuntimeServicesTableLibConstructor != nullptr) {
-    UefiRuntimeServicesTableLibConstructor (mImageHandle, &St);
-  }
-
-  if (HobLibConstructor != nullptr) {
-    HobLibConstructor (mImageHandle, &St);
+  for (EFI_IMAGE_ENTRY_POINT Constructor :
+       { UefiBootServicesTableLibConstructor, UefiRuntimeServicesTableLibConstructor, HobLibConstructor }) {
+    if (Constructor != nullptr) {
+      Constructor (mImageHandle, &St);
+    }
   }
 }
 
@@ -200,34 +195,24 @@ HOST_MODEL::NewImageHandle ()
 std::vector<LIBRARY_CONSTRUCTOR>
 HOST_MODEL::Edk2LibraryConstructors ()
 {
+  //
+  // Weak references: a library that is not linked leaves a null constructor.
+  //
+  const LIBRARY_CONSTRUCTOR Candidates[] = {
+    BaseSerialPortLib16550,
+    BaseDebugLibSerialPortConstructor,
+    SerialDebugLibConstructor,
+    UefiBootServicesTableLibConstructor,
+    UefiRuntimeServicesTableLibConstructor,
+    UefiLibConstructor,
+    HobLibConstructor,
+  };
   std::vector<LIBRARY_CONSTRUCTOR> List;
 
-  if (BaseSerialPortLib16550 != nullptr) {
-    List.push_back (BaseSerialPortLib16550);
-  }
-
-  if (BaseDebugLibSerialPortConstructor != nullptr) {
-    List.push_back (BaseDebugLibSerialPortConstructor);
-  }
-
-  if (SerialDebugLibConstructor != nullptr) {
-    List.push_back (SerialDebugLibConstructor);
-  }
-
-  if (UefiBootServicesTableLibConstructor != nullptr) {
-    List.push_back (UefiBootServicesTableLibConstructor);
-  }
-
-  if (UefiRuntimeServicesTableLibConstructor != nullptr) {
-    List.push_back (UefiRuntimeServicesTableLibConstructor);
-  }
-
-  if (UefiLibConstructor != nullptr) {
-    List.push_back (UefiLibConstructor);
-  }
-
-  if (HobLibConstructor != nullptr) {
-    List.push_back (HobLibConstructor);
+  for (const LIBRARY_CONSTRUCTOR &Constructor : Candidates) {
+    if ((Constructor.Dxe != nullptr) || (Constructor.Base != nullptr)) {
+      List.push_back (Constructor);
+    }
   }
 
   return List;

@@ -11,62 +11,20 @@ namespace {
 
 const EFI_GUID mNoTokenSpace = { 0 };
 
-UINT64
-Get (const EFI_GUID *TokenSpace, UINTN Token, UINT8 Size)
+/// Get8/16/32/64/Bool of the default token space: the value set by the test.
+template <typename TYPE>
+TYPE EFIAPI
+GetToken (UINTN Token)
 {
-  return HOST_MODEL::Current ().Pcd.Get (TokenSpace, Token, Size);
+  return (TYPE)HOST_MODEL::Current ().Pcd.Get (nullptr, Token, sizeof (TYPE));
 }
 
-UINT8 EFIAPI
-Get8 (UINTN T)
+/// The same getters with a token space.
+template <typename TYPE>
+TYPE EFIAPI
+GetExToken (CONST EFI_GUID *TokenSpace, UINTN Token)
 {
-  return (UINT8)Get (nullptr, T, 1);
-}
-UINT16 EFIAPI
-Get16 (UINTN T)
-{
-  return (UINT16)Get (nullptr, T, 2);
-}
-UINT32 EFIAPI
-Get32 (UINTN T)
-{
-  return (UINT32)Get (nullptr, T, 4);
-}
-UINT64 EFIAPI
-Get64 (UINTN T)
-{
-  return Get (nullptr, T, 8);
-}
-BOOLEAN EFIAPI
-GetBool (UINTN T)
-{
-  return (BOOLEAN)Get (nullptr, T, 1);
-}
-
-UINT8 EFIAPI
-GetEx8 (CONST EFI_GUID *G, UINTN T)
-{
-  return (UINT8)Get (G, T, 1);
-}
-UINT16 EFIAPI
-GetEx16 (CONST EFI_GUID *G, UINTN T)
-{
-  return (UINT16)Get (G, T, 2);
-}
-UINT32 EFIAPI
-GetEx32 (CONST EFI_GUID *G, UINTN T)
-{
-  return (UINT32)Get (G, T, 4);
-}
-UINT64 EFIAPI
-GetEx64 (CONST EFI_GUID *G, UINTN T)
-{
-  return Get (G, T, 8);
-}
-BOOLEAN EFIAPI
-GetExBool (CONST EFI_GUID *G, UINTN T)
-{
-  return (BOOLEAN)Get (G, T, 1);
+  return (TYPE)HOST_MODEL::Current ().Pcd.Get (TokenSpace, Token, sizeof (TYPE));
 }
 
 EFI_STATUS
@@ -95,21 +53,21 @@ FillTables ()
     Slots[Index] = (VOID *)Unmodelled;
   }
 
-  mPcd.Get8      = Get8;
-  mPcd.Get16     = Get16;
-  mPcd.Get32     = Get32;
-  mPcd.Get64     = Get64;
-  mPcd.GetBool   = GetBool;
-  mPcd.Get8Ex    = GetEx8;
-  mPcd.Get16Ex   = GetEx16;
-  mPcd.Get32Ex   = GetEx32;
-  mPcd.Get64Ex   = GetEx64;
-  mPcd.GetBoolEx = GetExBool;
-  mPiPcd.Get8    = GetEx8;
-  mPiPcd.Get16   = GetEx16;
-  mPiPcd.Get32   = GetEx32;
-  mPiPcd.Get64   = GetEx64;
-  mPiPcd.GetBool = GetExBool;
+  mPcd.Get8      = GetToken<UINT8>;
+  mPcd.Get16     = GetToken<UINT16>;
+  mPcd.Get32     = GetToken<UINT32>;
+  mPcd.Get64     = GetToken<UINT64>;
+  mPcd.GetBool   = GetToken<BOOLEAN>;
+  mPcd.Get8Ex    = GetExToken<UINT8>;
+  mPcd.Get16Ex   = GetExToken<UINT16>;
+  mPcd.Get32Ex   = GetExToken<UINT32>;
+  mPcd.Get64Ex   = GetExToken<UINT64>;
+  mPcd.GetBoolEx = GetExToken<BOOLEAN>;
+  mPiPcd.Get8    = GetExToken<UINT8>;
+  mPiPcd.Get16   = GetExToken<UINT16>;
+  mPiPcd.Get32   = GetExToken<UINT32>;
+  mPiPcd.Get64   = GetExToken<UINT64>;
+  mPiPcd.GetBool = GetExToken<BOOLEAN>;
 }
 
 } // namespace

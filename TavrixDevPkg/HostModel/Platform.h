@@ -14,7 +14,6 @@
 #include "FixedWindows.h"
 #include "HobList.h"
 #include "Pcd.h"
-#include "Variables.h"
 #include "StatusCode.h"
 #include "EarlyDisplay.h"
 
@@ -92,7 +91,6 @@ public:
   FIXED_WINDOWS        Windows;
   HOB_LIST_MODEL       Hobs;
   PCD_MODEL            Pcd;
-  VARIABLE_STORE       Variables;
   STATUS_CODE_LISTENER StatusCodes;
   EARLY_DISPLAY_MODEL  EarlyDisplay;
 
@@ -118,6 +116,13 @@ public:
   /// generated entry code of a DXE driver runs them: serial port, serial
   /// DebugLib, boot and runtime services tables, UefiLib, HobLib.
   static std::vector<LIBRARY_CONSTRUCTOR> Edk2LibraryConstructors ();
+
+  /// The entry point of a module that only carries libraries under test.
+  static EFI_STATUS EFIAPI
+  EmptyEntryPoint (IN EFI_HANDLE ImageHandle, IN EFI_SYSTEM_TABLE *SystemTable)
+  {
+    return EFI_SUCCESS;
+  }
 
   /// Makes a new image handle (with a Loaded Image protocol), runs
   /// Edk2LibraryConstructors () and the entry point, and returns its status.

@@ -9,6 +9,16 @@
 
 #include "ModelCommon.h"
 
+//
+// The two records a status-code DebugLib reports: an assertion (an
+// unrecovered error, illegal software state) and a debug message (a debug
+// code).
+//
+constexpr EFI_STATUS_CODE_TYPE  STATUS_CODE_ASSERT_TYPE   = 0x90000002;
+constexpr EFI_STATUS_CODE_VALUE STATUS_CODE_ASSERT_VALUE  = 0x03050007;
+constexpr EFI_STATUS_CODE_TYPE  STATUS_CODE_MESSAGE_TYPE  = 0x00000003;
+constexpr EFI_STATUS_CODE_VALUE STATUS_CODE_MESSAGE_VALUE = 0x03050000;
+
 /// One report received by the Status Code Runtime protocol.
 struct STATUS_CODE_RECORD {
   UINT64                Sequence;

@@ -30,7 +30,7 @@
 
   Each part of the model has its header beside its source in
   TavrixDevPkg/HostModel/ (Memory.h, DisplayController.h, FrameMemory.h,
-  PortIo.h, FixedWindows.h, HobList.h, Pcd.h, Variables.h, StatusCode.h,
+  PortIo.h, FixedWindows.h, HobList.h, Pcd.h, StatusCode.h,
   EarlyDisplay.h, and Platform.h for the whole); this header brings
   them all, with the GoogleTest fixture.
 
@@ -63,6 +63,43 @@
 class HOST_MODEL_TEST : public ::testing::Test {
 protected:
   HOST_MODEL Model;
+};
+
+/// Fixture for what a module reports through status codes as Prelumen: the
+/// records carry Prelumen's module tag, as in the firmware build, until the
+/// test ends. StartReporter starts a module of the EDK II library
+/// constructors and Extra after them, then forgets what they reported.
+class PRELUMEN_REPORTER_TEST : public HOST_MODEL_TEST {
+protected:
+  void
+  SetUp () override
+  {
+    mSavedBaseName     = gEfiCallerBaseName;
+    gEfiCallerBaseName = mPrelumen;
+  }
+
+  void
+  TearDown () override
+  {
+    gEfiCallerBaseName = mSavedBaseName;
+  }
+
+  EFI_STATUS
+  StartReporter (const std::vector<LIBRARY_CONSTRUCTOR> &Extra = {})
+  {
+    MODULE_IMAGE Image = { HOST_MODEL::EmptyEntryPoint, HOST_MODEL::Edk2LibraryConstructors (), {} };
+
+    Image.Constructors.insert (Image.Constructors.end (), Extra.begin (), Extra.end ());
+
+    EFI_STATUS Status = Model.StartModule (Image);
+
+    Model.StatusCodes.Clear ();
+    return Status;
+  }
+
+private:
+  static inline CHAR8 mPrelumen[]    = "Prelumen";
+  CHAR8              *mSavedBaseName = nullptr;
 };
 
 #endif

@@ -84,10 +84,10 @@ EFI_PCI_IO_PROTOCOL_IO_MEM    mModelMemWrite;
 // are a bounds check and one CopyMem or SetMem32; everything else goes to
 // the model.
 //
+template <BOOLEAN IsWrite>
 EFI_STATUS
 EFIAPI
 MinimalMemAccess (
-  BOOLEAN                   IsWrite,
   EFI_PCI_IO_PROTOCOL      *This,
   EFI_PCI_IO_PROTOCOL_WIDTH Width,
   UINT8                     BarIndex,
@@ -113,34 +113,6 @@ MinimalMemAccess (
   }
 
   return EFI_SUCCESS;
-}
-
-EFI_STATUS
-EFIAPI
-MinimalMemRead (
-  EFI_PCI_IO_PROTOCOL      *This,
-  EFI_PCI_IO_PROTOCOL_WIDTH Width,
-  UINT8                     BarIndex,
-  UINT64                    Offset,
-  UINTN                     Count,
-  VOID                     *Buffer
-)
-{
-  return MinimalMemAccess (FALSE, This, Width, BarIndex, Offset, Count, Buffer);
-}
-
-EFI_STATUS
-EFIAPI
-MinimalMemWrite (
-  EFI_PCI_IO_PROTOCOL      *This,
-  EFI_PCI_IO_PROTOCOL_WIDTH Width,
-  UINT8                     BarIndex,
-  UINT64                    Offset,
-  UINTN                     Count,
-  VOID                     *Buffer
-)
-{
-  return MinimalMemAccess (TRUE, This, Width, BarIndex, Offset, Count, Buffer);
 }
 
 //
@@ -175,8 +147,8 @@ UsePlatform (BLT_SIDE Side)
   EFI_BOOT_SERVICES   *BootServices = mModel->BootServices ();
   const bool           Minimal      = (Side == OursMinimal);
 
-  PciIo->Mem.Read          = Minimal ? MinimalMemRead : mModelMemRead;
-  PciIo->Mem.Write         = Minimal ? MinimalMemWrite : mModelMemWrite;
+  PciIo->Mem.Read          = Minimal ? MinimalMemAccess<FALSE> : mModelMemRead;
+  PciIo->Mem.Write         = Minimal ? MinimalMemAccess<TRUE> : mModelMemWrite;
   BootServices->RaiseTPL   = Minimal ? MinimalRaiseTpl : mModelRaiseTpl;
   BootServices->RestoreTPL = Minimal ? MinimalRestoreTpl : mModelRestoreTpl;
 }

@@ -1,6 +1,6 @@
 /** @file
-  The firmware pieces: starting a module, variables, PCDs, HOBs, status
-  codes and the display protocols, each through the EDK II library a
+  The firmware pieces: starting a module, PCDs, HOBs, status codes and the
+  display protocols, each through the EDK II library a
   driver would use.
 
   SPDX-License-Identifier: BSD-2-Clause-Patent
@@ -16,7 +16,6 @@ extern "C" {
 #include <Library/PcdLib.h>
 #include <Library/ReportStatusCodeLib.h>
 #include <Library/UefiBootServicesTableLib.h>
-#include <Library/UefiRuntimeServicesTableLib.h>
 }
 
 namespace {
@@ -74,33 +73,6 @@ TEST_F (FirmwareServices, ModuleStartRunsConstructorsEntryAndDestructorsOnFailur
   EXPECT_EQ (mOrder, "C1 C2 E ");
   EXPECT_EQ (Start (EFI_NOT_FOUND), EFI_NOT_FOUND);
   EXPECT_EQ (mOrder, "C1 C2 E D");
-}
-
-TEST_F (FirmwareServices, GetVariableFollowsTheSizeRules)
-{
-  UINT64 Value = 0x80000040;
-  UINTN  Size  = 4;
-  UINT64 Buffer[2];
-
-  Model.Variables.Set (u"EFIDebug", gEfiCallerIdGuid, &Value, sizeof (Value));
-  EXPECT_EQ (gRT->GetVariable ((CHAR16 *)u"EFIDebug", &gEfiCallerIdGuid, nullptr, &Size, Buffer), EFI_BUFFER_TOO_SMALL);
-  EXPECT_EQ (Size, 8u);
-  Size = sizeof (Buffer);
-  EXPECT_EQ (gRT->GetVariable ((CHAR16 *)u"EFIDebug", &gEfiCallerIdGuid, nullptr, &Size, Buffer), EFI_SUCCESS);
-  EXPECT_EQ (Size, 8u);
-  EXPECT_EQ (Buffer[0], Value);
-  EXPECT_EQ (gRT->GetVariable ((CHAR16 *)u"Other", &gEfiCallerIdGuid, nullptr, &Size, Buffer), EFI_NOT_FOUND);
-  EXPECT_EQ (
-    gRT->GetVariable ((CHAR16 *)u"EFIDebug", &gEfiCallerIdGuid, nullptr, &Size, nullptr), EFI_INVALID_PARAMETER
-  );
-
-  Model.Variables.SetNotAvailableYet (TRUE);
-  EXPECT_EQ (
-    gRT->GetVariable ((CHAR16 *)u"EFIDebug", &gEfiCallerIdGuid, nullptr, &Size, Buffer), EFI_NOT_AVAILABLE_YET
-  );
-  ASSERT_EQ (Model.Variables.Reads ().size (), 5u);
-  EXPECT_EQ (Model.Variables.Reads ()[0].Name, u"EFIDebug");
-  EXPECT_EQ (Model.Variables.Reads ()[0].BufferSize, 4u);
 }
 
 TEST_F (FirmwareServices, PcdsAndHobsThroughTheEdk2Libraries)

@@ -1,12 +1,13 @@
 /** @file
   The debug error-level policy: the level read from "EFIDebug" and
   "DebugMessageConfig" or the fallback HOB, when it is read and when the
-  cache answers, and the debug mask protocol.
+  cache answers, and the debug mask protocol; the variables come from the
+  store stand-in beside this file.
 
   SPDX-License-Identifier: BSD-2-Clause-Patent
 **/
 
-#include <HostModel.h>
+#include "VariableStoreStandIn.h"
 #include "../DxeDebugPrintErrorLevelLibInternal.h"
 
 extern "C" {
@@ -20,13 +21,6 @@ using namespace DebugPrintErrorLevel;
 
 const std::u16string EFI_DEBUG      = u"EFIDebug";
 const std::u16string MESSAGE_CONFIG = u"DebugMessageConfig";
-
-EFI_STATUS
-EFIAPI
-ReturnSuccess (IN EFI_HANDLE ImageHandle, IN EFI_SYSTEM_TABLE *SystemTable)
-{
-  return EFI_SUCCESS;
-}
 
 DEBUG_MESSAGE_CONFIG
 Preset (UINT8 Value)
@@ -62,25 +56,26 @@ protected:
     mVariablesRead         = FALSE;
     mExitBootServicesEvent = nullptr;
     mBootServicesExited    = FALSE;
+    Variables.Install (Model);
   }
 
   void
   SetEfiDebug (UINT64 Value)
   {
-    Model.Variables.Set (u"EFIDebug", gEfiGenericVariableGuid, &Value, sizeof (Value));
+    Variables.Set (u"EFIDebug", gEfiGenericVariableGuid, &Value, sizeof (Value));
   }
 
   void
   SetMessageConfig (const DEBUG_MESSAGE_CONFIG &Config, UINTN Size = sizeof (DEBUG_MESSAGE_CONFIG))
   {
-    Model.Variables.Set (u"DebugMessageConfig", gDebugMessageConfigGuid, &Config, Size);
+    Variables.Set (u"DebugMessageConfig", gDebugMessageConfigGuid, &Config, Size);
   }
 
   /// Starts a module with the table and HOB libraries and this library.
   EFI_STATUS
   Start ()
   {
-    MODULE_IMAGE Image = { ReturnSuccess, HOST_MODEL::Edk2LibraryConstructors (), {} };
+    MODULE_IMAGE Image = { HOST_MODEL::EmptyEntryPoint, HOST_MODEL::Edk2LibraryConstructors (), {} };
 
     Image.Constructors.push_back (DxeDebugPrintErrorLevelLibConstructor);
     return Model.StartModule (Image);
@@ -91,7 +86,7 @@ protected:
   {
     UINTN Count = 0;
 
-    for (const VARIABLE_READ &Read : Model.Variables.Reads ()) {
+    for (const VARIABLE_READ &Read : Variables.Reads ()) {
       Count += (Read.Name == Name) ? 1 : 0;
     }
 
@@ -113,6 +108,8 @@ protected:
     Model.BootServices ()->RestoreTPL (Old);
     return Level;
   }
+
+  VARIABLE_STORE_STAND_IN Variables;
 };
 
 //
@@ -184,7 +181,7 @@ TEST_F (DebugPrintErrorLevelTest, EfiDebugAddsItsHighBitsToThePreset)
   GetDebugPrintErrorLevel ();
   EXPECT_EQ (ReadsOf (EFI_DEBUG), 1u);
   EXPECT_EQ (ReadsOf (MESSAGE_CONFIG), 1u);
-  for (const VARIABLE_READ &Read : Model.Variables.Reads ()) {
+  for (const VARIABLE_READ &Read : Variables.Reads ()) {
     EXPECT_EQ (Read.BufferSize, (Read.Name == EFI_DEBUG) ? 8u : 24u);
   }
 }
@@ -210,7 +207,7 @@ TEST_F (DebugPrintErrorLevelTest, OversizedVariablesCountAsMissing)
   const UINT8 Big[32] = { 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF };
 
   // "EFIDebug" of 16 bytes: only the configuration counts.
-  Model.Variables.Set (u"EFIDebug", gEfiGenericVariableGuid, Big, 16);
+  Variables.Set (u"EFIDebug", gEfiGenericVariableGuid, Big, 16);
   SetMessageConfig (Preset (3));
   ASSERT_EQ (Start (), EFI_SUCCESS);
   EXPECT_EQ (GetDebugPrintErrorLevel (), 0x00000002u);
@@ -218,7 +215,7 @@ TEST_F (DebugPrintErrorLevelTest, OversizedVariablesCountAsMissing)
   // "DebugMessageConfig" of 32 bytes: only "EFIDebug" counts.
   SetUp ();
   SetEfiDebug (0x40800000);
-  Model.Variables.Set (u"DebugMessageConfig", gDebugMessageConfigGuid, Big, sizeof (Big));
+  Variables.Set (u"DebugMessageConfig", gDebugMessageConfigGuid, Big, sizeof (Big));
   ASSERT_EQ (Start (), EFI_SUCCESS);
   EXPECT_EQ (GetDebugPrintErrorLevel (), 0x40800000u);
 }
@@ -242,7 +239,7 @@ TEST_F (DebugPrintErrorLevelTest, FallbackHobOfThirtyTwoBytesSettlesTheLevelAlon
 {
   SetEfiDebug (0xFFFFFFFF);
   SetMessageConfig (Preset (4));
-  Model.Variables.SetNotAvailableYet (TRUE);
+  Variables.NotAvailableYet = TRUE;
   Model.Hobs.AddDebugMessageConfig (0x80000040);
 
   ASSERT_EQ (Start (), EFI_SUCCESS);
@@ -250,11 +247,11 @@ TEST_F (DebugPrintErrorLevelTest, FallbackHobOfThirtyTwoBytesSettlesTheLevelAlon
   EXPECT_TRUE (mVariablesRead);
 
   // Settled: variables that become available later are not read.
-  const UINTN Reads = Model.Variables.Reads ().size ();
+  const UINTN Reads = Variables.Reads ().size ();
 
-  Model.Variables.SetNotAvailableYet (FALSE);
+  Variables.NotAvailableYet = FALSE;
   EXPECT_EQ (GetDebugPrintErrorLevel (), 0x80000040u);
-  EXPECT_EQ (Model.Variables.Reads ().size (), Reads);
+  EXPECT_EQ (Variables.Reads ().size (), Reads);
 }
 
 class PendingLevelTest : public DebugPrintErrorLevelTest, public ::testing::WithParamInterface<UINT16> {};
@@ -266,7 +263,7 @@ TEST_P (PendingLevelTest, WithoutAFittingHobTheLevelStaysPendingUntilVariablesAr
   }
 
   SetMessageConfig (Preset (1));
-  Model.Variables.SetNotAvailableYet (TRUE);
+  Variables.NotAvailableYet = TRUE;
   ASSERT_EQ (Start (), EFI_SUCCESS);
   EXPECT_EQ (GetDebugPrintErrorLevel (), 0u);
   EXPECT_FALSE (mVariablesRead);
@@ -276,7 +273,7 @@ TEST_P (PendingLevelTest, WithoutAFittingHobTheLevelStaysPendingUntilVariablesAr
   EXPECT_EQ (GetDebugPrintErrorLevel (), 0u);
   EXPECT_EQ (ReadsOf (MESSAGE_CONFIG), Reads + 1) << "each lookup tries again";
 
-  Model.Variables.SetNotAvailableYet (FALSE);
+  Variables.NotAvailableYet = FALSE;
   EXPECT_EQ (GetDebugPrintErrorLevel (), 0x00000040u);
   EXPECT_TRUE (mVariablesRead);
 }
@@ -292,39 +289,39 @@ TEST_F (DebugPrintErrorLevelTest, BeforeTheConstructorTheDefaultLevelAnswers)
 {
   SetEfiDebug (0xFFFFFFFF);
   EXPECT_EQ (GetDebugPrintErrorLevel (), 0u);
-  EXPECT_TRUE (Model.Variables.Reads ().empty ());
+  EXPECT_TRUE (Variables.Reads ().empty ());
 }
 
 TEST_F (DebugPrintErrorLevelTest, LookupsAboveCallbackAnswerTheCache)
 {
-  Model.Variables.SetNotAvailableYet (TRUE);
+  Variables.NotAvailableYet = TRUE;
   ASSERT_EQ (Start (), EFI_SUCCESS);
-  Model.Variables.SetNotAvailableYet (FALSE);
+  Variables.NotAvailableYet = FALSE;
   SetMessageConfig (Preset (2));
 
-  const UINTN Reads = Model.Variables.Reads ().size ();
+  const UINTN Reads = Variables.Reads ().size ();
 
   EXPECT_EQ (LookupAt (TPL_NOTIFY), 0u);
-  EXPECT_EQ (Model.Variables.Reads ().size (), Reads);
+  EXPECT_EQ (Variables.Reads ().size (), Reads);
   EXPECT_EQ (LookupAt (TPL_CALLBACK), 0x80000000u);
-  for (const VARIABLE_READ &Read : Model.Variables.Reads ()) {
+  for (const VARIABLE_READ &Read : Variables.Reads ()) {
     EXPECT_LE (Read.Tpl, (EFI_TPL)TPL_CALLBACK);
   }
 }
 
 TEST_F (DebugPrintErrorLevelTest, AfterExitBootServicesTheCacheAnswers)
 {
-  Model.Variables.SetNotAvailableYet (TRUE);
+  Variables.NotAvailableYet = TRUE;
   ASSERT_EQ (Start (), EFI_SUCCESS);
   Model.SignalEventGroup (gEfiEventExitBootServicesGuid);
   EXPECT_TRUE (mBootServicesExited);
 
-  const UINTN Reads = Model.Variables.Reads ().size ();
+  const UINTN Reads = Variables.Reads ().size ();
 
-  Model.Variables.SetNotAvailableYet (FALSE);
+  Variables.NotAvailableYet = FALSE;
   SetMessageConfig (Preset (2));
   EXPECT_EQ (GetDebugPrintErrorLevel (), 0u);
-  EXPECT_EQ (Model.Variables.Reads ().size (), Reads);
+  EXPECT_EQ (Variables.Reads ().size (), Reads);
 }
 
 //
@@ -351,7 +348,7 @@ TEST_F (DebugPrintErrorLevelTest, DebugMaskReadsAndSetsTheLowThirtyTwoBits)
 
 TEST_F (DebugPrintErrorLevelTest, SetWhilePendingIsReplacedByTheVariables)
 {
-  Model.Variables.SetNotAvailableYet (TRUE);
+  Variables.NotAvailableYet = TRUE;
   ASSERT_EQ (Start (), EFI_SUCCESS);
 
   EFI_DEBUG_MASK_PROTOCOL *Mask  = DebugMask ();
@@ -361,13 +358,13 @@ TEST_F (DebugPrintErrorLevelTest, SetWhilePendingIsReplacedByTheVariables)
   EXPECT_FALSE (mVariablesRead);
 
   // GetDebugMask reads no variables.
-  Model.Variables.SetNotAvailableYet (FALSE);
+  Variables.NotAvailableYet = FALSE;
   SetMessageConfig (Preset (2));
-  const UINTN Reads = Model.Variables.Reads ().size ();
+  const UINTN Reads = Variables.Reads ().size ();
 
   EXPECT_EQ (Mask->GetDebugMask (Mask, &Value), EFI_SUCCESS);
   EXPECT_EQ (Value, (UINTN)DEBUG_WARN);
-  EXPECT_EQ (Model.Variables.Reads ().size (), Reads);
+  EXPECT_EQ (Variables.Reads ().size (), Reads);
 
   EXPECT_EQ (GetDebugPrintErrorLevel (), 0x80000000u);
 }
@@ -408,6 +405,37 @@ TEST_F (DebugPrintErrorLevelTest, FailedInstallationIsReturnedAndCreatesNoEvent)
   EXPECT_EQ (DxeDebugPrintErrorLevelLibConstructor (Model.ImageHandle (), Model.SystemTable ()), EFI_INVALID_PARAMETER);
   EXPECT_EQ (Model.OpenEventCount (), Events);
   EXPECT_EQ (mExitBootServicesEvent, nullptr);
+}
+
+/// The stand-in itself: the size rules and the record of each read; writes
+/// stay the model's, which refuses them.
+TEST_F (DebugPrintErrorLevelTest, VariableStoreStandInFollowsTheSizeRules)
+{
+  EFI_GET_VARIABLE GetVariable = Model.RuntimeServices ()->GetVariable;
+  CHAR16          *Name        = (CHAR16 *)u"EFIDebug";
+  UINT64           Value       = 0x80000040;
+  UINTN            Size        = 4;
+  UINT64           Buffer[2];
+
+  Variables.Set (u"EFIDebug", gEfiCallerIdGuid, &Value, sizeof (Value));
+  EXPECT_EQ (GetVariable (Name, &gEfiCallerIdGuid, nullptr, &Size, Buffer), EFI_BUFFER_TOO_SMALL);
+  EXPECT_EQ (Size, 8u);
+  Size = sizeof (Buffer);
+  EXPECT_EQ (GetVariable (Name, &gEfiCallerIdGuid, nullptr, &Size, Buffer), EFI_SUCCESS);
+  EXPECT_EQ (Size, 8u);
+  EXPECT_EQ (Buffer[0], Value);
+  EXPECT_EQ (GetVariable ((CHAR16 *)u"Other", &gEfiCallerIdGuid, nullptr, &Size, Buffer), EFI_NOT_FOUND);
+  EXPECT_EQ (GetVariable (Name, &gEfiCallerIdGuid, nullptr, &Size, nullptr), EFI_INVALID_PARAMETER);
+
+  Variables.NotAvailableYet = TRUE;
+  EXPECT_EQ (GetVariable (Name, &gEfiCallerIdGuid, nullptr, &Size, Buffer), EFI_NOT_AVAILABLE_YET);
+  ASSERT_EQ (Variables.Reads ().size (), 5u);
+  EXPECT_EQ (Variables.Reads ()[0].Name, u"EFIDebug");
+  EXPECT_EQ (Variables.Reads ()[0].BufferSize, 4u);
+  EXPECT_EQ (
+    Model.RuntimeServices ()->SetVariable (Name, &gEfiCallerIdGuid, EFI_VARIABLE_BOOTSERVICE_ACCESS, 8, &Value),
+    EFI_WRITE_PROTECTED
+  );
 }
 
 } // namespace

@@ -50,7 +50,7 @@ protected:
     std::vector<std::string> Descriptions;
 
     for (const STATUS_CODE_RECORD &Record : Model.StatusCodes.Records ()) {
-      if (Record.Type == 0x90000002) {
+      if (Record.Type == STATUS_CODE_ASSERT_TYPE) {
         const char *FileName = (const char *)&Record.Data[40];
 
         Descriptions.push_back (std::string (FileName + strlen (FileName) + 1));

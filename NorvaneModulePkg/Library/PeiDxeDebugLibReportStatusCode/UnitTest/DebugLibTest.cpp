@@ -29,22 +29,8 @@ extern "C" {
 
 namespace {
 
-constexpr EFI_STATUS_CODE_TYPE  ASSERT_TYPE           = 0x90000002;
-constexpr EFI_STATUS_CODE_VALUE ASSERT_VALUE          = 0x03050007;
-constexpr EFI_STATUS_CODE_TYPE  MESSAGE_TYPE          = 0x00000003;
-constexpr EFI_STATUS_CODE_VALUE MESSAGE_VALUE         = 0x03050000;
-constexpr UINTN                 HEADER_SIZE           = 40;
-constexpr UINT32                ALL_BUT_POOL_AND_PAGE = 0xFFFFFFCF;
-
-// The module name the firmware build gives the records.
-CHAR8 mPrelumen[] = "Prelumen";
-
-EFI_STATUS
-EFIAPI
-ReturnSuccess (IN EFI_HANDLE ImageHandle, IN EFI_SYSTEM_TABLE *SystemTable)
-{
-  return EFI_SUCCESS;
-}
+constexpr UINTN  HEADER_SIZE           = 40;
+constexpr UINT32 ALL_BUT_POOL_AND_PAGE = 0xFFFFFFCF;
 
 /// A string of Size bytes with its terminator: Size - 1 copies of Fill.
 std::string
@@ -62,34 +48,23 @@ ReadUint32 (const std::vector<UINT8> &Data, UINTN Offset)
   return Value;
 }
 
-class DebugLibTest : public HOST_MODEL_TEST {
+class DebugLibTest : public PRELUMEN_REPORTER_TEST {
 protected:
   void
   SetUp () override
   {
+    PRELUMEN_REPORTER_TEST::SetUp ();
     DebugPrintErrorLevel::mSystemTable           = nullptr;
     DebugPrintErrorLevel::mDebugPrintErrorLevel  = 0;
     DebugPrintErrorLevel::mVariablesRead         = FALSE;
     DebugPrintErrorLevel::mExitBootServicesEvent = nullptr;
     DebugPrintErrorLevel::mBootServicesExited    = FALSE;
 
-    mSavedBaseName     = gEfiCallerBaseName;
-    gEfiCallerBaseName = mPrelumen;
     PatchPcdSet8 (PcdDebugPropertyMask, 0x07);
     PatchPcdSet8 (PcdReportStatusCodePropertyMask, 0x07);
-
-    MODULE_IMAGE Image = { ReturnSuccess, HOST_MODEL::Edk2LibraryConstructors (), {} };
-
-    Image.Constructors.push_back (DxeDebugPrintErrorLevelLibConstructor);
-    ASSERT_EQ (Model.StartModule (Image), EFI_SUCCESS);
+    ASSERT_EQ (StartReporter ({ DxeDebugPrintErrorLevelLibConstructor }), EFI_SUCCESS);
     SetRunTimeLevel (ALL_BUT_POOL_AND_PAGE);
     Model.StatusCodes.Clear ();
-  }
-
-  void
-  TearDown () override
-  {
-    gEfiCallerBaseName = mSavedBaseName;
   }
 
   /// Settles the run-time level of the error-level policy at Level.
@@ -126,8 +101,6 @@ protected:
 
     return std::string (Text.c_str () + strlen (Text.c_str ()) + 1);
   }
-
-  CHAR8 *mSavedBaseName;
 };
 
 //
@@ -140,8 +113,8 @@ TEST_F (DebugLibTest, AssertionRecordCarriesTagFileNameAndDescription)
 
   const STATUS_CODE_RECORD &Record = OnlyRecord ();
 
-  EXPECT_EQ (Record.Type, ASSERT_TYPE);
-  EXPECT_EQ (Record.Value, ASSERT_VALUE);
+  EXPECT_EQ (Record.Type, STATUS_CODE_ASSERT_TYPE);
+  EXPECT_EQ (Record.Value, STATUS_CODE_ASSERT_VALUE);
   EXPECT_EQ (Record.Instance, 0u);
   ASSERT_TRUE (Record.HasCallerId);
   EXPECT_TRUE (CompareGuid (&Record.CallerId, &gEfiCallerIdGuid));
@@ -284,11 +257,11 @@ TEST_F (DebugLibTest, AssertionLoopsForeverUnderPropertyMask22AfterSayingWhy)
   EXPECT_TRUE (Model.ExpectDeadLoop ([] { DebugAssert ("File.c", 1, "Stop"); }));
 
   ASSERT_EQ (Model.StatusCodes.Records ().size (), 2u);
-  EXPECT_EQ (Model.StatusCodes.Records ()[0].Type, ASSERT_TYPE);
+  EXPECT_EQ (Model.StatusCodes.Records ()[0].Type, STATUS_CODE_ASSERT_TYPE);
 
   const STATUS_CODE_RECORD &Why = Model.StatusCodes.Records ()[1];
 
-  EXPECT_EQ (Why.Type, MESSAGE_TYPE);
+  EXPECT_EQ (Why.Type, STATUS_CODE_MESSAGE_TYPE);
   EXPECT_EQ (ReadUint32 (Why.Data, 0), 0x00800000u);
   EXPECT_TRUE (std::regex_match (
     Why.Message,
@@ -305,7 +278,7 @@ TEST_F (DebugLibTest, DeadLoopLineFollowsTheRunTimeLevel)
   EXPECT_TRUE (Model.ExpectDeadLoop ([] { DebugAssert ("File.c", 1, "Stop"); }));
 
   ASSERT_EQ (Model.StatusCodes.Records ().size (), 1u);
-  EXPECT_EQ (Model.StatusCodes.Records ()[0].Type, ASSERT_TYPE);
+  EXPECT_EQ (Model.StatusCodes.Records ()[0].Type, STATUS_CODE_ASSERT_TYPE);
 }
 
 //
@@ -320,8 +293,8 @@ TEST_F (DebugLibTest, DebugMessageRecordCarriesPointersAndIsRenderedByTheListene
 
   const STATUS_CODE_RECORD &Record = OnlyRecord ();
 
-  EXPECT_EQ (Record.Type, MESSAGE_TYPE);
-  EXPECT_EQ (Record.Value, MESSAGE_VALUE);
+  EXPECT_EQ (Record.Type, STATUS_CODE_MESSAGE_TYPE);
+  EXPECT_EQ (Record.Value, STATUS_CODE_MESSAGE_VALUE);
   EXPECT_EQ (Record.Instance, 0u);
   ASSERT_TRUE (Record.HasCallerId);
   EXPECT_TRUE (CompareGuid (&Record.CallerId, &gEfiCallerIdGuid));
@@ -382,7 +355,7 @@ TEST_F (DebugLibTest, DebugMessageWithoutFormatAssertsAndReportsNoMessage)
 
   const STATUS_CODE_RECORD &Record = OnlyRecord ();
 
-  EXPECT_EQ (Record.Type, ASSERT_TYPE);
+  EXPECT_EQ (Record.Type, STATUS_CODE_ASSERT_TYPE);
   EXPECT_EQ (Description (Record), "Format != ((void *) 0)");
 }
 
@@ -394,7 +367,7 @@ TEST_F (DebugLibTest, StatusAssertionPrintsTheStatusThenAsserts)
 
   ASSERT_EQ (Model.StatusCodes.Records ().size (), 2u);
   EXPECT_EQ (Model.StatusCodes.Records ()[0].Message, "\nASSERT_EFI_ERROR (Status = Out of Resources)\n");
-  EXPECT_EQ (Model.StatusCodes.Records ()[1].Type, ASSERT_TYPE);
+  EXPECT_EQ (Model.StatusCodes.Records ()[1].Type, STATUS_CODE_ASSERT_TYPE);
 }
 
 TEST_F (DebugLibTest, ClearMemoryFillsWithTheClearValue)

@@ -17,20 +17,13 @@ extern "C" {
 
 namespace {
 
-EFI_STATUS
-EFIAPI
-ReturnSuccess (IN EFI_HANDLE ImageHandle, IN EFI_SYSTEM_TABLE *SystemTable)
-{
-  return EFI_SUCCESS;
-}
-
 class SerialDebugLibTest : public HOST_MODEL_TEST {
 protected:
   void
   SetUp () override
   {
     PatchPcdSet8 (PcdDebugPropertyMask, 0x23);
-    ASSERT_EQ (Model.StartModule (ReturnSuccess), EFI_SUCCESS);
+    ASSERT_EQ (Model.StartModule (HOST_MODEL::EmptyEntryPoint), EFI_SUCCESS);
     Model.Ports.Uart.ClearText ();
   }
 

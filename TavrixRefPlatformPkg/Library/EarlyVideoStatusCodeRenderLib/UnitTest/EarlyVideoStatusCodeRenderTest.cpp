@@ -23,20 +23,6 @@ extern "C" {
 
 namespace {
 
-constexpr EFI_STATUS_CODE_TYPE  ASSERT_TYPE   = 0x90000002;
-constexpr EFI_STATUS_CODE_VALUE ASSERT_VALUE  = 0x03050007;
-constexpr EFI_STATUS_CODE_TYPE  MESSAGE_TYPE  = 0x00000003;
-constexpr EFI_STATUS_CODE_VALUE MESSAGE_VALUE = 0x03050000;
-
-CHAR8 mPrelumen[] = "Prelumen";
-
-EFI_STATUS
-EFIAPI
-ReturnSuccess (IN EFI_HANDLE ImageHandle, IN EFI_SYSTEM_TABLE *SystemTable)
-{
-  return EFI_SUCCESS;
-}
-
 /// Extended data framed as the router hands it to a listener: the 20-byte
 /// header, then exactly Size bytes (the heap block ends there, so a read
 /// past the record is an AddressSanitizer report).
@@ -75,31 +61,23 @@ RenderMessage (UINT32 Level, const CHAR8 *Format, ...)
   VA_LIST                 Arguments;
 
   VA_START (Arguments, Format);
-  Marker.ErrorLevel   = Level;
-  Marker.Format       = Format;
-  Marker.VaListMarker = reinterpret_cast<VOID *> (Arguments);
-  const std::string Text =
-    Render (MESSAGE_TYPE, MESSAGE_VALUE, Frame (gDebugPrintMarkerDataGuid, &Marker, sizeof (Marker)));
+  Marker.ErrorLevel      = Level;
+  Marker.Format          = Format;
+  Marker.VaListMarker    = reinterpret_cast<VOID *> (Arguments);
+  const std::string Text = Render (
+    STATUS_CODE_MESSAGE_TYPE, STATUS_CODE_MESSAGE_VALUE, Frame (gDebugPrintMarkerDataGuid, &Marker, sizeof (Marker))
+  );
   VA_END (Arguments);
   return Text;
 }
 
-class StatusCodeRenderTest : public HOST_MODEL_TEST {
+class StatusCodeRenderTest : public PRELUMEN_REPORTER_TEST {
 protected:
   void
   SetUp () override
   {
-    mSavedBaseName     = gEfiCallerBaseName;
-    gEfiCallerBaseName = mPrelumen;
-    MODULE_IMAGE Image = { ReturnSuccess, HOST_MODEL::Edk2LibraryConstructors (), {} };
-    ASSERT_EQ (Model.StartModule (Image), EFI_SUCCESS);
-    Model.StatusCodes.Clear ();
-  }
-
-  void
-  TearDown () override
-  {
-    gEfiCallerBaseName = mSavedBaseName;
+    PRELUMEN_REPORTER_TEST::SetUp ();
+    ASSERT_EQ (StartReporter (), EFI_SUCCESS);
   }
 
   /// The assertion record Prelumen's DebugLib reports, framed again.
@@ -110,18 +88,16 @@ protected:
     DebugAssert (FileName, Line, Expression);
     EXPECT_EQ (Model.StatusCodes.Records ().size (), 1u);
     const STATUS_CODE_RECORD &Record = Model.StatusCodes.Records ().back ();
-    EXPECT_EQ (Record.Type, ASSERT_TYPE);
-    EXPECT_EQ (Record.Value, ASSERT_VALUE);
+    EXPECT_EQ (Record.Type, STATUS_CODE_ASSERT_TYPE);
+    EXPECT_EQ (Record.Value, STATUS_CODE_ASSERT_VALUE);
     return Frame (Record.DataType, Record.Data.data (), Record.Data.size ());
   }
-
-  CHAR8 *mSavedBaseName;
 };
 
 TEST_F (StatusCodeRenderTest, AssertionsReadAsTagFileLineAndExpression)
 {
   EXPECT_EQ (
-    Render (ASSERT_TYPE, ASSERT_VALUE, AssertionRecord ("Dir/File.c", 1234, "Expression != 0")),
+    Render (STATUS_CODE_ASSERT_TYPE, STATUS_CODE_ASSERT_VALUE, AssertionRecord ("Dir/File.c", 1234, "Expression != 0")),
     "ASSERT [Prelumen] Dir/File.c(1234): Expression != 0\r\n"
   );
 
@@ -129,7 +105,7 @@ TEST_F (StatusCodeRenderTest, AssertionsReadAsTagFileLineAndExpression)
   // empty expression, and the line says just that.
   const std::string Long (399, 'f');
   EXPECT_EQ (
-    Render (ASSERT_TYPE, ASSERT_VALUE, AssertionRecord (Long.c_str (), 7, "Lost")),
+    Render (STATUS_CODE_ASSERT_TYPE, STATUS_CODE_ASSERT_VALUE, AssertionRecord (Long.c_str (), 7, "Lost")),
     "ASSERT " + std::string (158, 'f') + "(7): \r\n"
   );
 }
@@ -144,14 +120,14 @@ TEST_F (StatusCodeRenderTest, AssertionTextIsReadOnlyInsideTheRecord)
   for (UINTN Cut : { Size - 1, Size - 3, (UINTN)41, (UINTN)40 }) {
     std::vector<UINT8> Short =
       Frame (gEfiStatusCodeSpecificDataGuid, Full.data () + sizeof (EFI_STATUS_CODE_DATA), Cut);
-    const std::string Line = Render (ASSERT_TYPE, ASSERT_VALUE, Short);
+    const std::string Line = Render (STATUS_CODE_ASSERT_TYPE, STATUS_CODE_ASSERT_VALUE, Short);
     EXPECT_EQ (Line.rfind ("ASSERT ", 0), 0u) << Cut;
     EXPECT_NE (Line.find ("(9): "), std::string::npos) << Cut;
   }
 
   // Shorter than the header: not an assertion record.
   std::vector<UINT8> Stub = Frame (gEfiStatusCodeSpecificDataGuid, Full.data () + sizeof (EFI_STATUS_CODE_DATA), 39);
-  EXPECT_EQ (Render (ASSERT_TYPE, ASSERT_VALUE, Stub), "");
+  EXPECT_EQ (Render (STATUS_CODE_ASSERT_TYPE, STATUS_CODE_ASSERT_VALUE, Stub), "");
 }
 
 TEST_F (StatusCodeRenderTest, DebugMessagesAreFormattedFromTheCallersArguments)
@@ -173,14 +149,17 @@ TEST_F (StatusCodeRenderTest, PackedArgumentListsAreFormattedToo)
   Marker.Format         = "packed %u\n";
   Marker.BaseListMarker = reinterpret_cast<BASE_LIST> (Packed);
   EXPECT_EQ (
-    Render (MESSAGE_TYPE, MESSAGE_VALUE, Frame (gDebugPrintMarkerDataGuid, &Marker, sizeof (Marker))), "packed 42\r\n"
+    Render (
+      STATUS_CODE_MESSAGE_TYPE, STATUS_CODE_MESSAGE_VALUE, Frame (gDebugPrintMarkerDataGuid, &Marker, sizeof (Marker))
+    ),
+    "packed 42\r\n"
   );
 }
 
 TEST_F (StatusCodeRenderTest, LongLinesAreCutToTheBuffer)
 {
   std::vector<UINT8> Record = AssertionRecord ("Dir/File.c", 1, "Expression");
-  std::string        Line   = Render (ASSERT_TYPE, ASSERT_VALUE, Record, 16);
+  std::string        Line   = Render (STATUS_CODE_ASSERT_TYPE, STATUS_CODE_ASSERT_VALUE, Record, 16);
 
   EXPECT_EQ (Line, std::string ("ASSERT [Prelumen] Dir/File.c(1): Expression\r\n").substr (0, 15));
 }
@@ -193,26 +172,44 @@ TEST_F (StatusCodeRenderTest, OtherStatusCodesAreLeftAlone)
   std::vector<UINT8> Message     = Frame (gDebugPrintMarkerDataGuid, &Marker, sizeof (Marker));
   std::vector<UINT8> Assertion   = AssertionRecord ("F.c", 1, "E");
 
-  EXPECT_EQ (Render (MESSAGE_TYPE, MESSAGE_VALUE, Message), "text\r\n");
-  EXPECT_EQ (Render (0x00000001, MESSAGE_VALUE, Message), "") << "a progress code";
-  EXPECT_EQ (Render (ASSERT_TYPE, 0x03050006, Assertion), "") << "another error value";
-  EXPECT_EQ (Render (0x80000002, ASSERT_VALUE, Assertion), "") << "a recoverable error";
-  EXPECT_EQ (Render (MESSAGE_TYPE, MESSAGE_VALUE, Frame (gEfiStatusCodeSpecificDataGuid, &Marker, sizeof (Marker))), "")
-    << "a debug code of another data type";
-  EXPECT_EQ (Render (MESSAGE_TYPE, MESSAGE_VALUE, Frame (gDebugPrintMarkerDataGuid, &Marker, 31)), "")
-    << "a marker cut short";
+  EXPECT_EQ (Render (STATUS_CODE_MESSAGE_TYPE, STATUS_CODE_MESSAGE_VALUE, Message), "text\r\n");
+  EXPECT_EQ (Render (0x00000001, STATUS_CODE_MESSAGE_VALUE, Message), "") << "a progress code";
+  EXPECT_EQ (Render (STATUS_CODE_ASSERT_TYPE, 0x03050006, Assertion), "") << "another error value";
+  EXPECT_EQ (Render (0x80000002, STATUS_CODE_ASSERT_VALUE, Assertion), "") << "a recoverable error";
+  EXPECT_EQ (
+    Render (
+      STATUS_CODE_MESSAGE_TYPE, STATUS_CODE_MESSAGE_VALUE,
+      Frame (gEfiStatusCodeSpecificDataGuid, &Marker, sizeof (Marker))
+    ),
+    ""
+  ) << "a debug code of another data type";
+  EXPECT_EQ (
+    Render (STATUS_CODE_MESSAGE_TYPE, STATUS_CODE_MESSAGE_VALUE, Frame (gDebugPrintMarkerDataGuid, &Marker, 31)), ""
+  ) << "a marker cut short";
 
   Marker.Format = nullptr;
-  EXPECT_EQ (Render (MESSAGE_TYPE, MESSAGE_VALUE, Frame (gDebugPrintMarkerDataGuid, &Marker, sizeof (Marker))), "");
+  EXPECT_EQ (
+    Render (
+      STATUS_CODE_MESSAGE_TYPE, STATUS_CODE_MESSAGE_VALUE, Frame (gDebugPrintMarkerDataGuid, &Marker, sizeof (Marker))
+    ),
+    ""
+  );
   Marker.Format       = "%u\n";
   Marker.VaListMarker = nullptr;
-  EXPECT_EQ (Render (MESSAGE_TYPE, MESSAGE_VALUE, Frame (gDebugPrintMarkerDataGuid, &Marker, sizeof (Marker))), "");
+  EXPECT_EQ (
+    Render (
+      STATUS_CODE_MESSAGE_TYPE, STATUS_CODE_MESSAGE_VALUE, Frame (gDebugPrintMarkerDataGuid, &Marker, sizeof (Marker))
+    ),
+    ""
+  );
 
   Message[0] = 19; // HeaderSize below the header's own size
-  EXPECT_EQ (Render (MESSAGE_TYPE, MESSAGE_VALUE, Message), "");
+  EXPECT_EQ (Render (STATUS_CODE_MESSAGE_TYPE, STATUS_CODE_MESSAGE_VALUE, Message), "");
 
   CHAR8 Line[8] = "x";
-  EXPECT_EQ (RenderEarlyVideoStatusCode (MESSAGE_TYPE, MESSAGE_VALUE, nullptr, Line, sizeof (Line)), 0u);
+  EXPECT_EQ (
+    RenderEarlyVideoStatusCode (STATUS_CODE_MESSAGE_TYPE, STATUS_CODE_MESSAGE_VALUE, nullptr, Line, sizeof (Line)), 0u
+  );
   EXPECT_EQ (Line[0], '\0');
 }
 
