@@ -152,6 +152,17 @@ CheckModeRecord (
   Lets the firmware connect the GOP driver of its firmware volume to the
   controller again (this driver only), then checks what Start did.
 **/
+BOOLEAN
+StopGopDriver (IN ROAD &Road)
+{
+  const EFI_STATUS Status = gBS->DisconnectController (Road.ControllerHandle, nullptr, nullptr);
+
+  return Check (
+    "DisconnectController stops TavrixGopDxe: no GOP on the controller any more",
+    !EFI_ERROR (Status) && ControllerGop (Road) == nullptr, "%r", Status
+  );
+}
+
 VOID
 CheckGopStart (IN ROAD &Road)
 {

@@ -3,8 +3,8 @@
   the firmware enumerated and TavrixGopDxe holds, the display-information
   HOB, Prelumen's configuration values in the PCD database, the platform's
   display protocols with the one registration of the Prelumen its DXE
-  dispatcher started, the aperture turned off since the GOP arrived, and
-  its range reserved in the memory map even when all memory is taken.
+  dispatcher started, and the aperture's range reserved in the memory map
+  even when all memory is taken.
 
   SPDX-License-Identifier: BSD-2-Clause-Patent
 **/
@@ -12,10 +12,8 @@
 #include "RoadCheck.h"
 
 extern "C" {
-#include <Guid/DebugMask.h>
 #include <Library/HobLib.h>
 #include <Library/PcdLib.h>
-#include <Library/UefiRuntimeServicesTableLib.h>
 #include <TavrixDisplayCore.h>
 }
 
@@ -75,25 +73,6 @@ CheckHobAndConfiguration (ROAD &Road)
     "the PCD database holds Prelumen's values: controller 01:00.0 behind 0:1C.0, a 1024 x 768 shadow, graphics mode",
     Location == 0x01000000 && Device == 0x1C && Function == 0 && Width == 1024 && Height == 768 && Graphics,
     "location 0x%08x, bridge 0x%x.%u, shadow %u x %u, graphics %d", Location, Device, Function, Width, Height, Graphics
-  );
-}
-
-/// Once Prelumen follows the GOP nothing needs the aperture: the platform
-/// turned it off.
-VOID
-CheckApertureOff (ROAD &Road)
-{
-  EFI_PCI_IO_PROTOCOL *PciIo   = nullptr;
-  UINT8                Control = 0xFF;
-
-  gBS->HandleProtocol (Road.ControllerHandle, &gEfiPciIoProtocolGuid, reinterpret_cast<VOID **> (&PciIo));
-  if (PciIo != nullptr) {
-    PciIo->Pci.Read (PciIo, EfiPciIoWidthUint8, TAVRIX_CONFIG_APERTURE_CONTROL, 1, &Control);
-  }
-
-  Check (
-    "the platform turned the aperture off once the GOP arrived (configuration register 0x40 bit 0 clear)",
-    (Control & TAVRIX_APERTURE_ENABLE) == 0, "register 0x40 reads 0x%02x", Control
   );
 }
 
@@ -281,32 +260,6 @@ CheckPlatform (IN ROAD &Road)
     "no driver holds the controller"
   );
   CheckHobAndConfiguration (Road);
-  CheckApertureOff (Road);
   CheckApertureReservedUnderPressure ();
   return (Road.GopDriverImage != nullptr) && (Road.VideoInfo != nullptr);
-}
-
-/**
-  Sets "EFIDebug" and "DebugMessageConfig" before the road starts its early
-  video driver: "EFIDebug" 0xFFFFFFFF and preset 2 (errors), level
-  0xFF800000. Volatile: the next boot has the platform's default again.
-**/
-VOID
-SetDebugVariables (IN ROAD &Road)
-{
-  const UINT32 Attributes = EFI_VARIABLE_BOOTSERVICE_ACCESS | EFI_VARIABLE_RUNTIME_ACCESS;
-  UINT8        Config[24] = { 0 };
-  UINT64       EfiDebug   = 0xFFFFFFFF;
-  EFI_STATUS   Status;
-
-  Config[0]               = 2;
-  Road.ExpectedDebugLevel = 0xFF800000;
-  Status = gRT->SetVariable (Ucs2 (u"EFIDebug"), &gEfiGenericVariableGuid, Attributes, sizeof (EfiDebug), &EfiDebug);
-
-  if (!EFI_ERROR (Status)) {
-    Status =
-      gRT->SetVariable (Ucs2 (u"DebugMessageConfig"), &gDebugMessageConfigGuid, Attributes, sizeof (Config), Config);
-  }
-
-  Check ("debug-level variables set before the early video driver starts", !EFI_ERROR (Status), "%r", Status);
 }

@@ -101,21 +101,19 @@ ReadArguments (EFI_HANDLE ImageHandle, ROAD_RUN *Run, BOOLEAN *Snap, EFI_PHYSICA
   return TRUE;
 }
 
-/// The reference platform: what the boot left, then the road of one event
-/// again with a second early video driver.
+/// The reference platform: what the boot left, then TavrixGopDxe stopped and
+/// started again through the firmware's own connect logic, its GOP, and
+/// reconnect cycles with the real console. (The early part of the road,
+/// before any GOP, is the boot's own: the platform script reads it from the
+/// debug log, the aperture and the card's screen.)
 VOID
 WalkPlatformRoad (ROAD &Road)
 {
-  if (!RestoreEarlyState (Road)) {
+  if (!StopGopDriver (Road)) {
     return;
   }
 
-  SetDebugVariables (Road);
-  CheckEarlyVideoStart (Road);
-  CheckDrawingBeforeGop (Road);
   CheckGopStart (Road);
-  CheckGraphicsConsole (Road);
-  CheckDrawingAfterGop (Road);
   CheckModesAndBlt (Road);
   CheckReconnectCycles (Road);
 }

@@ -34,18 +34,15 @@ Ucs2 (const char16_t *String)
 /// What the road has found so far; filled stage by stage.
 struct ROAD {
   EFI_HANDLE                    ImageHandle;
-  BOOLEAN                       WaitForSnapshots;   ///< a host captures the screen at each snapshot
-  PLATFORM_GRAPHICS_DISPLAY    *Graphics;           ///< the reference platform's display protocols;
-  PLATFORM_TEXT_DISPLAY        *Text;               ///< NULL on the option-ROM road
-  EARLY_VIDEO_INFO             *VideoInfo;          ///< the display-information HOB's data
-  UINT64                        BankSwitchesBefore; ///< the platform's count when the road began drawing
-  EFI_HANDLE                    ControllerHandle;   ///< the 0x19E5:0x1711 controller's handle
-  EFI_PHYSICAL_ADDRESS          FrameBufferBase;    ///< where BAR 0 lies
-  UINT64                        FrameBufferSize;    ///< BAR 0's length
-  EFI_HANDLE                    EarlyVideoImage;    ///< the early video driver the road started
-  EFI_HANDLE                    GopDriverImage;     ///< the firmware's TavrixGopDxe
-  EFI_GRAPHICS_OUTPUT_PROTOCOL *Gop;                ///< GOP on the controller handle
-  UINT32                        ExpectedDebugLevel; ///< what the variables set before the start give
+  BOOLEAN                       WaitForSnapshots; ///< a host captures the screen at each snapshot
+  PLATFORM_GRAPHICS_DISPLAY    *Graphics;         ///< the reference platform's display protocols;
+  PLATFORM_TEXT_DISPLAY        *Text;             ///< NULL on the option-ROM road
+  EARLY_VIDEO_INFO             *VideoInfo;        ///< the display-information HOB's data
+  EFI_HANDLE                    ControllerHandle; ///< the 0x19E5:0x1711 controller's handle
+  EFI_PHYSICAL_ADDRESS          FrameBufferBase;  ///< where BAR 0 lies
+  UINT64                        FrameBufferSize;  ///< BAR 0's length
+  EFI_HANDLE                    GopDriverImage;   ///< the firmware's TavrixGopDxe
+  EFI_GRAPHICS_OUTPUT_PROTOCOL *Gop;              ///< GOP on the controller handle
 };
 
 //
@@ -70,12 +67,6 @@ UINTN
 PassedChecks (VOID);
 
 //
-// Files beside the application (FirmwareFiles.cpp).
-//
-EFI_STATUS
-StartDriverFile (IN ROAD &Road, IN CONST char16_t *FileName, OUT EFI_HANDLE *DriverImage);
-
-//
 // Stages of the road.
 //
 BOOLEAN
@@ -89,20 +80,11 @@ CheckPlatform (IN ROAD &Road);
 **/
 VOID LeaveMemoryPressure (IN UINTN KeepMiB);
 
+/// DisconnectController stops TavrixGopDxe; FALSE when it did not.
 BOOLEAN
-RestoreEarlyState (IN ROAD &Road);
-
-VOID SetDebugVariables (IN ROAD &Road);
-
-VOID CheckEarlyVideoStart (IN ROAD &Road);
-
-VOID CheckDrawingBeforeGop (IN ROAD &Road);
+StopGopDriver (IN ROAD &Road);
 
 VOID CheckGopStart (IN ROAD &Road);
-
-VOID CheckGraphicsConsole (IN ROAD &Road);
-
-VOID CheckDrawingAfterGop (IN ROAD &Road);
 
 VOID CheckModesAndBlt (IN ROAD &Road);
 
