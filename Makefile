@@ -70,8 +70,14 @@ FORMAT_FILES = $(shell git ls-files '*.cpp' '*.h' | grep -v -e '^TavrixRefPlatfo
 
 all: build
 
+# Set-up runs once per make invocation: every target that builds depends on
+# it, and the scripts it starts read the EDK II path it wrote
+# (scripts/edk2-path.sh) instead of running set-up again.
+export TAVRIX_SETUP_FILE := $(CURDIR)/Build/setup-edk2-path
 setup:
-	@bash scripts/setup.sh >/dev/null
+	@mkdir -p Build
+	@bash -o pipefail -c 'TAVRIX_SETUP_QUIET=1 bash scripts/setup.sh | tail -n 1 >"$$0.tmp" && mv "$$0.tmp" "$$0"' \
+	  $(TAVRIX_SETUP_FILE)
 
 # GCC5 for both targets, and the shipped RELEASE flavour with a clang tool
 # chain too, so that every `make test` proves a second compiler and linker
@@ -90,11 +96,10 @@ build-platform: setup
 	@bash scripts/build-platform.sh DEBUG RELEASE
 	@PLATFORM_VARIANT=SecureBoot bash scripts/build-platform.sh DEBUG
 
-run-platform: setup
+run-platform: build build-platform
 	@bash scripts/qemu-platform.sh
 
-run-os: setup
-	@bash scripts/build.sh RELEASE
+run-os: build build-platform
 	@bash scripts/qemu-os.sh
 
 dist: build
@@ -103,15 +108,15 @@ dist: build
 integration-check: dist
 	@bash scripts/integration-check.sh
 
-test: build build-host-tests
+test: build build-host-tests build-platform
 	@bash scripts/run-tests.sh
 
 # On a fresh machine the set-up's QEMU build and the platform image are the
 # long parts (about 2½ and 3 minutes of two cores); both are cached.
-run: setup
+run: build build-platform
 	@bash scripts/run.sh
 
-run-window: setup
+run-window: build build-platform
 	@dpkg-query -W -f='$${Status}' qemu-system-gui 2>/dev/null | grep -q 'install ok installed' || \
 	  { echo "[run] installing qemu-system-gui for the QEMU window"; $$([ "$$(id -u)" = 0 ] || echo sudo) apt-get install -y -qq qemu-system-gui >/dev/null; }
 	@ROAD_DISPLAY=gtk bash scripts/run.sh

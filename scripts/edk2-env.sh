@@ -1,9 +1,10 @@
-# Sourced by the build scripts: runs set-up (quietly skipping what is done)
-# and prepares the EDK II build environment with this repository first in
-# PACKAGES_PATH, so that our packages win and MdePkg/MdePkg.dec still
-# resolves to EDK II's.
+# Sourced by the build scripts: prepares the EDK II build environment with
+# this repository first in PACKAGES_PATH, so that our packages win and
+# MdePkg/MdePkg.dec still resolves to EDK II's. Under make, set-up ran once
+# for the whole invocation (edk2_path); a script run by hand runs it here.
 REPO=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-EDK2=$(TAVRIX_SETUP_QUIET=1 bash "$REPO/scripts/setup.sh" | tail -n 1)
+. "$REPO/scripts/edk2-path.sh"
+EDK2=$(edk2_path)
 export WORKSPACE=$REPO
 export PACKAGES_PATH=$REPO:$EDK2
 export EDK_TOOLS_PATH=$EDK2/BaseTools

@@ -25,8 +25,7 @@ OUT=$REPO/out/boards; rm -rf "$OUT"; mkdir -p "$OUT"
 . "$REPO/scripts/qemu-lib.sh"
 FW=$REPO/Build/TavrixRefPlatform/DEBUG
 
-bash "$REPO/scripts/build-platform.sh" DEBUG >"$OUT/build-platform.log" 2>&1 ||
-  { road_fail "the reference platform's DEBUG image builds" "see $OUT/build-platform.log"; exit 1; }
+need_platform "$FW"
 VM_QEMU=$(our_qemu) || { road_fail "our QEMU with -device tavrix-display builds" "see $OUT/setup-qemu.log"; exit 1; }
 
 # The shell lists the memory map and waits ("pause") while the harness reads

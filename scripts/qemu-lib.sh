@@ -48,6 +48,17 @@ road_that() {
 }
 road_status() { [ "$road_fails" -eq 0 ]; }
 
+# ---- what the roads boot -----------------------------------------------------------
+# need_platform DIR...: the reference platform's images in each DIR are built
+# (make build-platform builds them; a road only boots them).
+need_platform() {
+  local dir
+  for dir in "$@"; do
+    [ -f "$dir/OVMF_CODE.fd" ] && [ -f "$dir/OVMF_VARS.fd" ] ||
+      { road_fail "the reference platform's image in $dir is built" "run make build-platform"; exit 1; }
+  done
+}
+
 # ---- our QEMU -------------------------------------------------------------------
 # our_qemu [asan]: the emulator with -device tavrix-display, built (or rebuilt
 # after a change of the device's sources) by setup-qemu.sh, or $TAVRIX_QEMU

@@ -52,9 +52,7 @@ if ! OS_DIR=$(bash "$REPO/scripts/os-image.sh" 2>"$OUT/os-image.log" | tail -n1)
 fi
 read -r LINUX_WIDTH LINUX_HEIGHT <"$OS_DIR/mode"
 VM_QEMU=$(our_qemu) || { road_fail "our QEMU with the controller is built" "see $OUT/setup-qemu.log"; exit 1; }
-if ! bash "$REPO/scripts/build-platform.sh" DEBUG >"$OUT/build-platform.log" 2>&1; then
-  road_fail "the reference platform's DEBUG image builds" "see $OUT/build-platform.log"; exit 1
-fi
+need_platform "$PLATFORM_FW"
 
 # ---- one boot ----------------------------------------------------------------
 

@@ -51,10 +51,7 @@ VM_MACHINE=q35,smm=on
 MACHINE_ARGS=(-global ICH9-LPC.disable_s3=1 -global driver=cfi.pflash01,property=secure,value=on)
 [ "${SECURE_BOOT_FLASH:-secure}" = open ] && MACHINE_ARGS=(-global ICH9-LPC.disable_s3=1)
 
-if [ -z "${SECURE_BOOT_IMAGES:-}" ]; then
-  PLATFORM_VARIANT=SecureBoot bash "$REPO/scripts/build-platform.sh" DEBUG >"$OUT/build-platform.log" 2>&1 ||
-    { road_fail "the Secure Boot variant's DEBUG image builds" "see $OUT/build-platform.log"; exit 1; }
-fi
+need_platform "$FW"
 for f in TavrixGopDxe.rom TavrixGopDxe.TestKeySigned.efi TavrixGopDxe.TestKeySigned.rom TavrixRoad.efi; do
   [ -f "$BIN/$f" ] || { road_fail "$BIN/$f is built (make build)"; exit 1; }
 done

@@ -27,7 +27,8 @@ cd "$REPO"
 OUT=$REPO/out/tests; rm -rf "$OUT"; mkdir -p "$OUT"
 # The EDK II tree: stock OVMF for the board-line checks, and EDK II's own
 # files that the kit's documents name.
-EDK2=$(TAVRIX_SETUP_QUIET=1 bash scripts/setup.sh | tail -n 1)
+. scripts/edk2-path.sh
+EDK2=$(edk2_path)
 passed=0; failed=0
 pass() { passed=$((passed + 1)); }
 fail() { failed=$((failed + 1)); echo "FAILED: $*"; }

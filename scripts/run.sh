@@ -2,11 +2,10 @@
 # The main job of `make run`: the road of one event in the order a real boot
 # runs it, then the other way the GOP driver arrives.
 #   1. the reference platform (scripts/qemu-platform.sh): its firmware image
-#      (built, or reused from the cache) boots on our QEMU with the virtual
-#      controller; the DXE dispatcher starts both drivers from the firmware
-#      volume; the shell runs the road application, which checks every
-#      service of both drivers; text mode, and the RELEASE image
-#      (out/platform/);
+#      (make build-platform, before this script) boots on our QEMU with the
+#      virtual controller; the DXE dispatcher starts both drivers from the
+#      firmware volume; the shell runs the road application; text mode, and
+#      the RELEASE image (out/platform/);
 #   2. on to the operating system (scripts/qemu-os.sh): GRUB through the
 #      GOP's four modes and Linux's efifb, pixel-exact on the card, on the
 #      reference platform and with the RELEASE ROM on Debian's OVMF
@@ -21,7 +20,6 @@
 set -uo pipefail
 REPO=$(cd "$(dirname "$0")/.." && pwd)
 cd "$REPO"
-bash scripts/build.sh DEBUG RELEASE || exit 1
 rc=0
 
 # road NAME SCRIPT OUTDIR LOGNAME WHAT: runs one road and reports it.

@@ -29,9 +29,12 @@ CACHE_DIR=${TAVRIX_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/tavrix-fw}
 as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
 
 install_packages() {
-  local missing=()
+  local missing=() installed p
+  # One query for all of them: "name status" of each package dpkg knows.
+  installed=$(dpkg-query -W -f='${Package} ${Status}\n' "${PACKAGES[@]}" 2>/dev/null |
+              sed -n 's/ install ok installed$//p')
   for p in "${PACKAGES[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+    grep -qx -- "$p" <<<"$installed" || missing+=("$p")
   done
   if [ ${#missing[@]} -eq 0 ]; then return; fi
   log "installing Debian packages: ${missing[*]}"
