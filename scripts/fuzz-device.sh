@@ -32,9 +32,9 @@ OUT=$REPO/out/fuzz
 SEED=${FUZZ_SEED:-1}
 SECONDS_EACH=${FUZZ_SECONDS:-600}
 rm -rf "$OUT"; mkdir -p "$OUT"
-fails=0
-pass() { echo "PASS: fuzz: $*"; }
-fail() { echo "FAIL: fuzz: $*"; fails=$((fails + 1)); }
+ROAD=fuzz
+pass() { road_pass "$*"; }
+fail() { road_fail "$*"; }
 
 CORE_SOURCES=("$DEVICE/Fuzz/TavrixDisplayCoreFuzz.c" "$DEVICE/DisplayCore/TavrixDisplayCore.c")
 
@@ -104,14 +104,13 @@ fuzz_device() {
   local steps=3000 seconds=600 load_every=64
   if [ "$MODE" = long ]; then steps=$((1 << 40)); seconds=$SECONDS_EACH; load_every=1024; fi
   ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0:abort_on_error=1} \
-    python3 "$DEVICE/HostileGuest/hostile-guest.py" "$qemu" "$OUT/device" random "$SEED" "$seconds" "$steps" "$load_every" |
-    sed 's/^\(PASS\|FAIL\): hostile-guest: /\1: fuzz: device ('"$flavour"' QEMU), /' >"$OUT/device.txt"
-  cat "$OUT/device.txt"
-  fails=$((fails + $(grep -c '^FAIL:' "$OUT/device.txt")))
-  grep -q '^PASS:' "$OUT/device.txt" || [ "$(grep -c '^FAIL:' "$OUT/device.txt")" -gt 0 ] ||
+    python3 "$DEVICE/HostileGuest/hostile-guest.py" "$qemu" "$OUT/device" random "$SEED" "$seconds" "$steps" "$load_every" \
+    >"$OUT/device.txt"
+  road_relay hostile-guest "device ($flavour QEMU), " "$OUT/device.txt"
+  grep -q -E '^(PASS|FAIL): hostile-guest: ' "$OUT/device.txt" ||
     fail "device: the random sequence printed no result (see $OUT/device)"
 }
 
 fuzz_core
 fuzz_device
-[ "$fails" -eq 0 ]
+road_status

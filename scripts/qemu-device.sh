@@ -134,8 +134,7 @@ legacy_boot() {
 legacy_boot
 L=$OUT/legacy/probed
 
-grep -a -h -E '^(PASS|FAIL): ' "$D" "$R" | sed 's/^\(PASS\|FAIL\): road: /\1: device: /'
-road_fails=$((road_fails + $(cat "$D" "$R" | grep -a -c -E '^FAIL: ')))
+road_relay road "" "$D" "$R"
 road_that "DEBUG boot: the road ran to its end" grep -a -q '^ROAD-END ' "$D"
 road_that "RELEASE boot: the road ran to its end" grep -a -q '^ROAD-END ' "$R"
 road_that "the firmware connected the driver during boot, before the shell (DEBUG \"1004\" on the UART)" \

@@ -32,21 +32,8 @@ APERTURE_PY=$REPO/scripts/lib/aperture.py
 eval "$(python3 "$REPO/scripts/lib/facts.py" shell)"
 VM_WAIT_LIMIT=${VM_WAIT_LIMIT:-600}
 VM_BOOT_LIMIT=${VM_BOOT_LIMIT:-$((3 * VM_WAIT_LIMIT))}
-road_fails=0
 
-# ---- checks -------------------------------------------------------------------
-road_pass() { echo "PASS: $ROAD: $1"; }
-road_fail() { echo "FAIL: $ROAD: $1${2:+ ($2)}"; road_fails=$((road_fails + 1)); }
-# road_check NAME FILE PATTERN: passes when the file has a line matching PATTERN.
-road_check() {
-  if grep -a -q -E "$3" "$2" 2>/dev/null; then road_pass "$1"; else road_fail "$1" "no /$3/ in $2"; fi
-}
-# road_that NAME COMMAND...: passes when the command succeeds.
-road_that() {
-  local name=$1; shift
-  if "$@" >/dev/null 2>&1; then road_pass "$name"; else road_fail "$name"; fi
-}
-road_status() { [ "$road_fails" -eq 0 ]; }
+. "$REPO/scripts/lib/checks.sh"
 
 # ---- what the roads boot -----------------------------------------------------------
 # need_platform DIR...: the reference platform's images in each DIR are built

@@ -176,8 +176,7 @@ road_that "the UEFI memory map (the shell's memmap) keeps the aperture $TAVRIX_A
   python3 "$APERTURE_PY" memmap "$G/shell.txt"
 
 # The road application's own checks, then what only the host sees of them.
-grep -a -h -E '^(PASS|FAIL): road: ' "$S"
-road_fails=$((road_fails + $(grep -a -c -E '^FAIL: road: ' "$S")))
+road_relay road "road: " "$S"
 road_check "the road application ran to its end" "$S" '^ROAD-END '
 starts=$(grep -a -c -E '^1004$' "$S")
 road_that "TavrixGopDxe's serial output shows its 22 starts: the boot's, the road's and 20 reconnects (\"1004\" each; $starts)" \

@@ -28,6 +28,7 @@ OUT=$REPO/out/tests; rm -rf "$OUT"; mkdir -p "$OUT"
 # The EDK II tree: stock OVMF for the board-line checks, and EDK II's own
 # files that the kit's documents name.
 . scripts/edk2-path.sh
+. scripts/lib/checks.sh
 EDK2=$(edk2_path)
 passed=0; failed=0
 pass() { passed=$((passed + 1)); }
@@ -324,16 +325,13 @@ PY
 # run_checks NAME COMMAND...: runs a script that prints one "PASS: ..." or
 # "FAIL: ..." line per check, and counts them.
 run_checks() {
-  local name=$1 line; shift
+  local name=$1 line ok bad; shift
   echo "[test] $name"
   "$@" >"$OUT/$name.log" 2>&1
-  while IFS= read -r line; do
-    case "$line" in
-      PASS:*) pass ;;
-      FAIL:*) fail "${line#FAIL: }" ;;
-    esac
-  done <"$OUT/$name.log"
-  grep -q -E '^(PASS|FAIL):' "$OUT/$name.log" || fail "$name printed no checks: see out/tests/$name.log"
+  read -r ok bad < <(check_counts "$OUT/$name.log")
+  passed=$((passed + ok))
+  while IFS= read -r line; do fail "${line#FAIL: }"; done < <(grep -a '^FAIL: ' "$OUT/$name.log")
+  [ $((ok + bad)) -gt 0 ] || fail "$name printed no checks: see out/tests/$name.log"
 }
 
 # ---- 3. firmware runs in QEMU ---------------------------------------------

@@ -20,6 +20,7 @@
 set -uo pipefail
 REPO=$(cd "$(dirname "$0")/.." && pwd)
 cd "$REPO"
+. scripts/lib/checks.sh
 rc=0
 
 # road NAME SCRIPT OUTDIR LOGNAME WHAT: runs one road and reports it.
@@ -29,8 +30,8 @@ road() {
   log=$(mktemp)
   bash "$script" >"$log" 2>&1; status=$?
   mkdir -p "$dir"; cp "$log" "$dir/$logname"; rm -f "$log"
-  passed=$(grep -c '^PASS: ' "$dir/$logname"); failed=$(grep -c '^FAIL: ' "$dir/$logname")
-  grep '^FAIL: ' "$dir/$logname"
+  read -r passed failed < <(check_counts "$dir/$logname")
+  grep -a '^FAIL: ' "$dir/$logname"
   echo "[run] $name: $passed checks passed, $failed failed (every check: $dir/$logname)"
   [ "$status" -eq 0 ] || rc=1
 }
