@@ -16,7 +16,7 @@ set -euo pipefail
 . "$(dirname "$0")/edk2-env.sh"
 . "$REPO/scripts/bench-lib.sh"
 cd "$REPO"
-bench_build
+bench_need BltBench
 bench_callgrind blt "$BENCH_BIN/BltBench" >out/bench/blt.tsv
 python3 - out/bench/blt.tsv out/bench/blt/areas.tsv "$(git rev-parse --short HEAD)" <<'PY' | tee out/bench/blt.txt
 import sys, time

@@ -41,8 +41,7 @@ rm -rf "$OUT"; mkdir -p "$OUT"
 for f in TavrixBootBench.efi TavrixFirmwareBlt.efi; do
   [ -f "$BIN/$f" ] || { echo "[bench-boot] $BIN/$f missing (make build)"; exit 1; }
 done
-PLATFORM_VARIANT=Performance bash "$REPO/scripts/build-platform.sh" RELEASE >"$OUT/build-platform.log" 2>&1 ||
-  { cat "$OUT/build-platform.log"; echo "[bench-boot] the performance variant did not build"; exit 1; }
+[ -f "$FW/OVMF_CODE.fd" ] || { echo "[bench-boot] $FW missing (make build-platform-perf)"; exit 1; }
 QEMU=$(our_qemu) || { echo "[bench-boot] our QEMU could not be built (see $OUT/setup-qemu.log)"; exit 1; }
 
 # The printed file: numbered lines of 72 characters, enough to scroll the

@@ -11,7 +11,7 @@ set -euo pipefail
 . "$(dirname "$0")/edk2-env.sh"
 . "$REPO/scripts/bench-lib.sh"
 cd "$REPO"
-bench_build
+bench_need DrawBench
 bench_callgrind draw "$BENCH_BIN/DrawBench" >out/bench/draw.tsv
 python3 - out/bench/draw.tsv out/bench/draw/areas.tsv "$(git rev-parse --short HEAD)" <<'PY' | tee out/bench/draw.txt
 import sys, time

@@ -4,16 +4,21 @@
 # runs, so the folder must exist from the start (a fresh clone has no out/).
 mkdir -p "$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/out/bench"
 
-# bench_build: builds the benchmark executables (TavrixDevPkg/TavrixDevBench.dsc,
-# RELEASE, no sanitizers). Sets BENCH_BIN.
+# The benchmark executables (TavrixDevPkg/TavrixDevBench.dsc, RELEASE, no
+# sanitizers), built by make build-bench (bench_build) before a study runs.
+BENCH_BIN=Build/TavrixDevBench/RELEASE_GCC5/X64
+
+# bench_build: builds them (make build-bench calls it).
 bench_build() {
   local log=Build/build-bench.log
   mkdir -p Build
   if ! build -p TavrixDevPkg/TavrixDevBench.dsc -a X64 -t GCC5 -b RELEASE -n "$(nproc)" >"$log" 2>&1; then
     grep -E -A3 ': error|error:|Error [0-9]' "$log" | head -n 60; echo "[bench] build failed; full log in $log"; exit 1
   fi
-  BENCH_BIN=Build/TavrixDevBench/RELEASE_GCC5/X64
 }
+
+# bench_need EXE: the study's executable is built, or the study stops saying how to build it.
+bench_need() { [ -x "$BENCH_BIN/$1" ] || { echo "[bench] $BENCH_BIN/$1 missing (make build-bench)"; exit 1; }; }
 
 # bench_callgrind NAME EXE [ARGS...]: runs EXE under callgrind with collection
 # off except around the measured calls; each measurement is one record in
