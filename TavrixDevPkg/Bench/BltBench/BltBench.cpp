@@ -31,41 +31,19 @@ extern "C" {
 #include <Library/FrameBufferBltLib.h>
 }
 
-#include "../../../OptionRomPkg/TavrixGopDxe/UefiTvx.h"
 #include "../BenchMeasure.h"
+#include "../BltBenchCases.h"
+
+/// TavrixGopDxe's entry point, from the driver's sources linked in (UefiTvx.cpp).
+extern "C" EFI_STATUS EFIAPI
+DisplayDriverEntryPoint (IN EFI_HANDLE ImageHandle, IN EFI_SYSTEM_TABLE *SystemTable);
 
 namespace {
 
-constexpr UINTN  FRAME_WIDTH  = 1280;
-constexpr UINTN  FRAME_HEIGHT = 1024;
+constexpr UINTN  FRAME_WIDTH  = BLT_BENCH_WIDTH;
+constexpr UINTN  FRAME_HEIGHT = BLT_BENCH_HEIGHT;
 constexpr UINTN  FRAME_BYTES  = FRAME_WIDTH * FRAME_HEIGHT * 4;
 constexpr UINT32 FRAME_MODE   = 3; // 1280 x 1024
-constexpr UINTN  GLYPH_WIDTH  = 8;
-constexpr UINTN  GLYPH_HEIGHT = 16;
-constexpr UINTN  SCROLL_ROWS  = 16;
-
-/// One Blt request; Delta 0 as a console passes it.
-struct BLT_CASE {
-  const char                       *Name;
-  EFI_GRAPHICS_OUTPUT_BLT_OPERATION Operation;
-  UINTN                             SourceX, SourceY, DestinationX, DestinationY, Width, Height;
-  unsigned                          Repeats;
-};
-
-//
-// The glyph cases sit in the middle of the screen, away from the edges; the
-// video-to-video glyph moves a cell up by one text row, as a scroll does.
-//
-constexpr BLT_CASE mCases[] = {
-  { "fill full", EfiBltVideoFill, 0, 0, 0, 0, FRAME_WIDTH, FRAME_HEIGHT, 1 },
-  { "buffer-to-video full", EfiBltBufferToVideo, 0, 0, 0, 0, FRAME_WIDTH, FRAME_HEIGHT, 1 },
-  { "video-to-buffer full", EfiBltVideoToBltBuffer, 0, 0, 0, 0, FRAME_WIDTH, FRAME_HEIGHT, 1 },
-  { "video-to-video full", EfiBltVideoToVideo, 0, SCROLL_ROWS, 0, 0, FRAME_WIDTH, FRAME_HEIGHT - SCROLL_ROWS, 1 },
-  { "fill glyph", EfiBltVideoFill, 0, 0, 640, 512, GLYPH_WIDTH, GLYPH_HEIGHT, 1000 },
-  { "buffer-to-video glyph", EfiBltBufferToVideo, 0, 0, 640, 512, GLYPH_WIDTH, GLYPH_HEIGHT, 1000 },
-  { "video-to-buffer glyph", EfiBltVideoToBltBuffer, 640, 512, 0, 0, GLYPH_WIDTH, GLYPH_HEIGHT, 1000 },
-  { "video-to-video glyph", EfiBltVideoToVideo, 640, 512 + GLYPH_HEIGHT, 640, 512, GLYPH_WIDTH, GLYPH_HEIGHT, 1000 },
-};
 
 enum BLT_SIDE { Peer, Ours, OursMinimal };
 
@@ -199,7 +177,7 @@ ConfigurePeer ()
 }
 
 EFI_STATUS
-Blt (BLT_SIDE Side, const BLT_CASE &Case)
+Blt (BLT_SIDE Side, const BLT_BENCH_CASE &Case)
 {
   auto *Buffer = reinterpret_cast<EFI_GRAPHICS_OUTPUT_BLT_PIXEL *> (mBuffer);
 
@@ -232,7 +210,7 @@ Paint ()
 
 /// The frame and the buffer after one call of Case from the painted state.
 std::vector<UINT8>
-Outcome (BLT_SIDE Side, const BLT_CASE &Case)
+Outcome (BLT_SIDE Side, const BLT_BENCH_CASE &Case)
 {
   Paint ();
   if (EFI_ERROR (Blt (Side, Case))) {
@@ -261,7 +239,7 @@ main (int Argc, char **Argv)
 
   int Failures = 0;
 
-  for (const BLT_CASE &Case : mCases) {
+  for (const BLT_BENCH_CASE &Case : kBltBenchCases) {
     //
     // Outside the measurements: the three must do the same work.
     //
@@ -283,7 +261,7 @@ main (int Argc, char **Argv)
       Paint ();
       Model.Controller.ClearLogs ();
       snprintf (Name, sizeof (Name), "%s %s", mSideNames[Side], Case.Name);
-      BenchMeasure (Name, Case.Repeats, [Side, &Case] { Blt (Side, Case); });
+      BenchMeasure (Name, Case.HostRepeats, [Side, &Case] { Blt (Side, Case); });
     }
   }
 

@@ -49,33 +49,12 @@ extern "C" {
 #include <Protocol/CpuIo2.h>
 }
 
+#include "../BltBenchCases.h"
+
 namespace {
 
-constexpr UINT32 kWidth   = 1280;
-constexpr UINT32 kHeight  = 1024;
-constexpr UINT32 kGlyphW  = 8;
-constexpr UINT32 kGlyphH  = 16;
-constexpr UINTN  kRepeats = 3;
+constexpr UINTN kRepeats = 3;
 
-struct BLT_CASE {
-  const CHAR8                      *Name;
-  EFI_GRAPHICS_OUTPUT_BLT_OPERATION Operation;
-  UINTN                             SourceX, SourceY, DestinationX, DestinationY, Width, Height;
-  UINTN                             Calls;
-};
-
-// Glyphs sit in the middle of the screen; the video-to-video glyph moves a
-// cell up by one text row, the full-screen one scrolls the screen by 16 rows.
-constexpr BLT_CASE kCases[] = {
-  { "fill-full", EfiBltVideoFill, 0, 0, 0, 0, kWidth, kHeight, 2 },
-  { "buffer-to-video-full", EfiBltBufferToVideo, 0, 0, 0, 0, kWidth, kHeight, 2 },
-  { "video-to-buffer-full", EfiBltVideoToBltBuffer, 0, 0, 0, 0, kWidth, kHeight, 2 },
-  { "video-to-video-full", EfiBltVideoToVideo, 0, 16, 0, 0, kWidth, kHeight - 16, 2 },
-  { "fill-glyph", EfiBltVideoFill, 0, 0, 640, 512, kGlyphW, kGlyphH, 100 },
-  { "buffer-to-video-glyph", EfiBltBufferToVideo, 0, 0, 640, 512, kGlyphW, kGlyphH, 100 },
-  { "video-to-buffer-glyph", EfiBltVideoToBltBuffer, 640, 512, 0, 0, kGlyphW, kGlyphH, 100 },
-  { "video-to-video-glyph", EfiBltVideoToVideo, 640, 512, 640, 496, kGlyphW, kGlyphH, 100 },
-};
 
 /// The PCI I/O protocol of the controller a GOP handle belongs to, or NULL.
 EFI_PCI_IO_PROTOCOL *
@@ -113,7 +92,7 @@ ControllerIds (EFI_HANDLE GopHandle)
   return Ids;
 }
 
-/// Sets the mode of kWidth x kHeight; FALSE when the GOP has none.
+/// Sets the benchmarks' 1280 x 1024 mode; FALSE when the GOP has none.
 BOOLEAN
 SetBenchMode (EFI_GRAPHICS_OUTPUT_PROTOCOL *Gop)
 {
@@ -124,7 +103,7 @@ SetBenchMode (EFI_GRAPHICS_OUTPUT_PROTOCOL *Gop)
       continue;
     }
 
-    const BOOLEAN Fits = (Info->HorizontalResolution == kWidth) && (Info->VerticalResolution == kHeight);
+    const BOOLEAN Fits = (Info->HorizontalResolution == BLT_BENCH_WIDTH) && (Info->VerticalResolution == BLT_BENCH_HEIGHT);
     FreePool (Info);
     if (Fits) {
       return !EFI_ERROR (Gop->SetMode (Gop, Mode));
@@ -169,7 +148,7 @@ TimeSetModes (const CHAR8 *Side, EFI_GRAPHICS_OUTPUT_PROTOCOL *Gop)
 UINT64
 TimeCase (
   EFI_GRAPHICS_OUTPUT_PROTOCOL  *Gop,
-  const BLT_CASE                &Case,
+  const BLT_BENCH_CASE                &Case,
   EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Buffer,
   EFI_STATUS                    *Status
 )
@@ -179,7 +158,7 @@ TimeCase (
   *Status = EFI_SUCCESS;
   for (UINTN Repeat = 0; Repeat < kRepeats; Repeat++) {
     const UINT64 Start = AsmReadTsc ();
-    for (UINTN Call = 0; Call < Case.Calls; Call++) {
+    for (UINTN Call = 0; Call < Case.FirmwareCalls; Call++) {
       EFI_STATUS Result = Gop->Blt (
         Gop, Buffer, Case.Operation, Case.SourceX, Case.SourceY, Case.DestinationX, Case.DestinationY, Case.Width,
         Case.Height, 0
@@ -191,7 +170,7 @@ TimeCase (
     Best               = (Ticks < Best) ? Ticks : Best;
   }
 
-  return Best / Case.Calls;
+  return Best / Case.FirmwareCalls;
 }
 
 VOID
@@ -203,13 +182,13 @@ TimeGop (const CHAR8 *Side, EFI_GRAPHICS_OUTPUT_PROTOCOL *Gop, EFI_GRAPHICS_OUTP
     return;
   }
 
-  for (const BLT_CASE &Case : kCases) {
+  for (const BLT_BENCH_CASE &Case : kBltBenchCases) {
     EFI_STATUS   Status;
     const UINT64 PerCall = TimeCase (Gop, Case, Buffer, &Status);
     if (EFI_ERROR (Status)) {
       AsciiPrint ("BLT-COST %a %a failed %r\n", Side, Case.Name, Status);
     } else {
-      AsciiPrint ("BLT-COST %a %a %u %lu\n", Side, Case.Name, (UINT32)Case.Calls, PerCall);
+      AsciiPrint ("BLT-COST %a %a %u %lu\n", Side, Case.Name, (UINT32)Case.FirmwareCalls, PerCall);
     }
   }
 }
@@ -274,14 +253,14 @@ FirmwareBltMain (IN EFI_HANDLE ImageHandle, IN EFI_SYSTEM_TABLE *SystemTable)
 {
   UINTN       Count   = 0;
   EFI_HANDLE *Handles = nullptr;
-  auto       *Buffer  = static_cast<EFI_GRAPHICS_OUTPUT_BLT_PIXEL *> (AllocateZeroPool (kWidth * kHeight * 4));
+  auto       *Buffer  = static_cast<EFI_GRAPHICS_OUTPUT_BLT_PIXEL *> (AllocateZeroPool (BLT_BENCH_WIDTH * BLT_BENCH_HEIGHT * 4));
 
   if ((Buffer == nullptr) || EFI_ERROR (gBS->LocateHandleBuffer (ByProtocol, &gEfiGraphicsOutputProtocolGuid, nullptr, &Count, &Handles))) {
     AsciiPrint ("BLT-COST-END no GOP\n");
     return EFI_NOT_FOUND;
   }
 
-  for (UINTN Index = 0; Index < kWidth * kHeight; Index++) {
+  for (UINTN Index = 0; Index < BLT_BENCH_WIDTH * BLT_BENCH_HEIGHT; Index++) {
     Buffer[Index].Blue  = (UINT8)Index;
     Buffer[Index].Green = (UINT8)(Index >> 8);
     Buffer[Index].Red   = (UINT8)(Index >> 16);
