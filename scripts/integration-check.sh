@@ -178,7 +178,6 @@ reset -s
 NSH
 qemu_make_esp "$OUT/esp.img" "$OUT/startup.nsh"
 ESP=(-drive "file=$OUT/esp.img,format=raw,snapshot=on")
-HOLD=(-fw_cfg name=opt/org.tavrix/early-picture-hold-ms,string=600000)
 CARD_ON_ROOT_BUS=(-device tavrix-display,id=gpu,bus=pcie.0,addr=0x2)
 
 # lit NAME: the screenshot NAME.ppm exists and more than 1% of it is not black.

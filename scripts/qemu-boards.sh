@@ -40,8 +40,6 @@ reset -s
 NSH
 qemu_make_esp "$OUT/shell.img" "$OUT/shell.nsh=startup.nsh"
 SHELL_DISK=(-drive "file=$OUT/shell.img,format=raw,snapshot=on")
-# A picture the platform holds stays until the harness releases it (COM2).
-HOLD=(-fw_cfg name=opt/org.tavrix/early-picture-hold-ms,string=600000)
 TEXT=(-fw_cfg name=opt/org.tavrix/early-video-graphics-mode,string=no)
 OTHER_DISPLAY=(-device VGA,id=other,bus=pcie.0,addr=0x3)
 

@@ -146,6 +146,9 @@ vm_screendump() {
 # vm_bar0: the card's BAR 0 address as QEMU's PCI view has it (0x...), or nothing.
 vm_bar0() { python3 "$MONITOR_PY" pci-bar "$VM_DIR/monitor.sock" gpu 0 2>/dev/null; }
 
+# HOLD: the reference platform holds each picture it draws until vm_release
+# (or ten minutes), so that the harness reads the screen the boot meant.
+HOLD=(-fw_cfg name=opt/org.tavrix/early-picture-hold-ms,string=600000)
 # vm_release: a byte on COM2, which ends a picture the platform holds.
 vm_release() {
   python3 - "$VM_DIR/release.sock" <<'PY'

@@ -45,8 +45,6 @@ for f in TavrixRoad.efi; do
 done
 VM_QEMU=$(our_qemu) || { road_fail "our QEMU with -device tavrix-display builds" "see $OUT/setup-qemu.log"; exit 1; }
 
-# A picture the platform holds stays until the harness releases it (COM2).
-HOLD=(-fw_cfg name=opt/org.tavrix/early-picture-hold-ms,string=600000)
 
 # The shell waits ("pause") while the harness reads the screen at "== screenshot".
 esp() { # esp NAME ROAD-COMMANDS: the ESP of one boot, with the road's files

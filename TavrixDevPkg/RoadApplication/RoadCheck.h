@@ -127,30 +127,4 @@ EFI_GRAPHICS_OUTPUT_PROTOCOL *ControllerGop (IN ROAD &Road);
 
 VOID CheckBlt (IN ROAD &Road);
 
-//
-// Helpers shared by the stages.
-//
-/// A BAR 1 register of the controller, read through its PCI I/O (the
-/// device reads back what was written); 0 when it cannot be read.
-inline UINT32
-ReadRegister (IN ROAD &Road, IN UINTN Offset)
-{
-  EFI_PCI_IO_PROTOCOL *PciIo = nullptr;
-  UINT32               Value = 0;
-
-  if (!EFI_ERROR (
-        gBS->HandleProtocol (Road.ControllerHandle, &gEfiPciIoProtocolGuid, reinterpret_cast<VOID **> (&PciIo))
-      )) {
-    PciIo->Mem.Read (PciIo, EfiPciIoWidthUint32, 1, Offset, 1, &Value);
-  }
-
-  return Value;
-}
-
-inline UINT32 *
-FramePixel (IN EFI_PHYSICAL_ADDRESS Base, IN UINT32 Offset)
-{
-  return reinterpret_cast<UINT32 *> ((UINTN)(Base + Offset));
-}
-
 #endif
