@@ -18,13 +18,13 @@
 #                        (about 3 minutes of two cores the first time, cached),
 #                        and its Secure Boot variant, DEBUG
 #                        (Build/TavrixRefPlatformSecureBoot/; its road is
-#                        scripts/qemu-secure-boot.sh, run by make test)
+#                        scripts/roads/qemu-secure-boot.sh, run by make test)
 #   make run-platform    boots its images (DEBUG graphics, text and text at
 #                        errors only; RELEASE) and checks the road
 #   make run-os          from the firmware to Linux: Debian's GRUB through the
 #                        GOP's four modes, then Linux's efifb, on the DEBUG
 #                        image and with the RELEASE ROM on Debian's OVMF
-#                        (scripts/qemu-os.sh; out/os/)
+#                        (scripts/roads/qemu-os.sh; out/os/)
 #
 # The kit (README "The kit", docs/DEVELOPMENT.md section 4):
 #   make dist               the versioned archive a board maker receives, in
@@ -72,54 +72,54 @@ all: build
 
 # Set-up runs once per make invocation: every target that builds depends on
 # it, and the scripts it starts read the EDK II path it wrote
-# (scripts/edk2-path.sh) instead of running set-up again.
+# (scripts/lib/edk2-path.sh) instead of running set-up again.
 export TAVRIX_SETUP_FILE := $(CURDIR)/Build/setup-edk2-path
 setup:
 	@mkdir -p Build
-	@bash -o pipefail -c 'TAVRIX_SETUP_QUIET=1 bash scripts/setup.sh | tail -n 1 >"$$0.tmp" && mv "$$0.tmp" "$$0"' \
+	@bash -o pipefail -c 'TAVRIX_SETUP_QUIET=1 bash scripts/build/setup.sh | tail -n 1 >"$$0.tmp" && mv "$$0.tmp" "$$0"' \
 	  $(TAVRIX_SETUP_FILE)
 
 # GCC5 for both targets, and the shipped RELEASE flavour with a clang tool
 # chain too, so that every `make test` proves a second compiler and linker
 # (lld) on the product (about 30 s more on a cold tree).
 build: setup
-	@bash scripts/build.sh DEBUG RELEASE
-	@TOOL_CHAINS=CLANGDWARF bash scripts/build.sh RELEASE
+	@bash scripts/build/build.sh DEBUG RELEASE
+	@TOOL_CHAINS=CLANGDWARF bash scripts/build/build.sh RELEASE
 
 build-all: setup
-	@TOOL_CHAINS="GCC5 CLANG38 CLANGDWARF" bash scripts/build.sh DEBUG RELEASE
+	@TOOL_CHAINS="GCC5 CLANG38 CLANGDWARF" bash scripts/build/build.sh DEBUG RELEASE
 
 build-host-tests: setup
-	@bash scripts/build-host-tests.sh
+	@bash scripts/build/build-host-tests.sh
 
 build-platform: setup
-	@bash scripts/build-platform.sh DEBUG RELEASE
-	@PLATFORM_VARIANT=SecureBoot bash scripts/build-platform.sh DEBUG
+	@bash scripts/build/build-platform.sh DEBUG RELEASE
+	@PLATFORM_VARIANT=SecureBoot bash scripts/build/build-platform.sh DEBUG
 
 run-platform: build build-platform
-	@bash scripts/qemu-platform.sh
+	@bash scripts/roads/qemu-platform.sh
 
 run-os: build build-platform
-	@bash scripts/qemu-os.sh
+	@bash scripts/roads/qemu-os.sh
 
 dist: build
-	@bash scripts/dist.sh
+	@bash scripts/kit/dist.sh
 
 integration-check: dist
-	@bash scripts/integration-check.sh
+	@bash scripts/kit/integration-check.sh
 
 test: build build-host-tests build-platform
-	@bash scripts/run-tests.sh
+	@bash scripts/checks/run-tests.sh
 
 # On a fresh machine the set-up's QEMU build and the platform image are the
 # long parts (about 2½ and 3 minutes of two cores); both are cached.
 run: build build-platform
-	@bash scripts/run.sh
+	@bash scripts/roads/run.sh
 
 run-window: build build-platform
 	@dpkg-query -W -f='$${Status}' qemu-system-gui 2>/dev/null | grep -q 'install ok installed' || \
 	  { echo "[run] installing qemu-system-gui for the QEMU window"; $$([ "$$(id -u)" = 0 ] || echo sudo) apt-get install -y -qq qemu-system-gui >/dev/null; }
-	@ROAD_DISPLAY=gtk bash scripts/run.sh
+	@ROAD_DISPLAY=gtk bash scripts/roads/run.sh
 
 format:
 	@clang-format -i $(FORMAT_FILES)
@@ -131,34 +131,34 @@ clean:
 	rm -rf Build out
 
 bench-sizes: setup
-	@bash scripts/bench-sizes.sh
+	@bash scripts/bench/bench-sizes.sh
 
 # The benches' builds are make's, like every other build: the studies only
 # measure (bench-sizes' own builds are what it studies).
 build-bench: setup
-	@bash -c '. scripts/edk2-env.sh && . scripts/bench-lib.sh && cd "$$REPO" && bench_build'
+	@bash -c '. scripts/lib/edk2-env.sh && . scripts/lib/bench-lib.sh && cd "$$REPO" && bench_build'
 
 build-platform-perf: setup
-	@PLATFORM_VARIANT=Performance bash scripts/build-platform.sh RELEASE
+	@PLATFORM_VARIANT=Performance bash scripts/build/build-platform.sh RELEASE
 
 bench-blt: build-bench
-	@bash scripts/bench-blt.sh
+	@bash scripts/bench/bench-blt.sh
 
 bench-draw: build-bench
-	@bash scripts/bench-draw.sh
+	@bash scripts/bench/bench-draw.sh
 
 bench-blt-firmware: build build-platform
-	@bash scripts/bench-blt-firmware.sh
+	@bash scripts/bench/bench-blt-firmware.sh
 
 bench-boot: build build-platform-perf
-	@bash scripts/bench-boot.sh
+	@bash scripts/bench/bench-boot.sh
 
 # All five even when one misses a target; fails if any did.
 bench: build build-bench build-platform build-platform-perf
 	@rc=0; for study in sizes blt draw blt-firmware boot; do bash scripts/bench-$$study.sh || rc=1; done; exit $$rc
 
 reliability: setup
-	@bash scripts/reliability.sh
+	@bash scripts/checks/reliability.sh
 
 fuzz: setup
-	@bash scripts/fuzz-device.sh long
+	@bash scripts/checks/fuzz-device.sh long

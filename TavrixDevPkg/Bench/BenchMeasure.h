@@ -17,7 +17,7 @@
 /**
   Runs Call once unmeasured (lazy symbol binding and first touches of memory
   happen there), then Repeats times with callgrind collecting, and dumps the
-  count as a record named "<Name> x<Repeats>"; scripts/bench-*.sh divide.
+  count as a record named "<Name> x<Repeats>"; scripts/bench/bench-*.sh divide.
 **/
 template <typename CALL>
 void

@@ -41,7 +41,7 @@ SweepSize (UINTN Fast, UINTN Full)
   return SweepIsFull () ? Full : Fast;
 }
 
-/// Prints one line that scripts/reliability.sh collects into the summary.
+/// Prints one line that scripts/checks/reliability.sh collects into the summary.
 inline void
 SweepReport (const char *Name, const char *What, UINT64 Count)
 {

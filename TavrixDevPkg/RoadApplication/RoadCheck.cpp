@@ -26,7 +26,7 @@
   console draws through it, then every GOP service, the names, the option
   ROM image and 20 disconnect/reconnect cycles. Text mode and the status
   codes on the serial log are the road's other boots
-  (scripts/qemu-platform.sh). "device" walks the GOP road on the card (the
+  (scripts/roads/qemu-platform.sh). "device" walks the GOP road on the card (the
   driver the firmware loaded from the ROM, every mode, Blt, names,
   reconnects, a UART window); "device-release" only the ROM, the console and
   the UART window, for the RELEASE ROM. "keys" tries to change Secure
@@ -34,7 +34,7 @@
   SetVariable without a valid signature, and checks that db stays as it
   was. With "snap", each snapshot waits for a key from the host that
   captures the screen. "pressure" leaves all memory below 4 GiB but 384 MiB
-  allocated and returns (scripts/qemu-os.sh).
+  allocated and returns (scripts/roads/qemu-os.sh).
 
   Prints one "PASS: road: ..." or "FAIL: road: ..." line per check and ends
   with "ROAD-END <passed> passed, <failed> failed".

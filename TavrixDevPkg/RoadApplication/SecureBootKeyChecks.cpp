@@ -12,7 +12,7 @@
 
   db as GetVariable returns it, and db's record as the flash holds it, must
   be the same after each attempt as before. The host then compares the
-  store's file and boots again (scripts/qemu-secure-boot.sh).
+  store's file and boots again (scripts/roads/qemu-secure-boot.sh).
 
   SPDX-License-Identifier: BSD-2-Clause-Patent
 **/

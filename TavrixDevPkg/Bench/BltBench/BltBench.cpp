@@ -12,7 +12,7 @@
   platform can do. The second isolates the driver's own cost.
 
   Run under valgrind --tool=callgrind --collect-atstart=no by
-  scripts/bench-blt.sh, which reads one callgrind record per case. Run
+  scripts/bench/bench-blt.sh, which reads one callgrind record per case. Run
   directly, it checks that every case succeeds and that ours and the peer
   leave the same pixels.
 

@@ -1,5 +1,5 @@
 /** @file
-  Time-stamp marks for the boot benchmark (scripts/bench-boot.sh), which runs
+  Time-stamp marks for the boot benchmark (scripts/bench/bench-boot.sh), which runs
   the reference platform under -icount shift=0, where the time-stamp counter
   counts guest instructions from reset.
 

@@ -10,7 +10,7 @@
   shadow-only image filled, so every pixel takes the blending path.
 
   Run under valgrind --tool=callgrind --collect-atstart=no by
-  scripts/bench-draw.sh.
+  scripts/bench/bench-draw.sh.
 
   SPDX-License-Identifier: BSD-2-Clause-Patent
 **/

@@ -11,7 +11,7 @@
   page, so a row written or read one byte too far faults at once even
   without AddressSanitizer.
 
-  Build: clang -fsanitize=fuzzer,address,undefined (scripts/fuzz-device.sh).
+  Build: clang -fsanitize=fuzzer,address,undefined (scripts/checks/fuzz-device.sh).
 
   SPDX-License-Identifier: BSD-2-Clause-Patent
 **/

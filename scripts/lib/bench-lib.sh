@@ -1,0 +1,36 @@
+# Shared pieces of the benchmarks, sourced by scripts/bench/bench-*.sh.
+
+# The studies redirect their tables into out/bench/ before any measurement
+# runs, so the folder must exist from the start (a fresh clone has no out/).
+mkdir -p "$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)/out/bench"
+
+# The benchmark executables (TavrixDevPkg/TavrixDevBench.dsc, RELEASE, no
+# sanitizers), built by make build-bench (bench_build) before a study runs.
+BENCH_BIN=Build/TavrixDevBench/RELEASE_GCC5/X64
+
+# bench_build: builds them (make build-bench calls it).
+bench_build() {
+  local log=Build/build-bench.log
+  mkdir -p Build
+  if ! build -p TavrixDevPkg/TavrixDevBench.dsc -a X64 -t GCC5 -b RELEASE -n "$(nproc)" >"$log" 2>&1; then
+    grep -E -A3 ': error|error:|Error [0-9]' "$log" | head -n 60; echo "[bench] build failed; full log in $log"; exit 1
+  fi
+}
+
+# bench_need EXE: the study's executable is built, or the study stops saying how to build it.
+bench_need() { [ -x "$BENCH_BIN/$1" ] || { echo "[bench] $BENCH_BIN/$1 missing (make build-bench)"; exit 1; }; }
+
+# bench_callgrind NAME EXE [ARGS...]: runs EXE under callgrind with collection
+# off except around the measured calls; each measurement is one record in
+# out/bench/NAME/callgrind.out.N. Prints one line per record: "<label>\t<Ir>".
+bench_callgrind() {
+  local name=$1; shift
+  local dir=$REPO/out/bench/$name
+  rm -rf "$dir"; mkdir -p "$dir"
+  if ! valgrind --tool=callgrind --collect-atstart=no --callgrind-out-file="$dir/callgrind.out" \
+       "$@" >"$dir/run.log" 2>&1; then
+    echo "[bench] $* failed under callgrind; see $dir/run.log" >&2; tail -n 20 "$dir/run.log" >&2; exit 1
+  fi
+  python3 "$REPO/scripts/bench/callgrind-costs.py" "$dir"
+  python3 "$REPO/scripts/bench/callgrind-costs.py" --by-area "$dir" >"$dir/areas.tsv"
+}
