@@ -23,17 +23,13 @@
 # row twice).
 # Environment: TAVRIX_QEMU=PATH, a QEMU with -device tavrix-display (default: our build).
 set -uo pipefail
-REPO=$(cd "$(dirname "$0")/../.." && pwd)
-. "$REPO/scripts/lib/qemu-lib.sh"
+. "$(dirname "$0")/../lib/qemu-lib.sh"
+road_begin bench-blt-firmware "$REPO/out/bench/blt-firmware"
 BIN=$REPO/Build/TavrixDev/RELEASE_GCC5/X64
 FW=$REPO/Build/TavrixRefPlatform/RELEASE
-OUT=$REPO/out/bench/blt-firmware
-rm -rf "$OUT"; mkdir -p "$OUT"
-for f in TavrixFirmwareBlt.efi TavrixGopDxe.rom; do
-  [ -f "$BIN/$f" ] || { echo "[bench-blt-firmware] $BIN/$f missing (make build)"; exit 1; }
-done
-[ -f "$FW/OVMF_CODE.fd" ] || { echo "[bench-blt-firmware] $FW missing (make build-platform)"; exit 1; }
-QEMU=$(our_qemu) || { echo "[bench-blt-firmware] our QEMU could not be built (see $OUT/setup-qemu.log)"; exit 1; }
+need_built build "$BIN/TavrixFirmwareBlt.efi" "$BIN/TavrixGopDxe.rom"
+need_platform "$FW"
+need_qemu
 
 # The application is the volume's removable-media boot file: the boot
 # manager starts it without the shell, whose start-up countdown would take
@@ -46,21 +42,11 @@ mcopy -i "$OUT/esp.img" "$BIN/TavrixFirmwareBlt.efi" ::/EFI/BOOT/BOOTX64.EFI
 
 # boot NAME CODE VARS: one boot with the card of CARD; its console in $OUT/NAME/console.txt.
 boot() {
-  local dir=$OUT/$1 start=$SECONDS
-  mkdir -p "$dir"; : >"$dir/serial.log"; cp "$3" "$dir/vars.fd"; cp "$OUT/esp.img" "$dir/esp.img"
-  echo "[bench-blt-firmware] $1: one boot under -icount shift=0 (a few minutes)"
-  timeout --foreground -k 5 1500 "$QEMU" -L /usr/share/qemu -L /usr/share/seabios \
-    -machine q35 -m 2048 -smp 1 -nic none -no-reboot -display none -icount shift=0 -vga none \
-    -device VGA \
-    "${CARD[@]}" \
-    -drive "if=pflash,format=raw,unit=0,readonly=on,file=$2" \
-    -drive "if=pflash,format=raw,unit=1,file=$dir/vars.fd" \
-    -drive "file=$dir/esp.img,format=raw" \
-    -serial "file:$dir/serial.log" -monitor none </dev/null >"$dir/qemu.log" 2>&1
-  console_text "$dir/serial.log" "$dir/console.txt"
-  echo "[bench-blt-firmware] $1: boot took $((SECONDS - start)) s" | tee -a "$OUT/timing.txt"
+  echo "[$ROAD] $1: one boot under -icount shift=0 (a few minutes)"
+  VM_MEMORY=2048 vm_start "$1" "$2" "$3" -icount shift=0 -device VGA "${CARD[@]}" \
+    -drive "file=$OUT/esp.img,format=raw,snapshot=on"
+  vm_finish
 }
-: >"$OUT/timing.txt"
 card_with_rom "$BIN/TavrixGopDxe.rom"
 CARD=("${CARD_WITH_ROM[@]}"); boot before "$OVMF_CODE" "$OVMF_VARS"
 CARD=("${CARD_BEHIND_ROOT_PORT[@]}"); boot after "$FW/OVMF_CODE.fd" "$FW/OVMF_VARS.fd"

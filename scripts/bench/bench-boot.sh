@@ -31,18 +31,14 @@
 # in out/bench/boot/. Exits non-zero when a figure is missing.
 # Environment: TAVRIX_QEMU=PATH as for the roads; LINES (default 400).
 set -uo pipefail
-REPO=$(cd "$(dirname "$0")/../.." && pwd)
-. "$REPO/scripts/lib/qemu-lib.sh"
+. "$(dirname "$0")/../lib/qemu-lib.sh"
+road_begin bench-boot "$REPO/out/bench/boot"
 BIN=$REPO/Build/TavrixDev/RELEASE_GCC5/X64
 FW=$REPO/Build/TavrixRefPlatform/RELEASE-performance
-OUT=$REPO/out/bench/boot
 LINES=${LINES:-400}
-rm -rf "$OUT"; mkdir -p "$OUT"
-for f in TavrixBootBench.efi TavrixFirmwareBlt.efi; do
-  [ -f "$BIN/$f" ] || { echo "[bench-boot] $BIN/$f missing (make build)"; exit 1; }
-done
-[ -f "$FW/OVMF_CODE.fd" ] || { echo "[bench-boot] $FW missing (make build-platform-perf)"; exit 1; }
-QEMU=$(our_qemu) || { echo "[bench-boot] our QEMU could not be built (see $OUT/setup-qemu.log)"; exit 1; }
+need_built build "$BIN/TavrixBootBench.efi" "$BIN/TavrixFirmwareBlt.efi"
+need_built build-platform-perf "$FW/OVMF_CODE.fd" "$FW/OVMF_VARS.fd"
+need_qemu
 
 # The printed file: numbered lines of 72 characters, enough to scroll the
 # screen LINES - rows times.
@@ -78,23 +74,17 @@ esp 800 "$TYPE
 setvar PlatformConfig -guid 7235C51C-0C80-4CAB-87AC-3B084A6304B1 -nv -bs =0005000000040000"
 esp 1280 "$TYPE"
 
-# boot SIDE NAME DISPLAY-OPTIONS...: one boot from disk NAME; what it
-# printed in $OUT/SIDE-NAME.txt (the serial log, or the debug console for
-# the console boots).
+# boot SIDE NAME DISPLAY-OPTIONS...: one boot of SIDE's machine from disk
+# NAME, the variable store kept from boot to boot; what it printed in
+# $OUT/SIDE-NAME.txt (the serial log, or the debug console for the console
+# boots, which have no serial port).
 boot() {
-  local side=$1 name=$2 start=$SECONDS log=$OUT/$1-$2.log; shift 2
-  local output=(-serial "file:$log")
-  [ "$name" = dp ] && cp "$FW/OVMF_VARS.fd" "$OUT/$side-vars.fd"
-  [ "$name" = dp ] || output=(-serial none -debugcon "file:$log" -global isa-debugcon.iobase=0x402)
-  : >"$log"
-  timeout --foreground -k 5 1500 "$QEMU" -L /usr/share/qemu -L /usr/share/seabios \
-    -machine q35 -m 1024 -smp 1 -nic none -no-reboot -display none -icount shift=0,sleep=off -vga none "$@" \
-    -drive "if=pflash,format=raw,unit=0,readonly=on,file=$FW/OVMF_CODE.fd" \
-    -drive "if=pflash,format=raw,unit=1,file=$OUT/$side-vars.fd" \
-    -drive "file=$OUT/$name.img,format=raw,snapshot=on" \
-    "${output[@]}" -monitor none </dev/null >"$OUT/$side-$name.qemu.log" 2>&1
-  console_text "$log" "$OUT/$side-$name.txt"
-  echo "[bench-boot] $side, boot $name: $((SECONDS - start)) s"
+  local side=$1 name=$2 vars=$OUT/$1/vars.fd serial= log=debug.log; shift 2
+  [ "$name" = dp ] && { vars=$FW/OVMF_VARS.fd; serial=file:$OUT/$side/serial.log; log=serial.log; }
+  VM_SERIAL=${serial:-none} vm_start "$side" "$FW/OVMF_CODE.fd" "$vars" -icount shift=0,sleep=off "$@" \
+    -drive "file=$OUT/$name.img,format=raw,snapshot=on"
+  vm_finish
+  console_text "$VM_DIR/$log" "$OUT/$side-$name.txt"
 }
 OURS=("${CARD_BEHIND_ROOT_PORT[@]}")
 PEER=(-device VGA,edid=off)

@@ -13,20 +13,16 @@ set -euo pipefail
 cd "$REPO"
 bench_need DrawBench
 bench_callgrind draw "$BENCH_BIN/DrawBench" >out/bench/draw.tsv
-python3 - out/bench/draw.tsv out/bench/draw/areas.tsv "$(git rev-parse --short HEAD)" <<'PY' | tee out/bench/draw.txt
+python3 - out/bench/draw.tsv "$(git rev-parse --short HEAD)" <<'PY' | tee out/bench/draw.txt
 import sys, time
 costs, areas = {}, {}
 for line in open(sys.argv[1]):
-    label, total = line.rstrip("\n").split("\t")
-    name, repeats = label.rsplit(" x", 1)
-    costs[name] = int(total) / int(repeats)
-for line in open(sys.argv[2]):
-    label, spread = line.rstrip("\n").split("\t")
-    name, repeats = label.rsplit(" x", 1)
-    areas[name] = {k: int(v) / int(repeats) for k, v in (item.split("=") for item in spread.split())}
+    name, total, spread = line.rstrip("\n").split("\t")
+    costs[name] = float(total)
+    areas[name] = {k: float(v) for k, v in (item.split("=") for item in spread.split())}
 PIXELS = 1024 * 768
 GLYPHS = 64
-print("Instructions (callgrind Ir), %s, commit %s" % (time.strftime("%Y-%m-%dT%H:%MZ", time.gmtime()), sys.argv[3]))
+print("Instructions (callgrind Ir), %s, commit %s" % (time.strftime("%Y-%m-%dT%H:%MZ", time.gmtime()), sys.argv[2]))
 print()
 print("| where | what | per pixel or glyph | floor | x floor | target | verdict | driver's own share |")
 print("|---|---|---:|---:|---:|---:|---|---:|")

@@ -1,14 +1,13 @@
 #!/usr/bin/env python3
 """Reads callgrind records of the benchmarks.
 
-  callgrind-costs.py DIR            one line per record: "<label>\t<Ir>"
-  callgrind-costs.py --by-area DIR  one line per record: "<label>\t<area>=<Ir> ..."
+  callgrind-costs.py DIR   one line per record: "<name>\t<Ir>\t<area>=<Ir> ..."
 
 Records are the files DIR/callgrind.out.N written at each client-request
-dump; <label> is the name the benchmark gave the dump. --by-area sums the
-self cost of the code by source area (inlined code counts where it was
-written), so that a figure can be split into the driver's own instructions,
-the host model's, the memory library's and the rest.
+dump, labelled "<name> x<repeats>" by the benchmark; every figure is per
+call (divided by the repeats). The areas split the self cost of the code by
+source area (inlined code counts where it was written): the driver's own
+instructions, the host model's, the memory library's and the rest.
 """
 import glob
 import os
@@ -37,7 +36,7 @@ def records(directory):
         yield path
 
 
-def read(path, by_area):
+def read(path):
     label = total = None
     names = {}
     areas = {}
@@ -58,8 +57,6 @@ def read(path, by_area):
             label = line[len("desc: Trigger: Client Request: "):].strip()
         elif line.startswith("totals:"):
             total = int(line.split()[1])
-        elif not by_area:
-            continue
         elif line.startswith(("fl=", "fi=", "fe=")):
             current = resolve(line[3:])
         elif line.startswith(("cfl=", "cfi=")):
@@ -80,16 +77,13 @@ def read(path, by_area):
 
 
 def main(argv):
-    by_area = argv[1] == "--by-area"
-    directory = argv[2] if by_area else argv[1]
-    for path in records(directory):
-        label, total, areas = read(path, by_area)
+    for path in records(argv[1]):
+        label, total, areas = read(path)
         if label is None or total is None:
             continue
-        if by_area:
-            print("%s\t%s" % (label, " ".join("%s=%d" % item for item in sorted(areas.items()))))
-        else:
-            print("%s\t%d" % (label, total))
+        name, repeats = label.rsplit(" x", 1) if " x" in label else (label, "1")
+        spread = " ".join("%s=%.1f" % (area, cost / int(repeats)) for area, cost in sorted(areas.items()))
+        print("%s\t%.1f\t%s" % (name, total / int(repeats), spread))
 
 
 if __name__ == "__main__":

@@ -24,15 +24,12 @@
 # Environment: TAVRIX_CACHE as for setup.sh; FUZZ_SECONDS; FUZZ_SEED.
 set -uo pipefail
 MODE=${1:-short}
-REPO=$(cd "$(dirname "$0")/../.." && pwd)
-. "$REPO/scripts/lib/qemu-lib.sh"
+. "$(dirname "$0")/../lib/qemu-lib.sh"
+road_begin fuzz
 CACHE_DIR=${TAVRIX_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/tavrix-fw}
 DEVICE=$REPO/TavrixDevPkg/DeviceModel
-OUT=$REPO/out/fuzz
 SEED=${FUZZ_SEED:-1}
 SECONDS_EACH=${FUZZ_SECONDS:-600}
-rm -rf "$OUT"; mkdir -p "$OUT"
-ROAD=fuzz
 pass() { road_pass "$*"; }
 fail() { road_fail "$*"; }
 

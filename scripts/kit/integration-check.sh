@@ -45,10 +45,8 @@
 # times in out/integration/. Not part of make test (the builds are long):
 # make integration-check.
 set -uo pipefail
-REPO=$(cd "$(dirname "$0")/../.." && pwd)
-ROAD=integration
-OUT=$REPO/out/integration; rm -rf "$OUT"; mkdir -p "$OUT"
-. "$REPO/scripts/lib/qemu-lib.sh"
+. "$(dirname "$0")/../lib/qemu-lib.sh"
+road_begin integration
 . "$REPO/scripts/lib/edk2-env.sh"   # BaseTools on PATH; the workspace is set per build below
 CACHE_DIR=${TAVRIX_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/tavrix-fw}
 WS=$CACHE_DIR/stock-ovmf-ws
@@ -167,7 +165,7 @@ fi
 exec 9>&-   # the workspace is free; the boots run on the copies in images/
 
 # ---- the boots --------------------------------------------------------------------
-VM_QEMU=$(our_qemu) || { road_fail "our QEMU with -device tavrix-display builds" "see $OUT/setup-qemu.log"; exit 1; }
+need_qemu
 cat >"$OUT/startup.nsh" <<'NSH'
 @echo -off
 echo "== drivers"

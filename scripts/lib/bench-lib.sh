@@ -22,7 +22,8 @@ bench_need() { [ -x "$BENCH_BIN/$1" ] || { echo "[bench] $BENCH_BIN/$1 missing (
 
 # bench_callgrind NAME EXE [ARGS...]: runs EXE under callgrind with collection
 # off except around the measured calls; each measurement is one record in
-# out/bench/NAME/callgrind.out.N. Prints one line per record: "<label>\t<Ir>".
+# out/bench/NAME/callgrind.out.N. Prints one line per record, per call:
+# "<name>\t<Ir>\t<area>=<Ir> ..." (callgrind-costs.py).
 bench_callgrind() {
   local name=$1; shift
   local dir=$REPO/out/bench/$name
@@ -32,5 +33,4 @@ bench_callgrind() {
     echo "[bench] $* failed under callgrind; see $dir/run.log" >&2; tail -n 20 "$dir/run.log" >&2; exit 1
   fi
   python3 "$REPO/scripts/bench/callgrind-costs.py" "$dir"
-  python3 "$REPO/scripts/bench/callgrind-costs.py" --by-area "$dir" >"$dir/areas.tsv"
 }

@@ -15,8 +15,8 @@
 # Each whole boot is bounded too (VM_BOOT_LIMIT, 1800 s by default: three
 # waits' worth), after which QEMU is stopped and the boot counts as failed.
 #
-# A road script sets ROAD (the prefix of its check lines) and OUT, sources
-# this file, then:
+# A road script sources this file, then:
+#   road_begin NAME [DIR]                     its check lines' prefix and folder
 #   vm_start NAME CODE VARS [QEMU ARGS...]   machine in $OUT/NAME (VM_DIR)
 #   vm_wait FILE PATTERN                      until the guest wrote PATTERN
 #   vm_monitor / vm_qom / vm_screendump / vm_bar0 / vm_release / vm_key
@@ -35,16 +35,19 @@ VM_BOOT_LIMIT=${VM_BOOT_LIMIT:-$((3 * VM_WAIT_LIMIT))}
 
 . "$REPO/scripts/lib/checks.sh"
 
+# road_begin NAME [DIR]: the run's checks are "NAME: ..." lines (ROAD), its
+# files in DIR (OUT; default out/NAME), emptied first.
+road_begin() { ROAD=$1; OUT=${2:-$REPO/out/$1}; rm -rf "$OUT"; mkdir -p "$OUT"; }
+
 # ---- what the roads boot -----------------------------------------------------------
-# need_platform DIR...: the reference platform's images in each DIR are built
-# (make build-platform builds them; a road only boots them).
-need_platform() {
-  local dir
-  for dir in "$@"; do
-    [ -f "$dir/OVMF_CODE.fd" ] && [ -f "$dir/OVMF_VARS.fd" ] ||
-      { road_fail "the reference platform's image in $dir is built" "run make build-platform"; exit 1; }
-  done
+# need_built TARGET FILE...: each FILE is there (make TARGET builds it; a road
+# or a bench only boots what the build step made).
+need_built() {
+  local target=$1 f; shift
+  for f in "$@"; do [ -f "$f" ] || { road_fail "$f is built" "run make $target"; exit 1; }; done
 }
+# need_platform DIR...: the reference platform's images in each DIR are built.
+need_platform() { local d; for d in "$@"; do need_built build-platform "$d/OVMF_CODE.fd" "$d/OVMF_VARS.fd"; done; }
 
 # ---- our QEMU -------------------------------------------------------------------
 # our_qemu [asan]: the emulator with -device tavrix-display, built (or rebuilt
@@ -59,6 +62,11 @@ our_qemu() {
   # The whole list first: the ASan build's leak report at exit must not fail the check.
   [ -x "$qemu" ] && grep -q '"tavrix-display"' <<<"$(ASAN_OPTIONS=detect_leaks=0 "$qemu" -device help 2>/dev/null)" &&
     echo "$qemu"
+}
+
+# need_qemu: VM_QEMU is our QEMU, or the run stops with a failed check.
+need_qemu() {
+  VM_QEMU=$(our_qemu) || { road_fail "our QEMU with -device tavrix-display builds" "see ${OUT:-/tmp}/setup-qemu.log"; exit 1; }
 }
 
 # The card as a board has it: behind a PCIe root port at 0:1C.0, bus 1.
@@ -89,13 +97,18 @@ qemu_make_esp() {
 # VM_MACHINE, default "q35", e.g. "q35,smm=on" or "pc"; VM_MEMORY MiB, one CPU,
 # no network, headless unless ROAD_DISPLAY) with QEMU (VM_QEMU, default
 # qemu-system-x86_64) in the background, in $OUT/NAME: a copy of the
-# variable store, the serial console in serial.log (COM1), the firmware's
+# variable store (or the store it left, when VARS is VM_DIR/vars.fd), the
+# serial console in serial.log (COM1), the firmware's
 # debug log in debug.log (port 0x402), the monitor on monitor.sock and
-# COM2 on release.sock. Sets VM_DIR and VM_PID.
+# COM2 on release.sock (VM_SERIAL, e.g. "none", replaces both serial ports).
+# Sets VM_DIR and VM_PID.
 vm_start() {
   local name=$1 code=$2 vars=$3; shift 3
   VM_DIR=$OUT/$name; mkdir -p "$VM_DIR"
-  cp "$vars" "$VM_DIR/vars.fd"
+  local serial=(-serial "file:$VM_DIR/serial.log"
+                -chardev "socket,id=release,path=$VM_DIR/release.sock,server=on,wait=off" -serial chardev:release)
+  [ -z "${VM_SERIAL:-}" ] || serial=(-serial "$VM_SERIAL")
+  [ "$vars" -ef "$VM_DIR/vars.fd" ] || cp "$vars" "$VM_DIR/vars.fd"
   : >"$VM_DIR/serial.log"; : >"$VM_DIR/debug.log"
   VM_STARTED=$SECONDS
   timeout --foreground -k 5 "$VM_BOOT_LIMIT" "${VM_QEMU:-qemu-system-x86_64}" \
@@ -103,8 +116,7 @@ vm_start() {
     -machine "${VM_MACHINE:-q35}" -m "${VM_MEMORY:-1024}" -smp 1 -nic none -no-reboot -vga none -display "${ROAD_DISPLAY:-none}" \
     -drive "if=pflash,format=raw,unit=0,readonly=on,file=$code" \
     -drive "if=pflash,format=raw,unit=1,file=$VM_DIR/vars.fd" \
-    -serial "file:$VM_DIR/serial.log" \
-    -chardev "socket,id=release,path=$VM_DIR/release.sock,server=on,wait=off" -serial chardev:release \
+    "${serial[@]}" \
     -debugcon "file:$VM_DIR/debug.log" -global isa-debugcon.iobase=0x402 \
     -monitor "unix:$VM_DIR/monitor.sock,server=on,wait=off" \
     "$@" </dev/null >"$VM_DIR/qemu.log" 2>&1 &

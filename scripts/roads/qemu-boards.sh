@@ -19,14 +19,12 @@
 # One "PASS: boards: ..." or "FAIL: boards: ..." line per check; screenshots
 # and logs in out/boards/<boot>/. Usage: scripts/roads/qemu-boards.sh
 set -uo pipefail
-REPO=$(cd "$(dirname "$0")/../.." && pwd)
-ROAD=boards
-OUT=$REPO/out/boards; rm -rf "$OUT"; mkdir -p "$OUT"
-. "$REPO/scripts/lib/qemu-lib.sh"
+. "$(dirname "$0")/../lib/qemu-lib.sh"
+road_begin boards
 FW=$REPO/Build/TavrixRefPlatform/DEBUG
 
 need_platform "$FW"
-VM_QEMU=$(our_qemu) || { road_fail "our QEMU with -device tavrix-display builds" "see $OUT/setup-qemu.log"; exit 1; }
+need_qemu
 
 # The shell lists the memory map and waits ("pause") while the harness reads
 # the screens, then powers off.

@@ -11,11 +11,7 @@
 # Prints one "PASS: hostile-guest: ..."/"FAIL: hostile-guest: ..." line per
 # check. Environment: HOSTILE_OUT=DIR (default out/hostile-guest).
 set -uo pipefail
-REPO=$(cd "$(dirname "$0")/../.." && pwd)
-OUT=${HOSTILE_OUT:-$REPO/out/hostile-guest}
-rm -rf "$OUT"; mkdir -p "$OUT"
-. "$REPO/scripts/lib/qemu-lib.sh"
-if ! QEMU=$(our_qemu); then
-  echo "FAIL: hostile-guest: our QEMU could not be built (see $OUT/setup-qemu.log)"; exit 1
-fi
-python3 "$REPO/TavrixDevPkg/DeviceModel/HostileGuest/hostile-guest.py" "$QEMU" "$OUT" scenarios
+. "$(dirname "$0")/../lib/qemu-lib.sh"
+road_begin hostile-guest "${HOSTILE_OUT:-}"
+need_qemu
+python3 "$REPO/TavrixDevPkg/DeviceModel/HostileGuest/hostile-guest.py" "$VM_QEMU" "$OUT" scenarios

@@ -19,15 +19,13 @@
 # Environment: MIGRATION_OUT=DIR puts the results elsewhere (default
 # out/migration); MIGRATION_ROM=FILE another option ROM.
 set -uo pipefail
-REPO=$(cd "$(dirname "$0")/../.." && pwd)
-ROAD=migration
-OUT=${MIGRATION_OUT:-$REPO/out/migration}; rm -rf "$OUT"; mkdir -p "$OUT"
-. "$REPO/scripts/lib/qemu-lib.sh"
+. "$(dirname "$0")/../lib/qemu-lib.sh"
+road_begin migration "${MIGRATION_OUT:-}"
 ROM=${MIGRATION_ROM:-$REPO/Build/TavrixDev/RELEASE_GCC5/X64/TavrixGopDxe.rom}
 VM_MEMORY=2048
 
 [ -f "$ROM" ] || { road_fail "$ROM is built (make build)"; exit 1; }
-VM_QEMU=$(our_qemu) || { road_fail "our QEMU with -device tavrix-display builds" "see $OUT/setup-qemu.log"; exit 1; }
+need_qemu
 
 # wait_migration STATUS: until the machine's "info migrate" (or the incoming
 # side's status) says STATUS; 1 when it failed or VM_WAIT_LIMIT passed.

@@ -22,10 +22,8 @@
 # non-zero when a check failed.
 # Environment: DEVICE_OUT=DIR puts the results elsewhere (default out/device).
 set -uo pipefail
-REPO=$(cd "$(dirname "$0")/../.." && pwd)
-ROAD=device
-OUT=${DEVICE_OUT:-$REPO/out/device}; rm -rf "$OUT"; mkdir -p "$OUT"
-. "$REPO/scripts/lib/qemu-lib.sh"
+. "$(dirname "$0")/../lib/qemu-lib.sh"
+road_begin device "${DEVICE_OUT:-}"
 DEBUG_BIN=$REPO/Build/TavrixDev/DEBUG_GCC5/X64
 RELEASE_BIN=$REPO/Build/TavrixDev/RELEASE_GCC5/X64
 VM_MEMORY=2048
@@ -33,7 +31,7 @@ VM_MEMORY=2048
 for f in "$DEBUG_BIN/TavrixGopDxe.rom" "$DEBUG_BIN/TavrixRoad.efi" "$RELEASE_BIN/TavrixGopDxe.rom"; do
   [ -f "$f" ] || { road_fail "$f is built (make build)"; exit 1; }
 done
-VM_QEMU=$(our_qemu) || { road_fail "our QEMU with -device tavrix-display builds" "see $OUT/setup-qemu.log"; exit 1; }
+need_qemu
 
 # device_snapshot NAME KIND...: the screen as OUT/BOOT-NAME.png, with what
 # the device says it shows in OUT/BOOT-NAME.txt ("ppm WxH device WxH").

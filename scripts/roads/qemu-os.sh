@@ -29,10 +29,8 @@
 # Environment: OS_OUT=DIR puts the results elsewhere; VM_WAIT_LIMIT (seconds,
 # default 600) bounds each wait for the guest.
 set -uo pipefail
-REPO=$(cd "$(dirname "$0")/../.." && pwd)
-ROAD=os
-OUT=${OS_OUT:-$REPO/out/os}; rm -rf "$OUT"; mkdir -p "$OUT"
-. "$REPO/scripts/lib/qemu-lib.sh"
+. "$(dirname "$0")/../lib/qemu-lib.sh"
+road_begin os "${OS_OUT:-}"
 PLATFORM_FW=$REPO/Build/TavrixRefPlatform/DEBUG
 RELEASE_ROM=$REPO/Build/TavrixDev/RELEASE_GCC5/X64/TavrixGopDxe.rom
 read -r -a MODES <<<"$TAVRIX_GOP_MODES"
@@ -51,7 +49,7 @@ if ! OS_DIR=$(bash "$REPO/scripts/build/os-image.sh" 2>"$OUT/os-image.log" | tai
   road_fail "the boot disk is made from Debian's packages" "see $OUT/os-image.log"; exit 1
 fi
 read -r LINUX_WIDTH LINUX_HEIGHT <"$OS_DIR/mode"
-VM_QEMU=$(our_qemu) || { road_fail "our QEMU with the controller is built" "see $OUT/setup-qemu.log"; exit 1; }
+need_qemu
 need_platform "$PLATFORM_FW"
 
 # ---- one boot ----------------------------------------------------------------

@@ -32,10 +32,8 @@
 # out/platform/. Usage: scripts/roads/qemu-platform.sh
 # Environment: ROAD_DISPLAY=gtk shows each boot in a QEMU window.
 set -uo pipefail
-REPO=$(cd "$(dirname "$0")/../.." && pwd)
-ROAD=platform
-OUT=$REPO/out/platform; rm -rf "$OUT"; mkdir -p "$OUT"
-. "$REPO/scripts/lib/qemu-lib.sh"
+. "$(dirname "$0")/../lib/qemu-lib.sh"
+road_begin platform
 FW=$REPO/Build/TavrixRefPlatform/DEBUG
 BIN=$REPO/Build/TavrixDev/DEBUG_GCC5/X64
 
@@ -43,7 +41,7 @@ need_platform "$FW" "$REPO/Build/TavrixRefPlatform/RELEASE"
 for f in TavrixRoad.efi; do
   [ -f "$BIN/$f" ] || { road_fail "$BIN/$f is built (make build)"; exit 1; }
 done
-VM_QEMU=$(our_qemu) || { road_fail "our QEMU with -device tavrix-display builds" "see $OUT/setup-qemu.log"; exit 1; }
+need_qemu
 
 
 # The shell waits ("pause") while the harness reads the screen at "== screenshot".

@@ -37,10 +37,8 @@
 # OVMF_CODE.fd and OVMF_VARS.TestKeyEnrolled.fd> boots that folder instead of
 # building; SECURE_BOOT_FLASH=open leaves out secure=on.
 set -uo pipefail
-REPO=$(cd "$(dirname "$0")/../.." && pwd)
-ROAD=secure-boot
-OUT=$REPO/out/secure-boot; rm -rf "$OUT"; mkdir -p "$OUT"
-. "$REPO/scripts/lib/qemu-lib.sh"
+. "$(dirname "$0")/../lib/qemu-lib.sh"
+road_begin secure-boot
 FW=${SECURE_BOOT_IMAGES:-$REPO/Build/TavrixRefPlatformSecureBoot/DEBUG}
 BIN=$REPO/Build/TavrixDev/DEBUG_GCC5/X64
 TEST_CERT=/usr/share/ovmf/PkKek-1-snakeoil.pem
@@ -56,7 +54,7 @@ for f in TavrixGopDxe.rom TavrixGopDxe.TestKeySigned.efi TavrixGopDxe.TestKeySig
   [ -f "$BIN/$f" ] || { road_fail "$BIN/$f is built (make build)"; exit 1; }
 done
 [ -s "$TEST_KEY" ] || { road_fail "the test key is in $TEST_KEY (make build)"; exit 1; }
-VM_QEMU=$(our_qemu) || { road_fail "our QEMU with -device tavrix-display builds" "see $OUT/setup-qemu.log"; exit 1; }
+need_qemu
 
 # tamper IN OUT: a copy of the PE image IN with one byte changed in the
 # middle of its first section (code, which the signature's hash covers).

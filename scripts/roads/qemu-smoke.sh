@@ -7,10 +7,8 @@
 # Prints one "PASS: ..." or "FAIL: ..." line per check; exits non-zero on failure.
 # Usage: scripts/roads/qemu-smoke.sh [BUILD_TARGET]   (default DEBUG; the build must exist)
 set -uo pipefail
-REPO=$(cd "$(dirname "$0")/../.." && pwd)
-ROAD=smoke
-OUT=$REPO/out/smoke; rm -rf "$OUT"; mkdir -p "$OUT"
-. "$REPO/scripts/lib/qemu-lib.sh"
+. "$(dirname "$0")/../lib/qemu-lib.sh"
+road_begin smoke
 TARGET=${1:-DEBUG}
 BIN=$REPO/Build/TavrixDev/${TARGET}_GCC5/X64
 
