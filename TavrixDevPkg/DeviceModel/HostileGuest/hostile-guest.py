@@ -39,6 +39,7 @@ check; exits non-zero when one failed. A failing random run leaves its
 steps in OUTDIR/random-SEED.steps.
 Only the Python standard library is used.
 """
+import contextlib
 import json
 import os
 import pty
@@ -327,9 +328,24 @@ def check(name, ok, detail=""):
     sys.stdout.flush()
 
 
-def scenario_blank_after_frame(qemu_bin, outdir):
-    q = Qemu(qemu_bin, outdir, "blank-after-frame")
+@contextlib.contextmanager
+def survived(q, name, label=None):
+    """A scenario's steps on q: QEMU gone or a command refused fails the check
+    NAME; QEMU is stopped at the end and, given LABEL, ending cleanly is a
+    check of its own."""
     try:
+        yield q
+    except (QemuGone, RuntimeError) as e:
+        check(name, False, e)
+    finally:
+        status = q.quit()
+        if label:
+            check("%s: QEMU ended cleanly" % label, status == 0, "exit status %s" % status)
+
+
+def scenario_blank_after_frame(qemu_bin, outdir):
+    name = "a 16 x 16 frame, then a blanked VGA takes the console back: QEMU survives the refresh"
+    with survived(Qemu(qemu_bin, outdir, "blank-after-frame"), name, "blank-after-frame") as q:
         q.set_up_card()
         w, h, _ = q.screendump("blank-1-text")       # the VGA sizes its text screen: 720 x 400
         q.cmd("memset 0x%x 1024 0x5a" % BAR0)
@@ -338,25 +354,19 @@ def scenario_blank_after_frame(qemu_bin, outdir):
         q.blank_vga()
         q.show_frame(16, 16, enable=False)
         bw, bh, pixels = q.screendump("blank-3-blanked")
-        check("a 16 x 16 frame, then a blanked VGA takes the console back: QEMU survives the refresh",
-              q.alive())
+        check(name, q.alive())
         check("the blanked VGA's screen is its own size (%dx%d), all black (got %dx%d)" % (w, h, bw, bh),
               (bw, bh) == (w, h) and pixels.count(0) == len(pixels))
         q.blank_vga(False)
         tw, th, pixels = q.screendump("blank-4-text-again")
         check("unblanked, the text screen is back at %dx%d" % (w, h), (tw, th) == (w, h) and (fw, fh) == (16, 16))
-    except (QemuGone, RuntimeError) as e:
-        check("a 16 x 16 frame, then a blanked VGA takes the console back: QEMU survives the refresh", False, e)
-    finally:
-        status = q.quit()
-        check("blank-after-frame: QEMU ended cleanly", status == 0, "exit status %s" % status)
 
 
 def scenario_text_refresh(qemu_bin, outdir):
     """The curses display calls the device's text refresh and nothing else."""
     name = "the same 800 x 400 frame on again after a text refresh resized the console is drawn at its size"
     q = Qemu(qemu_bin, outdir, "text-refresh", extra=["-display", "curses"], tty=True)
-    try:
+    with survived(q, name, "text-refresh"):
         q.set_up_card()
         q.text(0, 0, "HOSTILE-ONE")
         wait_screen(q, b"HOSTILE-ONE")            # the text refresh runs
@@ -376,11 +386,6 @@ def scenario_text_refresh(qemu_bin, outdir):
         w2, h2, pixels = q.screendump("text-2-frame-again")
         check(name, (w, h, w2, h2) == (800, 400, 800, 400) and pixels[:3] == b"\x33\x33\x33",
               "first %dx%d, then %dx%d" % (w, h, w2, h2))
-    except (QemuGone, RuntimeError) as e:
-        check(name, False, e)
-    finally:
-        status = q.quit()
-        check("text-refresh: QEMU ended cleanly", status == 0, "exit status %s" % status)
 
 
 def scenario_load_over_frame(qemu_bin, outdir):
@@ -400,7 +405,7 @@ def scenario_load_over_frame(qemu_bin, outdir):
         return
     source.quit()
     q = Qemu(qemu_bin, outdir, "load-over-frame", extra=["-incoming", "defer"])
-    try:
+    with survived(q, name, "load-over-frame"):
         q.set_up_card()
         w, h, _ = q.screendump("load-1-text")        # the VGA sizes its text screen: 720 x 400
         q.cmd("memset 0x%x 8192 0x5a" % BAR0)
@@ -411,11 +416,6 @@ def scenario_load_over_frame(qemu_bin, outdir):
         check(name, q.alive() and (fw, fh) == (2048, 1), "the frame showed at %dx%d" % (fw, fh))
         check("after the load, the blanked VGA's screen is its own size (%dx%d), all black (got %dx%d)"
               % (w, h, bw, bh), (bw, bh) == (w, h) and pixels.count(0) == len(pixels))
-    except (QemuGone, RuntimeError) as e:
-        check(name, False, e)
-    finally:
-        status = q.quit()
-        check("load-over-frame: QEMU ended cleanly", status == 0, "exit status %s" % status)
 
 
 def wait_screen(q, marker):
@@ -432,8 +432,7 @@ def wait_screen(q, marker):
 
 def scenario_mono_crt(qemu_bin, outdir):
     name = "misc output bit 0 clear: extended CRT registers at 0x3B4/0x3B5, none at 0x3D5"
-    q = Qemu(qemu_bin, outdir, "mono-crt")
-    try:
+    with survived(Qemu(qemu_bin, outdir, "mono-crt"), name) as q:
         q.set_up_card()
         q.cmd("outb 0x3c2 0x66")                  # mono: the CRT moves to 0x3B4/0x3B5
         q.cmd("outb 0x3b4 0xa5")
@@ -449,10 +448,6 @@ def scenario_mono_crt(qemu_bin, outdir):
         q.cmd("outb 0x3d4 0x88")
         q.cmd("outb 0x3d5 0x06")
         check("misc output bit 0 set: the extended register 0x88 at 0x3D5 again", q.qom("crtc-88") == 6)
-    except (QemuGone, RuntimeError) as e:
-        check(name, False, e)
-    finally:
-        q.quit()
 
 
 def scenario_wide_access(qemu_bin, outdir):
@@ -466,7 +461,7 @@ def scenario_wide_access(qemu_bin, outdir):
     serial = os.path.join(outdir, "wide-access.serial")
     open(serial, "w").close()
     q = Qemu(qemu_bin, outdir, "wide-access", accel="tcg", extra=["-kernel", image, "-serial", "file:" + serial])
-    try:
+    with survived(q, name):
         start = time.time()
         while b"WIDE-ACCESS-DONE" not in open(serial, "rb").read():
             if q.proc.poll() is not None or time.time() - start > ANSWER_LIMIT:
@@ -477,10 +472,6 @@ def scenario_wide_access(qemu_bin, outdir):
         check(name, words == [0, 0x11223344, 0x55667788], "registers 0x300.. %s" % [hex(x) for x in words])
         check("a CPU's 8-byte load at BAR 1 + 0x30C returns 0x310:0x30C",
               loaded == [0xA1B2C3D4, 0x0F1E2D3C], "loaded %s" % [hex(x) for x in loaded])
-    except (QemuGone, RuntimeError) as e:
-        check(name, False, e)
-    finally:
-        q.quit()
 
 
 def hmp_words(q, command):
