@@ -136,7 +136,7 @@ bench-sizes: setup
 # The benches' builds are make's, like every other build: the studies only
 # measure (bench-sizes' own builds are what it studies).
 build-bench: setup
-	@bash -c '. scripts/lib/edk2-env.sh && . scripts/lib/bench-lib.sh && cd "$$REPO" && bench_build'
+	@bash -c '. scripts/lib/edk2-env.sh && . scripts/lib/bench-lib.sh && bench_build'
 
 build-platform-perf: setup
 	@PLATFORM_VARIANT=Performance bash scripts/build/build-platform.sh RELEASE

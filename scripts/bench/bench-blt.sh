@@ -8,24 +8,20 @@
 # calls that are one bounds check and one CopyMem/SetMem32, RaiseTPL and
 # RestoreTPL that only swap the level): see BltBench.cpp.
 # Prints a Markdown table (also out/bench/blt.txt), with where the
-# instructions went (the third column of out/bench/blt.tsv); exits 1 when a target is missed
+# instructions went (out/bench/blt.json); exits 1 when a target is missed
 # by the minimal figure. Targets (ours / peer): at most 1.1 for full-screen
 # fill, buffer-to-video and video-to-buffer; at most 2.2 for full-screen
 # video-to-video; at most 1.5 for every glyph-sized case.
 set -euo pipefail
-. "$(dirname "$0")/../lib/edk2-env.sh"
-. "$REPO/scripts/lib/bench-lib.sh"
-cd "$REPO"
-bench_need BltBench
-bench_callgrind blt "$BENCH_BIN/BltBench" >out/bench/blt.tsv
-python3 - out/bench/blt.tsv "$(git rev-parse --short HEAD)" <<'PY' | tee out/bench/blt.txt
-import sys, time
+. "$(dirname "$0")/../lib/bench-lib.sh"
+bench_callgrind blt BltBench
+python3 - out/bench/blt.json "$(git rev-parse --short HEAD)" <<'PY' | tee out/bench/blt.txt
+import json, sys, time
 rows, areas = {}, {}
-for line in open(sys.argv[1]):
-    label, total, spread = line.rstrip("\n").split("\t")
+for label, cost in json.load(open(sys.argv[1])).items():
     side, case = label.split(" ", 1)
-    rows.setdefault(case, {})[side] = float(total)
-    areas[(side, case)] = {k: float(v) for k, v in (item.split("=") for item in spread.split())}
+    rows.setdefault(case, {})[side] = cost["total"]
+    areas[(side, case)] = cost["areas"]
 def target(case):
     if case.endswith("glyph"):
         return 1.5

@@ -8,18 +8,13 @@
 # Prints a Markdown table (also out/bench/draw.txt); exits 1 when a target is
 # missed. Targets: opaque at most 6x the floor, blended at most 20x.
 set -euo pipefail
-. "$(dirname "$0")/../lib/edk2-env.sh"
-. "$REPO/scripts/lib/bench-lib.sh"
-cd "$REPO"
-bench_need DrawBench
-bench_callgrind draw "$BENCH_BIN/DrawBench" >out/bench/draw.tsv
-python3 - out/bench/draw.tsv "$(git rev-parse --short HEAD)" <<'PY' | tee out/bench/draw.txt
-import sys, time
-costs, areas = {}, {}
-for line in open(sys.argv[1]):
-    name, total, spread = line.rstrip("\n").split("\t")
-    costs[name] = float(total)
-    areas[name] = {k: float(v) for k, v in (item.split("=") for item in spread.split())}
+. "$(dirname "$0")/../lib/bench-lib.sh"
+bench_callgrind draw DrawBench
+python3 - out/bench/draw.json "$(git rev-parse --short HEAD)" <<'PY' | tee out/bench/draw.txt
+import json, sys, time
+records = json.load(open(sys.argv[1]))
+costs = {name: record["total"] for name, record in records.items()}
+areas = {name: record["areas"] for name, record in records.items()}
 PIXELS = 1024 * 768
 GLYPHS = 64
 print("Instructions (callgrind Ir), %s, commit %s" % (time.strftime("%Y-%m-%dT%H:%MZ", time.gmtime()), sys.argv[2]))

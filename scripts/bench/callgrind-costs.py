@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Reads callgrind records of the benchmarks.
 
-  callgrind-costs.py DIR   one line per record: "<name>\t<Ir>\t<area>=<Ir> ..."
+  callgrind-costs.py DIR   {"<name>": {"total": <Ir>, "areas": {"<area>": <Ir>, ...}}, ...}
 
 Records are the files DIR/callgrind.out.N written at each client-request
 dump, labelled "<name> x<repeats>" by the benchmark; every figure is per
@@ -10,6 +10,7 @@ source area (inlined code counts where it was written): the driver's own
 instructions, the host model's, the memory library's and the rest.
 """
 import glob
+import json
 import os
 import re
 import sys
@@ -77,13 +78,15 @@ def read(path):
 
 
 def main(argv):
+    costs = {}
     for path in records(argv[1]):
         label, total, areas = read(path)
         if label is None or total is None:
             continue
         name, repeats = label.rsplit(" x", 1) if " x" in label else (label, "1")
-        spread = " ".join("%s=%.1f" % (area, cost / int(repeats)) for area, cost in sorted(areas.items()))
-        print("%s\t%.1f\t%s" % (name, total / int(repeats), spread))
+        costs[name] = {"total": total / int(repeats),
+                       "areas": {area: cost / int(repeats) for area, cost in areas.items()}}
+    json.dump(costs, sys.stdout, indent=1)
 
 
 if __name__ == "__main__":

@@ -1,8 +1,11 @@
-# Shared pieces of the benchmarks, sourced by scripts/bench/bench-*.sh.
+# Shared pieces of the benchmarks, sourced by scripts/bench/bench-*.sh and by
+# make build-bench; the studies run in the repository's root.
+REPO=${REPO:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}
+cd "$REPO"
 
 # The studies redirect their tables into out/bench/ before any measurement
 # runs, so the folder must exist from the start (a fresh clone has no out/).
-mkdir -p "$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)/out/bench"
+mkdir -p out/bench
 
 # The benchmark executables (TavrixDevPkg/TavrixDevBench.dsc, RELEASE, no
 # sanitizers), built by make build-bench (bench_build) before a study runs.
@@ -17,20 +20,18 @@ bench_build() {
   fi
 }
 
-# bench_need EXE: the study's executable is built, or the study stops saying how to build it.
-bench_need() { [ -x "$BENCH_BIN/$1" ] || { echo "[bench] $BENCH_BIN/$1 missing (make build-bench)"; exit 1; }; }
-
-# bench_callgrind NAME EXE [ARGS...]: runs EXE under callgrind with collection
-# off except around the measured calls; each measurement is one record in
-# out/bench/NAME/callgrind.out.N. Prints one line per record, per call:
-# "<name>\t<Ir>\t<area>=<Ir> ..." (callgrind-costs.py).
+# bench_callgrind NAME EXE: runs the benchmark executable EXE (make
+# build-bench built it) under callgrind with collection off except around the
+# measured calls; each measurement is one record in
+# out/bench/NAME/callgrind.out.N. Writes out/bench/NAME.json, per call:
+# {"<name>": {"total": Ir, "areas": {"<area>": Ir, ...}}, ...} (callgrind-costs.py).
 bench_callgrind() {
-  local name=$1; shift
-  local dir=$REPO/out/bench/$name
+  local dir=out/bench/$1
+  [ -x "$BENCH_BIN/$2" ] || { echo "[bench] $BENCH_BIN/$2 missing (make build-bench)"; exit 1; }
   rm -rf "$dir"; mkdir -p "$dir"
   if ! valgrind --tool=callgrind --collect-atstart=no --callgrind-out-file="$dir/callgrind.out" \
-       "$@" >"$dir/run.log" 2>&1; then
-    echo "[bench] $* failed under callgrind; see $dir/run.log" >&2; tail -n 20 "$dir/run.log" >&2; exit 1
+       "$BENCH_BIN/$2" >"$dir/run.log" 2>&1; then
+    echo "[bench] $2 failed under callgrind; see $dir/run.log" >&2; tail -n 20 "$dir/run.log" >&2; exit 1
   fi
-  python3 "$REPO/scripts/bench/callgrind-costs.py" "$dir"
+  python3 scripts/bench/callgrind-costs.py "$dir" >"out/bench/$1.json"
 }
