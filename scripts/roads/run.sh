@@ -37,7 +37,7 @@ road() {
 }
 
 road "reference platform" scripts/roads/qemu-platform.sh out/platform platform.log \
-  "the reference platform: both drivers dispatched from its firmware volume, graphics and text mode, DEBUG and RELEASE (the first build takes about 6 minutes, then cached)"
+  "the reference platform: both drivers dispatched from its firmware volume, graphics and text mode, DEBUG and RELEASE"
 echo "[run] the early picture in the aperture: out/platform/graphics/aperture.png; drawn again through the GOP: out/platform/graphics/gop-frame.png"
 echo "[run] the console on TavrixGopDxe's GOP: out/platform/graphics/console.png; text mode: out/platform/text/text.png"
 echo "[run] the road in the firmware's logs (firmware log debug.log, serial log console.txt; all of it in out/platform/):"
