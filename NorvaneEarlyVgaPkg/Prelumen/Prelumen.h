@@ -59,6 +59,16 @@ constexpr UINT16 EARLY_VIDEO_DEVICE_END = 0xFFFF;
 constexpr UINT16 EARLY_VIDEO_VENDOR_ID = TAVRIX_PCI_VENDOR_ID;
 constexpr UINT16 EARLY_VIDEO_DEVICE_ID = TAVRIX_PCI_DEVICE_ID;
 
+/// The function type behind a callback table's pointer type: the callbacks
+/// below are declared from Protocol/EarlyVideoDisplay.h's typedefs, so their
+/// parameters stand once, in the definitions, and each definition must keep
+/// the signature the table's users call it with.
+template <typename POINTER> struct CALLBACK_OF;
+template <typename FUNCTION> struct CALLBACK_OF<FUNCTION *> {
+  using TYPE = FUNCTION;
+};
+template <typename POINTER> using EARLY_VIDEO_CALLBACK = typename CALLBACK_OF<POINTER>::TYPE;
+
 /// How DrawGlyph draws a glyph; built on the stack by DrawString.
 typedef struct {
   const UINT8 *Glyphs;      ///< glyph table
@@ -99,44 +109,15 @@ VOID EFIAPI OnGraphicsOutputInstalled (IN EFI_EVENT Event, IN VOID *Context);
 //
 // Legacy VGA text output (the text callback).
 //
-EFI_STATUS
-EFIAPI
-PrintString (IN VOID *This, IN UINT32 Column, IN UINT32 Row, IN UINT8 Attribute, IN CHAR8 *String);
+EARLY_VIDEO_CALLBACK<EARLY_VIDEO_PRINT_STRING> PrintString;
 
 //
 // Frame-buffer drawing (the graphics callbacks).
 //
-EFI_STATUS
-EFIAPI
-DrawString (
-  IN EARLY_GRAPHICS_CALLBACKS *This,
-  IN UINT16                    Column,
-  IN UINT16                    Row,
-  IN UINT32                    Foreground,
-  IN UINT32                    Background,
-  IN CHAR8                    *String
-);
-
-EFI_STATUS
-EFIAPI
-DrawImage (
-  IN EARLY_GRAPHICS_CALLBACKS *This,
-  IN UINT32                    Offset,
-  IN UINT32                    RowStep,
-  IN UINT8                    *Image,
-  IN UINT32                    ImageWidth,
-  IN UINT32                    ImageHeight,
-  IN UINT8                     BitsPerPixel,
-  IN UINT32                    ShadowOnly
-);
-
-EFI_STATUS
-EFIAPI
-SetBank (IN EARLY_GRAPHICS_CALLBACKS *This, IN UINT32 Bank);
-
-EFI_STATUS
-EFIAPI
-EnableDrawing (IN EARLY_GRAPHICS_CALLBACKS *This, IN UINT32 Enable);
+EARLY_VIDEO_CALLBACK<EARLY_VIDEO_DRAW_STRING>    DrawString;
+EARLY_VIDEO_CALLBACK<EARLY_VIDEO_DRAW_IMAGE>     DrawImage;
+EARLY_VIDEO_CALLBACK<EARLY_VIDEO_SET_BANK>       SetBank;
+EARLY_VIDEO_CALLBACK<EARLY_VIDEO_ENABLE_DRAWING> EnableDrawing;
 }
 
 /**

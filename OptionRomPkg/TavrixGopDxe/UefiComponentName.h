@@ -34,19 +34,8 @@ Ucs2String (const char16_t (&Literal)[Length])
 extern "C" {
 extern EFI_COMPONENT_NAME_PROTOCOL gDisplayComponentName;
 
-EFI_STATUS
-EFIAPI
-DisplayGetDriverName (IN EFI_COMPONENT_NAME_PROTOCOL *This, IN CHAR8 *Language, OUT CHAR16 **DriverName);
-
-EFI_STATUS
-EFIAPI
-DisplayGetControllerName (
-  IN EFI_COMPONENT_NAME_PROTOCOL *This,
-  IN EFI_HANDLE                   ControllerHandle,
-  IN EFI_HANDLE                   ChildHandle OPTIONAL,
-  IN CHAR8                       *Language,
-  OUT CHAR16                    **ControllerName
-);
+PROTOCOL_SERVICE<EFI_COMPONENT_NAME_GET_DRIVER_NAME>     DisplayGetDriverName;
+PROTOCOL_SERVICE<EFI_COMPONENT_NAME_GET_CONTROLLER_NAME> DisplayGetControllerName;
 }
 
 #endif

@@ -28,6 +28,16 @@ extern "C" {
 // The controller this driver serves: identity, registers, ports and modes.
 #include <IndustryStandard/TavrixDisplayController.h>
 
+/// The function type a protocol's service pointer type points to. The
+/// driver's protocol services are declared with it from the protocol's own
+/// typedefs: their parameters stand once, in the definition, and a
+/// definition that strays from the protocol's signature does not compile.
+template <typename POINTER> struct PROTOCOL_SERVICE_OF;
+template <typename SERVICE> struct PROTOCOL_SERVICE_OF<SERVICE *> {
+  using TYPE = SERVICE;
+};
+template <typename POINTER> using PROTOCOL_SERVICE = typename PROTOCOL_SERVICE_OF<POINTER>::TYPE;
+
 /// "TVXG", first character in the lowest byte, upper four bytes zero.
 constexpr UINT64 DISPLAY_DEVICE_CONTEXT_SIGNATURE = SIGNATURE_32 ('T', 'V', 'X', 'G');
 
@@ -118,30 +128,9 @@ EFI_STATUS
 EFIAPI
 DisplayDriverEntryPoint (IN EFI_HANDLE ImageHandle, IN EFI_SYSTEM_TABLE *SystemTable);
 
-EFI_STATUS
-EFIAPI
-DisplayDriverSupported (
-  IN EFI_DRIVER_BINDING_PROTOCOL *This,
-  IN EFI_HANDLE                   ControllerHandle,
-  IN EFI_DEVICE_PATH_PROTOCOL    *RemainingDevicePath
-);
-
-EFI_STATUS
-EFIAPI
-DisplayDriverStart (
-  IN EFI_DRIVER_BINDING_PROTOCOL *This,
-  IN EFI_HANDLE                   ControllerHandle,
-  IN EFI_DEVICE_PATH_PROTOCOL    *RemainingDevicePath
-);
-
-EFI_STATUS
-EFIAPI
-DisplayDriverStop (
-  IN EFI_DRIVER_BINDING_PROTOCOL *This,
-  IN EFI_HANDLE                   ControllerHandle,
-  IN UINTN                        NumberOfChildren,
-  IN EFI_HANDLE                  *ChildHandleBuffer
-);
+PROTOCOL_SERVICE<EFI_DRIVER_BINDING_SUPPORTED> DisplayDriverSupported;
+PROTOCOL_SERVICE<EFI_DRIVER_BINDING_START>     DisplayDriverStart;
+PROTOCOL_SERVICE<EFI_DRIVER_BINDING_STOP>      DisplayDriverStop;
 }
 
 #endif

@@ -100,33 +100,9 @@ DisplayGraphicsOutputConstructor (IN DISPLAY_DEVICE_CONTEXT *Context);
 VOID DisplayGraphicsOutputDestructor (IN DISPLAY_DEVICE_CONTEXT *Context);
 
 extern "C" {
-EFI_STATUS
-EFIAPI
-DisplayQueryMode (
-  IN EFI_GRAPHICS_OUTPUT_PROTOCOL           *This,
-  IN UINT32                                  ModeNumber,
-  OUT UINTN                                 *SizeOfInfo,
-  OUT EFI_GRAPHICS_OUTPUT_MODE_INFORMATION **Info
-);
-
-EFI_STATUS
-EFIAPI
-DisplaySetMode (IN EFI_GRAPHICS_OUTPUT_PROTOCOL *This, IN UINT32 ModeNumber);
-
-EFI_STATUS
-EFIAPI
-DisplayBlt (
-  IN EFI_GRAPHICS_OUTPUT_PROTOCOL     *This,
-  IN EFI_GRAPHICS_OUTPUT_BLT_PIXEL    *BltBuffer OPTIONAL,
-  IN EFI_GRAPHICS_OUTPUT_BLT_OPERATION BltOperation,
-  IN UINTN                             SourceX,
-  IN UINTN                             SourceY,
-  IN UINTN                             DestinationX,
-  IN UINTN                             DestinationY,
-  IN UINTN                             Width,
-  IN UINTN                             Height,
-  IN UINTN                             Delta OPTIONAL
-);
+PROTOCOL_SERVICE<EFI_GRAPHICS_OUTPUT_PROTOCOL_QUERY_MODE> DisplayQueryMode;
+PROTOCOL_SERVICE<EFI_GRAPHICS_OUTPUT_PROTOCOL_SET_MODE>   DisplaySetMode;
+PROTOCOL_SERVICE<EFI_GRAPHICS_OUTPUT_PROTOCOL_BLT>        DisplayBlt;
 }
 
 #endif

@@ -51,7 +51,14 @@ public:
   }
 
   EFI_STATUS
-  DrawString (UINT16 Column, UINT16 Row, UINT32 Foreground, UINT32 Background, const char *String);
+  DrawString (UINT16 Column, UINT16 Row, UINT32 Foreground, UINT32 Background, const char *String)
+  {
+    if (!Registered ((VOID *)mGraphics.DrawString)) {
+      return EFI_NOT_READY;
+    }
+
+    return mGraphics.DrawString (&mGraphics, Column, Row, Foreground, Background, (CHAR8 *)String);
+  }
 
   EFI_STATUS
   DrawImage (
@@ -62,16 +69,46 @@ public:
     UINT32       ImageHeight,
     UINT8        BitsPerPixel,
     UINT32       ShadowOnly
-  );
+  )
+  {
+    if (!Registered ((VOID *)mGraphics.DrawImage)) {
+      return EFI_NOT_READY;
+    }
+
+    return mGraphics.DrawImage (
+      &mGraphics, Offset, RowStep, (UINT8 *)Image, ImageWidth, ImageHeight, BitsPerPixel, ShadowOnly
+    );
+  }
 
   EFI_STATUS
-  SetBank (UINT32 Bank);
+  SetBank (UINT32 Bank)
+  {
+    if (!Registered ((VOID *)mGraphics.SetBank)) {
+      return EFI_NOT_READY;
+    }
+
+    return mGraphics.SetBank (&mGraphics, Bank);
+  }
 
   EFI_STATUS
-  EnableDrawing (UINT32 Enable);
+  EnableDrawing (UINT32 Enable)
+  {
+    if (!Registered ((VOID *)mGraphics.EnableDrawing)) {
+      return EFI_NOT_READY;
+    }
+
+    return mGraphics.EnableDrawing (&mGraphics, Enable);
+  }
 
   EFI_STATUS
-  PrintString (UINT32 Column, UINT32 Row, UINT8 Attribute, const char *String);
+  PrintString (UINT32 Column, UINT32 Row, UINT8 Attribute, const char *String)
+  {
+    if (!Registered ((VOID *)mText.PrintString)) {
+      return EFI_NOT_READY;
+    }
+
+    return mText.PrintString (&mText, Column, Row, Attribute, (CHAR8 *)String);
+  }
 
   // Used by the protocol instances.
   void RegisterGraphics (const EARLY_GRAPHICS_CALLBACKS &Callbacks, UINTN Reserved);
@@ -79,6 +116,9 @@ public:
   void RegisterText (const EARLY_TEXT_CALLBACKS &Callbacks, UINTN Reserved);
 
 private:
+  /// Fails the test when a callback is called before it was registered.
+  static BOOLEAN Registered (const VOID *Callback);
+
   EARLY_GRAPHICS_CALLBACKS mGraphics              = {};
   EARLY_TEXT_CALLBACKS     mText                  = {};
   UINTN                    mGraphicsRegistrations = 0;

@@ -83,19 +83,6 @@ InstallProtocolInterface (
   IN EFI_GUID          *Protocol,
   IN EFI_INTERFACE_TYPE InterfaceType,
   IN VOID              *Interface
-);
-
-EFI_STATUS
-EFIAPI
-UninstallProtocolInterface (IN EFI_HANDLE UserHandle, IN EFI_GUID *Protocol, IN VOID *Interface);
-
-EFI_STATUS
-EFIAPI
-InstallProtocolInterface (
-  IN OUT EFI_HANDLE    *UserHandle,
-  IN EFI_GUID          *Protocol,
-  IN EFI_INTERFACE_TYPE InterfaceType,
-  IN VOID              *Interface
 )
 {
   if ((UserHandle == nullptr) || (Protocol == nullptr) || (InterfaceType != EFI_NATIVE_INTERFACE)) {
@@ -306,24 +293,13 @@ CollectPairs (VA_LIST Args)
   priority level drops back, after the whole set is installed.
 **/
 EFI_STATUS
-EFIAPI
-InstallMultipleProtocolInterfaces (IN OUT EFI_HANDLE *Handle, ...)
+InstallPairs (EFI_HANDLE *Handle, const std::vector<GUID_INTERFACE> &Pairs)
 {
-  if (Handle == nullptr) {
-    return EFI_INVALID_PARAMETER;
-  }
-
   EFI_STATUS Fault = BootServiceFault (BootInstallMultipleProtocolInterfaces);
 
   if (EFI_ERROR (Fault)) {
     return Fault;
   }
-
-  VA_LIST Args;
-
-  VA_START (Args, Handle);
-  std::vector<GUID_INTERFACE> Pairs = CollectPairs (Args);
-  VA_END (Args);
 
   EFI_BOOT_SERVICES *Bs        = HOST_MODEL::Current ().BootServices ();
   EFI_TPL            OldTpl    = Bs->RaiseTPL (TPL_NOTIFY);
@@ -360,21 +336,15 @@ InstallMultipleProtocolInterfaces (IN OUT EFI_HANDLE *Handle, ...)
   return Status;
 }
 
+/// Removes all pairs or none: what was removed before a failure goes back.
 EFI_STATUS
-EFIAPI
-UninstallMultipleProtocolInterfaces (IN EFI_HANDLE Handle, ...)
+UninstallPairs (EFI_HANDLE Handle, const std::vector<GUID_INTERFACE> &Pairs)
 {
   EFI_STATUS Fault = BootServiceFault (BootUninstallMultipleProtocolInterfaces);
 
   if (EFI_ERROR (Fault)) {
     return Fault;
   }
-
-  VA_LIST Args;
-
-  VA_START (Args, Handle);
-  std::vector<GUID_INTERFACE> Pairs = CollectPairs (Args);
-  VA_END (Args);
 
   EFI_STATUS Status  = EFI_SUCCESS;
   UINTN      Removed = 0;
@@ -402,6 +372,37 @@ UninstallMultipleProtocolInterfaces (IN EFI_HANDLE Handle, ...)
   }
 
   return EFI_SUCCESS;
+}
+
+//
+// The variadic services read their GUID/interface pairs and hand them on.
+//
+EFI_STATUS
+EFIAPI
+InstallMultipleProtocolInterfaces (IN OUT EFI_HANDLE *Handle, ...)
+{
+  if (Handle == nullptr) {
+    return EFI_INVALID_PARAMETER;
+  }
+
+  VA_LIST Args;
+
+  VA_START (Args, Handle);
+  EFI_STATUS Status = InstallPairs (Handle, CollectPairs (Args));
+  VA_END (Args);
+  return Status;
+}
+
+EFI_STATUS
+EFIAPI
+UninstallMultipleProtocolInterfaces (IN EFI_HANDLE Handle, ...)
+{
+  VA_LIST Args;
+
+  VA_START (Args, Handle);
+  EFI_STATUS Status = UninstallPairs (Handle, CollectPairs (Args));
+  VA_END (Args);
+  return Status;
 }
 
 /**

@@ -71,6 +71,18 @@ BOOT_SERVICES_STATE::~BOOT_SERVICES_STATE ()
   }
 }
 
+/// Clears a system or services table and fills its header: Signature, this
+/// model's revision and the table's own size.
+template <typename TABLE>
+static void
+ClearServiceTable (TABLE &Table, UINT64 Signature)
+{
+  ZeroMem (&Table, sizeof (Table));
+  Table.Hdr.Signature  = Signature;
+  Table.Hdr.Revision   = EFI_2_70_SYSTEM_TABLE_REVISION;
+  Table.Hdr.HeaderSize = sizeof (Table);
+}
+
 HOST_MODEL::HOST_MODEL () : mBoot (new BOOT_SERVICES_STATE ())
 {
   if (mCurrentModel != nullptr) {
@@ -81,10 +93,7 @@ HOST_MODEL::HOST_MODEL () : mBoot (new BOOT_SERVICES_STATE ())
 
   EFI_SYSTEM_TABLE &St = mBoot->SystemTable;
 
-  ZeroMem (&St, sizeof (St));
-  St.Hdr.Signature        = EFI_SYSTEM_TABLE_SIGNATURE;
-  St.Hdr.Revision         = EFI_2_70_SYSTEM_TABLE_REVISION;
-  St.Hdr.HeaderSize       = sizeof (St);
+  ClearServiceTable (St, EFI_SYSTEM_TABLE_SIGNATURE);
   St.FirmwareVendor       = (CHAR16 *)u"Host model";
   St.BootServices         = &mBoot->BootServices;
   St.RuntimeServices      = &mBoot->RuntimeServices;
@@ -93,20 +102,14 @@ HOST_MODEL::HOST_MODEL () : mBoot (new BOOT_SERVICES_STATE ())
 
   EFI_BOOT_SERVICES *Bs = &mBoot->BootServices;
 
-  ZeroMem (Bs, sizeof (*Bs));
-  Bs->Hdr.Signature  = EFI_BOOT_SERVICES_SIGNATURE;
-  Bs->Hdr.Revision   = EFI_2_70_SYSTEM_TABLE_REVISION;
-  Bs->Hdr.HeaderSize = sizeof (*Bs);
+  ClearServiceTable (*Bs, EFI_BOOT_SERVICES_SIGNATURE);
   InitHandleServices (Bs);
   InitEventServices (Bs);
   InitMiscBootServices (Bs);
 
   EFI_RUNTIME_SERVICES *Rt = &mBoot->RuntimeServices;
 
-  ZeroMem (Rt, sizeof (*Rt));
-  Rt->Hdr.Signature  = EFI_RUNTIME_SERVICES_SIGNATURE;
-  Rt->Hdr.Revision   = EFI_2_70_SYSTEM_TABLE_REVISION;
-  Rt->Hdr.HeaderSize = sizeof (*Rt);
+  ClearServiceTable (*Rt, EFI_RUNTIME_SERVICES_SIGNATURE);
   InitRuntimeServices (Rt);
 
   Windows.Reset ();

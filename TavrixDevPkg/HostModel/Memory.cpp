@@ -220,11 +220,3 @@ MEMORY_MODEL::LeakReport (UINT64 Since) const
 
   return Report.str ();
 }
-
-BOOLEAN
-MEMORY_MODEL::IsLivePool (const VOID *Buffer) const
-{
-  auto It = mBlocks.find ((UINTN)Buffer);
-
-  return It != mBlocks.end () && !It->second.IsPages;
-}

@@ -58,10 +58,6 @@ public:
   /// One line per outstanding block made after Since; empty when none.
   std::string LeakReport (UINT64 Since = 0) const;
 
-  /// TRUE when Buffer is the start of a live pool block.
-  BOOLEAN
-  IsLivePool (const VOID *Buffer) const;
-
   // Implementation of the boot services (used by the model itself).
   EFI_STATUS
   AllocatePool (EFI_MEMORY_TYPE Type, UINTN Size, VOID **Buffer);

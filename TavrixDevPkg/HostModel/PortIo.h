@@ -68,12 +68,6 @@ public:
   }
 
   UINT8
-  InterruptEnable () const
-  {
-    return mIer;
-  }
-
-  UINT8
   ModemControl () const
   {
     return mMcr;

@@ -118,14 +118,8 @@ int TavrixCoreSurfaceFits (const TAVRIX_DISPLAY_GEOMETRY *Geometry, const TAVRIX
 
 /// Converts row Row of the frame described by Geometry into Width pixels of
 /// 0x00RRGGBB. Pixels that would lie beyond FrameBufferSize come out black.
-void TavrixCoreConvertRow (
-  const TAVRIX_DISPLAY_CORE     *Core,
-  const TAVRIX_DISPLAY_GEOMETRY *Geometry,
-  const uint8_t                 *FrameBuffer,
-  uint64_t                       FrameBufferSize,
-  uint32_t                       Row,
-  uint32_t                      *Pixels
-);
+void TavrixCoreConvertRow (const TAVRIX_DISPLAY_CORE *Core, const TAVRIX_DISPLAY_GEOMETRY *Geometry,
+                           const uint8_t *FrameBuffer, uint64_t FrameBufferSize, uint32_t Row, uint32_t *Pixels);
 
 /// An 8-bit write to a legacy VGA port.
 TAVRIX_PORT_RESULT
