@@ -256,6 +256,17 @@ RowsDifferingFromPattern (const BLT_BUFFERS &Buffers, UINTN Rows, UINTN Shift)
   return Wrong;
 }
 
+/// A Blt that wrote, the Blt that read the rectangle back, and how many of
+/// its pixels or rows (Unit) differ from what was written.
+VOID
+CheckWrittenAndReadBack (const CHAR8 *Name, EFI_STATUS Write, EFI_STATUS Read, UINTN Wrong, const CHAR8 *Unit)
+{
+  Check (
+    Name, Write == EFI_SUCCESS && Read == EFI_SUCCESS && Wrong == 0, "%r/%r, %u %a differ", Write, Read, (UINT32)Wrong,
+    Unit
+  );
+}
+
 /// Video fill: one fill call per row, every pixel the colour.
 VOID
 CheckBltFill (ROAD &Road, const BLT_BUFFERS &Buffers)
@@ -270,10 +281,8 @@ CheckBltFill (ROAD &Road, const BLT_BUFFERS &Buffers)
     Wrong += (*reinterpret_cast<UINT32 *> (&Buffers.Back[Index]) != kFillColour) ? 1 : 0;
   }
 
-  Check (
-    "Blt VideoFill fills the rectangle; VideoToBltBuffer reads it back",
-    Status == EFI_SUCCESS && Status2 == EFI_SUCCESS && Wrong == 0, "%r/%r, %u pixels differ", Status, Status2,
-    (UINT32)Wrong
+  CheckWrittenAndReadBack (
+    "Blt VideoFill fills the rectangle; VideoToBltBuffer reads it back", Status, Status2, Wrong, "pixels"
   );
 }
 
@@ -286,10 +295,8 @@ CheckBltBufferToVideo (ROAD &Road, const BLT_BUFFERS &Buffers)
   EFI_STATUS  Status = Gop->Blt (Gop, Buffers.Pattern, EfiBltBufferToVideo, 4, 2, 200, 60, kBltW, kBltH, kPatternW * 4);
   EFI_STATUS  Status2 = Gop->Blt (Gop, Buffers.Back, EfiBltVideoToBltBuffer, 200, 60, 0, 0, kBltW, kBltH, 0);
   const UINTN Wrong   = RowsDifferingFromPattern (Buffers, kBltH, 0);
-  Check (
-    "Blt BufferToVideo takes the sub-rectangle (SourceX/Y, Delta) and lands it exactly",
-    Status == EFI_SUCCESS && Status2 == EFI_SUCCESS && Wrong == 0, "%r/%r, %u rows differ", Status, Status2,
-    (UINT32)Wrong
+  CheckWrittenAndReadBack (
+    "Blt BufferToVideo takes the sub-rectangle (SourceX/Y, Delta) and lands it exactly", Status, Status2, Wrong, "rows"
   );
 }
 

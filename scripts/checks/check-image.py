@@ -29,6 +29,11 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import facts  # noqa: E402
 
 
+def first_problem(problems):
+    """The message of the first (failed, message) pair that failed, or None."""
+    return next((message for failed, message in problems if failed), None)
+
+
 def check_efi(data):
     if data[:2] != b"MZ":
         return "no MZ header"
@@ -38,13 +43,10 @@ def check_efi(data):
     machine = struct.unpack_from("<H", data, pe + 4)[0]
     magic, = struct.unpack_from("<H", data, pe + 24)
     subsystem, = struct.unpack_from("<H", data, pe + 24 + 68)
-    if machine != 0x8664:
-        return "machine 0x%04X is not x86-64" % machine
-    if magic != 0x20B:
-        return "optional-header magic 0x%03X is not PE32+" % magic
-    if subsystem != 11:
-        return "subsystem %d is not 11 (EFI boot service driver)" % subsystem
-    return None
+    return first_problem([
+        (machine != 0x8664, "machine 0x%04X is not x86-64" % machine),
+        (magic != 0x20B, "optional-header magic 0x%03X is not PE32+" % magic),
+        (subsystem != 11, "subsystem %d is not 11 (EFI boot service driver)" % subsystem)])
 
 
 def check_rom(data):
@@ -55,17 +57,13 @@ def check_rom(data):
         return "no PCIR structure"
     vendor, device = struct.unpack_from("<HH", data, pcir + 4)
     cls = data[pcir + 0xD] | data[pcir + 0xE] << 8 | data[pcir + 0xF] << 16
-    code_type = data[pcir + 0x14]
     ids = (facts.value("TAVRIX_PCI_VENDOR_ID"), facts.value("TAVRIX_PCI_DEVICE_ID"))
-    if (vendor, device) != ids:
-        return "PCI IDs %04X:%04X, not %04X:%04X" % (vendor, device, *ids)
-    if cls != facts.value("TAVRIX_PCI_CLASS_CODE"):
-        return "class code 0x%06X, not 0x%06X" % (cls, facts.value("TAVRIX_PCI_CLASS_CODE"))
-    if code_type != 3:
-        return "code type %d is not 3 (EFI image)" % code_type
-    if struct.unpack_from("<I", data, 4)[0] != 0x0EF1:
-        return "no EFI ROM header"
-    return None
+    class_code = facts.value("TAVRIX_PCI_CLASS_CODE")
+    return first_problem([
+        ((vendor, device) != ids, "PCI IDs %04X:%04X, not %04X:%04X" % (vendor, device, *ids)),
+        (cls != class_code, "class code 0x%06X, not 0x%06X" % (cls, class_code)),
+        (data[pcir + 0x14] != 3, "code type %d is not 3 (EFI image)" % data[pcir + 0x14]),
+        (struct.unpack_from("<I", data, 4)[0] != 0x0EF1, "no EFI ROM header")])
 
 
 def check_rom_image(data, efi_path):
