@@ -143,3 +143,26 @@ STATUS_CODE_LISTENER::Messages () const
 
   return Texts;
 }
+
+std::vector<STATUS_CODE_LISTENER::ASSERTION>
+STATUS_CODE_LISTENER::Assertions () const
+{
+  std::vector<ASSERTION> Found;
+
+  for (const STATUS_CODE_RECORD &Record : mRecords) {
+    if ((Record.Type != STATUS_CODE_ASSERT_TYPE) || (Record.Data.size () <= 40)) {
+      continue;
+    }
+
+    // Bounded by the record: a record without its terminators still ends.
+    const char  *Text   = reinterpret_cast<const char *> (Record.Data.data ()) + 40;
+    const size_t Size   = Record.Data.size () - 40;
+    const size_t Length = strnlen (Text, Size);
+    const size_t Rest   = (Length < Size) ? Size - Length - 1 : 0;
+
+    Found.push_back ({ std::string (Text, Length),
+                       std::string (Text + Size - Rest, strnlen (Text + Size - Rest, Rest)) });
+  }
+
+  return Found;
+}

@@ -58,6 +58,17 @@ public:
   /// The formatted messages of the debug-message records, in order.
   std::vector<std::string> Messages () const;
 
+  /// An assertion record (STATUS_CODE_ASSERT_TYPE) as the debug library
+  /// writes it: the file name, with any module tag, at byte 40 of the data,
+  /// then the assertion's description.
+  struct ASSERTION {
+    std::string File;
+    std::string Description;
+  };
+
+  /// The assertion records, in order.
+  std::vector<ASSERTION> Assertions () const;
+
   void
   Clear ()
   {

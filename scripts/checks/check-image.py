@@ -34,12 +34,21 @@ def first_problem(problems):
     return next((message for failed, message in problems if failed), None)
 
 
+def header(data, signature, pointer_format, pointer_at, magic, names):
+    """(offset, None) of the header that the file's signature points to, or
+    (None, what is missing)."""
+    if data[:2] != signature:
+        return None, "no " + names[0]
+    offset = struct.unpack_from(pointer_format, data, pointer_at)[0]
+    if data[offset:offset + 4] != magic:
+        return None, "no " + names[1]
+    return offset, None
+
+
 def check_efi(data):
-    if data[:2] != b"MZ":
-        return "no MZ header"
-    pe = struct.unpack_from("<I", data, 0x3C)[0]
-    if data[pe:pe + 4] != b"PE\0\0":
-        return "no PE signature"
+    pe, missing = header(data, b"MZ", "<I", 0x3C, b"PE\0\0", ("MZ header", "PE signature"))
+    if missing:
+        return missing
     machine = struct.unpack_from("<H", data, pe + 4)[0]
     magic, = struct.unpack_from("<H", data, pe + 24)
     subsystem, = struct.unpack_from("<H", data, pe + 24 + 68)
@@ -50,11 +59,9 @@ def check_efi(data):
 
 
 def check_rom(data):
-    if data[:2] != b"\x55\xAA":
-        return "no 0xAA55 ROM signature"
-    pcir = struct.unpack_from("<H", data, 0x18)[0]
-    if data[pcir:pcir + 4] != b"PCIR":
-        return "no PCIR structure"
+    pcir, missing = header(data, b"\x55\xAA", "<H", 0x18, b"PCIR", ("0xAA55 ROM signature", "PCIR structure"))
+    if missing:
+        return missing
     vendor, device = struct.unpack_from("<HH", data, pcir + 4)
     cls = data[pcir + 0xD] | data[pcir + 0xE] << 8 | data[pcir + 0xF] << 16
     ids = (facts.value("TAVRIX_PCI_VENDOR_ID"), facts.value("TAVRIX_PCI_DEVICE_ID"))

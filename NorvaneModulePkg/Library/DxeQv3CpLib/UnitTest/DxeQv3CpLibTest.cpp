@@ -7,6 +7,8 @@
   SPDX-License-Identifier: BSD-2-Clause-Patent
 **/
 
+#include <algorithm>
+
 #include "SmmStandIn.h"
 #include "../DxeQv3CpLibInternal.h"
 
@@ -47,16 +49,12 @@ protected:
   std::vector<std::string>
   Assertions () const
   {
-    std::vector<std::string> Descriptions;
+    const auto               Found = Model.StatusCodes.Assertions ();
+    std::vector<std::string> Descriptions (Found.size ());
 
-    for (const STATUS_CODE_RECORD &Record : Model.StatusCodes.Records ()) {
-      if (Record.Type == STATUS_CODE_ASSERT_TYPE) {
-        const char *FileName = (const char *)&Record.Data[40];
-
-        Descriptions.push_back (std::string (FileName + strlen (FileName) + 1));
-      }
-    }
-
+    std::transform (Found.begin (), Found.end (), Descriptions.begin (), [] (const auto &Assertion) {
+      return Assertion.Description;
+    });
     return Descriptions;
   }
 

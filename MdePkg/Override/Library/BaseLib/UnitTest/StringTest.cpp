@@ -31,19 +31,15 @@ protected:
     }
   }
 
-  /// Descriptions of the assertions reported so far.
+  /// Descriptions of the assertions reported so far, each from String.c.
   std::vector<std::string>
   Assertions () const
   {
     std::vector<std::string> Descriptions;
 
-    for (const STATUS_CODE_RECORD &Record : Model.StatusCodes.Records ()) {
-      if (Record.Type == STATUS_CODE_ASSERT_TYPE) {
-        const char *FileName = (const char *)&Record.Data[40];
-
-        Descriptions.push_back (std::string (FileName + strlen (FileName) + 1));
-        EXPECT_NE (std::string (FileName).find ("Override/Library/BaseLib/String.c"), std::string::npos) << FileName;
-      }
+    for (const STATUS_CODE_LISTENER::ASSERTION &Assertion : Model.StatusCodes.Assertions ()) {
+      EXPECT_NE (Assertion.File.find ("Override/Library/BaseLib/String.c"), std::string::npos) << Assertion.File;
+      Descriptions.push_back (Assertion.Description);
     }
 
     return Descriptions;
