@@ -155,7 +155,7 @@ bench-boot: build build-platform-perf
 
 # All five even when one misses a target; fails if any did.
 bench: build build-bench build-platform build-platform-perf
-	@rc=0; for study in sizes blt draw blt-firmware boot; do bash scripts/bench-$$study.sh || rc=1; done; exit $$rc
+	@rc=0; for study in sizes blt draw blt-firmware boot; do bash scripts/bench/bench-$$study.sh || rc=1; done; exit $$rc
 
 reliability: setup
 	@bash scripts/checks/reliability.sh

@@ -79,6 +79,8 @@ def read(path):
 
 def main(argv):
     costs = {}
+    if len(argv) != 2 or not os.path.isdir(argv[1]):
+        sys.exit("usage: callgrind-costs.py DIR (a folder of callgrind.out.N records)")
     for path in records(argv[1]):
         label, total, areas = read(path)
         if label is None or total is None:
@@ -86,6 +88,8 @@ def main(argv):
         name, repeats = label.rsplit(" x", 1) if " x" in label else (label, "1")
         costs[name] = {"total": total / int(repeats),
                        "areas": {area: cost / int(repeats) for area, cost in areas.items()}}
+    if not costs:
+        sys.exit("callgrind-costs.py: no labelled records in %s" % argv[1])
     json.dump(costs, sys.stdout, indent=1)
 
 

@@ -1,6 +1,6 @@
 # Shared pieces of the benchmarks, sourced by scripts/bench/bench-*.sh and by
 # make build-bench; the studies run in the repository's root.
-REPO=${REPO:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}
+REPO=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 cd "$REPO"
 
 # The studies redirect their tables into out/bench/ before any measurement

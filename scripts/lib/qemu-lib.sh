@@ -23,7 +23,7 @@
 #   vm_serve_snapshots HANDLER                answers the road application
 #   vm_finish                                 until it powers off
 #   road_pass / road_fail / road_check / road_status
-REPO=${REPO:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}
+REPO=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 OVMF_CODE=${OVMF_CODE:-/usr/share/OVMF/OVMF_CODE_4M.fd}
 OVMF_VARS=${OVMF_VARS:-/usr/share/OVMF/OVMF_VARS_4M.fd}
 MONITOR_PY=$REPO/scripts/lib/qemu-monitor.py
