@@ -40,10 +40,12 @@ mkfs.fat -C "$OUT/esp.img" 16384 >/dev/null
 mmd -i "$OUT/esp.img" ::/EFI ::/EFI/BOOT
 mcopy -i "$OUT/esp.img" "$BIN/TavrixFirmwareBlt.efi" ::/EFI/BOOT/BOOTX64.EFI
 
-# boot NAME CODE VARS: one boot with the card of CARD; its console in $OUT/NAME/console.txt.
+# boot NAME CODE VARS: one boot with the card of CARD; its console in
+# $OUT/NAME/console.txt. One serial port, as the recorded figures had: a
+# second one would be one more console for the firmware to poll.
 boot() {
   echo "[$ROAD] $1: one boot under -icount shift=0 (a few minutes)"
-  VM_MEMORY=2048 vm_start "$1" "$2" "$3" -icount shift=0 -device VGA "${CARD[@]}" \
+  VM_MEMORY=2048 VM_SERIAL=file:$OUT/$1/serial.log vm_start "$1" "$2" "$3" -icount shift=0 -device VGA "${CARD[@]}" \
     -drive "file=$OUT/esp.img,format=raw,snapshot=on"
   vm_finish
 }
