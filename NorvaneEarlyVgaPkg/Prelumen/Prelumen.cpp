@@ -245,8 +245,8 @@ OnGraphicsOutputInstalled (IN EFI_EVENT Event, IN VOID *Context)
   for (UINTN Index = 0; Index < HandleCount; Index++) {
     VOID *DevicePath;
 
-    if (EFI_ERROR (gBS->HandleProtocol (Handles[Index], &gEfiDevicePathProtocolGuid, &DevicePath)) ||
-        !LeadsToServedController (static_cast<EFI_DEVICE_PATH_PROTOCOL *> (DevicePath))) {
+    Status = gBS->HandleProtocol (Handles[Index], &gEfiDevicePathProtocolGuid, &DevicePath);
+    if (EFI_ERROR (Status) || !LeadsToServedController (static_cast<EFI_DEVICE_PATH_PROTOCOL *> (DevicePath))) {
       continue;
     }
 

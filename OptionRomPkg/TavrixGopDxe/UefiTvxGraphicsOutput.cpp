@@ -54,14 +54,12 @@ struct MODE_SIZE {
   UINT32 Height;
 };
 
-#define TAVRIX_MODE_SIZE(Width, Height)  { Width, Height },
+#define TAVRIX_MODE_SIZE(Width, Height) { Width, Height },
 constexpr MODE_SIZE mControllerModes[] = { TAVRIX_GOP_MODES (TAVRIX_MODE_SIZE) };
 #undef TAVRIX_MODE_SIZE
 
 constexpr bool
-TablesMatchController (
-  VOID
-  )
+TablesMatchController (VOID)
 {
   for (UINTN Index = 0; Index < DISPLAY_MODE_COUNT; Index++) {
     if ((mDisplayModeTable[Index].HorizontalResolution != mControllerModes[Index].Width) ||
@@ -340,7 +338,9 @@ ProgramChannelA (
     Flags |= 0x4000;
   }
 
-  WriteChannelADisplayControl (Context, (ReadControllerRegister (Context, TAVRIX_REG_A_DISPLAY_CONTROL) & 0x3F0F0EA8) | Flags);
+  WriteChannelADisplayControl (
+    Context, (ReadControllerRegister (Context, TAVRIX_REG_A_DISPLAY_CONTROL) & 0x3F0F0EA8) | Flags
+  );
 }
 
 /// 8-bit modes get a 6x6x6 colour cube and 40 greys, all others a grey ramp.

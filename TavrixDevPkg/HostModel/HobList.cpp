@@ -49,7 +49,7 @@ HOB_LIST_MODEL::Append (UINT16 Type, UINTN Length)
   ZeroMem (Hob, Length);
   Hob->HobType   = Type;
   Hob->HobLength = (UINT16)Length;
-  mEnd          += Length;
+  mEnd += Length;
 
   EFI_HOB_GENERIC_HEADER *End = (EFI_HOB_GENERIC_HEADER *)(mList + mEnd);
 
@@ -63,7 +63,8 @@ HOB_LIST_MODEL::Append (UINT16 Type, UINTN Length)
 UINT8 *
 HOB_LIST_MODEL::AddGuidHob (const EFI_GUID &Name, const VOID *Data, UINTN DataSize)
 {
-  EFI_HOB_GUID_TYPE *Hob = (EFI_HOB_GUID_TYPE *)Append (EFI_HOB_TYPE_GUID_EXTENSION, sizeof (EFI_HOB_GUID_TYPE) + ALIGN_VALUE (DataSize, 8));
+  EFI_HOB_GUID_TYPE *Hob =
+    (EFI_HOB_GUID_TYPE *)Append (EFI_HOB_TYPE_GUID_EXTENSION, sizeof (EFI_HOB_GUID_TYPE) + ALIGN_VALUE (DataSize, 8));
 
   if (Hob == nullptr) {
     return nullptr;
@@ -80,13 +81,15 @@ HOB_LIST_MODEL::AddGuidHob (const EFI_GUID &Name, const VOID *Data, UINTN DataSi
 EFI_HOB_RESOURCE_DESCRIPTOR *
 HOB_LIST_MODEL::AddResource (EFI_RESOURCE_TYPE Type, EFI_PHYSICAL_ADDRESS Start, UINT64 Length)
 {
-  auto *Hob = (EFI_HOB_RESOURCE_DESCRIPTOR *)Append (EFI_HOB_TYPE_RESOURCE_DESCRIPTOR, sizeof (EFI_HOB_RESOURCE_DESCRIPTOR));
+  auto *Hob =
+    (EFI_HOB_RESOURCE_DESCRIPTOR *)Append (EFI_HOB_TYPE_RESOURCE_DESCRIPTOR, sizeof (EFI_HOB_RESOURCE_DESCRIPTOR));
 
   if (Hob != nullptr) {
-    Hob->ResourceType      = Type;
-    Hob->ResourceAttribute = EFI_RESOURCE_ATTRIBUTE_PRESENT | EFI_RESOURCE_ATTRIBUTE_INITIALIZED | EFI_RESOURCE_ATTRIBUTE_TESTED;
-    Hob->PhysicalStart     = Start;
-    Hob->ResourceLength    = Length;
+    Hob->ResourceType = Type;
+    Hob->ResourceAttribute =
+      EFI_RESOURCE_ATTRIBUTE_PRESENT | EFI_RESOURCE_ATTRIBUTE_INITIALIZED | EFI_RESOURCE_ATTRIBUTE_TESTED;
+    Hob->PhysicalStart  = Start;
+    Hob->ResourceLength = Length;
   }
 
   return Hob;

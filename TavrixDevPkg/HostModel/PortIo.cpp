@@ -157,9 +157,9 @@ PORT_IO_MODEL::DecodeConfig (UINT8 Bus, UINT8 Device, UINT8 Function)
     return mBridge;
   }
 
-  UINT8 Secondary   = mBridge[PCI_BRIDGE_SECONDARY_BUS_REGISTER_OFFSET];
-  UINT8 Subordinate = mBridge[PCI_BRIDGE_SUBORDINATE_BUS_REGISTER_OFFSET];
-  BOOLEAN Reached   = (Bus == 0) || ((Bus >= Secondary) && (Bus <= Subordinate));
+  UINT8   Secondary   = mBridge[PCI_BRIDGE_SECONDARY_BUS_REGISTER_OFFSET];
+  UINT8   Subordinate = mBridge[PCI_BRIDGE_SUBORDINATE_BUS_REGISTER_OFFSET];
+  BOOLEAN Reached     = (Bus == 0) || ((Bus >= Secondary) && (Bus <= Subordinate));
 
   if (Reached && (Bus == mBus) && (Device == mDevice) && (Function == mFunction)) {
     return HOST_MODEL::Current ().Controller.ConfigSpace ();
@@ -181,8 +181,7 @@ PORT_IO_MODEL::ConfigAccess (UINT16 Port, UINT8 Size, UINT32 Value, BOOLEAN IsWr
   if ((Space != nullptr) && (Register + Size <= 256)) {
     if (IsWrite) {
       for (UINT8 Byte = 0; Byte < Size; Byte++) {
-        if (!ReadOnlyConfigByte (Register + Byte) &&
-            !((Space == HOST_MODEL::Current ().Controller.ConfigSpace ()) && UnimplementedControllerByte (Register + Byte))) {
+        if (!ReadOnlyConfigByte (Register + Byte) && !((Space == HOST_MODEL::Current ().Controller.ConfigSpace ()) && UnimplementedControllerByte (Register + Byte))) {
           Space[Register + Byte] = (UINT8)(Value >> (8 * Byte));
         }
       }

@@ -31,7 +31,7 @@ struct MODE_SIZE {
   UINT32 Height;
 };
 
-#define ROAD_MODE_SIZE(Width, Height)  { Width, Height },
+#define ROAD_MODE_SIZE(Width, Height) { Width, Height },
 constexpr MODE_SIZE kModeSizes[TAVRIX_GOP_MODE_COUNT] = { TAVRIX_GOP_MODES (ROAD_MODE_SIZE) };
 #undef ROAD_MODE_SIZE
 

@@ -41,9 +41,7 @@ OnGopArrival (IN EFI_EVENT Event, IN VOID *Context)
 {
   EFI_GRAPHICS_OUTPUT_PROTOCOL *Gop = nullptr;
 
-  if (mStart.Taken ||
-      EFI_ERROR (gBS->HandleProtocol (mStart.Controller, &gEfiGraphicsOutputProtocolGuid, reinterpret_cast<VOID **> (&Gop))))
-  {
+  if (mStart.Taken || EFI_ERROR (gBS->HandleProtocol (mStart.Controller, &gEfiGraphicsOutputProtocolGuid, reinterpret_cast<VOID **> (&Gop)))) {
     return;
   }
 

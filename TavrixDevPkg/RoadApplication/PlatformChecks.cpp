@@ -104,7 +104,7 @@ TakeAllMemoryBelow4GiB (OUT BOOLEAN &Landed)
       continue;
     }
 
-    Landed = Landed || ((Address < TAVRIX_APERTURE_BASE + TAVRIX_APERTURE_SIZE) &&
+    Landed     = Landed || ((Address < TAVRIX_APERTURE_BASE + TAVRIX_APERTURE_SIZE) &&
                         (TAVRIX_APERTURE_BASE < Address + EFI_PAGES_TO_SIZE (Pages)));
     auto *Run  = reinterpret_cast<HELD_PAGES *> (static_cast<UINTN> (Address));
     Run->Next  = Held;
@@ -133,7 +133,7 @@ MemoryMapType (EFI_PHYSICAL_ADDRESS Base, UINT64 Size)
     }
 
     MapSize += 4 * DescriptorSize;
-    Map      = static_cast<EFI_MEMORY_DESCRIPTOR *> (AllocatePool (MapSize));
+    Map = static_cast<EFI_MEMORY_DESCRIPTOR *> (AllocatePool (MapSize));
     if (Map == nullptr) {
       return Type;
     }
@@ -147,8 +147,7 @@ MemoryMapType (EFI_PHYSICAL_ADDRESS Base, UINT64 Size)
        Entry += DescriptorSize) {
     auto *Descriptor = reinterpret_cast<EFI_MEMORY_DESCRIPTOR *> (Entry);
 
-    if ((Descriptor->PhysicalStart <= Base) &&
-        (Base + Size <= Descriptor->PhysicalStart + EFI_PAGES_TO_SIZE (Descriptor->NumberOfPages))) {
+    if ((Descriptor->PhysicalStart <= Base) && (Base + Size <= Descriptor->PhysicalStart + EFI_PAGES_TO_SIZE (Descriptor->NumberOfPages))) {
       Type = static_cast<EFI_MEMORY_TYPE> (Descriptor->Type);
     }
   }

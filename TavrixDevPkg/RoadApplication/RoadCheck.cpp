@@ -126,7 +126,7 @@ WalkDeviceRoad (ROAD &Road, BOOLEAN Release)
   CheckDriverFromRom (Road);
   if (!Release) {
     CheckDeviceModes (Road);
-      CheckReconnectCycles (Road);
+    CheckReconnectCycles (Road);
   }
 
   CheckUartWindow (Road);

@@ -90,7 +90,6 @@ VOID CheckModesAndBlt (IN ROAD &Road);
 
 VOID CheckReconnectCycles (IN ROAD &Road);
 
-
 //
 // The controller as the firmware enumerated it, and the road on the card
 // with the driver from its option ROM (DeviceChecks.cpp).

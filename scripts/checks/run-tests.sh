@@ -5,7 +5,7 @@
 #      expanding to its .efi byte for byte, no port
 #      I/O in RELEASE TavrixGopDxe), and
 #      build checks (versions agree, the scripts read the controller's facts
-#      as the compiler does, the integration guide shows what the fragments
+#      as the compiler does, the C++ is formatted, the integration guide shows what the fragments
 #      hold, the duplicate-symbol step catches one, the Secure Boot variable
 #      store is made and a broken one refused, and its db found and
 #      a deleted one not), and the kit
@@ -44,6 +44,12 @@ image_check() {  # LABEL RESULT-FILE COMMAND...
   local label=$1 result=$2; shift 2
   if "$@" >"$result" 2>&1; then pass; else fail "$label: $(cat "$result")"; fi
 }
+format_check() {  # the files make format would change, one line each
+  local out
+  out=$(make -s format-check 2>&1) && return 0
+  grep -o '^[^: ]*:[0-9]*:[0-9]*: error' <<<"$out" | cut -d: -f1 | sort -u | sed 's/^/not formatted: /'
+  return 1
+}
 check_build_images() {  # TARGET_TOOLCHAIN
   local b=$1 bin=Build/TavrixDev/$1/X64 f expect
   if [ ! -d "$bin" ]; then fail "images $b: not built ($bin)"; return; fi
@@ -79,6 +85,7 @@ check_build() {
   image_check "versions" "$OUT/versions.txt" python3 scripts/checks/check-versions.py "${roms[@]}"
   image_check "the scripts read the controller's facts as the compiler does" "$OUT/facts.txt" \
     python3 scripts/lib/facts.py --check
+  image_check "our C++ is laid out as clang-format lays it out (make format)" "$OUT/format.txt" format_check
   # The guide's .dsc and .fdf lines are the fragments' (what we build and test),
   # and its board lines for stock OVMF are what the reference platform uses.
   image_check "integration guide shows the fragments" "$OUT/integration-guide.txt" python3 scripts/kit/check-integration-guide.py \

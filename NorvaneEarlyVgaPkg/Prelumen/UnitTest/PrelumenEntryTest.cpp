@@ -301,8 +301,8 @@ TEST_F (PrelumenEntry, NotificationSkipsAGopWithoutALinearFrameBufferAndKeepsWat
   Model.Controller.Publish ();
   Null.DevicePath = ChildPath (Model.Controller.DevicePath ());
   Model.InstallProtocol (
-    Model.InstallProtocol (nullptr, gEfiDevicePathProtocolGuid, Null.DevicePath.data ()), gEfiGraphicsOutputProtocolGuid,
-    nullptr
+    Model.InstallProtocol (nullptr, gEfiDevicePathProtocolGuid, Null.DevicePath.data ()),
+    gEfiGraphicsOutputProtocolGuid, nullptr
   );
   EXPECT_FALSE (mGopFound);
   EXPECT_EQ (mGraphicsOutput, nullptr);
@@ -353,9 +353,28 @@ namespace {
 /// another vendor's IDs in its configuration space.
 struct OTHER_DISPLAY {
   EFI_PCI_IO_PROTOCOL PciIo{};
-  UINT8               DevicePath[22] = { ACPI_DEVICE_PATH, ACPI_DP, 12, 0, 0xD0, 0x41, 0x03, 0x0A, 0, 0, 0, 0,
-                                         HARDWARE_DEVICE_PATH, HW_PCI_DP, 6, 0, 0x00, 0x02,
-                                         END_DEVICE_PATH_TYPE, END_ENTIRE_DEVICE_PATH_SUBTYPE, 4, 0 };
+  UINT8               DevicePath[22] = { ACPI_DEVICE_PATH,
+                                         ACPI_DP,
+                                         12,
+                                         0,
+                                         0xD0,
+                                         0x41,
+                                         0x03,
+                                         0x0A,
+                                         0,
+                                         0,
+                                         0,
+                                         0,
+                                         HARDWARE_DEVICE_PATH,
+                                         HW_PCI_DP,
+                                         6,
+                                         0,
+                                         0x00,
+                                         0x02,
+                                         END_DEVICE_PATH_TYPE,
+                                         END_ENTIRE_DEVICE_PATH_SUBTYPE,
+                                         4,
+                                         0 };
 
   static EFI_STATUS EFIAPI
   ReadConfig (EFI_PCI_IO_PROTOCOL *This, EFI_PCI_IO_PROTOCOL_WIDTH Width, UINT32 Offset, UINTN Count, VOID *Buffer)
@@ -370,7 +389,10 @@ struct OTHER_DISPLAY {
     return EFI_SUCCESS;
   }
 
-  OTHER_DISPLAY () { PciIo.Pci.Read = ReadConfig; }
+  OTHER_DISPLAY ()
+  {
+    PciIo.Pci.Read = ReadConfig;
+  }
 };
 
 } // namespace

@@ -35,8 +35,7 @@ extern "C" {
 #include "../BltBenchCases.h"
 
 /// TavrixGopDxe's entry point, from the driver's sources linked in (UefiTvx.cpp).
-extern "C" EFI_STATUS EFIAPI
-DisplayDriverEntryPoint (IN EFI_HANDLE ImageHandle, IN EFI_SYSTEM_TABLE *SystemTable);
+extern "C" EFI_STATUS EFIAPI DisplayDriverEntryPoint (IN EFI_HANDLE ImageHandle, IN EFI_SYSTEM_TABLE *SystemTable);
 
 namespace {
 
@@ -63,8 +62,7 @@ EFI_PCI_IO_PROTOCOL_IO_MEM    mModelMemWrite;
 // the model.
 //
 template <BOOLEAN IsWrite>
-EFI_STATUS
-EFIAPI
+EFI_STATUS EFIAPI
 MinimalMemAccess (
   EFI_PCI_IO_PROTOCOL      *This,
   EFI_PCI_IO_PROTOCOL_WIDTH Width,

@@ -39,9 +39,7 @@ extern "C" {
 namespace {
 
 // The file GUID under which OVMF-derived platforms carry the UEFI shell.
-constexpr EFI_GUID kShellFile = {
-  0x7C04A583, 0x9E3E, 0x4F1C, { 0xAD, 0x65, 0xE0, 0x52, 0x68, 0xD0, 0xB4, 0xD1 }
-};
+constexpr EFI_GUID kShellFile = { 0x7C04A583, 0x9E3E, 0x4F1C, { 0xAD, 0x65, 0xE0, 0x52, 0x68, 0xD0, 0xB4, 0xD1 } };
 
 // QEMU's debug console.
 constexpr UINTN kDebugPort = 0x402;
@@ -76,7 +74,7 @@ StartShell (EFI_HANDLE ImageHandle)
 {
   UINTN       Count   = 0;
   EFI_HANDLE *Volumes = nullptr;
-  EFI_STATUS  Status  = gBS->LocateHandleBuffer (ByProtocol, &gEfiFirmwareVolume2ProtocolGuid, nullptr, &Count, &Volumes);
+  EFI_STATUS Status = gBS->LocateHandleBuffer (ByProtocol, &gEfiFirmwareVolume2ProtocolGuid, nullptr, &Count, &Volumes);
 
   if (EFI_ERROR (Status)) {
     return Status;

@@ -55,7 +55,6 @@ namespace {
 
 constexpr UINTN kRepeats = 3;
 
-
 /// The PCI I/O protocol of the controller a GOP handle belongs to, or NULL.
 EFI_PCI_IO_PROTOCOL *
 ControllerPciIo (EFI_HANDLE GopHandle)
@@ -64,8 +63,7 @@ ControllerPciIo (EFI_HANDLE GopHandle)
   EFI_HANDLE                Pci   = nullptr;
   EFI_PCI_IO_PROTOCOL      *PciIo = nullptr;
 
-  if ((Path == nullptr) || EFI_ERROR (gBS->LocateDevicePath (&gEfiPciIoProtocolGuid, &Path, &Pci)) ||
-      EFI_ERROR (gBS->HandleProtocol (Pci, &gEfiPciIoProtocolGuid, reinterpret_cast<VOID **> (&PciIo)))) {
+  if ((Path == nullptr) || EFI_ERROR (gBS->LocateDevicePath (&gEfiPciIoProtocolGuid, &Path, &Pci)) || EFI_ERROR (gBS->HandleProtocol (Pci, &gEfiPciIoProtocolGuid, reinterpret_cast<VOID **> (&PciIo)))) {
     return nullptr;
   }
 
@@ -103,7 +101,8 @@ SetBenchMode (EFI_GRAPHICS_OUTPUT_PROTOCOL *Gop)
       continue;
     }
 
-    const BOOLEAN Fits = (Info->HorizontalResolution == BLT_BENCH_WIDTH) && (Info->VerticalResolution == BLT_BENCH_HEIGHT);
+    const BOOLEAN Fits =
+      (Info->HorizontalResolution == BLT_BENCH_WIDTH) && (Info->VerticalResolution == BLT_BENCH_HEIGHT);
     FreePool (Info);
     if (Fits) {
       return !EFI_ERROR (Gop->SetMode (Gop, Mode));
@@ -127,7 +126,7 @@ TimeSetModes (const CHAR8 *Side, EFI_GRAPHICS_OUTPUT_PROTOCOL *Gop)
       const UINT64     Start  = AsmReadTsc ();
       const EFI_STATUS Status = Gop->SetMode (Gop, Mode);
       const UINT64     Ticks  = AsmReadTsc () - Start;
-      Best[Mode]              = EFI_ERROR (Status) ? MAX_UINT64 : ((Repeat == 0 || Ticks < Best[Mode]) ? Ticks : Best[Mode]);
+      Best[Mode] = EFI_ERROR (Status) ? MAX_UINT64 : ((Repeat == 0 || Ticks < Best[Mode]) ? Ticks : Best[Mode]);
     }
   }
 
@@ -148,7 +147,7 @@ TimeSetModes (const CHAR8 *Side, EFI_GRAPHICS_OUTPUT_PROTOCOL *Gop)
 UINT64
 TimeCase (
   EFI_GRAPHICS_OUTPUT_PROTOCOL  *Gop,
-  const BLT_BENCH_CASE                &Case,
+  const BLT_BENCH_CASE          &Case,
   EFI_GRAPHICS_OUTPUT_BLT_PIXEL *Buffer,
   EFI_STATUS                    *Status
 )
@@ -231,18 +230,15 @@ TimeLayers (EFI_GRAPHICS_OUTPUT_PROTOCOL *Gop, EFI_PCI_IO_PROTOCOL *PciIo, UINT3
 
   constexpr UINTN kCounts[] = { 1, 8 };
   for (UINTN Count : kCounts) {
-    AsciiPrint (
-      "LAYER-COST pci-io %u %lu\n", (UINT32)Count,
-      TimeWrites ([&] { PciIo->Mem.Write (PciIo, EfiPciIoWidthUint32, 0, 0, Count, Row); })
-    );
-    AsciiPrint (
-      "LAYER-COST root-bridge-io %u %lu\n", (UINT32)Count,
-      TimeWrites ([&] { RootBridgeIo->Mem.Write (RootBridgeIo, EfiPciWidthUint32, Address, Count, Row); })
-    );
-    AsciiPrint (
-      "LAYER-COST cpu-io %u %lu\n", (UINT32)Count,
-      TimeWrites ([&] { CpuIo->Mem.Write (CpuIo, EfiCpuIoWidthUint32, Address, Count, Row); })
-    );
+    AsciiPrint ("LAYER-COST pci-io %u %lu\n", (UINT32)Count, TimeWrites ([&] {
+                  PciIo->Mem.Write (PciIo, EfiPciIoWidthUint32, 0, 0, Count, Row);
+                }));
+    AsciiPrint ("LAYER-COST root-bridge-io %u %lu\n", (UINT32)Count, TimeWrites ([&] {
+                  RootBridgeIo->Mem.Write (RootBridgeIo, EfiPciWidthUint32, Address, Count, Row);
+                }));
+    AsciiPrint ("LAYER-COST cpu-io %u %lu\n", (UINT32)Count, TimeWrites ([&] {
+                  CpuIo->Mem.Write (CpuIo, EfiCpuIoWidthUint32, Address, Count, Row);
+                }));
   }
 }
 
@@ -253,7 +249,8 @@ FirmwareBltMain (IN EFI_HANDLE ImageHandle, IN EFI_SYSTEM_TABLE *SystemTable)
 {
   UINTN       Count   = 0;
   EFI_HANDLE *Handles = nullptr;
-  auto       *Buffer  = static_cast<EFI_GRAPHICS_OUTPUT_BLT_PIXEL *> (AllocateZeroPool (BLT_BENCH_WIDTH * BLT_BENCH_HEIGHT * 4));
+  auto       *Buffer =
+    static_cast<EFI_GRAPHICS_OUTPUT_BLT_PIXEL *> (AllocateZeroPool (BLT_BENCH_WIDTH * BLT_BENCH_HEIGHT * 4));
 
   if ((Buffer == nullptr) || EFI_ERROR (gBS->LocateHandleBuffer (ByProtocol, &gEfiGraphicsOutputProtocolGuid, nullptr, &Count, &Handles))) {
     AsciiPrint ("BLT-COST-END no GOP\n");
