@@ -353,28 +353,12 @@ namespace {
 /// another vendor's IDs in its configuration space.
 struct OTHER_DISPLAY {
   EFI_PCI_IO_PROTOCOL PciIo{};
-  UINT8               DevicePath[22] = { ACPI_DEVICE_PATH,
-                                         ACPI_DP,
-                                         12,
-                                         0,
-                                         0xD0,
-                                         0x41,
-                                         0x03,
-                                         0x0A,
-                                         0,
-                                         0,
-                                         0,
-                                         0,
-                                         HARDWARE_DEVICE_PATH,
-                                         HW_PCI_DP,
-                                         6,
-                                         0,
-                                         0x00,
-                                         0x02,
-                                         END_DEVICE_PATH_TYPE,
-                                         END_ENTIRE_DEVICE_PATH_SUBTYPE,
-                                         4,
-                                         0 };
+  // The path as its nodes' bytes, one node per line.
+  // clang-format off
+  UINT8               DevicePath[22] = { ACPI_DEVICE_PATH, ACPI_DP, 12, 0, 0xD0, 0x41, 0x03, 0x0A, 0, 0, 0, 0,
+                                         HARDWARE_DEVICE_PATH, HW_PCI_DP, 6, 0, 0x00, 0x02,
+                                         END_DEVICE_PATH_TYPE, END_ENTIRE_DEVICE_PATH_SUBTYPE, 4, 0 };
+  // clang-format on
 
   static EFI_STATUS EFIAPI
   ReadConfig (EFI_PCI_IO_PROTOCOL *This, EFI_PCI_IO_PROTOCOL_WIDTH Width, UINT32 Offset, UINTN Count, VOID *Buffer)
