@@ -11,6 +11,7 @@
 # Finer targets: setup, build (firmware DEBUG+RELEASE with GCC5 and RELEASE
 # with CLANGDWARF, option ROMs unsigned and test-key signed), build-all
 # (DEBUG+RELEASE with each of GCC5, CLANG38 and CLANGDWARF), build-host-tests,
+# os-image (the OS road's boot disk from Debian's packages, cached),
 # format, format-check, clean.
 #
 # The reference platform (TavrixRefPlatformPkg, docs/INTEGRATION.md section 12):
@@ -64,7 +65,7 @@ SHELL := /bin/bash
 FORMAT_FILES = $(shell git ls-files '*.cpp' '*.h' | grep -v -e '^TavrixRefPlatformPkg/' -e '^TavrixDevPkg/DeviceModel/[^/]*/[^/]*\.[ch]$$')
 
 .PHONY: all setup build build-all build-host-tests test run run-window format format-check clean
-.PHONY: build-platform run-platform run-os
+.PHONY: build-platform os-image run-platform run-os
 .PHONY: dist integration-check
 .PHONY: bench bench-sizes bench-blt bench-draw bench-blt-firmware bench-boot build-bench build-platform-perf reliability fuzz
 
@@ -96,10 +97,15 @@ build-platform: setup
 	@bash scripts/build/build-platform.sh DEBUG RELEASE
 	@PLATFORM_VARIANT=SecureBoot bash scripts/build/build-platform.sh DEBUG
 
+# The OS road's boot disk, made from Debian's packages and cached (the road
+# only looks it up).
+os-image: setup
+	@bash scripts/build/os-image.sh >/dev/null
+
 run-platform: build build-platform
 	@bash scripts/roads/qemu-platform.sh
 
-run-os: build build-platform
+run-os: build build-platform os-image
 	@bash scripts/roads/qemu-os.sh
 
 dist: build
@@ -108,15 +114,15 @@ dist: build
 integration-check: dist
 	@bash scripts/kit/integration-check.sh
 
-test: build build-host-tests build-platform
+test: build build-host-tests build-platform os-image
 	@bash scripts/checks/run-tests.sh
 
 # On a fresh machine the set-up's QEMU build and the platform image are the
 # long parts (about 2½ and 3 minutes of two cores); both are cached.
-run: build build-platform
+run: build build-platform os-image
 	@bash scripts/roads/run.sh
 
-run-window: build build-platform
+run-window: build build-platform os-image
 	@dpkg-query -W -f='$${Status}' qemu-system-gui 2>/dev/null | grep -q 'install ok installed' || \
 	  { echo "[run] installing qemu-system-gui for the QEMU window"; $$([ "$$(id -u)" = 0 ] || echo sudo) apt-get install -y -qq qemu-system-gui >/dev/null; }
 	@ROAD_DISPLAY=gtk bash scripts/roads/run.sh

@@ -67,7 +67,7 @@ sync_tree() {
 }
 
 # ---- the kit --------------------------------------------------------------------
-[ -f "$ARCHIVE" ] || { road_fail "the kit $ARCHIVE exists (make dist)"; exit 1; }
+need_built dist "$ARCHIVE"
 tar -xzf "$ARCHIVE" -C "$OUT"
 K=$OUT/$KIT
 road_that "the kit's files match its SHA256SUMS" bash -c "cd '$K' && sha256sum --quiet -c SHA256SUMS"

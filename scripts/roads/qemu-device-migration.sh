@@ -24,7 +24,7 @@ road_begin migration "${MIGRATION_OUT:-}"
 ROM=${MIGRATION_ROM:-$REPO/Build/TavrixDev/RELEASE_GCC5/X64/TavrixGopDxe.rom}
 VM_MEMORY=2048
 
-[ -f "$ROM" ] || { road_fail "$ROM is built (make build)"; exit 1; }
+need_built build "$ROM"
 need_qemu
 
 # wait_migration STATUS: until the machine's "info migrate" (or the incoming

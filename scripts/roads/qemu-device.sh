@@ -28,9 +28,7 @@ DEBUG_BIN=$REPO/Build/TavrixDev/DEBUG_GCC5/X64
 RELEASE_BIN=$REPO/Build/TavrixDev/RELEASE_GCC5/X64
 VM_MEMORY=2048
 
-for f in "$DEBUG_BIN/TavrixGopDxe.rom" "$DEBUG_BIN/TavrixRoad.efi" "$RELEASE_BIN/TavrixGopDxe.rom"; do
-  [ -f "$f" ] || { road_fail "$f is built (make build)"; exit 1; }
-done
+need_built build "$DEBUG_BIN/TavrixGopDxe.rom" "$DEBUG_BIN/TavrixRoad.efi" "$RELEASE_BIN/TavrixGopDxe.rom"
 need_qemu
 
 # device_snapshot NAME KIND...: the screen as OUT/BOOT-NAME.png, with what

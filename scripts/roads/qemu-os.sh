@@ -43,10 +43,9 @@ check() {
 }
 
 ROAD_APP=$REPO/Build/TavrixDev/DEBUG_GCC5/X64/TavrixRoad.efi
-[ -f "$RELEASE_ROM" ] || { road_fail "the RELEASE option ROM is built" "$RELEASE_ROM missing: scripts/build/build.sh RELEASE"; exit 1; }
-[ -f "$ROAD_APP" ] || { road_fail "the road application is built" "$ROAD_APP missing: scripts/build/build.sh DEBUG"; exit 1; }
+need_built build "$RELEASE_ROM" "$ROAD_APP"
 if ! OS_DIR=$(bash "$REPO/scripts/build/os-image.sh" 2>"$OUT/os-image.log" | tail -n1) || [ ! -f "$OS_DIR/esp.img" ]; then
-  road_fail "the boot disk is made from Debian's packages" "see $OUT/os-image.log"; exit 1
+  road_fail "the boot disk is made from Debian's packages (make os-image)" "see $OUT/os-image.log"; exit 1
 fi
 read -r LINUX_WIDTH LINUX_HEIGHT <"$OS_DIR/mode"
 need_qemu

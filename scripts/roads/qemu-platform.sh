@@ -38,9 +38,7 @@ FW=$REPO/Build/TavrixRefPlatform/DEBUG
 BIN=$REPO/Build/TavrixDev/DEBUG_GCC5/X64
 
 need_platform "$FW" "$REPO/Build/TavrixRefPlatform/RELEASE"
-for f in TavrixRoad.efi; do
-  [ -f "$BIN/$f" ] || { road_fail "$BIN/$f is built (make build)"; exit 1; }
-done
+need_built build "$BIN/TavrixRoad.efi"
 need_qemu
 
 

@@ -50,9 +50,7 @@ MACHINE_ARGS=(-global ICH9-LPC.disable_s3=1 -global driver=cfi.pflash01,property
 [ "${SECURE_BOOT_FLASH:-secure}" = open ] && MACHINE_ARGS=(-global ICH9-LPC.disable_s3=1)
 
 need_platform "$FW"
-for f in TavrixGopDxe.rom TavrixGopDxe.TestKeySigned.efi TavrixGopDxe.TestKeySigned.rom TavrixRoad.efi; do
-  [ -f "$BIN/$f" ] || { road_fail "$BIN/$f is built (make build)"; exit 1; }
-done
+need_built build "$BIN"/{TavrixGopDxe.rom,TavrixGopDxe.TestKeySigned.efi,TavrixGopDxe.TestKeySigned.rom,TavrixRoad.efi}
 [ -s "$TEST_KEY" ] || { road_fail "the test key is in $TEST_KEY (make build)"; exit 1; }
 need_qemu
 
