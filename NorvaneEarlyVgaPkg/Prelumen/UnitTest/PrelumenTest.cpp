@@ -37,14 +37,7 @@ PrelumenTest::SetUp ()
   }
 
   std::copy (LoadedDevices.begin (), LoadedDevices.end (), mSupportedDevices);
-  mGraphicsCallbacks    = {};
-  mTextCallbacks        = {};
-  mGopFound             = FALSE;
-  mGraphicsOutput       = nullptr;
-  mGraphicsOutputHandle = nullptr;
-  mShadowBuffer         = nullptr;
-  mShadowBufferSize     = 0;
-  mDrawingDisabled      = FALSE;
+  ResetModuleState ();
 }
 
 void

@@ -19,6 +19,21 @@ extern "C" {
 #include <Library/DevicePathLib.h>
 }
 
+/// The driver's module state as a fresh load has it (its device table aside):
+/// the state lives as long as the process, every test starts a new image.
+inline void
+ResetModuleState ()
+{
+  mGraphicsCallbacks    = {};
+  mTextCallbacks        = {};
+  mGopFound             = FALSE;
+  mGraphicsOutput       = nullptr;
+  mGraphicsOutputHandle = nullptr;
+  mShadowBuffer         = nullptr;
+  mShadowBufferSize     = 0;
+  mDrawingDisabled      = FALSE;
+}
+
 /// A GOP of our own, with a frame buffer that the test owns.
 struct TEST_GOP {
   EFI_GRAPHICS_OUTPUT_PROTOCOL         Protocol;

@@ -38,7 +38,7 @@
 #include <HostModel.h>
 #include <ReliabilitySweep.h>
 
-#include "../../Prelumen.h"
+#include "../PrelumenTest.h"
 
 extern "C" {
 #include <Library/UefiBootServicesTableLib.h>
@@ -102,16 +102,7 @@ class DRAWING_PLATFORM {
 public:
   DRAWING_PLATFORM (PLATFORM_KIND Kind, SWEEP_RANDOM &Random) : mKind (Kind), mRandom (Random)
   {
-    //
-    // The driver's module state lives as long as the process; every
-    // platform starts from a freshly loaded image.
-    //
-    mGopFound             = FALSE;
-    mGraphicsOutput       = nullptr;
-    mGraphicsOutputHandle = nullptr;
-    mShadowBuffer         = nullptr;
-    mShadowBufferSize     = 0;
-    mDrawingDisabled      = FALSE;
+    ResetModuleState ();
 
     const EFI_GUID &Space = gEarlyVideoTokenSpaceGuid;
 
