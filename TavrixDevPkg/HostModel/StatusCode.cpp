@@ -9,6 +9,8 @@
 
 #include "HostModelInternal.h"
 
+#include <algorithm>
+
 extern "C" {
 #include <Library/PrintLib.h>
 }
@@ -155,13 +157,13 @@ STATUS_CODE_LISTENER::Assertions () const
     }
 
     // Bounded by the record: a record without its terminators still ends.
-    const char  *Text   = reinterpret_cast<const char *> (Record.Data.data ()) + 40;
-    const size_t Size   = Record.Data.size () - 40;
-    const size_t Length = strnlen (Text, Size);
-    const size_t Rest   = (Length < Size) ? Size - Length - 1 : 0;
+    const char  *File        = reinterpret_cast<const char *> (Record.Data.data ()) + 40;
+    const char  *End         = File + Record.Data.size () - 40;
+    const size_t FileLength  = strnlen (File, End - File);
+    const char  *Description = File + std::min<size_t> (FileLength + 1, End - File);
 
-    Found.push_back ({ std::string (Text, Length),
-                       std::string (Text + Size - Rest, strnlen (Text + Size - Rest, Rest)) });
+    Found.push_back ({ std::string (File, FileLength),
+                       std::string (Description, strnlen (Description, End - Description)) });
   }
 
   return Found;
