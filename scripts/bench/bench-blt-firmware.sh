@@ -35,10 +35,7 @@ need_qemu
 # manager starts it without the shell, whose start-up countdown would take
 # minutes (a guest second is 10^9 guest instructions), and it powers the
 # machine off at the end.
-rm -f "$OUT/esp.img"
-mkfs.fat -C "$OUT/esp.img" 16384 >/dev/null
-mmd -i "$OUT/esp.img" ::/EFI ::/EFI/BOOT
-mcopy -i "$OUT/esp.img" "$BIN/TavrixFirmwareBlt.efi" ::/EFI/BOOT/BOOTX64.EFI
+ESP_MIB=16 qemu_make_esp "$OUT/esp.img" "$BIN/TavrixFirmwareBlt.efi=EFI/BOOT/BOOTX64.EFI"
 
 # boot NAME CODE VARS: one boot with the card of CARD; its console in
 # $OUT/NAME/console.txt. One serial port, as the recorded figures had: a

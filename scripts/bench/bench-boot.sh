@@ -55,11 +55,8 @@ esp() {
     echo "$2"
     echo "reset -s"
   } >"$OUT/$1.nsh"
-  mkfs.fat -C "$OUT/$1.img" 16384 >/dev/null
-  mmd -i "$OUT/$1.img" ::/EFI ::/EFI/BOOT
-  mcopy -i "$OUT/$1.img" "$BIN/TavrixBootBench.efi" ::/EFI/BOOT/BOOTX64.EFI
-  mcopy -i "$OUT/$1.img" "$BIN/TavrixBootBench.efi" "$BIN/TavrixFirmwareBlt.efi" "$OUT/lines.txt" ::/
-  mcopy -i "$OUT/$1.img" "$OUT/$1.nsh" ::/bench.nsh
+  ESP_MIB=16 qemu_make_esp "$OUT/$1.img" "$BIN/TavrixBootBench.efi=EFI/BOOT/BOOTX64.EFI" "$BIN/TavrixBootBench.efi" \
+    "$BIN/TavrixFirmwareBlt.efi" "$OUT/lines.txt" "$OUT/$1.nsh=bench.nsh"
 }
 esp dp "echo \"== dp -A\"
 dp -A -t 0 -n 999999
@@ -79,9 +76,9 @@ esp 1280 "$TYPE"
 # $OUT/SIDE-NAME.txt (the serial log, or the debug console for the console
 # boots, which have no serial port).
 boot() {
-  local side=$1 name=$2 vars=$OUT/$1/vars.fd serial= log=debug.log; shift 2
+  local side=$1 name=$2 vars=$OUT/$1/vars.fd serial=none log=debug.log; shift 2
   [ "$name" = dp ] && { vars=$FW/OVMF_VARS.fd; serial=file:$OUT/$side/serial.log; log=serial.log; }
-  VM_SERIAL=${serial:-none} vm_start "$side" "$FW/OVMF_CODE.fd" "$vars" -icount shift=0,sleep=off "$@" \
+  VM_SERIAL=$serial vm_start "$side" "$FW/OVMF_CODE.fd" "$vars" -icount shift=0,sleep=off "$@" \
     -drive "file=$OUT/$name.img,format=raw,snapshot=on"
   vm_finish
   console_text "$VM_DIR/$log" "$OUT/$side-$name.txt"

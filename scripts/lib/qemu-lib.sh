@@ -78,16 +78,22 @@ card_with_rom() { CARD_WITH_ROM=("${CARD_BEHIND_ROOT_PORT[@]}"); CARD_WITH_ROM[-
 # console_text SERIAL-LOG TEXT: the log without escape sequences and carriage returns.
 console_text() { sed -e 's/\x1b\[[0-9;?=]*[A-Za-z]//g' -e 's/\r//g' "$1" >"$2"; }
 
-# qemu_make_esp IMAGE FILE...: a 64 MiB FAT image holding the files at its
-# root (a file given as SRC=DEST/PATH goes to that path).
+# qemu_make_esp IMAGE FILE...: a FAT image of ESP_MIB MiB (default 64)
+# holding the files at its root (a file given as SRC=DEST/PATH goes to that
+# path, its folders made on the way).
 qemu_make_esp() {
-  local img=$1 f src dest; shift
+  local img=$1 f src dest dir part; shift
   rm -f "$img"
-  mkfs.fat -C "$img" 65536 >/dev/null
+  mkfs.fat -C "$img" $((${ESP_MIB:-64} * 1024)) >/dev/null
   for f in "$@"; do
     src=${f%%=*}; dest=${f#*=}
     if [ "$src" = "$f" ]; then mcopy -o -i "$img" "$f" ::/; continue; fi
-    mmd -D s -i "$img" "::/$(dirname "$dest")" 2>/dev/null || true
+    dir=
+    for part in $(dirname "$dest" | tr '/' ' '); do
+      [ "$part" = . ] && break
+      dir+=/$part
+      mmd -D s -i "$img" "::$dir" 2>/dev/null || true
+    done
     mcopy -o -i "$img" "$src" "::/$dest"
   done
 }
